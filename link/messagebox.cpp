@@ -1,0 +1,27 @@
+#include "messagebox.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace hv52 {
+
+bool showMessageBox(QWidget *parent, const QString &text, bool ask)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(QCoreApplication::applicationName());
+    box.setIcon(QMessageBox::NoIcon);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.setWindowModality(Qt::ApplicationModal);
+    QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    if (ask)
+        box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(ok);
+    if (!ask)
+        box.setEscapeButton(ok);
+    box.exec();
+    return box.clickedButton() == ok;
+}
+
+} // namespace hv52
