@@ -1,0 +1,363 @@
+// Read and write requests through QSerialPort against the simulated module on
+// a real pseudo-terminal: frames, answers, faults, the port bracket and the
+// error path.
+#include "harness.h"
+#include "linkerror.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QTimer>
+
+using namespace hv52;
+using namespace hv52test;
+using hv52sim::Fault;
+using hv52sim::Module;
+
+namespace {
+
+struct Bench
+{
+    SimPort port{Module::T516};
+    Link link;
+    Messages messages;
+
+    explicit Bench(int timeoutMs = kShortTimeoutMs)
+    {
+        link.setArgs({1, port.port(), 9600, 0});
+        link.setResponseTimeout(timeoutMs);
+        messages.attach(link);
+    }
+    // One read inside the port bracket; returns the text and keeps the state.
+    QString read(quint8 tp, quint8 lo, qint16 *state = nullptr, qint64 *ms = nullptr)
+    {
+        QString result;
+        QElapsedTimer clock;
+        link.run([&] {
+            clock.start();
+            result = link.para_call(tp, 0x0E, lo);
+            if (ms)
+                *ms = clock.elapsed();
+            if (state)
+                *state = link.exchangeState();
+        });
+        return result;
+    }
+};
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ')).toUpper();
+}
+
+} // namespace
+
+class ExchangeTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void framesByteForByte_data()
+    {
+        QTest::addColumn<int>("kind"); // 0 read one, 1 read two, 2 write
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("frame");
+        QTest::newRow("read 0x0000") << 0 << 0x0000 << 0 << "01 03 00 00 00 01 84 0A";
+        QTest::newRow("read pair 0x0B00") << 1 << 0x0B00 << 0 << "01 03 0B 00 00 02 C6 2F";
+        QTest::newRow("input 1 count") << 1 << 0x0E40 << 0 << "01 03 0E 40 00 02 C7 37";
+        QTest::newRow("input 1 state") << 0 << 0x0E42 << 0 << "01 03 0E 42 00 01 26 F6";
+        QTest::newRow("input 7 on time") << 1 << 0x0E6A << 0 << "01 03 0E 6A 00 02 E6 FF";
+        QTest::newRow("relay 1 count") << 1 << 0x0E20 << 0 << "01 03 0E 20 00 02 C7 29";
+        QTest::newRow("relay 1 state") << 0 << 0x0E22 << 0 << "01 03 0E 22 00 01 26 E8";
+        QTest::newRow("relay 1 command") << 0 << 0x0E80 << 0 << "01 03 0E 80 00 01 87 0A";
+        QTest::newRow("reset relay 1") << 2 << 0x0B00 << 0x6003 << "01 10 0B 00 00 01 02 60 03 74 91";
+        QTest::newRow("reset all relays") << 2 << 0x0B00 << 0x6FFF << "01 10 0B 00 00 01 02 6F FF 71 20";
+        QTest::newRow("reset all inputs") << 2 << 0x0B00 << 0x601F << "01 10 0B 00 00 01 02 60 1F 75 58";
+        QTest::newRow("input 3 mode 1") << 2 << 0x0E8C << 1 << "01 10 0E 8C 00 01 02 00 01 97 5C";
+        QTest::newRow("input 1 mode 0") << 2 << 0x0E8A << 0 << "01 10 0E 8A 00 01 02 00 00 56 FA";
+        QTest::newRow("relay 1 operate") << 2 << 0x0E80 << 0x5050 << "01 10 0E 80 00 01 02 50 50 6A 6C";
+        QTest::newRow("relay 2 restore") << 2 << 0x0E81 << 0x3030 << "01 10 0E 81 00 01 02 30 30 43 95";
+        QTest::newRow("largest value") << 2 << 0x0EB4 << 65535 << "01 10 0E B4 00 01 02 FF FF 53 94";
+    }
+    void framesByteForByte()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, reg);
+        QFETCH(int, value);
+        QFETCH(QString, frame);
+        Bench b;
+        b.link.run([&] {
+            if (kind == 2)
+                b.link.para_set(quint8(reg >> 8), quint8(reg), value);
+            else
+                b.link.para_call(quint8(kind), quint8(reg >> 8), quint8(reg));
+        });
+        QCOMPARE(hex(b.link.sendBuffer()), frame);
+        QCOMPARE(b.port.requests(), QStringList{frame});
+    }
+
+    void readValues_data()
+    {
+        QTest::addColumn<int>("tp");
+        QTest::addColumn<quint32>("stored");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("one register") << 0 << 0x1234u << "4660";
+        QTest::newRow("zero") << 0 << 0u << "0";
+        QTest::newRow("largest register") << 0 << 65535u << "65535";
+        QTest::newRow("pair 70000") << 1 << 70000u << "70000";
+        QTest::newRow("pair 65536") << 1 << 65536u << "65536";
+        QTest::newRow("pair all ones, no sign") << 1 << 0xFFFFFFFFu << "4294967295";
+    }
+    void readValues()
+    {
+        QFETCH(int, tp);
+        QFETCH(quint32, stored);
+        QFETCH(QString, text);
+        Bench b;
+        if (tp)
+            b.port.sim.setRegister32(0x0E40, stored);
+        else
+            b.port.sim.setRegister(0x0E42, quint16(stored));
+        qint16 state = -1;
+        QCOMPARE(b.read(quint8(tp), tp ? 0x40 : 0x42, &state), text);
+        QCOMPARE(state, qint16(Link::Valid));
+        QCOMPARE(b.link.failureCount(), qint16(0));
+        QVERIFY(!b.link.MSComm1.isOpen());
+        QVERIFY(b.messages.shown.isEmpty());
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("waitsForTimer");
+        QTest::newRow("silent") << int(Fault::Silent) << int(Link::TimedOut) << true;
+        QTest::newRow("bad crc") << int(Fault::BadCrc) << int(Link::Failed) << false;
+        QTest::newRow("partial answer") << int(Fault::Partial) << int(Link::Failed) << true;
+        QTest::newRow("exception answer") << int(Fault::Exception) << int(Link::Failed) << true;
+        QTest::newRow("extra trailing bytes") << int(Fault::ExtraBytes) << int(Link::Failed) << false;
+        QTest::newRow("another address") << int(Fault::OtherAddress) << int(Link::Failed) << false;
+        QTest::newRow("another function") << int(Fault::OtherFunction) << int(Link::Failed) << false;
+    }
+    void faults()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, state);
+        QFETCH(bool, waitsForTimer);
+        // A long timeout separates "ended by the answer" from "ended by the timer".
+        const int timeout = waitsForTimer ? 300 : 5000;
+        Bench b(timeout);
+        b.port.sim.setRegister(0x0E42, 0x5050);
+        b.port.sim.setFault(Fault(fault), 1);
+        qint16 got = -1;
+        qint64 ms = 0;
+        QCOMPARE(b.read(0, 0x42, &got, &ms), QStringLiteral("0"));
+        QCOMPARE(got, qint16(state));
+        QCOMPARE(b.link.failureCount(), qint16(1));
+        if (waitsForTimer)
+            QVERIFY2(ms >= timeout - 5, qPrintable(QString::number(ms)));
+        else
+            QVERIFY2(ms < timeout / 2, qPrintable(QString::number(ms)));
+        // The next exchange on a healthy line is good again.
+        QCOMPARE(b.read(0, 0x42, &got), QStringLiteral("20560"));
+        QCOMPARE(got, qint16(Link::Valid));
+        QVERIFY(b.messages.shown.isEmpty());
+    }
+
+    void piecesAndDelaysWithinTheTimeout()
+    {
+        Bench b(400);
+        b.port.sim.setRegister32(0x0E40, 70000);
+        b.port.sim.setSplit(4, 15);
+        b.port.sim.setFault(Fault::Split, 1);
+        qint16 state = -1;
+        QCOMPARE(b.read(1, 0x40, &state), QStringLiteral("70000"));
+        QCOMPARE(state, qint16(Link::Valid));
+        b.port.sim.setSlowMs(100);
+        b.port.sim.setFault(Fault::Slow, 1);
+        QCOMPARE(b.read(1, 0x40, &state), QStringLiteral("70000"));
+        QCOMPARE(state, qint16(Link::Valid));
+    }
+
+    void writeConfirmation()
+    {
+        Bench b;
+        bool ok = false;
+        b.link.run([&] { ok = b.link.para_set(0x0B, 0x00, 0x6003); });
+        QVERIFY(ok);
+        b.port.sim.setFault(Fault::Silent, 1);
+        b.link.run([&] { ok = b.link.para_set(0x0B, 0x00, 0x6003); });
+        QVERIFY(!ok);
+        QCOMPARE(b.link.failureCount(), qint16(1));
+        // A write the module refuses with an exception answer is no confirmation.
+        b.link.run([&] { ok = b.link.para_set(0x0E, 0x20, 5); });
+        QVERIFY(!ok);
+        QCOMPARE(b.link.failureCount(), qint16(2));
+    }
+
+    void failureCounterStopsAtTheTop()
+    {
+        Bench b;
+        b.port.sim.setFault(Fault::Silent);
+        b.link.setFailureCount(32766);
+        b.read(0, 0x42);
+        b.read(0, 0x42);
+        QCOMPARE(b.link.failureCount(), qint16(32767));
+        QVERIFY(b.messages.shown.isEmpty());
+    }
+
+    void valuesRefusedBeforeSending_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("fshu");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("value 65536") << 1 << 65536 << "65536";
+        QTest::newRow("value -1") << 1 << -1 << "-1";
+        QTest::newRow("address 256") << 256 << 0 << "256";
+    }
+    void valuesRefusedBeforeSending()
+    {
+        QFETCH(int, address);
+        QFETCH(int, fshu);
+        QFETCH(QString, named);
+        Bench b;
+        b.link.setArgs({address, b.port.port(), 9600, 0});
+        bool after = false;
+        b.link.run([&] {
+            b.link.para_set(0x0E, 0x80, fshu);
+            after = true;
+        });
+        QVERIFY(!after);
+        QCOMPARE(b.messages.shown.size(), 1);
+        QVERIFY2(b.messages.last().contains(named), qPrintable(b.messages.last()));
+        QCOMPARE(b.port.sim.requestCount(), size_t(0));
+        QVERIFY(!b.link.MSComm1.isOpen());
+        // A read at address 256 is refused the same way.
+        b.messages.clear();
+        if (address == 256) {
+            b.read(0, 0x42);
+            QVERIFY(b.messages.last().contains(named));
+            QCOMPARE(b.port.sim.requestCount(), size_t(0));
+        }
+    }
+
+    void addressZeroIsSent()
+    {
+        Bench b;
+        b.link.setArgs({0, b.port.port(), 9600, 0});
+        b.read(0, 0x42);
+        QCOMPARE(b.port.requests().value(0).left(5), QStringLiteral("00 03"));
+    }
+
+    void portRefused_data()
+    {
+        QTest::addColumn<QVector<qint32>>("args");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("no arguments") << QVector<qint32>{0} << "串口号";
+        QTest::newRow("port 0") << QVector<qint32>{5, 0} << "串口号 0";
+        QTest::newRow("port 40000") << QVector<qint32>{1, 40000, 9600, 0} << "40000";
+        QTest::newRow("no speed") << QVector<qint32>{1, 1, 0} << "波特率 0";
+        QTest::newRow("speed missing") << QVector<qint32>{1, 1} << "波特率";
+        QTest::newRow("missing device") << QVector<qint32>{1, 9, 9600, 0} << "COM9";
+    }
+    void portRefused()
+    {
+        QFETCH(QVector<qint32>, args);
+        QFETCH(QString, named);
+        Bench b;
+        b.link.setArgs(args);
+        bool ran = false;
+        b.link.run([&] { ran = true; });
+        QVERIFY(!ran);
+        QCOMPARE(b.messages.shown.size(), 1);
+        QVERIFY2(b.messages.last().contains(named), qPrintable(b.messages.last()));
+        QVERIFY(!b.link.MSComm1.isOpen());
+        // The window stays usable: the next press with good arguments works.
+        b.link.setArgs({1, b.port.port(), 9600, 0});
+        b.port.sim.setRegister(0x0E42, 7);
+        QCOMPARE(b.read(0, 0x42), QStringLiteral("7"));
+    }
+
+    void busyPort()
+    {
+        Bench b;
+        QSerialPort other(b.port.linkPath());
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        b.read(0, 0x42);
+        QCOMPARE(b.messages.shown.size(), 1);
+        QVERIFY2(b.messages.last().contains(QStringLiteral("COM1")) && b.messages.last().contains(QStringLiteral("占用")),
+                 qPrintable(b.messages.last()));
+        QVERIFY(!b.link.MSComm1.isOpen());
+        QCOMPARE(b.port.sim.requestCount(), size_t(0));
+    }
+
+    void unplugDuringExchange()
+    {
+        Bench b(5000);
+        b.port.sim.setFault(Fault::Silent);
+        QTimer::singleShot(50, [&] { b.port.sim.unplug(); });
+        QElapsedTimer clock;
+        clock.start();
+        bool after = false;
+        b.link.run([&] {
+            b.link.para_call(0, 0x0E, 0x42);
+            after = true;
+        });
+        QVERIFY2(clock.elapsed() < 2500, "the unplug must end the wait, not the timer");
+        QVERIFY(!after);
+        QCOMPARE(b.messages.shown.size(), 1);
+        QVERIFY2(b.messages.last().contains(QStringLiteral("COM1")), qPrintable(b.messages.last()));
+        QVERIFY(!b.link.MSComm1.isOpen());
+        // Plugged in again, the next press works.
+        QVERIFY(b.port.sim.replug());
+        b.port.sim.setFault(Fault::None, 0);
+        b.port.sim.setRegister(0x0E42, 3);
+        QCOMPARE(b.read(0, 0x42), QStringLiteral("3"));
+    }
+
+    void secondPressIgnoredWhileWaiting()
+    {
+        Bench b(300);
+        b.port.sim.setFault(Fault::Silent);
+        bool nestedRan = false;
+        bool nestedAccepted = true;
+        QTimer::singleShot(50, [&] { nestedAccepted = b.link.run([&] { nestedRan = true; }); });
+        b.read(0, 0x42);
+        QVERIFY(!nestedAccepted);
+        QVERIFY(!nestedRan);
+        QCOMPARE(b.port.sim.requestCount(), size_t(1));
+        QVERIFY(b.messages.shown.isEmpty());
+        QVERIFY(b.link.run([] {}));
+    }
+
+    void abortEndsTheOperationQuietly()
+    {
+        Bench b(5000);
+        b.port.sim.setFault(Fault::Silent);
+        QTimer::singleShot(50, [&] { b.link.abort(); });
+        bool after = false;
+        b.link.run([&] {
+            b.link.para_call(0, 0x0E, 0x42);
+            after = true;
+            b.link.message(QStringLiteral("不应出现"));
+        });
+        QVERIFY(!after);
+        QVERIFY(b.messages.shown.isEmpty());
+        QVERIFY(!b.link.MSComm1.isOpen());
+        QCOMPARE(b.link.failureCount(), qint16(0));
+    }
+
+    void realResponseTimeout()
+    {
+        Bench b(Link::kResponseTimeoutMs);
+        QCOMPARE(b.link.responseTimeout(), 1000);
+        b.port.sim.setFault(Fault::Silent);
+        qint16 state = -1;
+        qint64 ms = 0;
+        b.read(0, 0x42, &state, &ms);
+        QCOMPARE(state, qint16(Link::TimedOut));
+        QVERIFY2(ms >= 995 && ms < 3000, qPrintable(QString::number(ms)));
+    }
+};
+
+QTEST_MAIN(ExchangeTest)
+#include "tst_exchange.moc"

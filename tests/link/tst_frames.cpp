@@ -1,0 +1,107 @@
+// The pieces of the link that need no port: CRC, command line, port names.
+#include "cmdline.h"
+#include "crc.h"
+#include "linkerror.h"
+#include "portname.h"
+
+#include <QTest>
+
+using namespace hv52;
+
+class FramesTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void crc_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("crc");
+        // Check values of the Modbus CRC-16 and the frames the module documents.
+        QTest::newRow("123456789") << QByteArray("123456789") << 0x4B37;
+        QTest::newRow("abc") << QByteArray("abc") << 0x5749;
+        QTest::newRow("read 0x0000") << QByteArray::fromHex("010300000001") << 0x0A84;
+        QTest::newRow("whole frame ends in zero") << QByteArray::fromHex("010300000001840A") << 0;
+        QTest::newRow("answer 0x1234") << QByteArray::fromHex("0103021234B533") << 0;
+    }
+    void crc()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, crc);
+        QCOMPARE(int(crc16(bytes)), crc);
+    }
+
+    void crcStepMatchesShiftForm()
+    {
+        // The step over every byte and several running values against the
+        // textbook shift-and-xor form.
+        for (int crc : {0xFFFF, 0x0000, 0x1234, 0xA001, 0x8000}) {
+            for (int byte = 0; byte < 256; ++byte) {
+                int expect = crc ^ byte;
+                for (int i = 0; i < 8; ++i)
+                    expect = (expect & 1) ? (expect >> 1) ^ 0xA001 : expect >> 1;
+                QCOMPARE(CrcResult(byte, 40961, crc), expect);
+            }
+        }
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("maxArgs");
+        QTest::addColumn<QVector<qint32>>("expected");
+        QTest::newRow("usual") << "1 1 9600" << 5 << QVector<qint32>{1, 1, 9600, 0};
+        QTest::newRow("spaces and tabs") << "  17\t2   19200 " << 5 << QVector<qint32>{17, 2, 19200, 0};
+        QTest::newRow("leading zeros") << "001 0003 09600" << 5 << QVector<qint32>{1, 3, 9600, 0};
+        QTest::newRow("sixth ignored") << "1 2 3 4 5 6" << 5 << QVector<qint32>{1, 2, 3, 4, 5, 0};
+        QTest::newRow("sixth ignored even if not a number") << "1 2 3 4 5 x" << 5
+                                                            << QVector<qint32>{1, 2, 3, 4, 5, 0};
+        QTest::newRow("empty") << "" << 5 << QVector<qint32>{0};
+        QTest::newRow("address only") << "5" << 5 << QVector<qint32>{5, 0};
+        QTest::newRow("largest") << "2147483647" << 5 << QVector<qint32>{2147483647, 0};
+        QTest::newRow("default max") << "1 2 3 4 5 6 7 8 9 10 11" << 10
+                                     << QVector<qint32>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0};
+    }
+    void commandLine()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, maxArgs);
+        QFETCH(QVector<qint32>, expected);
+        QCOMPARE(GetCommandLine(text, maxArgs), expected);
+    }
+
+    void badCommandLine_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("letter") << "1 a 9600" << "“a”";
+        QTest::newRow("letter inside") << "1 1 96o0" << "“96o”";
+        QTest::newRow("too large") << "2147483648 1 9600" << "“2147483648”";
+        QTest::newRow("sign") << "-1 1 9600" << "“-”";
+        QTest::newRow("decimal point") << "1 1.5 9600" << "“1.”";
+        QTest::newRow("full-width digit") << "1 １ 9600" << "“１”";
+    }
+    void badCommandLine()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, named);
+        try {
+            GetCommandLine(text, 5);
+            QFAIL("no error");
+        } catch (const LinkError &e) {
+            QVERIFY2(e.text().contains(named), qPrintable(e.text()));
+        }
+    }
+
+    void portNames()
+    {
+        qputenv("HV52_SERIAL_DIR", "/tmp/ports");
+        QCOMPARE(serialDeviceName(3), QStringLiteral("/tmp/ports/com3"));
+        qunsetenv("HV52_SERIAL_DIR");
+        QCOMPARE(serialDeviceName(1), QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(serialDeviceName(12), QStringLiteral("/dev/ttyS11"));
+        QCOMPARE(portLabel(12), QStringLiteral("COM12"));
+    }
+};
+
+QTEST_GUILESS_MAIN(FramesTest)
+#include "tst_frames.moc"
