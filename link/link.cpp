@@ -1,5 +1,5 @@
 #include "link.h"
-#include "crc.h"
+#include "frames.h"
 #include "linkerror.h"
 #include "messagebox.h"
 #include "portname.h"
@@ -9,20 +9,6 @@
 namespace hv52 {
 
 namespace {
-
-constexpr int kGenpoly = 40961; // 0xA001
-
-// Appends the CRC of the first n bytes at n and n + 1, low byte first.
-void putCrc(QByteArray &frame, int n)
-{
-    int crc = 0xFFFF;
-    for (int i = 0; i < n; ++i)
-        crc = CrcResult(static_cast<unsigned char>(frame[i]), kGenpoly, crc);
-    frame[n] = char(crc & 255);
-    frame[n + 1] = char((crc / 256) & 255);
-}
-
-quint8 byteAt(const QByteArray &b, int i) { return static_cast<quint8>(b[i]); }
 
 // Ends the busy state of a run on every path out, exceptions included.
 struct BusyGuard
@@ -157,25 +143,12 @@ static quint8 busAddress(const ArgArray &args)
 QString Link::para_call(quint8 tp, quint8 CMD_H, quint8 CMD_L)
 {
     const bool pair = tp != 0;
-    QByteArray frame(8, 0);
-    frame[0] = char(busAddress(m_args));
-    frame[1] = 3;
-    frame[2] = char(CMD_H);
-    frame[3] = char(CMD_L);
-    frame[4] = 0;
-    frame[5] = char(pair ? 2 : 1);
-    putCrc(frame, 6);
-    exchange(frame, pair ? 9 : 7);
-
+    exchange(readRequest(busAddress(m_args), pair, CMD_H, CMD_L));
     if (m_state != Valid) {
         countFailure();
         return QStringLiteral("0");
     }
-    const QByteArray &r = m_receive;
-    const quint32 value = pair ? (quint32(byteAt(r, 3)) << 24) | (quint32(byteAt(r, 4)) << 16)
-                                     | (quint32(byteAt(r, 5)) << 8) | byteAt(r, 6)
-                               : (quint32(byteAt(r, 3)) << 8) | byteAt(r, 4);
-    return QString::number(value);
+    return QString::number(answerValue(m_receive, pair));
 }
 
 bool Link::para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu)
@@ -193,18 +166,7 @@ bool Link::para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu)
     if (fshu < 0 || fshu > 65535)
         throw LinkError(QStringLiteral("写入值 %1 超出范围（0～65535），请求未发送。").arg(fshu));
 
-    QByteArray frame(11, 0);
-    frame[0] = char(address);
-    frame[1] = 16;
-    frame[2] = char(CMD_H);
-    frame[3] = char(CMD_L);
-    frame[4] = 0;
-    frame[5] = 1;
-    frame[6] = 2;
-    frame[7] = char(fshu / 256);
-    frame[8] = char(fshu % 256);
-    putCrc(frame, 9);
-    exchange(frame, 8);
+    exchange(writeRequest(address, CMD_H, CMD_L, quint16(fshu)));
 
     if (m_state == Valid)
         return true;
@@ -212,10 +174,10 @@ bool Link::para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu)
     return false;
 }
 
-void Link::exchange(const QByteArray &frame, int answerLength)
+void Link::exchange(const QByteArray &frame)
 {
     m_send = frame;
-    m_threshold = answerLength;
+    m_threshold = answerLength(frame);
     if (!m_portError.isEmpty())
         throw LinkError(m_portError);
     if (!MSComm1.isOpen())
@@ -288,14 +250,7 @@ void Link::MSComm1_OnComm()
     m_receive = MSComm1.readAll();
     Timer1.stop();
 
-    const int n = int(m_receive.size());
-    const quint16 crc = crc16(m_receive.constData(), n - 2);
-    bool valid = byteAt(m_receive, n - 2) == (crc & 255) && byteAt(m_receive, n - 1) == (crc >> 8);
-    // An intact frame from another slave, or for another function, answers
-    // some other request: it is no confirmation of ours.
-    if (valid && (m_receive[0] != m_send[0] || m_receive[1] != m_send[1]))
-        valid = false;
-    finish(valid ? Valid : Failed);
+    finish(judgeAnswer(m_receive, m_send));
 }
 
 void Link::Timer1_Timer()

@@ -1,5 +1,6 @@
 #pragma once
 #include "cmdline.h"
+#include "frames.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -18,7 +19,9 @@ class Link : public QObject
 {
     Q_OBJECT
 public:
-    enum ExchangeState : qint16 { Waiting = 0, Valid = 1, Failed = 2, TimedOut = 3 };
+    using State = ExchangeState;
+    static constexpr ExchangeState Waiting = hv52::Waiting, Valid = hv52::Valid, Failed = hv52::Failed,
+                                   TimedOut = hv52::TimedOut;
 
     // How messages reach the operator. ask = true is the OK/Cancel question;
     // the result is true for OK. Replaceable so tests can answer boxes.
@@ -78,7 +81,7 @@ signals:
 private:
     void openPort();
     void closePort();
-    void exchange(const QByteArray &frame, int answerLength);
+    void exchange(const QByteArray &frame);
     void finish(qint16 state);
     void countFailure();
 
