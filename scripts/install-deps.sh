@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the tools, the simulator, the tests and the
+# demo need, when any of them is missing. Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-serialport-dev libqt6test6 qt6-qpa-plugins libgl-dev
+  # Chinese text in the windows and screenshots
+  fonts-noto-cjk fonts-wqy-zenhei
+  # windows without a screen, synthetic clicks, screenshots
+  xvfb xauth xdotool x11-utils imagemagick
+  # a third-party Modbus master to check the simulator against
+  mbpoll
+  # fuzzing and the sanitizer build
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

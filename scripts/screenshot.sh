@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Takes the README screenshot of one tool: the window after a read-all poll of
+# the simulated module, with the completion box closed.
+#
+#   scripts/screenshot.sh t516|t540|t528
+#
+# BUILD_DIR (default: build) holds the built tools and sim/hv52sim; OUT
+# (default: docs/screenshots/cfg_<tool>.png) is the picture. Needs Xvfb,
+# xdotool and ImageMagick's import; nothing else.
+set -euo pipefail
+
+tool=${1:-}
+case $tool in
+t516 | t540 | t528) ;;
+*)
+    echo "usage: $0 t516|t540|t528" >&2
+    exit 2
+    ;;
+esac
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+case $build in /*) ;; *) build=$root/$build ;; esac
+sim=$build/sim/hv52sim
+program=$build/$tool/cfg_$tool
+out=${OUT:-$root/docs/screenshots/cfg_$tool.png}
+title="HV52${tool^^}扩展模块"
+
+for file in "$sim" "$program"; do
+    [ -x "$file" ] || { echo "$file is missing: build first (BUILD_DIR=$build)" >&2; exit 1; }
+done
+for command in Xvfb xdotool import; do
+    command -v "$command" >/dev/null || { echo "$command is not installed" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+retry() {
+    local tries=$1
+    shift
+    until "$@" >/dev/null 2>&1; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+display=99
+while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+retry 100 xdotool getdisplaygeometry || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+
+# Still registers, so the picture shows the module's start values.
+"$sim" --module "$tool" --dir "$work" --port 1 --no-demo >"$work/sim.log" 2>&1 &
+pids+=($!)
+retry 100 test -e "$work/com1" || { echo "hv52sim did not start:" >&2; cat "$work/sim.log" >&2; exit 1; }
+
+HV52_SERIAL_DIR=$work LANG=${LANG_FOR_SHOT:-zh_CN.UTF-8} "$program" 1 1 9600 >"$work/tool.log" 2>&1 &
+pids+=($!)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1) ||
+    { echo "the $title window did not appear:" >&2; cat "$work/tool.log" >&2; exit 1; }
+sleep 0.5
+
+# "召测" in twips (its middle): the T516 row sits 30 twips lower than the others.
+if [ "$tool" = t516 ]; then read_x=9292 read_y=277; else read_x=9322 read_y=247; fi
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The window is 9885 twips wide at any scale; its width gives pixels per twip.
+x=$(( (read_x * WIDTH + 4942) / 9885 ))
+y=$(( (read_y * WIDTH + 4942) / 9885 ))
+xdotool mousemove --window "$window" "$x" "$y" click 1
+
+# The completion box carries the program's name as its title.
+box=$(timeout 60 xdotool search --sync --onlyvisible --name "^cfg_$tool\$" | head -n 1) ||
+    { echo "no completion box after the poll" >&2; exit 1; }
+sleep 0.3
+xdotool windowfocus --sync "$box" key Return
+retry 50 sh -c "! xdotool search --onlyvisible --name '^cfg_$tool\$'" ||
+    { echo "the completion box did not close" >&2; exit 1; }
+# Away from the buttons, so none is drawn hovered; then let the window repaint.
+xdotool mousemove 1020 760
+sleep 0.5
+
+mkdir -p "$(dirname "$out")"
+import -window "$window" "$out"
+echo "$out"
