@@ -37,6 +37,7 @@ const char *kCellStyle = "QLabel { background: #FFFFEE; color: black; }";
 const char *kFailedCellStyle = "QLabel { background: #FFD6D6; color: #A00000; }";
 const char *kFailedListStyle = "QComboBox { background: #FFD6D6; color: #A00000; }";
 const char *kFailedProperty = "readFailed";
+const char *kNormalStyleProperty = "normalStyle";
 
 QString failedTip()
 {
@@ -203,9 +204,16 @@ void ToolWindow::markFailed(QWidget *cell, bool failed)
     if (cell->property(kFailedProperty).toBool() == failed)
         return;
     cell->setProperty(kFailedProperty, failed);
-    const bool isLabel = qobject_cast<QLabel *>(cell) != nullptr;
-    cell->setStyleSheet(QString::fromLatin1(failed ? (isLabel ? kFailedCellStyle : kFailedListStyle)
-                                                   : (isLabel ? kCellStyle : "")));
+    // The mark goes on top of the control's own style (a simple list hides its
+    // drop-down button), and taking it off gives that style back.
+    if (failed) {
+        cell->setProperty(kNormalStyleProperty, cell->styleSheet());
+        const bool isLabel = qobject_cast<QLabel *>(cell) != nullptr;
+        cell->setStyleSheet(cell->styleSheet()
+                            + QString::fromLatin1(isLabel ? kFailedCellStyle : kFailedListStyle));
+    } else {
+        cell->setStyleSheet(cell->property(kNormalStyleProperty).toString());
+    }
     cell->setToolTip(failed ? failedTip() : QString());
 }
 
@@ -281,6 +289,14 @@ void ToolWindow::readListPosition(int combo, quint8 CMD_L, const QString &listNa
                             .arg(box->count() - 1));
     }
     box->setCurrentIndex(int(position));
+    noteRead(box);
+}
+
+void ToolWindow::readListText(int combo, quint8 CMD_L, const std::function<QString(const QString &)> &convert)
+{
+    const QString raw = m_link.para_call(0, 0x0E, CMD_L);
+    QComboBox *box = Combo1(combo);
+    box->setEditText(convert ? convert(raw) : raw);
     noteRead(box);
 }
 

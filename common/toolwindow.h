@@ -90,6 +90,9 @@ protected:
     // Reads a value meant as a list position; a number the list does not hold
     // ends the poll with a message naming the value and the list.
     void readListPosition(int combo, quint8 CMD_L, const QString &listName);
+    // Reads one register into the text of an editable list, as readCell does
+    // for a cell.
+    void readListText(int combo, quint8 CMD_L, const std::function<QString(const QString &)> &convert);
     void endPoll();
 
     // The settings and the reset every tool has.
