@@ -53,6 +53,19 @@ retry() {
     done
 }
 
+# Prints the first visible window titled exactly $2, waiting up to $1 tenths
+# of a second (xdotool's own --sync misses windows that appear later here).
+find_window() {
+    local tries=$1 found
+    while :; do
+        found=$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null | head -n 1) || true
+        [ -z "$found" ] || { echo "$found"; return 0; }
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
 display=99
 while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -65,9 +78,11 @@ retry 100 xdotool getdisplaygeometry || { echo "Xvfb did not start:" >&2; cat "$
 pids+=($!)
 retry 100 test -e "$work/com1" || { echo "hv52sim did not start:" >&2; cat "$work/sim.log" >&2; exit 1; }
 
-HV52_SERIAL_DIR=$work LANG=${LANG_FOR_SHOT:-zh_CN.UTF-8} "$program" 1 1 9600 >"$work/tool.log" 2>&1 &
+# A UTF-8 locale that exists: under one that does not, Qt writes the window
+# title to X as mangled Latin-1 and the title search below fails.
+HV52_SERIAL_DIR=$work LANG=C.UTF-8 LC_ALL=C.UTF-8 "$program" 1 1 9600 >"$work/tool.log" 2>&1 &
 pids+=($!)
-window=$(timeout 20 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1) ||
+window=$(find_window 200 "$title") ||
     { echo "the $title window did not appear:" >&2; cat "$work/tool.log" >&2; exit 1; }
 sleep 0.5
 
@@ -80,7 +95,7 @@ y=$(( (read_y * WIDTH + 4942) / 9885 ))
 xdotool mousemove --window "$window" "$x" "$y" click 1
 
 # The completion box carries the program's name as its title.
-box=$(timeout 60 xdotool search --sync --onlyvisible --name "^cfg_$tool\$" | head -n 1) ||
+box=$(find_window 600 "cfg_$tool") ||
     { echo "no completion box after the poll" >&2; exit 1; }
 sleep 0.3
 xdotool windowfocus --sync "$box" key Return
