@@ -66,12 +66,12 @@ find_window() {
     done
 }
 
-display=99
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and writes its number once it is ready: a
+# display chosen here could be taken by another run before Xvfb gets it.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=":$display"
-retry 100 xdotool getdisplaygeometry || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+retry 100 test -s "$work/display" || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$work/display")"
 
 # Still registers, so the picture shows the module's start values.
 "$sim" --module "$tool" --dir "$work" --port 1 --no-demo >"$work/sim.log" 2>&1 &
