@@ -101,4 +101,26 @@ void IoToolWindow::addRelayGroup()
     addRulings(frame, table);
 }
 
+void IoToolWindow::Command2_Click()
+{
+    link().run([this] { resetCounters(kRelayInputResets); });
+}
+
+bool IoToolWindow::setChannel(int Index)
+{
+    if (Index == 0 || Index == 1)
+        setInputMode(Index);
+    else if (Index == 2 || Index == 3)
+        setRelay(Index);
+    else
+        return false;
+    return true;
+}
+
+void IoToolWindow::pollChannels()
+{
+    pollInputs(2);
+    pollRelays();
+}
+
 } // namespace hv52

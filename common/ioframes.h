@@ -46,6 +46,9 @@ class IoToolWindow : public ToolWindow
 public:
     using ToolWindow::ToolWindow;
 
+    // The reset: one code of the relay and input reset table.
+    void Command2_Click() override;
+
 protected:
     QRect headerRect(const GroupTable &table, int column) const;
     QRect cellRect(const GroupTable &table, int column, int row) const;
@@ -56,6 +59,12 @@ protected:
 
     void addInputGroup();
     void addRelayGroup();
+
+    // Buttons 0 and 1 set the input modes, 2 and 3 the relay commands; false,
+    // doing nothing, for any other index.
+    bool setChannel(int Index);
+    // The input and relay reads: the first twelve of a poll.
+    void pollChannels();
 };
 
 } // namespace hv52

@@ -26,9 +26,7 @@ int listEntry(const QComboBox *box, const QString &field)
 
 frm_T516::frm_T516() : IoToolWindow(QStringLiteral("HV52T516扩展模块"), 9885, 7020)
 {
-    QStringList resetItems;
-    for (const ResetChoice &choice : kRelayInputResets)
-        resetItems << QString::fromUtf8(choice.text);
+    const QStringList resetItems = resetTexts(kRelayInputResets);
     addTopRow(QStringLiteral("HV52T516扩展模块"), resetItems, resetItems.last(), rect(4140, 120, 3315, 300),
               rect(7500, 90, 1005, 375), kReadButton, rect(8760, 90, 1065, 375));
     addInputGroup();
@@ -70,33 +68,15 @@ void frm_T516::addAnalogGroup()
 
 void frm_T516::Command1_Click(int Index)
 {
+    // Any other index opens and closes the port and does nothing in between.
     link().run([this, Index] {
-        switch (Index) {
-        case 0:
-        case 1:
-            setInputMode(Index);
-            break;
-        case 2:
-        case 3:
-            setRelay(Index);
-            break;
-        case kReadButton:
+        if (setChannel(Index))
+            return;
+        if (Index == kReadButton)
             poll();
-            break;
-        case 5:
-        case 6:
-        case 7:
+        else if (Index >= 5 && Index < 5 + kAnalogOutputs)
             setAnalogOutput(Index - 5);
-            break;
-        default:
-            break;
-        }
     });
-}
-
-void frm_T516::Command2_Click()
-{
-    link().run([this] { resetCounters(kRelayInputResets); });
 }
 
 // The 27 reads: inputs, relays, then the analog outputs' present values,
@@ -104,8 +84,7 @@ void frm_T516::Command2_Click()
 void frm_T516::poll()
 {
     beginPoll();
-    pollInputs(2);
-    pollRelays();
+    pollChannels();
     for (int k = 0; k < kAnalogOutputs; ++k)
         readCell(27 + k, 0, quint8(0x72 + k), [](const QString &raw) { return dividedText(raw, 100); });
     for (int k = 0; k < kAnalogOutputs; ++k)

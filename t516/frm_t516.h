@@ -20,7 +20,6 @@ public:
     frm_T516();
 
     void Command1_Click(int Index) override;
-    void Command2_Click() override;
 
 private:
     void addAnalogGroup();

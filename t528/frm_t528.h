@@ -12,5 +12,4 @@ public:
     frm_T528();
 
     void Command1_Click(int Index) override;
-    void Command2_Click() override;
 };

@@ -30,9 +30,7 @@ constexpr int rowTop(int row) { return kFirstRowTop + kRowPitch * row; }
 
 frm_T540::frm_T540() : ToolWindow(QStringLiteral("HV52T540扩展模块"), 9885, 4725)
 {
-    QStringList resetItems;
-    for (const hv52::ResetChoice &choice : hv52::kSevenInputResets)
-        resetItems << QString::fromUtf8(choice.text);
+    const QStringList resetItems = hv52::resetTexts(hv52::kSevenInputResets);
     addTopRow(QStringLiteral("HV52T540扩展模块"), resetItems, resetItems.first(), rect(4170, 90, 3315, 300),
               rect(7530, 60, 1005, 375), kReadButton, rect(8790, 60, 1065, 375));
     buildInputFrame();
