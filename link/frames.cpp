@@ -68,7 +68,14 @@ ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request)
     // some other request: it is no confirmation of ours.
     if (answer[0] != request[0] || answer[1] != request[1])
         return Failed;
-    return Valid;
+    // Nor is a late answer to the previous request that lands in this one's
+    // wait: a read answer must carry the registers asked for, a write answer
+    // must echo this write's register and count.
+    if (n != answerLength(request))
+        return Failed;
+    if (request[1] == 3)
+        return at(answer, 2) == 2 * at(request, 5) ? Valid : Failed;
+    return answer.mid(2, 4) == request.mid(2, 4) ? Valid : Failed;
 }
 
 quint32 answerValue(const QByteArray &answer, bool pair)

@@ -15,9 +15,11 @@ QByteArray writeRequest(quint8 address, quint8 CMD_H, quint8 CMD_L, quint16 valu
 // Length of the answer a request expects: 7 or 9 for a read, 8 for a write.
 int answerLength(const QByteArray &request);
 
-// Valid when the last two bytes are the CRC of the others and the answer
-// comes from the addressed module for the requested function; else Failed.
-// answer holds everything buffered once at least answerLength bytes were in.
+// Valid when the last two bytes are the CRC of the others and the answer is
+// the one this request expects: from the addressed module, for the requested
+// function, of the expected length, carrying the requested register count (a
+// read) or echoing the register and count (a write). Else Failed. answer holds
+// everything buffered once at least answerLength bytes were in.
 ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request);
 
 // The register value of a valid read answer: bytes 3-4, or 3-6 for a pair.

@@ -1,12 +1,22 @@
 // The pieces of the link that need no port: CRC, command line, port names.
 #include "cmdline.h"
 #include "crc.h"
+#include "frames.h"
 #include "linkerror.h"
 #include "portname.h"
 
 #include <QTest>
 
 using namespace hv52;
+
+// A frame closed with its CRC, low byte first.
+static QByteArray withCrc(const char *hex)
+{
+    QByteArray frame = QByteArray::fromHex(hex);
+    const quint16 crc = crc16(frame);
+    frame.append(char(crc & 255)).append(char(crc >> 8));
+    return frame;
+}
 
 class FramesTest : public QObject
 {
@@ -90,6 +100,40 @@ private slots:
         } catch (const LinkError &e) {
             QVERIFY2(e.text().contains(named), qPrintable(e.text()));
         }
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("valid");
+        const QByteArray one = readRequest(1, false, 0x0E, 0x42);
+        const QByteArray pair = readRequest(1, true, 0x0E, 0x40);
+        const QByteArray write = writeRequest(1, 0x0E, 0x80, 0x5050);
+        QTest::newRow("one register") << one << withCrc("0103021234") << true;
+        QTest::newRow("changed data byte") << one << QByteArray::fromHex("0103021235B533") << false;
+        QTest::newRow("pair") << pair << withCrc("01030400011170") << true;
+        QTest::newRow("another address") << one << withCrc("0203021234") << false;
+        QTest::newRow("another function") << one << withCrc("0104021234") << false;
+        QTest::newRow("exception answer") << one << withCrc("018302") << false;
+        // Intact frames that answer some other request: a pair where one
+        // register was asked for, a wrong byte count, a trailing byte.
+        QTest::newRow("pair for one") << one << withCrc("01030400011170") << false;
+        QTest::newRow("one for a pair") << pair << withCrc("0103021234") << false;
+        QTest::newRow("wrong byte count") << one << withCrc("0103041234") << false;
+        QTest::newRow("longer frame") << one << withCrc("010302123400") << false;
+        QTest::newRow("write echo") << write << withCrc("01100E800001") << true;
+        QTest::newRow("echo of another register") << write << withCrc("01100E810001") << false;
+        QTest::newRow("echo of another count") << write << withCrc("01100E800002") << false;
+        QTest::newRow("read answer to a write") << write << withCrc("0103021234") << false;
+        QTest::newRow("too short") << one << QByteArray::fromHex("0103") << false;
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, valid);
+        QCOMPARE(judgeAnswer(answer, request) == Valid, valid);
     }
 
     void portNames()
