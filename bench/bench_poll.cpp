@@ -1,0 +1,96 @@
+// A full T516 poll through the real window against the simulated module in
+// its line-speed pacing mode, beside the time the frames take on the wire
+// (10 bits a byte and the 3.5-character gap before each frame); and a poll of
+// a dead line beside 27 response timeouts.
+#include "frm_t516.h"
+#include "sim/simulator.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Run
+{
+    double pollMs = 0; // first request sent to the completion message
+    int requests = 0;
+    double wireMs = 0;
+    QString message;
+};
+
+Run poll(frm_T516 &window, int baud)
+{
+    Run run;
+    QElapsedTimer clock;
+    double chars = 0;
+    const auto sent = QObject::connect(&window.link(), &hv52::Link::requestSent, [&](const QByteArray &frame) {
+        if (run.requests++ == 0)
+            clock.start();
+        chars += frame.size() + 3.5 + hv52::answerLength(frame) + 3.5;
+    });
+    window.link().setMessenger([&](const QString &text, bool) {
+        run.pollMs = clock.nsecsElapsed() / 1e6;
+        run.message = text;
+        return true;
+    });
+    window.Command1_Click(frm_T516::kReadButton);
+    QObject::disconnect(sent);
+    run.wireMs = chars * 10 * 1000 / baud;
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const bool deadLine = !(argc > 1 && QByteArray(argv[1]) == "--no-dead-line");
+
+    QTemporaryDir dir;
+    hv52sim::Simulator sim(hv52sim::Module::T516);
+    std::string error;
+    if (!sim.start(dir.path().toStdString(), 1, &error)) {
+        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+        return 1;
+    }
+    sim.setLogCapacity(64);
+    qputenv("HV52_SERIAL_DIR", dir.path().toLocal8Bit());
+
+    int status = 0;
+    for (const int baud : {9600, 115200}) {
+        frm_T516 window;
+        window.Form_Load(QStringLiteral("1 1 %1").arg(baud));
+        sim.setPacing(baud);
+        std::vector<Run> runs;
+        for (int i = 0; i < 7; ++i)
+            runs.push_back(poll(window, baud));
+        std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.pollMs < b.pollMs; });
+        const Run &median = runs[runs.size() / 2];
+        std::printf("%6d bit/s: poll %.2f ms, wire %.2f ms, ratio %.4f (%d requests, median of %zu)\n", baud,
+                    median.pollMs, median.wireMs, median.pollMs / median.wireMs, median.requests, runs.size());
+        if (median.message != QStringLiteral("召测数据，完成！") || median.requests != 27)
+            status = 1;
+    }
+    sim.setPacing(0);
+
+    if (deadLine) {
+        sim.setFault(hv52sim::Fault::Silent);
+        frm_T516 window;
+        window.Form_Load(QStringLiteral("1 1 9600"));
+        QElapsedTimer clock;
+        clock.start();
+        Run run = poll(window, 9600);
+        const double total = clock.nsecsElapsed() / 1e6;
+        std::printf("dead line: poll %.1f ms (press to message %.1f ms), 27 x 1000 ms = 27000 ms, ratio %.4f\n",
+                    run.pollMs, total, run.pollMs / 27000);
+        if (window.link().failureCount() != 27)
+            status = 1;
+    }
+    return status;
+}
