@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh machine: installs what is missing, builds,
-# runs every test against the simulated module on pseudo-terminals.
+# runs every test against the simulated module on pseudo-terminals, again
+# under the sanitizers, and fuzzes each fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -9,3 +10,8 @@ export LANG=C.UTF-8
 
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2
+
+# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# then a short run of every fuzz target (scripts/fuzz.sh 60 is the longer one).
+bash scripts/test-sanitized.sh
+bash scripts/fuzz.sh 10
