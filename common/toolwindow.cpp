@@ -133,6 +133,12 @@ QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &i
     box->setFont(songFont(9));
     if (kind == ListKind::Simple)
         box->setStyleSheet(QStringLiteral("QComboBox::drop-down { width: 0px; border: 0px; }"));
+    // Text put in by the program shows from its start, as the operator reads
+    // it, not scrolled to its end.
+    connect(box, &QComboBox::currentTextChanged, box, [box] {
+        if (!box->lineEdit()->hasFocus())
+            box->lineEdit()->setCursorPosition(0);
+    });
     // Typed text that is not the selected item's leaves no item selected, so
     // the handlers see list index -1 as they expect.
     connect(box->lineEdit(), &QLineEdit::textEdited, box, [box](const QString &text) {
