@@ -86,6 +86,9 @@ void ToolWindow::Form_Load(const QString &commandLine)
     for (int i = 0; i < m_startLists; ++i)
         Combo1(i)->setCurrentIndex(0);
     m_combo2->setCurrentIndex(0);
+    // Text put in by the program shows from its start, not scrolled to its end.
+    for (QComboBox *box : findChildren<QComboBox *>())
+        box->lineEdit()->setCursorPosition(0);
 }
 
 QLabel *ToolWindow::addLabel(int index, QWidget *parent, const QString &text, QRect geometry, LabelKind kind)
@@ -133,12 +136,6 @@ QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &i
     box->setFont(songFont(9));
     if (kind == ListKind::Simple)
         box->setStyleSheet(QStringLiteral("QComboBox::drop-down { width: 0px; border: 0px; }"));
-    // Text put in by the program shows from its start, as the operator reads
-    // it, not scrolled to its end.
-    connect(box, &QComboBox::currentTextChanged, box, [box] {
-        if (!box->lineEdit()->hasFocus())
-            box->lineEdit()->setCursorPosition(0);
-    });
     // Typed text that is not the selected item's leaves no item selected, so
     // the handlers see list index -1 as they expect.
     connect(box->lineEdit(), &QLineEdit::textEdited, box, [box](const QString &text) {
@@ -234,6 +231,7 @@ void ToolWindow::showInList(QComboBox *box, const QString &text)
     box->setCurrentIndex(item);
     if (item < 0)
         box->setEditText(text);
+    box->lineEdit()->setCursorPosition(0);
 }
 
 bool ToolWindow::noteRead(QWidget *cell)
