@@ -10,6 +10,9 @@ packages=(
   fonts-noto-cjk fonts-wqy-zenhei
   # windows without a screen, synthetic clicks, screenshots
   xvfb xauth xdotool x11-utils imagemagick
+  # end-to-end runs: the windows read back through the accessibility bus, a
+  # window closed as a window manager closes it (Debian's own python3)
+  python3 python3-pyatspi at-spi2-core dbus-daemon dbus-bin python3-xlib
   # a third-party Modbus master to check the simulator against
   mbpoll
   # fuzzing and the sanitizer build
