@@ -454,8 +454,9 @@ def rows_of(panel, caption, cells):
     return [l.name for l in labels[i + 1:i + 1 + cells]]
 
 
-def combos_of(panel):
-    return [c.name for c in descendants(panel, "combo box")]
+def combos_of(acc):
+    """Current texts of the lists in acc, in creation order."""
+    return [c.name for c in descendants(acc, "combo box")]
 
 
 # --- the cases ---------------------------------------------------------------
@@ -563,7 +564,7 @@ def value_of(count, answer, what):
     return int.from_bytes(answer[3:3 + 2 * count], "big")
 
 
-def poll_and_check(run, tool, window, sim, module):
+def poll_and_check(tool, window, sim, module):
     """召测: the complete message, every request in the log, and every checked
     cell showing what the module answered."""
     start = len(sim.requests())
@@ -625,7 +626,9 @@ def poll_and_check(run, tool, window, sim, module):
     return relay_commands
 
 
-def one_write(run, tool, sim, button, expected_frame, expected_text, what):
+def one_write(tool, sim, button, expected_frame, expected_text, what):
+    """One press that sends one write: the frame on the line, its confirmation
+    and the message."""
     start = len(sim.requests())
     click(button)
     expect_message(tool, expected_text, what)
@@ -642,22 +645,26 @@ def case_tool(run, module):
     sim = run.sim(module, extra=sim_settings(module))
     tool = run.tool(module, ["1", "1", "9600"])
     window = tool.wait_main_window(MAIN_TITLES[module])
-    relay_commands = poll_and_check(run, tool, window, sim, module)
+    relay_commands = poll_and_check(tool, window, sim, module)
 
     if module != "t540":
         # Relay 1's list shows what the poll read, so that value goes out again.
         value = {t: c for c, t in RELAY_COMMAND_TEXTS.items()}[relay_commands[0]]
         panels = group_panels(window)
-        one_write(run, tool, sim, tool.button(panels["数字量输出"], "设置", 0), write_frame(0x0E80, value),
+        one_write(tool, sim, tool.button(panels["数字量输出"], "设置", 0), write_frame(0x0E80, value),
                   SET_DONE, "relay 1 设置")
-    reset_code = 0x6010 if module == "t540" else 0x6003
-    one_write(run, tool, sim, tool.button(window, "复位"), write_frame(0x0B00, reset_code), RESET_DONE, "复位")
+    # The reset list (the window's first list) starts on its first entry.
+    reset_text, reset_code = (("数字量输入M-S1计数器及ON持续时间", 0x6010) if module == "t540"
+                              else ("继电器输出M-R1计数器", 0x6003))
+    shown = combos_of(window)[0]
+    check(shown == reset_text, f"the reset list shows {shown!r}, expected {reset_text!r}")
+    one_write(tool, sim, tool.button(window, "复位"), write_frame(0x0B00, reset_code), RESET_DONE, "复位")
 
     check(tool.proc.poll() is None, f"{tool.name} exited ({tool.proc.returncode}) during the run")
 
 
 def x_windows():
-    """(title, viewable) of every top-level X window."""
+    """(title, viewable, id) of every top-level X window."""
     from Xlib import X, display as xdisplay
     d = xdisplay.Display()
     try:
