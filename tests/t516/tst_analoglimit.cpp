@@ -50,6 +50,11 @@ private slots:
         QTest::newRow("point first") << ".5" << 1000 << 500;
         QTest::newRow("point last") << "5." << 10 << 50;
         QTest::newRow("largest") << "65.535" << 1000 << 65535;
+        // Decimal halves a binary double misses: 4.985 is stored as 4.98500000000000032.
+        QTest::newRow("4.985 x 100 is a half, to even") << "4.985" << 100 << 498;
+        QTest::newRow("0.285 x 100 is a half, to even") << "0.285" << 100 << 28;
+        QTest::newRow("a digit past the half rounds up") << "4.98501" << 100 << 499;
+        QTest::newRow("carry into a new digit") << "9.9999" << 1000 << 10000;
     }
     void accepted()
     {
