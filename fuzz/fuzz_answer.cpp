@@ -94,16 +94,13 @@ struct Outcome
 // What Link::MSComm1_OnComm and Link::Timer1_Timer make of the pieces.
 Outcome receive(const QByteArray &request, const std::vector<QByteArray> &pieces)
 {
-    const int threshold = answerLength(request);
     QByteArray buffered;
     for (const QByteArray &piece : pieces) {
         buffered += piece;
-        if (buffered.size() >= threshold)
+        if (answerDue(buffered.size(), request))
             return {judgeAnswer(*Exact(buffered), *Exact(request)), buffered};
     }
-    if (buffered.isEmpty())
-        return {TimedOut, buffered};
-    return {Failed, buffered};
+    return {timeoutState(buffered.size()), buffered};
 }
 
 // Splits line into pieces of the given lengths; what is left comes last.

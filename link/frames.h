@@ -15,6 +15,12 @@ QByteArray writeRequest(quint8 address, quint8 CMD_H, quint8 CMD_L, quint16 valu
 // Length of the answer a request expects: 7 or 9 for a read, 8 for a write.
 int answerLength(const QByteArray &request);
 
+// The receive rule of an exchange: the answer is judged once at least its
+// length is buffered; when the response timer expires first, nothing at all
+// is a timeout and a begun answer a failure.
+inline bool answerDue(qint64 buffered, const QByteArray &request) { return buffered >= answerLength(request); }
+inline ExchangeState timeoutState(qint64 buffered) { return buffered < 1 ? TimedOut : Failed; }
+
 // Valid when the last two bytes are the CRC of the others and the answer is
 // the one this request expects: from the addressed module, for the requested
 // function, of the expected length, carrying the requested register count (a

@@ -177,7 +177,6 @@ bool Link::para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu)
 void Link::exchange(const QByteArray &frame)
 {
     m_send = frame;
-    m_threshold = answerLength(frame);
     if (!m_portError.isEmpty())
         throw LinkError(m_portError);
     if (!MSComm1.isOpen())
@@ -245,7 +244,7 @@ void Link::MSComm1_OnComm()
 {
     if (!m_waiting)
         return; // left for the flush before the next request
-    if (MSComm1.bytesAvailable() < m_threshold)
+    if (!answerDue(MSComm1.bytesAvailable(), m_send))
         return; // the answer is still coming in pieces
     m_receive = MSComm1.readAll();
     Timer1.stop();
@@ -259,14 +258,11 @@ void Link::Timer1_Timer()
         Timer1.stop();
         return;
     }
-    if (MSComm1.bytesAvailable() < 1) {
-        finish(TimedOut);
-        return;
-    }
-    // An answer began but never reached its length (an exception answer, a
-    // broken frame): the bytes are taken so they cannot leak into the next one.
+    // An answer that began but never reached its length (an exception
+    // answer, a broken frame) is taken so it cannot leak into the next one.
+    const ExchangeState state = timeoutState(MSComm1.bytesAvailable());
     m_receive = MSComm1.readAll();
-    finish(Failed);
+    finish(state);
 }
 
 void Link::onPortError(QSerialPort::SerialPortError error)

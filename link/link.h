@@ -94,7 +94,6 @@ private:
     QByteArray m_receive;
     qint16 m_state = Valid;
     qint16 m_failures = 0;
-    int m_threshold = 0;
     bool m_waiting = false;
     bool m_busy = false;
     bool m_aborted = false;
