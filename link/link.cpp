@@ -204,8 +204,7 @@ void Link::exchange(const QByteArray &frame)
     // line is quiet; the receive and timer handlers quit it.
     QEventLoop loop;
     m_loop = &loop;
-    if (m_waiting)
-        loop.exec();
+    loop.exec();
     m_loop = nullptr;
     m_waiting = false;
 
