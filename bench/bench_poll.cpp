@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSerialPort>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -21,6 +22,7 @@ struct Run
     int requests = 0;
     double wireMs = 0;
     QString message;
+    std::vector<double> toolUs; // last bytes of an answer received to the next request sent
 };
 
 Run poll(frm_T516 &window, int baud)
@@ -38,7 +40,17 @@ Run poll(frm_T516 &window, int baud)
         run.message = text;
         return true;
     });
+    // The tool's own share of each exchange, seen from inside the tool.
+    QElapsedTimer received;
+    const auto answer = QObject::connect(&window.link().MSComm1, &QSerialPort::readyRead,
+                                         [&] { received.start(); });
+    const auto next = QObject::connect(&window.link(), &hv52::Link::requestSent, [&](const QByteArray &) {
+        if (received.isValid())
+            run.toolUs.push_back(received.nsecsElapsed() / 1000.0);
+    });
     window.Command1_Click(frm_T516::kReadButton);
+    QObject::disconnect(answer);
+    QObject::disconnect(next);
     QObject::disconnect(sent);
     run.wireMs = chars * 10 * 1000 / baud;
     return run;
@@ -72,8 +84,16 @@ int main(int argc, char **argv)
             runs.push_back(poll(window, baud));
         std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.pollMs < b.pollMs; });
         const Run &median = runs[runs.size() / 2];
+        std::vector<double> tool;
+        for (const Run &run : runs)
+            tool.insert(tool.end(), run.toolUs.begin(), run.toolUs.end());
+        std::sort(tool.begin(), tool.end());
         std::printf("%6d bit/s: poll %.2f ms, wire %.2f ms, ratio %.4f (%d requests, median of %zu)\n", baud,
                     median.pollMs, median.wireMs, median.pollMs / median.wireMs, median.requests, runs.size());
+        std::printf("              beyond the wire: %.0f us an exchange, of which the tool's own turn "
+                    "(answer in to next request out) median %.0f us, p90 %.0f us\n",
+                    (median.pollMs - median.wireMs) * 1000 / median.requests, tool[tool.size() / 2],
+                    tool[tool.size() * 9 / 10]);
         if (median.message != QStringLiteral("召测数据，完成！") || median.requests != 27)
             status = 1;
     }
