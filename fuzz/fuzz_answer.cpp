@@ -10,6 +10,8 @@
 #include "crc.h"
 #include "frames.h"
 
+#include "check.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,14 +22,6 @@
 using namespace hv52;
 
 namespace {
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);          \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 // Table-driven CRC-16, written apart from link/crc.cpp so a fault in one is
 // not mirrored by the other.

@@ -6,6 +6,8 @@
 #include "cmdline.h"
 #include "linkerror.h"
 
+#include "check.h"
+
 #include <QRegularExpression>
 
 #include <cstdint>
@@ -15,14 +17,6 @@
 using namespace hv52;
 
 namespace {
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);          \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 // Written apart from cmdline.cpp: the words between blanks (space, tab), the
 // first maxArgs of them counted; the result is whether all those are runs of

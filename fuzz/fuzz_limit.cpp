@@ -6,6 +6,8 @@
 #include "analoglimit.h"
 #include "linkerror.h"
 
+#include "check.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,14 +17,6 @@
 using namespace hv52;
 
 namespace {
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);          \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 // The register value the text stands for, or -1 when it must be refused:
 // the decimal number times scale, computed on the digits themselves (no

@@ -8,6 +8,8 @@
 // The frames go to one module in turn, so writes can change later reads.
 #include "sim/simulator.h"
 
+#include "check.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -18,14 +20,6 @@ using hv52sim::Module;
 using hv52sim::Simulator;
 
 namespace {
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);          \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 // Bitwise CRC-16 of the serial line, apart from the simulator's own.
 uint16_t referenceCrc(const uint8_t *p, size_t n)
