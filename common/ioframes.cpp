@@ -15,6 +15,20 @@ const std::vector<TableColumn> kRelayColumns = {{120, 1200}, {1440, 2160}, {3720
 
 } // namespace
 
+IoToolWindow::IoToolWindow(const QString &title, int heightTwips, Twips resetList, Twips resetButton,
+                           Twips readButton)
+    : ToolWindow(title, 9885, heightTwips)
+{
+    const auto twips = [this](Twips t) { return rect(t.left, t.top, t.width, t.height); };
+    const QStringList resetItems = resetTexts(kRelayInputResets);
+    addTopRow(title, resetItems, resetItems.last(), twips(resetList), twips(resetButton), kReadButton,
+              twips(readButton));
+    addInputGroup();
+    addRelayGroup();
+    hideInputModeColumn(2);
+    setStartLists(4);
+}
+
 QRect IoToolWindow::headerRect(const GroupTable &table, int column) const
 {
     const TableColumn &c = table.columns[size_t(column)];

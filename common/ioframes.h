@@ -44,7 +44,17 @@ class IoToolWindow : public ToolWindow
 {
     Q_OBJECT
 public:
-    using ToolWindow::ToolWindow;
+    struct Twips
+    {
+        int left, top, width, height;
+    };
+    static constexpr int kReadButton = 4;
+
+    // The window 9885 twips wide: its top row (title, the relay and input
+    // reset list, the reset button and Command1(4) to read all, placed at the
+    // given twips), the input and relay groups with the input-mode column
+    // hidden, and their four lists put on their first entries at start-up.
+    IoToolWindow(const QString &title, int heightTwips, Twips resetList, Twips resetButton, Twips readButton);
 
     // The reset: one code of the relay and input reset table.
     void Command2_Click() override;
@@ -57,14 +67,15 @@ protected:
     // Rulings under the header, between the rows and between the columns.
     void addRulings(RuledGroup *frame, const GroupTable &table) const;
 
-    void addInputGroup();
-    void addRelayGroup();
-
     // Buttons 0 and 1 set the input modes, 2 and 3 the relay commands; false,
     // doing nothing, for any other index.
     bool setChannel(int Index);
     // The input and relay reads: the first twelve of a poll.
     void pollChannels();
+
+private:
+    void addInputGroup();
+    void addRelayGroup();
 };
 
 } // namespace hv52

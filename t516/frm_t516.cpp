@@ -24,15 +24,11 @@ int listEntry(const QComboBox *box, const QString &field)
 
 } // namespace
 
-frm_T516::frm_T516() : IoToolWindow(QStringLiteral("HV52T516扩展模块"), 9885, 7020)
+frm_T516::frm_T516()
+    : IoToolWindow(QStringLiteral("HV52T516扩展模块"), 7020, {4140, 120, 3315, 300}, {7500, 90, 1005, 375},
+                   {8760, 90, 1065, 375})
 {
-    const QStringList resetItems = resetTexts(kRelayInputResets);
-    addTopRow(QStringLiteral("HV52T516扩展模块"), resetItems, resetItems.last(), rect(4140, 120, 3315, 300),
-              rect(7500, 90, 1005, 375), kReadButton, rect(8760, 90, 1065, 375));
-    addInputGroup();
-    addRelayGroup();
     addAnalogGroup();
-    hideInputModeColumn(2);
     setStartLists(10);
 }
 

@@ -14,7 +14,6 @@ class frm_T516 : public hv52::IoToolWindow
 {
     Q_OBJECT
 public:
-    static constexpr int kReadButton = 4;
     static constexpr int kAnalogOutputs = 3;
 
     frm_T516();

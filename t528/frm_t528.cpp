@@ -2,15 +2,10 @@
 
 using namespace hv52;
 
-frm_T528::frm_T528() : IoToolWindow(QStringLiteral("HV52T528扩展模块"), 9885, 4635)
+frm_T528::frm_T528()
+    : IoToolWindow(QStringLiteral("HV52T528扩展模块"), 4635, {4170, 90, 3315, 300}, {7530, 60, 1005, 375},
+                   {8790, 60, 1065, 375})
 {
-    const QStringList resetItems = resetTexts(kRelayInputResets);
-    addTopRow(QStringLiteral("HV52T528扩展模块"), resetItems, resetItems.last(), rect(4170, 90, 3315, 300),
-              rect(7530, 60, 1005, 375), kReadButton, rect(8790, 60, 1065, 375));
-    addInputGroup();
-    addRelayGroup();
-    hideInputModeColumn(2);
-    setStartLists(4);
 }
 
 void frm_T528::Command1_Click(int Index)

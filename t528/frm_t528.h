@@ -7,7 +7,6 @@ class frm_T528 : public hv52::IoToolWindow
 {
     Q_OBJECT
 public:
-    static constexpr int kReadButton = 4;
 
     frm_T528();
 
