@@ -1,0 +1,343 @@
+// cfg_t516 through its real window against the simulated module: start-up,
+// the 27-read poll, the set buttons and the reset, frame for frame.
+#include "frm_t516.h"
+#include "toolbench.h"
+
+using namespace hv52test;
+using hv52sim::Fault;
+namespace regs = hv52sim::regs;
+
+namespace {
+
+using Rig = Bench<frm_T516, hv52sim::Module::T516>;
+
+const QString kDone = QStringLiteral("召测数据，完成！");
+const QString kSet = QStringLiteral("设置成功！");
+const QString kReset = QStringLiteral("复位成功!");
+const QList<int> kCells = {13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 27, 28, 29};
+
+// The 27 reads of a poll, in order.
+QStringList pollFrames()
+{
+    QStringList f;
+    for (int n = 0; n < 2; ++n)
+        f << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1) << readFrame(regs::inputOnTime(n), 2);
+    for (int k = 0; k < 2; ++k)
+        f << readFrame(regs::relayCount(k), 2) << readFrame(regs::relayState(k), 1) << readFrame(regs::relayCommand(k), 1);
+    for (const auto reg : {regs::analogValue, regs::analogSignal, regs::analogSource}) {
+        for (int k = 0; k < 3; ++k)
+            f << readFrame(reg(k), 1);
+    }
+    for (int k = 0; k < 3; ++k)
+        f << readFrame(regs::analogLower(k), 1) << readFrame(regs::analogUpper(k), 1);
+    return f;
+}
+
+// The four writes of analog output k: type, source, lower, upper.
+QStringList analog(int k, QList<int> values)
+{
+    QStringList f;
+    for (int i = 0; i < 4; ++i)
+        f << writeFrame(quint16(regs::analogSignal(k) + i), quint16(values[i]));
+    return f;
+}
+
+} // namespace
+
+class T516Test : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+
+    void startUp()
+    {
+        Rig rig;
+        const frm_T516 &w = rig.window;
+        QCOMPARE(w.windowTitle(), QStringLiteral("HV52T516扩展模块"));
+        for (int i : kCells)
+            QVERIFY(rig.cell(i).isEmpty());
+        for (int i = -1; i <= 9; ++i)
+            QCOMPARE(rig.box(i)->currentIndex(), 0);
+        for (int i = 10; i <= 15; ++i)
+            QCOMPARE(w.Combo1(i)->currentText(), QStringLiteral("0"));
+        // The input-mode column is switched off.
+        QVERIFY(w.Label1(4)->isHidden() && w.Combo1(0)->isHidden() && w.Command1(1)->isHidden());
+        QVERIFY(w.Command1(2)->isVisible() && w.Command1(7)->isVisible());
+        QCOMPARE(rig.sent(), 0);
+
+        // A typed text is no list entry, and Enter adds none.
+        for (int combo : {-1, 2, 7}) {
+            QComboBox *box = rig.box(combo);
+            const int count = box->count();
+            rig.choose({combo, QStringLiteral("手动")});
+            QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+            QCOMPARE(box->currentIndex(), -1);
+            QCOMPARE(box->currentText(), QStringLiteral("手动"));
+            QCOMPARE(box->count(), count);
+        }
+    }
+
+    // Good, silent, good again: failure texts and marks come and go.
+    void marksFollowEachPoll()
+    {
+        Rig rig;
+        const QString cellStyle = rig.window.Label1(13)->styleSheet();
+        const QString limitStyle = rig.window.Combo1(10)->styleSheet();
+        rig.poll();
+        QCOMPARE(rig.requests(), pollFrames());
+        QCOMPARE(rig.messages.shown, QStringList{kDone});
+        QCOMPARE(rig.marks(), QStringList());
+
+        rig.messages.clear();
+        rig.port.sim.setFault(Fault::Silent);
+        rig.poll();
+        const QStringList cells = {"0", "OFF", "0", "0", "OFF", "0", "0", "恢复", "0", "恢复", "0", "0", "0"};
+        for (int i = 0; i < kCells.size(); ++i)
+            QCOMPARE(rig.cell(kCells[i]), cells[i]);
+        for (int i = 2; i <= 15; ++i) {
+            const QString text = i <= 3 ? QStringLiteral("报警输出") : i <= 9 ? rig.box(i)->itemText(0) : "0";
+            QCOMPARE(rig.box(i)->currentText(), text);
+        }
+        QStringList marks;
+        for (int i : kCells)
+            marks << QStringLiteral("L%1").arg(i);
+        for (int i = 2; i <= 15; ++i)
+            marks << QStringLiteral("C%1").arg(i);
+        QCOMPARE(rig.marks(), marks);
+        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 27 次失败。")});
+
+        rig.messages.clear();
+        rig.port.sim.setFault(Fault::None, 0);
+        rig.poll();
+        QCOMPARE(rig.marks(), QStringList());
+        QCOMPARE(rig.messages.shown, QStringList{kDone});
+        QCOMPARE(rig.window.Label1(13)->styleSheet(), cellStyle);
+        QCOMPARE(rig.window.Combo1(10)->styleSheet(), limitStyle);
+    }
+
+    void oneFailedReadMarksItsControl_data()
+    {
+        QTest::addColumn<int>("step"); // 1-based read left unanswered
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("input 1 ON time") << 3 << "L15" << "0";
+        QTest::newRow("relay 1 state") << 8 << "L20" << "恢复";
+        QTest::newRow("output 2 source") << 20 << "C8" << "平均电流";
+        QTest::newRow("output 3 upper limit") << 27 << "C15" << "0";
+    }
+    void oneFailedReadMarksItsControl()
+    {
+        QFETCH(int, step);
+        QFETCH(QString, target);
+        QFETCH(QString, text);
+        Rig rig;
+        // A fault set while a request is logged applies to its own answer.
+        int requests = 0;
+        rig.port.sim.onFrame([&](const hv52sim::Frame &f) {
+            if (f.fromMaster && ++requests == step)
+                rig.port.sim.setFault(Fault::Silent, 1);
+        });
+        rig.poll();
+        rig.port.sim.onFrame({});
+        QCOMPARE(rig.shown(target), text);
+        QCOMPARE(rig.marks(), QStringList{target});
+        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。")});
+    }
+
+    void display_data()
+    {
+        QTest::addColumn<QVector<Reg>>("regs");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("text");
+        using R = QVector<Reg>;
+        QTest::newRow("input count 70000") << R{r32(regs::inputCount(0), 70000)} << "L13" << "70000";
+        QTest::newRow("input count, no sign") << R{r32(regs::inputCount(1), 0xFFFFFFFF)} << "L16" << "4294967295";
+        QTest::newRow("relay count, no sign") << R{r32(regs::relayCount(1), 0xFFFFFFFF)} << "L21" << "4294967295";
+        QTest::newRow("state 0x5050") << R{r16(regs::inputState(0), 0x5050)} << "L14" << "ON";
+        QTest::newRow("state 1") << R{r16(regs::inputState(0), 1)} << "L14" << "OFF";
+        QTest::newRow("state 0x5051") << R{r16(regs::inputState(1), 0x5051)} << "L17" << "OFF";
+        QTest::newRow("relay state 0x3030") << R{r16(regs::relayState(0), 0x3030)} << "L20" << "恢复";
+        QTest::newRow("ON time 7") << R{r32(regs::inputOnTime(0), 7)} << "L15" << "0.7";
+        QTest::newRow("value 1234") << R{r16(regs::analogValue(0), 1234)} << "L27" << "12.34";
+        QTest::newRow("value 2000") << R{r16(regs::analogValue(0), 2000)} << "L27" << "20";
+        QTest::newRow("command 0x3030") << R{r16(regs::relayCommand(0), 0x3030)} << "C2" << "控制继电器恢复";
+        QTest::newRow("command 1") << R{r16(regs::relayCommand(0), 1)} << "C2" << "上位机控制";
+        QTest::newRow("command 7, no text") << R{r16(regs::relayCommand(1), 7)} << "C3" << "7";
+        QTest::newRow("signal type 1") << R{r16(regs::analogSignal(1), 1)} << "C5" << "0- 5 V";
+        QTest::newRow("source 29") << R{r16(regs::analogSource(2), 29)} << "C9" << "关闭报警";
+        QTest::newRow("code 28, lower 4500")
+            << R{r16(regs::analogSource(1), 28), r16(regs::analogLower(1), 4500)} << "C11" << "45";
+        QTest::newRow("code 24, lower 500")
+            << R{r16(regs::analogSource(1), 24), r16(regs::analogLower(1), 500)} << "C11" << "0.5";
+        QTest::newRow("code 5, upper 2200")
+            << R{r16(regs::analogSource(0), 5), r16(regs::analogUpper(0), 2200)} << "C13" << "220";
+        QTest::newRow("code 12, upper 3000")
+            << R{r16(regs::analogSource(2), 12), r16(regs::analogUpper(2), 3000)} << "C15" << "300";
+        QTest::newRow("code 13, upper 3000")
+            << R{r16(regs::analogSource(2), 13), r16(regs::analogUpper(2), 3000)} << "C15" << "3000";
+    }
+    void display()
+    {
+        QFETCH(QVector<Reg>, regs);
+        QFETCH(QString, target);
+        QFETCH(QString, text);
+        Rig rig;
+        rig.load(regs);
+        rig.poll();
+        QCOMPARE(rig.shown(target), text);
+        QCOMPARE(rig.marks(), QStringList());
+    }
+
+    void noListPositionEndsPoll_data()
+    {
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("signal type 2") << int(regs::analogSignal(0)) << 2 << 16
+                                       << "读回的输出1信号类型 2 不是列表中的选项（应为 0～1），召测中止。";
+        QTest::newRow("source 30") << int(regs::analogSource(2)) << 30 << 21
+                                   << "读回的输出3参数选择 30 不是列表中的选项（应为 0～29），召测中止。";
+    }
+    void noListPositionEndsPoll()
+    {
+        QFETCH(int, reg);
+        QFETCH(int, value);
+        QFETCH(int, sent);
+        QFETCH(QString, message);
+        Rig rig;
+        rig.port.sim.setRegister(quint16(reg), quint16(value));
+        rig.window.Combo1(9)->setCurrentIndex(5);
+        for (int i = 10; i <= 15; ++i)
+            rig.window.Combo1(i)->setEditText(QStringLiteral("old"));
+        rig.poll();
+        QCOMPARE(rig.sent(), sent);
+        QCOMPARE(rig.messages.shown, QStringList{message});
+        // Filled before the stop; the last source list and the limits not.
+        QCOMPARE(rig.cell(13), QStringLiteral("70000"));
+        QCOMPARE(rig.window.Combo1(2)->currentText(), QStringLiteral("控制继电器动作"));
+        QCOMPARE(rig.cell(29), QStringLiteral("20"));
+        QCOMPARE(rig.window.Combo1(9)->currentIndex(), 5);
+        for (int i = 10; i <= 15; ++i)
+            QCOMPARE(rig.window.Combo1(i)->currentText(), QStringLiteral("old"));
+    }
+
+    // What the operator puts in the lists, the button, the frames sent, the message.
+    void operation_data()
+    {
+        QTest::addColumn<QList<Entry>>("entries");
+        QTest::addColumn<int>("button"); // -1: reset
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<QString>("message");
+        using E = QList<Entry>;
+        const QString typeA = QStringLiteral("4-20 mA"), typeV = QStringLiteral("0- 5 V");
+
+        QTest::newRow("relay 1 operate") << E{{2, "控制继电器动作"}} << 2
+                                         << QStringList{"01 10 0E 80 00 01 02 50 50 6A 6C"} << kSet;
+        QTest::newRow("relay 2 restore") << E{{3, "控制继电器恢复"}} << 3
+                                         << QStringList{"01 10 0E 81 00 01 02 30 30 43 95"} << kSet;
+        QTest::newRow("relay typed host control") << E{{2, "上位机控制"}} << 2 << QStringList{writeFrame(0x0E80, 1)} << kSet;
+        QTest::newRow("relay host control and a blank") << E{{2, "上位机控制 "}} << 2 << QStringList{writeFrame(0x0E80, 0)} << kSet;
+        QTest::newRow("input 1 with time stamp") << E{{0, "带时标的ON/OFF输入"}} << 0
+                                                 << QStringList{"01 10 0E 8A 00 01 02 00 00 56 FA"} << kSet;
+        QTest::newRow("input 2 without time stamp") << E{{1, "不带时标的ON/OFF输入"}} << 1
+                                                    << QStringList{writeFrame(0x0E8B, 1)} << kSet;
+        QTest::newRow("input 2 typed mode") << E{{1, "ON/OFF"}} << 1 << QStringList()
+                                            << "输入2的输入方式“ON/OFF”不是列表中的选项，设置未发送。";
+
+        QTest::newRow("output 1 current") << E{{4, typeA}, {7, "A相电流"}, {10, "0"}, {13, "5"}} << 5
+                                          << analog(0, {0, 1, 0, 5000}) << kSet;
+        QTest::newRow("output 2 frequency") << E{{5, typeV}, {8, "频率"}, {11, "45"}, {14, "55"}} << 6
+                                            << analog(1, {1, 28, 4500, 5500}) << kSet;
+        QTest::newRow("output 3 code 12") << E{{9, "总有功功率"}, {15, "300"}} << 7 << analog(2, {0, 12, 0, 3000}) << kSet;
+        QTest::newRow("output 3 code 13") << E{{9, "A相有功功率"}, {15, "300"}} << 7 << analog(2, {0, 13, 0, 300}) << kSet;
+        QTest::newRow("halves to even") << E{{7, "A相有功功率"}, {10, "2.5"}, {13, "3.5"}} << 5
+                                        << analog(0, {0, 13, 2, 4}) << kSet;
+        QTest::newRow("voltage") << E{{8, "AB线电压"}, {14, "220"}} << 6 << analog(1, {0, 9, 0, 2200}) << kSet;
+        QTest::newRow("power factor") << E{{9, "C相功率因数"}, {12, "0.5"}, {15, "1"}} << 7
+                                      << analog(2, {0, 27, 500, 1000}) << kSet;
+        // A bad row sends nothing, not even the good values before it.
+        QTest::newRow("empty lower") << E{{10, ""}} << 5 << QStringList() << "输出1下限参数值为空，设置未发送。";
+        QTest::newRow("letters") << E{{10, "abc"}} << 5 << QStringList() << "输出1下限参数值“abc”不是数字，设置未发送。";
+        QTest::newRow("negative power factor")
+            << E{{8, "总功率因数"}, {11, "-0.5"}} << 6 << QStringList()
+            << "输出2下限参数值 -0.5 × 1000 = -500 超出 0～65535，设置未发送。";
+        QTest::newRow("70 for a current") << E{{13, "70"}} << 5 << QStringList()
+                                          << "输出1上限参数值 70 × 1000 = 70000 超出 0～65535，设置未发送。";
+        QTest::newRow("typed source") << E{{9, "电流"}} << 7 << QStringList()
+                                      << "输出3参数选择“电流”不是列表中的选项，设置未发送。";
+
+        const QStringList resets = {"继电器输出M-R1计数器", "继电器输出M-R2计数器", "所有继电器输出计数器",
+                                    "数字量输入M-S1计数器及ON持续时间", "数字量输入M-S2计数器及ON持续时间",
+                                    "所有数字量输入计数器及ON持续时间"};
+        const QStringList codes = {"01 10 0B 00 00 01 02 60 03 74 91", writeFrame(0x0B00, 0x6004),
+                                   "01 10 0B 00 00 01 02 6F FF 71 20", writeFrame(0x0B00, 0x6010),
+                                   writeFrame(0x0B00, 0x6011),         writeFrame(0x0B00, 0x601F)};
+        for (int i = 0; i < resets.size(); ++i)
+            QTest::newRow(qPrintable(resets[i])) << E{{-1, resets[i]}} << -1 << QStringList{codes[i]} << kReset;
+        QTest::newRow("reset typed") << E{{-1, "全部"}} << -1 << QStringList()
+                                     << "复位项目“全部”不是列表中的选项，复位命令未发送。";
+    }
+    void operation()
+    {
+        QFETCH(QList<Entry>, entries);
+        QFETCH(int, button);
+        QFETCH(QStringList, frames);
+        QFETCH(QString, message);
+        Rig rig;
+        for (const Entry &e : entries)
+            rig.choose(e);
+        rig.press(button);
+        QCOMPARE(rig.requests(), frames);
+        QCOMPARE(rig.messages.shown, QStringList{message});
+        QVERIFY(!rig.window.link().MSComm1.isOpen());
+    }
+
+    // Settings and resets show at the next poll, not before.
+    void effectsShowAtNextPoll()
+    {
+        Rig rig;
+        rig.port.sim.setRegister(regs::relayState(0), regs::off);
+        rig.poll();
+        QCOMPARE(rig.cell(19), QStringLiteral("1520"));
+        rig.choose({2, QStringLiteral("控制继电器动作")});
+        rig.press(2);
+        rig.choose({-1, QStringLiteral("所有继电器输出计数器")});
+        rig.press(-1);
+        QCOMPARE(rig.messages.shown, (QStringList{kDone, kSet, kReset}));
+        QCOMPARE(rig.cell(20), QStringLiteral("恢复"));
+        QCOMPARE(rig.cell(19), QStringLiteral("1520"));
+        rig.poll();
+        QCOMPARE(rig.cell(20), QStringLiteral("动作"));
+        QCOMPARE(rig.cell(19), QStringLiteral("0"));
+        QCOMPARE(rig.cell(21), QStringLiteral("0"));
+        QCOMPARE(rig.cell(13), QStringLiteral("70000"));
+    }
+
+    void unansweredWrites()
+    {
+        // The real response time still ends a write to a silent module.
+        Rig rig(hv52::Link::kResponseTimeoutMs);
+        QCOMPARE(rig.window.link().responseTimeout(), 1000);
+        rig.port.sim.setFault(Fault::Silent);
+        rig.press(2);
+        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("设置失败！")});
+
+        rig.window.link().setResponseTimeout(kShortTimeoutMs);
+        rig.press(-1);
+        QCOMPARE(rig.messages.last(), QStringLiteral("复位失败!"));
+
+        // An unanswered signal type does not stop the other three writes.
+        rig.port.sim.clearLog();
+        rig.port.sim.setFault(Fault::Silent, 1);
+        rig.window.Combo1(14)->setEditText(QStringLiteral("55"));
+        rig.press(6);
+        QCOMPARE(rig.sent(), 4);
+        QCOMPARE(rig.port.sim.reg(regs::analogUpper(1)), quint16(55000));
+        QCOMPARE(rig.messages.last(), QStringLiteral("设置失败！"));
+    }
+};
+
+QTEST_MAIN(T516Test)
+#include "tst_t516.moc"

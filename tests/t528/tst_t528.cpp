@@ -1,0 +1,127 @@
+// cfg_t528 through its real window against the simulated module: the twelve
+// reads of the poll, the relay and input-mode writes, the reset, and the
+// button indices that do nothing.
+#include "frm_t528.h"
+#include "toolbench.h"
+
+#include <QSerialPort>
+
+using namespace hv52test;
+using hv52sim::Fault;
+namespace regs = hv52sim::regs;
+
+namespace {
+using Rig = Bench<frm_T528, hv52sim::Module::T528>;
+const QString kDone = QStringLiteral("召测数据，完成！");
+} // namespace
+
+class T528Test : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+
+    void startUp()
+    {
+        Rig rig;
+        QCOMPARE(rig.window.windowTitle(), QStringLiteral("HV52T528扩展模块"));
+        QVERIFY(!rig.window.Frame1(2) && !rig.window.Combo1(4) && !rig.window.Label1(27)); // no analog group
+        for (int i = 13; i <= 22; ++i)
+            QVERIFY(rig.cell(i).isEmpty());
+        for (int i = -1; i <= 3; ++i)
+            QCOMPARE(rig.box(i)->currentIndex(), 0);
+    }
+
+    // No module: the twelve reads in order, each control at its failure text
+    // and marked; then a good poll clears the marks.
+    void noModule()
+    {
+        Rig rig;
+        rig.port.sim.setFault(Fault::Silent);
+        rig.poll();
+        QStringList frames;
+        for (int n = 0; n < 2; ++n)
+            frames << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1) << readFrame(regs::inputOnTime(n), 2);
+        frames << "01 03 0E 20 00 02 C7 29" << "01 03 0E 22 00 01 26 E8" << "01 03 0E 80 00 01 87 0A";
+        frames << readFrame(regs::relayCount(1), 2) << readFrame(regs::relayState(1), 1) << readFrame(regs::relayCommand(1), 1);
+        QCOMPARE(rig.requests(), frames);
+
+        const QStringList cells = {"0", "OFF", "0", "0", "OFF", "0", "0", "恢复", "0", "恢复"};
+        QStringList marks;
+        for (int i = 0; i < cells.size(); ++i) {
+            QCOMPARE(rig.cell(13 + i), cells[i]);
+            marks << QStringLiteral("L%1").arg(13 + i);
+        }
+        QCOMPARE(rig.window.Combo1(2)->currentText(), QStringLiteral("报警输出"));
+        QCOMPARE(rig.window.Combo1(3)->currentText(), QStringLiteral("报警输出"));
+        QCOMPARE(rig.marks(), marks << "C2" << "C3");
+        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n12 次读取中有 12 次失败。")});
+
+        rig.messages.clear();
+        rig.port.sim.setFault(Fault::None, 0);
+        rig.poll();
+        QCOMPARE(rig.marks(), QStringList());
+        QCOMPARE(rig.window.Combo1(2)->currentText(), QStringLiteral("控制继电器动作"));
+        QCOMPARE(rig.messages.shown, QStringList{kDone});
+    }
+
+    void operation_data()
+    {
+        QTest::addColumn<QList<Entry>>("entries");
+        QTest::addColumn<int>("button"); // -1: reset
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QString>("message");
+        using E = QList<Entry>;
+        const QString set = QStringLiteral("设置成功！"), reset = QStringLiteral("复位成功!");
+        QTest::newRow("relay 1 operate") << E{{2, "控制继电器动作"}} << 2 << "01 10 0E 80 00 01 02 50 50 6A 6C" << set;
+        QTest::newRow("relay 2 restore") << E{{3, "控制继电器恢复"}} << 3 << "01 10 0E 81 00 01 02 30 30 43 95" << set;
+        QTest::newRow("relay 2 operate") << E{{3, "控制继电器动作"}} << 3 << writeFrame(0x0E81, 0x5050) << set;
+        QTest::newRow("relay 1 typed host control") << E{{2, "上位机控制"}} << 2 << writeFrame(0x0E80, 1) << set;
+        QTest::newRow("relay 1 unknown text") << E{{2, "动作"}} << 2 << writeFrame(0x0E80, 0) << set;
+        QTest::newRow("input 2 without time stamp") << E{{1, "不带时标的ON/OFF输入"}} << 1 << writeFrame(0x0E8B, 1) << set;
+        QTest::newRow("reset relay 1") << E{{-1, "继电器输出M-R1计数器"}} << -1 << "01 10 0B 00 00 01 02 60 03 74 91" << reset;
+        QTest::newRow("reset relay 2") << E{{-1, "继电器输出M-R2计数器"}} << -1 << writeFrame(0x0B00, 0x6004) << reset;
+        QTest::newRow("reset all relays") << E{{-1, "所有继电器输出计数器"}} << -1 << "01 10 0B 00 00 01 02 6F FF 71 20" << reset;
+        QTest::newRow("reset input 1") << E{{-1, "数字量输入M-S1计数器及ON持续时间"}} << -1 << writeFrame(0x0B00, 0x6010) << reset;
+        QTest::newRow("reset input 2") << E{{-1, "数字量输入M-S2计数器及ON持续时间"}} << -1 << writeFrame(0x0B00, 0x6011) << reset;
+        QTest::newRow("reset all inputs") << E{{-1, "所有数字量输入计数器及ON持续时间"}} << -1 << writeFrame(0x0B00, 0x601F) << reset;
+        QTest::newRow("reset typed") << E{{-1, "全部继电器"}} << -1 << QString()
+                                     << "复位项目“全部继电器”不是列表中的选项，复位命令未发送。";
+    }
+    void operation()
+    {
+        QFETCH(QList<Entry>, entries);
+        QFETCH(int, button);
+        QFETCH(QString, frame);
+        QFETCH(QString, message);
+        Rig rig;
+        for (const Entry &e : entries)
+            rig.choose(e);
+        rig.press(button);
+        QCOMPARE(rig.requests(), frame.isEmpty() ? QStringList() : QStringList{frame});
+        QCOMPARE(rig.messages.shown, QStringList{message});
+    }
+
+    // Any index outside 0..4 opens and closes the port and does nothing else.
+    void otherIndexDoesNothing_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int index : {-1, 5, 7})
+            QTest::addRow("%d", index) << index;
+    }
+    void otherIndexDoesNothing()
+    {
+        QFETCH(int, index);
+        Rig rig;
+        bool closed = false;
+        QObject::connect(&rig.window.link().MSComm1, &QSerialPort::aboutToClose, [&] { closed = true; });
+        rig.window.Command1_Click(index);
+        QVERIFY(closed);
+        QVERIFY(!rig.window.link().MSComm1.isOpen());
+        QCOMPARE(rig.sent(), 0);
+        QCOMPARE(rig.messages.shown, QStringList());
+    }
+};
+
+QTEST_MAIN(T528Test)
+#include "tst_t528.moc"
