@@ -1,28 +1,25 @@
-// Master side for the simulator tests: the tool's end of the pseudo-terminal,
-// opened through the link as a raw termios fd, plus request builders.
+// Shared by the simulator tests: request builders, and a started simulator
+// with the tool's end of its pseudo-terminal open as a raw fd.
 #pragma once
 
 #include "sim/simulator.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <initializer_list>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace simtest {
 
 using Bytes = std::vector<uint8_t>;
+namespace regs = hv52sim::regs;
 
 inline Bytes withCrc(Bytes b)
 {
@@ -30,135 +27,91 @@ inline Bytes withCrc(Bytes b)
     return b;
 }
 
-inline Bytes readRequest(uint8_t addr, uint16_t reg, uint16_t count)
+inline Bytes cat(Bytes a, const Bytes& b)
 {
-    return withCrc({addr, 3, uint8_t(reg >> 8), uint8_t(reg), uint8_t(count >> 8), uint8_t(count)});
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
+
+inline Bytes header(uint8_t addr, uint8_t fn, uint16_t reg, uint16_t count)
+{
+    return withCrc({addr, fn, uint8_t(reg >> 8), uint8_t(reg), uint8_t(count >> 8), uint8_t(count)});
+}
+
+inline Bytes readRequest(uint8_t addr, uint16_t reg, uint16_t count) { return header(addr, 3, reg, count); }
 
 inline Bytes writeRequest(uint8_t addr, uint16_t reg, std::initializer_list<uint16_t> values)
 {
-    Bytes b{addr, 16, uint8_t(reg >> 8), uint8_t(reg), 0, uint8_t(values.size()),
-            uint8_t(2 * values.size())};
-    for (uint16_t v : values) {
-        b.push_back(uint8_t(v >> 8));
-        b.push_back(uint8_t(v));
-    }
+    Bytes b{addr, 16, uint8_t(reg >> 8), uint8_t(reg), 0, uint8_t(values.size()), uint8_t(2 * values.size())};
+    for (uint16_t v : values) b.insert(b.end(), {uint8_t(v >> 8), uint8_t(v)});
     return withCrc(b);
 }
 
-// The answer the module gives to a successful write: the request's header.
-inline Bytes writeAnswer(uint8_t addr, uint16_t reg, uint16_t count)
-{
-    return withCrc({addr, 16, uint8_t(reg >> 8), uint8_t(reg), uint8_t(count >> 8), uint8_t(count)});
-}
+// A successful write is answered with the request's first six bytes.
+inline Bytes writeAnswer(uint8_t addr, uint16_t reg, uint16_t count) { return header(addr, 16, reg, count); }
 
-inline Bytes exceptionAnswer(uint8_t addr, uint8_t fn, uint8_t code)
-{
-    return withCrc({addr, uint8_t(fn | 0x80), code});
-}
+inline Bytes exceptionAnswer(uint8_t fn, uint8_t code) { return withCrc({1, uint8_t(fn | 0x80), code}); }
 
-// A temporary directory for the links, removed with what is left in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/hv52simtest.XXXXXX";
-        if (mkdtemp(tmpl)) path_ = tmpl;
-    }
-    ~TempDir()
-    {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    const std::string& path() const { return path_; }
+// Reading input 1's count, 70000, and the answer: 00 01 11 70, high half first.
+const Bytes kRequest{0x01, 0x03, 0x0E, 0x40, 0x00, 0x02, 0xC7, 0x37};
+const Bytes kAnswer{0x01, 0x03, 0x04, 0x00, 0x01, 0x11, 0x70, 0xA6, 0x47};
 
-private:
-    std::string path_;
-};
-
+// The tool's end of the line: the link opened as a raw, non-blocking fd.
 class Port {
 public:
-    explicit Port(const std::string& path)
+    explicit Port(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
     {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0) return;
         termios t;
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
-        tcflush(fd_, TCIOFLUSH);
-    }
-    ~Port() { close(); }
-    Port(const Port&) = delete;
-    Port& operator=(const Port&) = delete;
-
-    bool isOpen() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    void close()
-    {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-    bool send(const Bytes& b) { return ::write(fd_, b.data(), b.size()) == ssize_t(b.size()); }
-
-    // Reads until n bytes have come. The timeout only keeps a broken
-    // simulator from hanging the test; results never depend on it.
-    Bytes read(size_t n, int timeoutMs = 3000)
-    {
-        Bytes out;
-        uint8_t buf[512];
-        while (out.size() < n) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, timeoutMs) <= 0) break;
-            ssize_t got = ::read(fd_, buf, std::min(sizeof buf, n - out.size()));
-            if (got <= 0) {
-                if (got < 0 && errno == EAGAIN) continue;
-                break;
-            }
-            out.insert(out.end(), buf, buf + got);
+        if (fd >= 0 && tcgetattr(fd, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(fd, TCSANOW, &t);
         }
+    }
+    ~Port() { ::close(fd); }
+    bool send(const Bytes& b) { return ::write(fd, b.data(), b.size()) == ssize_t(b.size()); }
+    // Reads until n bytes have come; the timeout only keeps a broken
+    // simulator from hanging the test.
+    Bytes read(size_t n)
+    {
+        Bytes out(n);
+        size_t got = 0;
+        for (pollfd p{fd, POLLIN, 0}; got < n && ::poll(&p, 1, 3000) > 0;) {
+            const ssize_t r = ::read(fd, out.data() + got, n - got);
+            if (r > 0) got += size_t(r);
+            else if (r == 0 || errno != EAGAIN) break;
+        }
+        out.resize(got);
         return out;
     }
+    Bytes transact(const Bytes& request, size_t answerSize) { return send(request) ? read(answerSize) : Bytes{}; }
 
-    // Whatever is already waiting, without blocking.
-    Bytes readAvailable()
-    {
-        Bytes out;
-        uint8_t buf[512];
-        for (;;) {
-            ssize_t got = ::read(fd_, buf, sizeof buf);
-            if (got <= 0) break;
-            out.insert(out.end(), buf, buf + got);
-        }
-        return out;
-    }
-
-    Bytes transact(const Bytes& request, size_t answerSize)
-    {
-        if (!send(request)) return {};
-        return read(answerSize);
-    }
-
-private:
-    int fd_ = -1;
+    const int fd;
 };
 
-// A started simulator with the master side open on its link. Members are
-// destroyed port first, then the simulator (removing the link), then the dir.
+// A started simulator (input 1's count set to 70000) with its link open.
+// Destroyed port first, then the simulator (removing the link), then the dir.
 struct Rig {
-    explicit Rig(hv52sim::Module m = hv52sim::Module::T516, uint8_t address = 1) : sim(m, address)
+    explicit Rig(hv52sim::Module m = hv52sim::Module::T516) : sim(m)
     {
-        if (sim.start(dir.path(), 1, &error)) port.reset(new Port(sim.linkPath()));
+        sim.setRegister32(regs::inputCount(0), 70000);
+        if (sim.start(dir.path().toStdString(), 1, &error)) port = std::make_unique<Port>(sim.linkPath());
     }
-    bool ok() const { return port && port->isOpen(); }
+    bool ok() const { return port && port->fd >= 0; }
 
-    TempDir dir;
+    QTemporaryDir dir;
     hv52sim::Simulator sim;
     std::string error;
     std::unique_ptr<Port> port;
 };
 
 }  // namespace simtest
+
+// A Rig named `name`, checked to have started.
+#define RIG(name, ...) \
+    simtest::Rig name{__VA_ARGS__}; \
+    QVERIFY2(name.ok(), name.error.c_str())
+
+Q_DECLARE_METATYPE(simtest::Bytes)
 
 // QCOMPARE prints mismatching byte vectors in hex.
 namespace QTest {

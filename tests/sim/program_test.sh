@@ -1,20 +1,18 @@
 #!/bin/bash
-# hv52sim as a program: refuses bad arguments with a message, prints one
-# ready line, logs frames in hex, answers on its link, and removes the link
-# on SIGTERM.
+# hv52sim as a program: refuses bad arguments with a message, prints one ready
+# line, answers on its link, logs frames in hex, removes the link on SIGTERM.
 set -u
 SIM=$1
 tmp=$(mktemp -d)
 pid=
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$tmp"; }
-trap cleanup EXIT
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; [ -f "$tmp/out" ] && cat "$tmp/out"; exit 1; }
+# Waits until the output has a line matching $1.
+await() { for _ in $(seq 100); do grep -q -- "$1" "$tmp/out" && return; sleep 0.05; done; }
 
 # arguments | what the message must say
 while IFS='|' read -r args expected; do
-    out=$("$SIM" $args 2>&1 </dev/null)
-    rc=$?
-    [ $rc -ne 0 ] || fail "exit 0 for '$args'"
+    out=$("$SIM" $args 2>&1 </dev/null) && fail "exit 0 for '$args'"
     [[ "$out" == *"$expected"* ]] || fail "for '$args' expected '$expected', got: $out"
 done <<LIST
 --dir $tmp --port 1|--module is required
@@ -31,36 +29,26 @@ done <<LIST
 LIST
 "$SIM" --help | grep -q -- "--no-demo" || fail "--help does not list the options"
 
-"$SIM" --module t528 --dir "$tmp" --port 4 --address 5 --log --no-demo \
-    --set 0x0E8A=1 >"$tmp/out" 2>&1 &
+"$SIM" --module t528 --dir "$tmp" --port 4 --address 5 --log --no-demo --set 0x0E8A=1 >"$tmp/out" 2>&1 &
 pid=$!
-for _ in $(seq 100); do
-    grep -q ready "$tmp/out" && break
-    sleep 0.05
-done
-line=$(head -n 1 "$tmp/out")
-[[ "$line" =~ ^hv52sim:\ t528\ at\ address\ 5\ ready\ on\ $tmp/com4\ \(/dev/pts/[0-9]+\)$ ]] ||
-    fail "ready line: '$line'"
+await ready
+[[ "$(head -n 1 "$tmp/out")" =~ ^hv52sim:\ t528\ at\ address\ 5\ ready\ on\ $tmp/com4\ \(/dev/pts/[0-9]+\)$ ]] ||
+    fail "ready line"
 [ -L "$tmp/com4" ] || fail "no link $tmp/com4"
 
-# Read input modes 1 and 2 at address 5 through the link.
+# Input modes 1 and 2 at address 5, read through the link.
 exec 3<>"$tmp/com4"
 stty -F "$tmp/com4" raw -echo
 printf '\x05\x03\x0e\x8a\x00\x02\xe6\x8d' >&3
-answer=$(timeout 5 head -c 9 <&3 | od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+answer=$(timeout 5 head -c 9 <&3 | od -An -tx1 | tr -s ' \n' ' ')
 exec 3>&-
-[ "$answer" = "05 03 04 00 01 00 00 ee 33" ] || fail "answer '$answer'"
-for _ in $(seq 100); do
-    grep -q '^<- ' "$tmp/out" && break
-    sleep 0.05
-done
+[ "$answer" = " 05 03 04 00 01 00 00 ee 33 " ] || fail "answer '$answer'"
+await '^<- '
 grep -qx -- '-> 05 03 0E 8A 00 02 E6 8D' "$tmp/out" || fail "request not logged"
 grep -qx -- '<- 05 03 04 00 01 00 00 EE 33' "$tmp/out" || fail "answer not logged"
 
 kill -TERM "$pid"
-wait "$pid"
-rc=$?
+wait "$pid" || fail "exit code $? after SIGTERM"
 pid=
-[ $rc -eq 0 ] || fail "exit code $rc after SIGTERM"
-[ ! -e "$tmp/com4" ] && [ ! -L "$tmp/com4" ] || fail "link left behind"
+[ ! -L "$tmp/com4" ] || fail "link left behind"
 echo "sim_program: all checks passed"
