@@ -4,11 +4,10 @@
 //   on one open port, and the CPU the process spends while a request waits out
 //   the 1000 ms response timeout.
 #include "link.h"
-#include "sim/simulator.h"
+#include "benchsim.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -37,15 +36,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(10, atoi(argv[1])) : 2000;
 
-    QTemporaryDir dir;
-    hv52sim::Simulator sim(hv52sim::Module::T516);
-    std::string error;
-    if (!sim.start(dir.path().toStdString(), 1, &error)) {
-        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+    BenchModule module;
+    if (!module.start(64))
         return 1;
-    }
-    sim.setLogCapacity(64);
-    qputenv("HV52_SERIAL_DIR", dir.path().toLocal8Bit());
+    hv52sim::Simulator &sim = module.sim;
 
     hv52::Link link;
     link.setArgs({1, 1, 115200, 0});

@@ -3,12 +3,11 @@
 // (10 bits a byte and the 3.5-character gap before each frame); and a poll of
 // a dead line beside 27 response timeouts.
 #include "frm_t516.h"
-#include "sim/simulator.h"
+#include "benchsim.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSerialPort>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -64,15 +63,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const bool deadLine = !(argc > 1 && QByteArray(argv[1]) == "--no-dead-line");
 
-    QTemporaryDir dir;
-    hv52sim::Simulator sim(hv52sim::Module::T516);
-    std::string error;
-    if (!sim.start(dir.path().toStdString(), 1, &error)) {
-        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+    BenchModule module;
+    if (!module.start(64))
         return 1;
-    }
-    sim.setLogCapacity(64);
-    qputenv("HV52_SERIAL_DIR", dir.path().toLocal8Bit());
+    hv52sim::Simulator &sim = module.sim;
 
     int status = 0;
     for (const int baud : {9600, 115200}) {

@@ -3,11 +3,10 @@
 // was injected, and the peak RSS is printed at 1,000 and 10,000 exchanges:
 // a leak per exchange or per port bracket would show as growth between them.
 #include "link.h"
-#include "sim/simulator.h"
+#include "benchsim.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -46,17 +45,12 @@ int main(int argc, char **argv)
     const int total = argc > 1 ? atoi(argv[1]) : 10000;
     const int timeoutMs = 25;
 
-    QTemporaryDir dir;
-    hv52sim::Simulator sim(hv52sim::Module::T516);
-    std::string error;
-    if (!sim.start(dir.path().toStdString(), 1, &error)) {
-        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+    BenchModule module;
+    if (!module.start(16))
         return 1;
-    }
-    sim.setLogCapacity(16);
+    hv52sim::Simulator &sim = module.sim;
     sim.setSplit(3, 2);
     sim.setSlowMs(5);
-    qputenv("HV52_SERIAL_DIR", dir.path().toLocal8Bit());
 
     hv52::Link link;
     link.setArgs({1, 1, 115200, 0});
