@@ -169,6 +169,23 @@ void waitForQuiet(const hv52sim::Simulator &sim)
     } while (clock.elapsed() < 5000);
 }
 
+// A tool's window on a module of its own filled with distinct values, its
+// message boxes caught.
+struct Rig
+{
+    Rig(const Tool &tool, int timeoutMs) : port(tool.module), window(tool.make())
+    {
+        fillModule(tool, port.sim);
+        window->link().setResponseTimeout(timeoutMs);
+        messages.attach(window->link());
+        window->Form_Load(commandLine(port));
+        window->show();
+    }
+    SimPort port;
+    Messages messages; // outlives the window that calls it
+    std::unique_ptr<ToolWindow> window;
+};
+
 QString goodText(int op)
 {
     if (op == -1)
@@ -212,14 +229,10 @@ private slots:
         const Tool &t = kTools[tool];
         const Line l = Line(line);
 
-        SimPort port(t.module);
-        fillModule(t, port.sim);
-        Messages messages;
-        std::unique_ptr<ToolWindow> w(t.make());
-        w->link().setResponseTimeout(kTimeoutMs);
-        messages.attach(w->link());
-        w->Form_Load(commandLine(port));
-        w->show();
+        Rig rig(t, kTimeoutMs);
+        SimPort &port = rig.port;
+        Messages &messages = rig.messages;
+        std::unique_ptr<ToolWindow> &w = rig.window;
 
         std::unique_ptr<QSerialPort> holder;
         QTimer unplugger;
@@ -344,14 +357,10 @@ private slots:
     {
         QFETCH(int, tool);
         const Tool &t = kTools[tool];
-        SimPort port(t.module);
-        fillModule(t, port.sim);
-        Messages messages;
-        std::unique_ptr<ToolWindow> w(t.make());
-        w->link().setResponseTimeout(kTimeoutMs);
-        messages.attach(w->link());
-        w->Form_Load(commandLine(port));
-        w->show();
+        Rig rig(t, kTimeoutMs);
+        SimPort &port = rig.port;
+        Messages &messages = rig.messages;
+        std::unique_ptr<ToolWindow> &w = rig.window;
         // A slow module keeps the poll waiting long enough to click around.
         port.sim.setSlowMs(kTimeoutMs / 2);
         port.sim.setFault(Fault::Slow);
@@ -398,13 +407,10 @@ private slots:
         QFETCH(int, tool);
         QFETCH(int, op);
         const Tool &t = kTools[tool];
-        SimPort port(t.module);
-        Messages messages;
-        std::unique_ptr<ToolWindow> w(t.make());
-        w->link().setResponseTimeout(5000);
-        messages.attach(w->link());
-        w->Form_Load(commandLine(port));
-        w->show();
+        Rig rig(t, 5000);
+        SimPort &port = rig.port;
+        Messages &messages = rig.messages;
+        std::unique_ptr<ToolWindow> &w = rig.window;
         port.sim.setFault(Fault::Silent);
         QTimer::singleShot(50, w.get(), [&] { w->close(); });
         QElapsedTimer clock;
