@@ -117,6 +117,14 @@ struct Bench
         typeText(b->lineEdit(), e.text);
     }
 
+    // One operation as the operator does it: the list entries, then the button.
+    void operate(const QList<Entry> &entries, int button)
+    {
+        for (const Entry &e : entries)
+            choose(e);
+        press(button);
+    }
+
     QString cell(int index) const { return window.Label1(index)->text(); }
     // "L13" is Label1(13)'s text, "C11" Combo1(11)'s.
     QString shown(const QString &target) const

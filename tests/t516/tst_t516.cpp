@@ -286,9 +286,7 @@ private slots:
         QFETCH(QStringList, frames);
         QFETCH(QString, message);
         Rig rig;
-        for (const Entry &e : entries)
-            rig.choose(e);
-        rig.press(button);
+        rig.operate(entries, button);
         QCOMPARE(rig.requests(), frames);
         QCOMPARE(rig.messages.shown, QStringList{message});
         QVERIFY(!rig.window.link().MSComm1.isOpen());

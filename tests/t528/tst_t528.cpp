@@ -95,9 +95,7 @@ private slots:
         QFETCH(QString, frame);
         QFETCH(QString, message);
         Rig rig;
-        for (const Entry &e : entries)
-            rig.choose(e);
-        rig.press(button);
+        rig.operate(entries, button);
         QCOMPARE(rig.requests(), frame.isEmpty() ? QStringList() : QStringList{frame});
         QCOMPARE(rig.messages.shown, QStringList{message});
     }
