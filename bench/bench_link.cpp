@@ -43,15 +43,16 @@ int main(int argc, char **argv)
 
     hv52::Link link;
     link.setArgs({1, 1, 115200, 0});
-    link.setMessenger([](const QString &text, bool) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return true;
-    });
+    const auto run = [&link](const std::function<void()> &work) {
+        const hv52::RunResult result = link.run(work);
+        if (!result.error.isEmpty())
+            std::fprintf(stderr, "message: %s\n", qPrintable(result.error));
+    };
 
     std::vector<double> single;
     double pollMs = 0;
     std::vector<double> polls;
-    link.run([&] {
+    run([&] {
         for (int i = 0; i < 50; ++i) // warm-up
             link.para_call(1, 0x0E, 0x40);
         QElapsedTimer clock;
@@ -74,7 +75,7 @@ int main(int argc, char **argv)
     // A dead line: the wait must sleep, not spin.
     sim.setFault(hv52sim::Fault::Silent);
     double cpu = 0, wall = 0;
-    link.run([&] {
+    run([&] {
         QElapsedTimer clock;
         const double before = cpuSeconds();
         clock.start();

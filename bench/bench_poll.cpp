@@ -34,15 +34,14 @@ Run poll(frm_T516 &window, int baud)
             clock.start();
         chars += frame.size() + 3.5 + hv52::answerLength(frame) + 3.5;
     });
-    window.link().setMessenger([&](const QString &text, bool) {
+    window.setMessenger([&](const QString &text, bool) {
         run.pollMs = clock.nsecsElapsed() / 1e6;
         run.message = text;
         return true;
     });
     // The tool's own share of each exchange, seen from inside the tool.
     QElapsedTimer received;
-    const auto answer = QObject::connect(&window.link().MSComm1, &QSerialPort::readyRead,
-                                         [&] { received.start(); });
+    const auto answer = QObject::connect(&window.link(), &hv52::Link::bytesArrived, [&] { received.start(); });
     const auto next = QObject::connect(&window.link(), &hv52::Link::requestSent, [&](const QByteArray &) {
         if (received.isValid())
             run.toolUs.push_back(received.nsecsElapsed() / 1000.0);

@@ -56,11 +56,6 @@ int main(int argc, char **argv)
     link.setArgs({1, 1, 115200, 0});
     link.setResponseTimeout(timeoutMs);
     int messages = 0;
-    link.setMessenger([&](const QString &text, bool) {
-        ++messages;
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return true;
-    });
 
     std::mt19937 random(20261207);
     int done = 0, wrong = 0, faulted = 0;
@@ -69,7 +64,7 @@ int main(int argc, char **argv)
     clock.start();
     while (done < total) {
         // One port bracket per 27 exchanges, as one poll would.
-        link.run([&] {
+        const hv52::RunResult result = link.run([&] {
             for (int i = 0; i < 27 && done < total; ++i, ++done) {
                 const quint32 stored = random();
                 sim.setRegister32(0x0E40, stored);
@@ -89,6 +84,10 @@ int main(int argc, char **argv)
                     rssAt1000 = peakRssKiB();
             }
         });
+        if (!result.error.isEmpty()) {
+            ++messages;
+            std::fprintf(stderr, "message: %s\n", qPrintable(result.error));
+        }
     }
     const long rssAtEnd = peakRssKiB();
     std::printf("%d exchanges (%d with a fault), %d outcomes wrong, %d messages, %.1f s\n", done, faulted, wrong,

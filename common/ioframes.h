@@ -1,33 +1,7 @@
 #pragma once
 #include "toolwindow.h"
 
-#include <vector>
-
 namespace hv52 {
-
-// One group's table in twips relative to its group: a header row, then one
-// row per channel at a fixed pitch.
-struct TableColumn
-{
-    int left;
-    int width;
-};
-struct GroupTable
-{
-    std::vector<TableColumn> columns;
-    int rows;
-    int headerTop = 420;
-    int firstRowTop = 840;
-
-    static constexpr int kHeaderHeight = 300;
-    static constexpr int kRowPitch = 450;
-    static constexpr int kRowHeight = 375;
-    // A list is shorter than its row and sits in the row's middle.
-    static constexpr int kListHeight = 300;
-    static constexpr int kListInset = (kRowHeight - kListHeight) / 2;
-
-    int rowTop(int row) const { return firstRowTop + kRowPitch * row; }
-};
 
 // A tool window with the digital-input group Frame1(0) and the relay-output
 // group Frame1(1), which the T516 and T528 windows share with the same
@@ -54,27 +28,15 @@ public:
     // reset list, the reset button and Command1(4) to read all, placed at the
     // given twips), the input and relay groups with the input-mode column
     // hidden, and their four lists put on their first entries at start-up.
-    IoToolWindow(const QString &title, int heightTwips, Twips resetList, Twips resetButton, Twips readButton);
-
-    // The reset: one code of the relay and input reset table.
-    void Command2_Click() override;
+    IoToolWindow(const QString &title, int heightTwips, const ModuleDef &module, Twips resetList, Twips resetButton,
+                 Twips readButton);
 
 protected:
-    QRect headerRect(const GroupTable &table, int column) const;
-    QRect cellRect(const GroupTable &table, int column, int row) const;
-    // The header captions, one Label1 index per column.
-    void addHeaders(RuledGroup *frame, const GroupTable &table, const std::vector<int> &labels, const QStringList &texts);
-    // Rulings under the header, between the rows and between the columns.
-    void addRulings(RuledGroup *frame, const GroupTable &table) const;
-
     // Buttons 0 and 1 set the input modes, 2 and 3 the relay commands; false,
     // doing nothing, for any other index.
     bool setChannel(int Index);
-    // The input and relay reads: the first twelve of a poll.
-    void pollChannels();
 
 private:
-    void addInputGroup();
     void addRelayGroup();
 };
 

@@ -1,48 +1,47 @@
 #include "toolwindow.h"
 #include "linkerror.h"
+#include "look.h"
 #include "messagebox.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 
 namespace hv52 {
 
 namespace {
 
-// The layout asks for 宋体 and 隶书; where they are missing (any Linux box)
-// the Debian CJK fonts stand in.
-const QStringList kSongFamilies = {QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                                   QStringLiteral("Noto Serif CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
-                                   QStringLiteral("Noto Sans CJK SC")};
-const QStringList kLiFamilies = {QStringLiteral("LiSu"), QStringLiteral("隶书"), QStringLiteral("STLiti"),
-                                 QStringLiteral("Noto Serif CJK SC"), QStringLiteral("WenQuanYi Zen Hei")};
+const char *kMarkProperty = "hv52mark";
+const char *kNormalStyleProperty = "hv52normalStyle";
 
-QFont songFont(double points, bool bold = false)
+// The input table has the columns of every module's input group, so the
+// three tools line up: name, count, state, ON time, and the mode column.
+const std::vector<TableColumn> kInputColumns = {{120, 1200}, {1440, 2160}, {3720, 1440}, {5280, 2160}, {7560, 2085}};
+
+// Enter in an editable list would select an item whose text matches what
+// was typed; only choosing from the list may select one.
+class NoEnterMatch : public QObject
 {
-    QFont font;
-    font.setFamilies(kSongFamilies);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
+public:
+    using QObject::QObject;
 
-const char *kCellStyle = "QLabel { background: #FFFFEE; color: black; }";
-const char *kFailedCellStyle = "QLabel { background: #FFD6D6; color: #A00000; }";
-const char *kFailedListStyle = "QComboBox { background: #FFD6D6; color: #A00000; }";
-const char *kFailedProperty = "readFailed";
-const char *kNormalStyleProperty = "normalStyle";
-
-QString failedTip()
-{
-    return QStringLiteral("读取失败：模块无应答或应答有误，这里显示的不是读回的值。");
-}
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -50,25 +49,32 @@ void RuledGroup::paintEvent(QPaintEvent *event)
 {
     QGroupBox::paintEvent(event);
     QPainter painter(this);
-    painter.setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
+    painter.setPen(QPen(look::kRuling, 1));
     painter.drawLines(m_lines);
 }
 
-ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips)
+ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips, const ModuleDef &module)
+    : m_client(m_link, module)
 {
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         m_scale = screen->logicalDotsPerInch() / 96.0;
     setWindowTitle(title);
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint);
-    setFont(songFont(9));
+    setFont(look::songFont(9));
     setFixedSize(px(widthTwips), px(heightTwips));
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-    m_link.setMessenger([this](const QString &text, bool ask) { return showMessageBox(this, text, ask); });
 }
 
 ToolWindow::~ToolWindow() = default;
+
+bool ToolWindow::message(const QString &text, bool ask)
+{
+    if (m_messenger)
+        return m_messenger(text, ask);
+    return showMessageBox(this, text, ask);
+}
 
 int ToolWindow::px(int twips) const
 {
@@ -97,23 +103,18 @@ QLabel *ToolWindow::addLabel(int index, QWidget *parent, const QString &text, QR
     label->setObjectName(QStringLiteral("Label1_%1").arg(index));
     label->setGeometry(geometry);
     switch (kind) {
-    case LabelKind::Title: {
-        QFont font;
-        font.setFamilies(kLiFamilies);
-        font.setPointSizeF(21.75);
-        font.setBold(true);
-        label->setFont(font);
-        label->setStyleSheet(QStringLiteral("QLabel { color: #404040; }"));
+    case LabelKind::Title:
+        label->setFont(look::titleFont());
+        label->setStyleSheet(look::kTitleStyle);
         break;
-    }
     case LabelKind::Caption:
-        label->setFont(songFont(10.5, true));
-        label->setStyleSheet(QStringLiteral("QLabel { color: #0000C0; }"));
+        label->setFont(look::songFont(10.5, true));
+        label->setStyleSheet(look::kCaptionStyle);
         label->setAlignment(Qt::AlignCenter);
         break;
     case LabelKind::Cell:
-        label->setFont(songFont(14.25));
-        label->setStyleSheet(QString::fromLatin1(kCellStyle));
+        label->setFont(look::songFont(14.25));
+        label->setStyleSheet(look::kCellStyle);
         label->setAlignment(Qt::AlignCenter);
         break;
     }
@@ -127,25 +128,35 @@ QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &i
     auto *box = new QComboBox(parent);
     box->setObjectName(index < 0 ? QStringLiteral("Combo2") : QStringLiteral("Combo1_%1").arg(index));
     box->setEditable(true);
-    // Enter in the box must never add the typed text to the list.
+    // No completion: a typed prefix must never turn into a list entry that
+    // the operator did not choose. Enter adds nothing and selects nothing.
+    box->setCompleter(nullptr);
     box->setInsertPolicy(QComboBox::NoInsert);
+    box->lineEdit()->installEventFilter(new NoEnterMatch(box));
     box->addItems(items);
     box->setCurrentIndex(-1);
     box->setEditText(initialText);
     box->setGeometry(geometry);
-    box->setFont(songFont(9));
+    box->setFont(look::songFont(9));
     if (kind == ListKind::Simple)
-        box->setStyleSheet(QStringLiteral("QComboBox::drop-down { width: 0px; border: 0px; }"));
+        box->setStyleSheet(look::kFreeTextStyle);
+    look::fitLongestEntry(box);
     // Typed text that is not the selected item's leaves no item selected, so
     // the handlers see list index -1 as they expect.
-    connect(box->lineEdit(), &QLineEdit::textEdited, box, [box](const QString &text) {
+    QLineEdit *edit = box->lineEdit();
+    connect(edit, &QLineEdit::textEdited, box, [box, edit](const QString &text) {
+        setMark(box, Mark::None);
         if (box->currentIndex() < 0 || box->itemText(box->currentIndex()) == text)
             return;
-        QLineEdit *edit = box->lineEdit();
         const int cursor = edit->cursorPosition();
         box->setCurrentIndex(-1);
         edit->setText(text);
         edit->setCursorPosition(cursor);
+    });
+    // A value the operator chose is one to stand by, whatever was read before.
+    connect(box, &QComboBox::activated, box, [box] {
+        setMark(box, Mark::None);
+        box->lineEdit()->setCursorPosition(0);
     });
     if (index >= 0)
         m_combos.insert(index, box);
@@ -160,10 +171,8 @@ QPushButton *ToolWindow::addButton(int index, QWidget *parent, const QString &te
     auto *button = new QPushButton(text, parent);
     button->setObjectName(index < 0 ? QStringLiteral("Command2") : QStringLiteral("Command1_%1").arg(index));
     button->setGeometry(geometry);
-    button->setFont(songFont(10.5));
-    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; border: 1px solid #808080; }"
-                                         "QPushButton:pressed { background: #A0A0E0; }")
-                              .arg(QLatin1String(background)));
+    button->setFont(look::songFont(10.5));
+    button->setStyleSheet(look::buttonStyle(background));
     if (index >= 0) {
         m_buttons.insert(index, button);
         connect(button, &QPushButton::clicked, this, [this, index] { Command1_Click(index); });
@@ -179,50 +188,118 @@ RuledGroup *ToolWindow::addFrame(int index, const QString &caption, QRect geomet
     auto *frame = new RuledGroup(caption, this);
     frame->setObjectName(QStringLiteral("Frame1_%1").arg(index));
     frame->setGeometry(geometry);
-    frame->setFont(songFont(12));
+    frame->setFont(look::songFont(12));
+    frame->setStyleSheet(look::kGroupStyle);
     m_frames.insert(index, frame);
     return frame;
 }
 
-void ToolWindow::addTopRow(const QString &title, const QStringList &resetItems, const QString &resetText,
-                           QRect resetList, QRect resetButton, int readIndex, QRect readButton)
+void ToolWindow::addTopRow(const QString &title, const QString &resetText, QRect resetList, QRect resetButton,
+                           int readIndex, QRect readButton)
 {
+    QStringList resetItems;
+    for (const ResetChoice &choice : module().resets)
+        resetItems << QString::fromUtf8(choice.text);
     addLabel(12, this, title, rect(60, 0, 4605, 495), LabelKind::Title);
     addCombo(-1, this, resetItems, resetText, resetList);
-    addButton(-1, this, QStringLiteral("复位"), resetButton, "#C0C0FF");
-    addButton(readIndex, this, QStringLiteral("召测"), readButton, "#FFFFFF");
+    addButton(-1, this, QStringLiteral("复位"), resetButton, look::kSetBackground);
+    addButton(readIndex, this, QStringLiteral("召测"), readButton, look::kReadBackground);
 }
 
-void ToolWindow::hideInputModeColumn(int rows)
+QRect ToolWindow::headerRect(const GroupTable &table, int column) const
 {
+    const TableColumn &c = table.columns[size_t(column)];
+    return rect(c.left, table.headerTop, c.width, GroupTable::kHeaderHeight);
+}
+
+QRect ToolWindow::cellRect(const GroupTable &table, int column, int row) const
+{
+    const TableColumn &c = table.columns[size_t(column)];
+    return rect(c.left, table.rowTop(row), c.width, GroupTable::kRowHeight);
+}
+
+QRect ToolWindow::listRect(const GroupTable &table, int column, int row, int width) const
+{
+    const TableColumn &c = table.columns[size_t(column)];
+    return rect(c.left, table.rowTop(row) + GroupTable::kListInset, width > 0 ? width : c.width,
+                GroupTable::kListHeight);
+}
+
+void ToolWindow::addHeaders(RuledGroup *frame, GroupTable &table, const std::vector<int> &labels,
+                            const QStringList &texts)
+{
+    for (size_t c = 0; c < labels.size(); ++c)
+        addLabel(labels[c], frame, texts[int(c)], headerRect(table, int(c)), LabelKind::Caption);
+}
+
+void ToolWindow::addRulings(RuledGroup *frame, const GroupTable &table) const
+{
+    const int gap = (GroupTable::kRowPitch - GroupTable::kRowHeight) / 2;
+    const int left = table.columns.front().left;
+    const int right = table.columns.back().left + table.columns.back().width;
+    const int top = table.headerTop - gap;
+    const int bottom = table.rowTop(table.rows) - gap;
+    for (int row = 0; row <= table.rows; ++row) {
+        const int y = px(table.rowTop(row) - gap);
+        frame->addLine(QLine(px(left), y, px(right), y));
+    }
+    for (size_t c = 1; c < table.columns.size(); ++c) {
+        const int x = px(table.columns[c].left - 60);
+        frame->addLine(QLine(x, px(top), x, px(bottom)));
+    }
+}
+
+void ToolWindow::addInputGroup(int rows, int heightTwips)
+{
+    RuledGroup *frame = addFrame(0, QStringLiteral("数字量输入"), rect(60, 540, 9765, heightTwips));
+    GroupTable table{kInputColumns, rows};
+    addHeaders(frame, table, {0, 1, 2, 3, 4},
+               {QStringLiteral("名称"), QStringLiteral("输入次数"), QStringLiteral("输入状态"),
+                QStringLiteral("输入ON时间"), QStringLiteral("设置")});
+    for (int n = 0; n < rows; ++n) {
+        addLabel(5 + n, frame, QStringLiteral("输入%1").arg(n + 1), cellRect(table, 0, n), LabelKind::Caption);
+        for (int c = 1; c <= 3; ++c)
+            addLabel(12 + 3 * n + c, frame, QString(), cellRect(table, c, n), LabelKind::Cell);
+        addCombo(n, frame, kInputModeTexts, kInputModeTexts.at(1), listRect(table, 4, n));
+        // The button lies over the middle of its list.
+        const TableColumn &set = table.columns[4];
+        constexpr int buttonWidth = 735;
+        addButton(n, frame, QStringLiteral("设置"),
+                  rect(set.left + (set.width - buttonWidth) / 2, table.rowTop(n), buttonWidth, GroupTable::kRowHeight),
+                  look::kSetBackground);
+        // The input-mode setting is switched off: its column is hidden.
+        Combo1(n)->setVisible(false);
+        Command1(n)->setVisible(false);
+    }
     Label1(4)->setVisible(false);
-    for (int i = 0; i < rows; ++i) {
-        Combo1(i)->setVisible(false);
-        Command1(i)->setVisible(false);
-    }
+    addRulings(frame, table);
 }
 
-void ToolWindow::markFailed(QWidget *cell, bool failed)
+Mark ToolWindow::markOf(const QWidget *control)
 {
-    if (cell->property(kFailedProperty).toBool() == failed)
+    return Mark(control->property(kMarkProperty).toInt());
+}
+
+bool ToolWindow::isMarkedFailed(const QWidget *control)
+{
+    const Mark mark = markOf(control);
+    return mark == Mark::Failed || mark == Mark::UnitUnknown;
+}
+
+void ToolWindow::setMark(QWidget *control, Mark mark, const QString &tip)
+{
+    const Mark old = markOf(control);
+    if (old == mark && mark == Mark::None)
         return;
-    cell->setProperty(kFailedProperty, failed);
-    // The mark goes on top of the control's own style (a simple list hides its
-    // drop-down button), and taking it off gives that style back.
-    if (failed) {
-        cell->setProperty(kNormalStyleProperty, cell->styleSheet());
-        const bool isLabel = qobject_cast<QLabel *>(cell) != nullptr;
-        cell->setStyleSheet(cell->styleSheet()
-                            + QString::fromLatin1(isLabel ? kFailedCellStyle : kFailedListStyle));
-    } else {
-        cell->setStyleSheet(cell->property(kNormalStyleProperty).toString());
-    }
-    cell->setToolTip(failed ? failedTip() : QString());
-}
-
-bool ToolWindow::isMarkedFailed(const QWidget *cell)
-{
-    return cell->property(kFailedProperty).toBool();
+    if (old == Mark::None)
+        control->setProperty(kNormalStyleProperty, control->styleSheet());
+    control->setProperty(kMarkProperty, int(mark));
+    // The mark goes on top of the control's own style (a free-text field has
+    // its own), and taking it off gives that style back.
+    const QString normal = control->property(kNormalStyleProperty).toString();
+    const bool isLabel = qobject_cast<QLabel *>(control) != nullptr;
+    control->setStyleSheet(mark == Mark::None ? normal : normal + look::markStyle(mark, isLabel));
+    control->setToolTip(tip);
 }
 
 void ToolWindow::showInList(QComboBox *box, const QString &text)
@@ -234,113 +311,139 @@ void ToolWindow::showInList(QComboBox *box, const QString &text)
     box->lineEdit()->setCursorPosition(0);
 }
 
-bool ToolWindow::noteRead(QWidget *cell)
+QWidget *ToolWindow::control(const Target &target) const
 {
-    const bool failed = m_link.lastExchangeFailed();
-    ++m_pollReads;
-    if (failed)
-        ++m_pollFailures;
-    markFailed(cell, failed);
-    return failed;
+    if (target.kind == Target::Cell)
+        return Label1(target.index);
+    return Combo1(target.index);
 }
 
-void ToolWindow::beginPoll()
+void ToolWindow::showReading(const Reading &r)
 {
-    m_pollReads = 0;
-    m_pollFailures = 0;
-}
-
-void ToolWindow::readCell(int cell, quint8 tp, quint8 CMD_L, const std::function<QString(const QString &)> &convert)
-{
-    const QString raw = m_link.para_call(tp, 0x0E, CMD_L);
-    Label1(cell)->setText(convert ? convert(raw) : raw);
-    noteRead(Label1(cell));
-}
-
-void ToolWindow::pollInputs(int count)
-{
-    for (int n = 0; n < count; ++n) {
-        readCell(13 + 3 * n, 1, quint8(0x40 + 3 * n));
-        readCell(14 + 3 * n, 0, quint8(0x42 + 3 * n),
-                 [](const QString &raw) { return stateText(raw, QStringLiteral("ON"), QStringLiteral("OFF")); });
-        readCell(15 + 3 * n, 1, quint8(0x5E + 2 * n), [](const QString &raw) { return dividedText(raw, 10); });
+    const Point &point = *r.point;
+    QWidget *widget = control(point.target);
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        label->setText(r.text);
+    } else if (auto *box = qobject_cast<QComboBox *>(widget)) {
+        switch (point.show) {
+        case Show::SignalType:
+        case Show::Source:
+            box->setCurrentIndex(int(point.listTexts().indexOf(r.text)));
+            box->lineEdit()->setCursorPosition(0);
+            break;
+        case Show::Limit:
+            box->setEditText(r.text);
+            break;
+        default:
+            showInList(box, r.text);
+            break;
+        }
+    }
+    if (!r.ok()) {
+        setMark(widget, Mark::Failed,
+                QStringLiteral("读取失败（%1）：这里显示的不是读回的值。").arg(outcomeText(r.result.verdict)));
+    } else if (r.scaleUnknown) {
+        setMark(widget, Mark::UnitUnknown,
+                QStringLiteral("单位不明：本输出的参数选择读取失败，这里按列表第一项的单位换算，不可信。"));
+    } else {
+        setMark(widget, Mark::None);
     }
 }
 
-void ToolWindow::pollRelays()
+void ToolWindow::operate(const std::function<void()> &work)
 {
-    for (int k = 0; k < 2; ++k) {
-        readCell(19 + 2 * k, 1, quint8(0x20 + 3 * k));
-        readCell(20 + 2 * k, 0, quint8(0x22 + 3 * k),
-                 [](const QString &raw) { return stateText(raw, QStringLiteral("动作"), QStringLiteral("恢复")); });
-        const quint32 command = m_link.para_call(0, 0x0E, quint8(0x80 + k)).toUInt();
-        QComboBox *box = Combo1(2 + k);
-        // A command without a text of its own shows as its number, so it is
-        // never mistaken for the other relay's command.
-        showInList(box, relayCommandText(command).value_or(QString::number(command)));
-        noteRead(box);
+    const RunResult result = m_link.run(work);
+    if (!result.error.isEmpty())
+        message(result.error);
+}
+
+void ToolWindow::poll()
+{
+    const QVector<Point> &points = module().poll;
+    int reached = 0;
+    PollResult result;
+    try {
+        result = m_client.poll([&](const Reading &r) {
+            showReading(r);
+            ++reached;
+        });
+    } catch (...) {
+        // What this poll did not reach still shows an earlier value: say so.
+        for (int i = reached; i < points.size(); ++i) {
+            setMark(control(points[i].target), Mark::NotRead,
+                    QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。"));
+        }
+        throw;
     }
-}
-
-void ToolWindow::readListPosition(int combo, quint8 CMD_L, const QString &listName)
-{
-    const QString raw = m_link.para_call(0, 0x0E, CMD_L);
-    const qlonglong position = raw.toLongLong();
-    QComboBox *box = Combo1(combo);
-    if (position >= box->count()) {
-        throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），召测中止。")
-                            .arg(listName, raw)
-                            .arg(box->count() - 1));
-    }
-    box->setCurrentIndex(int(position));
-    noteRead(box);
-}
-
-void ToolWindow::readListText(int combo, quint8 CMD_L, const std::function<QString(const QString &)> &convert)
-{
-    const QString raw = m_link.para_call(0, 0x0E, CMD_L);
-    QComboBox *box = Combo1(combo);
-    box->setEditText(convert ? convert(raw) : raw);
-    noteRead(box);
-}
-
-void ToolWindow::endPoll()
-{
     QString text = QStringLiteral("召测数据，完成！");
-    if (m_pollFailures > 0)
-        text += QStringLiteral("\n%1 次读取中有 %2 次失败。").arg(m_pollReads).arg(m_pollFailures);
-    m_link.message(text);
+    if (result.failures > 0)
+        text += QStringLiteral("\n%1 次读取中有 %2 次失败。").arg(points.size()).arg(result.failures);
+    message(text);
 }
 
-void ToolWindow::reportSetting(bool confirmed)
+void ToolWindow::requireChosen(const Point &point) const
 {
-    m_link.message(QStringLiteral("设置") + (confirmed ? QStringLiteral("成功！") : QStringLiteral("失败！")));
+    const QWidget *widget = control(point.target);
+    const QString action = point.show == Show::Limit ? QStringLiteral("在该框中输入一个值")
+                                                     : QStringLiteral("在该框中选择一个值");
+    switch (markOf(widget)) {
+    case Mark::None:
+        return;
+    case Mark::Failed:
+        throw LinkError(QStringLiteral("%1：显示的值来自一次失败的读取，不是模块中的值，设置未发送。请重新召测，或%2。")
+                            .arg(point.caption(), action));
+    case Mark::UnitUnknown:
+        throw LinkError(QStringLiteral("%1：显示的值按一次读取失败的参数选择换算，单位不可信，设置未发送。请重新召测，或%2。")
+                            .arg(point.caption(), action));
+    case Mark::NotRead:
+        throw LinkError(QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或%2。")
+                            .arg(point.caption(), action));
+    }
 }
 
 void ToolWindow::setInputMode(int input)
 {
-    const int mode = Combo1(input)->currentIndex();
+    const Setting &setting = module().settings.at(input);
+    const Point &point = *module().pointAt(setting.registers.first());
+    QComboBox *box = Combo1(point.target.index);
+    const int mode = box->currentIndex();
     if (mode < 0) {
         throw LinkError(QStringLiteral("输入%1的输入方式“%2”不是列表中的选项，设置未发送。")
                             .arg(input + 1)
-                            .arg(Combo1(input)->currentText()));
+                            .arg(box->currentText()));
     }
-    reportSetting(m_link.para_set(0x0E, quint8(0x8A + input), mode));
+    reportSetting(m_client.apply(setting, {quint16(mode)}));
 }
 
-void ToolWindow::setRelay(int buttonIndex)
+void ToolWindow::setRelay(int relay)
 {
-    const quint16 command = relayCommandValue(Combo1(buttonIndex)->currentText());
-    reportSetting(m_link.para_set(0x0E, quint8(0x7E + buttonIndex), command));
+    const Setting &setting = *module().setting(QStringLiteral("relay%1").arg(relay + 1));
+    const Point &point = *module().pointAt(setting.registers.first());
+    requireChosen(point);
+    // The box's text is compared as it stands: typed texts other than the
+    // four commands write 0, as the tools always have.
+    const quint16 command = relayCommandValue(Combo1(point.target.index)->currentText());
+    reportSetting(m_client.apply(setting, {command}));
 }
 
-void ToolWindow::runResetCode(int listIndex, const ResetChoice *choices, size_t count)
+void ToolWindow::reportSetting(const QVector<WriteResult> &results)
 {
-    if (listIndex < 0 || size_t(listIndex) >= count) {
-        throw LinkError(QStringLiteral("复位项目“%1”不是列表中的选项，复位命令未发送。").arg(m_combo2->currentText()));
-    }
-    const bool confirmed = m_link.para_set(0x0B, 0x00, choices[listIndex].code);
-    m_link.message(confirmed ? QStringLiteral("复位成功!") : QStringLiteral("复位失败!"));
+    const bool confirmed = std::all_of(results.begin(), results.end(), [](const WriteResult &r) { return r.ok(); });
+    message(QStringLiteral("设置") + (confirmed ? QStringLiteral("成功！") : QStringLiteral("失败！")));
+}
+
+void ToolWindow::Command2_Click()
+{
+    operate([this] {
+        const QVector<ResetChoice> &choices = module().resets;
+        const int listIndex = m_combo2->currentIndex();
+        if (listIndex < 0 || listIndex >= choices.size()) {
+            throw LinkError(
+                QStringLiteral("复位项目“%1”不是列表中的选项，复位命令未发送。").arg(m_combo2->currentText()));
+        }
+        const bool confirmed = m_client.reset(choices[listIndex]).ok();
+        message(confirmed ? QStringLiteral("复位成功!") : QStringLiteral("复位失败!"));
+    });
 }
 
 void ToolWindow::closeEvent(QCloseEvent *event)

@@ -1,13 +1,14 @@
 #pragma once
-#include "convert.h"
 #include "link.h"
+#include "module.h"
 
 #include <QGroupBox>
 #include <QMap>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
-#include <QComboBox>
+class QComboBox;
 class QLabel;
 class QPushButton;
 
@@ -27,18 +28,57 @@ private:
     QVector<QLine> m_lines;
 };
 
+// One group's table in twips relative to its group: a header row, then one
+// row per channel at a fixed pitch.
+struct TableColumn
+{
+    int left;
+    int width;
+};
+struct GroupTable
+{
+    std::vector<TableColumn> columns;
+    int rows;
+    int headerTop = 420;
+    int firstRowTop = 840;
+
+    static constexpr int kHeaderHeight = 300;
+    static constexpr int kRowPitch = 450;
+    static constexpr int kRowHeight = 375;
+    // A list is shorter than its row and sits in the row's middle.
+    static constexpr int kListHeight = 300;
+    static constexpr int kListInset = (kRowHeight - kListHeight) / 2;
+
+    int rowTop(int row) const { return firstRowTop + kRowPitch * row; }
+};
+
+// What a control shows, beyond its value: whether it came from this poll.
+enum class Mark {
+    None,
+    Failed,       // the read failed: the control shows what 0 converts to
+    UnitUnknown,  // a limit converted with the scale of a source whose read failed
+    NotRead,      // the poll ended before it reached this control
+};
+
 // The window of one module tool. It owns the serial link and the controls,
-// which the handlers reach by array index (Label1(13), Combo1(2), ...), and
-// holds the operations the three tools share: the input and relay rows of the
-// poll, the input-mode and relay settings and the counter reset.
+// which are reached by array index (Label1(13), Combo1(2), ...), and maps the
+// module client's results to them: the poll fills cells and lists, the set
+// buttons read them. It knows no register address.
 class ToolWindow : public QWidget
 {
     Q_OBJECT
 public:
-    ToolWindow(const QString &title, int widthTwips, int heightTwips);
+    ToolWindow(const QString &title, int widthTwips, int heightTwips, const ModuleDef &module);
     ~ToolWindow() override;
 
     Link &link() { return m_link; }
+    const ModuleDef &module() const { return m_client.module(); }
+
+    // How messages reach the operator: text, and whether it is the OK/Cancel
+    // question; true for OK. Replaceable so tests can answer boxes.
+    using Messenger = std::function<bool(const QString &text, bool ask)>;
+    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
+    bool message(const QString &text, bool ask = false);
 
     // Start-up: the command line (argument text after the program name), then
     // the first lists and the reset list on their first entries. Throws
@@ -53,11 +93,12 @@ public:
     QPushButton *Command2() const { return m_command2; }
 
     virtual void Command1_Click(int Index) = 0;
-    virtual void Command2_Click() = 0;
+    // The reset: the code of the entry chosen in Combo2.
+    void Command2_Click();
 
-    // Marks a cell or list as filled from a failed read, or clears the mark.
-    static void markFailed(QWidget *cell, bool failed);
-    static bool isMarkedFailed(const QWidget *cell);
+    static Mark markOf(const QWidget *control);
+    // A failure mark: a failed read or a unit that came from one.
+    static bool isMarkedFailed(const QWidget *control);
     // Puts text in an editable list: its item when one matches, else as text
     // with no item selected.
     static void showInList(QComboBox *box, const QString &text);
@@ -75,44 +116,53 @@ protected:
     QPushButton *addButton(int index, QWidget *parent, const QString &text, QRect geometry, const char *background);
     RuledGroup *addFrame(int index, const QString &caption, QRect geometry);
     // The top row: title label, reset list, reset button and read button.
-    void addTopRow(const QString &title, const QStringList &resetItems, const QString &resetText, QRect resetList,
-                   QRect resetButton, int readIndex, QRect readButton);
-    // Hides the switched-off input-mode column (header and rows).
-    void hideInputModeColumn(int rows);
+    void addTopRow(const QString &title, const QString &resetText, QRect resetList, QRect resetButton, int readIndex,
+                   QRect readButton);
+
+    // Tables inside a group: header captions (one Label1 index a column),
+    // cells, and the rulings under the header, between the rows and columns.
+    QRect headerRect(const GroupTable &table, int column) const;
+    QRect cellRect(const GroupTable &table, int column, int row) const;
+    QRect listRect(const GroupTable &table, int column, int row, int width = 0) const;
+    void addHeaders(RuledGroup *frame, GroupTable &table, const std::vector<int> &labels, const QStringList &texts);
+    void addRulings(RuledGroup *frame, const GroupTable &table) const;
+    // The digital-input group Frame1(0), `rows` inputs high, with its
+    // input-mode column switched off (hidden).
+    void addInputGroup(int rows, int heightTwips);
 
     void setStartLists(int count) { m_startLists = count; }
+    ModuleClient &client() { return m_client; }
 
-    // Poll helpers. Each read writes its cell as soon as its answer is in.
-    void beginPoll();
-    void readCell(int cell, quint8 tp, quint8 CMD_L, const std::function<QString(const QString &)> &convert = {});
-    void pollInputs(int count);
-    void pollRelays();
-    // Reads a value meant as a list position; a number the list does not hold
-    // ends the poll with a message naming the value and the list.
-    void readListPosition(int combo, quint8 CMD_L, const QString &listName);
-    // Reads one register into the text of an editable list, as readCell does
-    // for a cell.
-    void readListText(int combo, quint8 CMD_L, const std::function<QString(const QString &)> &convert);
-    void endPoll();
+    // Runs one button operation on the link; its error path's text, if any,
+    // reaches the operator once the port is closed.
+    void operate(const std::function<void()> &work);
 
-    // The settings and the reset every tool has.
+    // The read-all poll: every read of the module's poll into its control as
+    // its answer arrives, then the closing message. Controls the poll did
+    // not reach (it ended early) are marked as not read in this poll.
+    void poll();
+    // The settings every tool has; each refuses, before anything is sent, a
+    // control that does not show a value the operator can stand by.
     void setInputMode(int input);
-    void setRelay(int buttonIndex);
-    template <size_t N>
-    void resetCounters(const std::array<ResetChoice, N> &choices);
-    void reportSetting(bool confirmed);
+    void setRelay(int relay);
+    // The outcome of a set button's writes.
+    void reportSetting(const QVector<WriteResult> &results);
+    // Throws when the control shows a value of a failed read or one this poll
+    // did not reach, naming it: such a value must never be written back.
+    void requireChosen(const Point &point) const;
 
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    bool noteRead(QWidget *cell);
-    void runResetCode(int listIndex, const ResetChoice *choices, size_t count);
+    void showReading(const Reading &reading);
+    QWidget *control(const Target &target) const;
+    static void setMark(QWidget *control, Mark mark, const QString &tip = QString());
 
     Link m_link;
+    ModuleClient m_client;
+    Messenger m_messenger;
     double m_scale = 1.0;
     int m_startLists = 0;
-    int m_pollReads = 0;
-    int m_pollFailures = 0;
     QMap<int, QLabel *> m_labels;
     QMap<int, QComboBox *> m_combos;
     QMap<int, QPushButton *> m_buttons;
@@ -120,12 +170,6 @@ private:
     QComboBox *m_combo2 = nullptr;
     QPushButton *m_command2 = nullptr;
 };
-
-template <size_t N>
-void ToolWindow::resetCounters(const std::array<ResetChoice, N> &choices)
-{
-    runResetCode(m_combo2->currentIndex(), choices.data(), N);
-}
 
 // Runs a tool: parses the command line before the window appears (a bad
 // argument ends the program with a message and exit status 2), then shows the

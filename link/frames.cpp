@@ -56,26 +56,128 @@ int answerLength(const QByteArray &request)
     return 8;
 }
 
-ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request)
+static bool crcIntact(const QByteArray &bytes)
+{
+    const int n = int(bytes.size());
+    if (n < 3)
+        return false;
+    const quint16 crc = crc16(bytes.constData(), n - 2);
+    return static_cast<quint8>(bytes[n - 2]) == (crc & 255) && static_cast<quint8>(bytes[n - 1]) == (crc >> 8);
+}
+
+bool isExceptionAnswer(const QByteArray &answer, const QByteArray &request)
+{
+    return answer.size() == 5 && request.size() > 1 && answer[0] == request[0]
+           && at(answer, 1) == (at(request, 1) | 0x80) && crcIntact(answer);
+}
+
+Verdict judge(const QByteArray &answer, const QByteArray &request)
 {
     const int n = int(answer.size());
     if (n < 4 || request.size() < 2)
-        return Failed;
-    const quint16 crc = crc16(answer.constData(), n - 2);
-    if (at(answer, n - 2) != (crc & 255) || at(answer, n - 1) != (crc >> 8))
-        return Failed;
+        return {Outcome::Incomplete};
+    if (!crcIntact(answer))
+        return {Outcome::BadCrc};
     // An intact frame from another slave, or for another function, answers
     // some other request: it is no confirmation of ours.
-    if (answer[0] != request[0] || answer[1] != request[1])
-        return Failed;
+    if (answer[0] != request[0])
+        return {Outcome::WrongAddress};
+    if (isExceptionAnswer(answer, request))
+        return {Outcome::Exception, at(answer, 2)};
+    if (answer[1] != request[1])
+        return {Outcome::WrongFunction};
     // Nor is a late answer to the previous request that lands in this one's
     // wait: a read answer must carry the registers asked for, a write answer
     // must echo this write's register and count.
     if (n != answerLength(request))
-        return Failed;
+        return {Outcome::WrongLength};
     if (request[1] == 3)
-        return at(answer, 2) == 2 * at(request, 5) ? Valid : Failed;
-    return answer.mid(2, 4) == request.mid(2, 4) ? Valid : Failed;
+        return {at(answer, 2) == 2 * at(request, 5) ? Outcome::Valid : Outcome::WrongLength};
+    if (answer.mid(4, 2) != request.mid(4, 2))
+        return {Outcome::WrongLength};
+    return {answer.mid(2, 2) == request.mid(2, 2) ? Outcome::Valid : Outcome::WrongAddress};
+}
+
+ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request)
+{
+    return judge(answer, request).valid() ? Valid : Failed;
+}
+
+Verdict judgeAtTimeout(const QByteArray &answer, const QByteArray &request)
+{
+    if (answer.isEmpty())
+        return {Outcome::Timeout};
+    if (isExceptionAnswer(answer, request))
+        return {Outcome::Exception, at(answer, 2)};
+    return {Outcome::Incomplete};
+}
+
+ExchangeState stateOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Valid:
+        return Valid;
+    case Outcome::Timeout:
+        return TimedOut;
+    default:
+        return Failed;
+    }
+}
+
+QString exceptionName(quint8 code)
+{
+    switch (code) {
+    case 0x01:
+        return QStringLiteral("非法功能");
+    case 0x02:
+        return QStringLiteral("非法数据地址");
+    case 0x03:
+        return QStringLiteral("非法数据值");
+    case 0x04:
+        return QStringLiteral("从站设备故障");
+    case 0x05:
+        return QStringLiteral("确认");
+    case 0x06:
+        return QStringLiteral("从站设备忙");
+    case 0x08:
+        return QStringLiteral("存储奇偶性差错");
+    case 0x0A:
+        return QStringLiteral("网关路径不可用");
+    case 0x0B:
+        return QStringLiteral("网关目标设备响应失败");
+    default:
+        return QStringLiteral("未知异常");
+    }
+}
+
+QString outcomeText(Verdict verdict)
+{
+    switch (verdict.outcome) {
+    case Outcome::Valid:
+        return QStringLiteral("有效");
+    case Outcome::Timeout:
+        return QStringLiteral("超时无应答");
+    case Outcome::Incomplete:
+        return QStringLiteral("应答不完整");
+    case Outcome::BadCrc:
+        return QStringLiteral("校验错误");
+    case Outcome::WrongAddress:
+        return QStringLiteral("地址不符");
+    case Outcome::WrongFunction:
+        return QStringLiteral("功能码不符");
+    case Outcome::WrongLength:
+        return QStringLiteral("长度不符");
+    case Outcome::Exception:
+        return QStringLiteral("异常应答 %1：%2")
+            .arg(verdict.exceptionCode, 2, 16, QLatin1Char('0'))
+            .toUpper()
+            .arg(exceptionName(verdict.exceptionCode));
+    case Outcome::PortError:
+        return QStringLiteral("串口错误");
+    case Outcome::Aborted:
+        return QStringLiteral("已中止");
+    }
+    return QString();
 }
 
 quint32 answerValue(const QByteArray &answer, bool pair)

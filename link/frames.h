@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QString>
 
 // The frames of the read (function 3) and write (function 16) requests and
 // the judgement of their answers. No port here: the link feeds these with
@@ -7,6 +8,37 @@
 namespace hv52 {
 
 enum ExchangeState : qint16 { Waiting = 0, Valid = 1, Failed = 2, TimedOut = 3 };
+
+// How one exchange ended, in more detail than its state: what the line
+// monitor, the failure marks and the outcome messages name.
+enum class Outcome : quint8 {
+    Valid,
+    Timeout,       // nothing at all within the response time
+    Incomplete,    // an answer began and never reached its length
+    BadCrc,        // the check bytes do not match
+    WrongAddress,  // another bus address, or a write echo of another register
+    WrongFunction, // another function code
+    WrongLength,   // intact but not the length or byte count this request expects
+    Exception,     // the module refused the request (function code + 0x80)
+    PortError,     // the port failed during the exchange
+    Aborted,       // the operation was ended (window closed, stopped)
+};
+
+struct Verdict
+{
+    Outcome outcome = Outcome::Valid;
+    quint8 exceptionCode = 0; // for Outcome::Exception
+
+    bool valid() const { return outcome == Outcome::Valid; }
+};
+
+// The operator's words for an outcome: "有效", "超时无应答", ...,
+// "异常应答 02：非法数据地址".
+QString outcomeText(Verdict verdict);
+// The name of a Modbus exception code, "未知异常" for one without a name.
+QString exceptionName(quint8 code);
+// The exchange state an outcome leaves: 1 valid, 3 nothing received, else 2.
+ExchangeState stateOf(Outcome outcome);
 
 // 8 bytes: address, 3, register, count (1 or 2), CRC low, CRC high.
 QByteArray readRequest(quint8 address, bool pair, quint8 CMD_H, quint8 CMD_L);
@@ -27,6 +59,14 @@ inline ExchangeState timeoutState(qint64 buffered) { return buffered < 1 ? Timed
 // read) or echoing the register and count (a write). Else Failed. answer holds
 // everything buffered once at least answerLength bytes were in.
 ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request);
+// The same judgement with the reason of a failure.
+Verdict judge(const QByteArray &answer, const QByteArray &request);
+// What the bytes taken when the response timer expired amount to: nothing, an
+// intact exception answer, or an answer that never reached its length.
+Verdict judgeAtTimeout(const QByteArray &answer, const QByteArray &request);
+// Whether the bytes buffered so far are a complete, intact exception answer
+// to this request (5 bytes: our address, function + 0x80, code, CRC).
+bool isExceptionAnswer(const QByteArray &answer, const QByteArray &request);
 
 // The register value of a valid read answer: bytes 3-4, or 3-6 for a pair.
 quint32 answerValue(const QByteArray &answer, bool pair);

@@ -1,10 +1,11 @@
 #include "link.h"
 #include "frames.h"
 #include "linkerror.h"
-#include "messagebox.h"
 #include "portname.h"
 
 #include <QEventLoop>
+#include <QMetaMethod>
+#include <cmath>
 
 namespace hv52 {
 
@@ -18,54 +19,61 @@ struct BusyGuard
     ~BusyGuard() { busy = false; }
 };
 
+// The longest answer (a pair read, 9 bytes) and the 3.5-character gap after
+// it, 10 bits a character, at this speed.
+int longestAnswerMs(qint32 speed)
+{
+    return speed > 0 ? int(std::ceil(12.5 * 10 * 1000.0 / speed)) : 0;
+}
+
 } // namespace
 
 Link::Link(QObject *parent) : QObject(parent)
 {
-    Timer1.setInterval(kResponseTimeoutMs);
+    qRegisterMetaType<ExchangeRecord>();
+    m_timer.setInterval(kResponseTimeoutMs);
     // A coarse timer fires up to 5 % late; the timeout is part of what the
     // operator waits for on a dead line, so keep it to the millisecond.
-    Timer1.setTimerType(Qt::PreciseTimer);
-    connect(&Timer1, &QTimer::timeout, this, &Link::Timer1_Timer);
-    connect(&MSComm1, &QSerialPort::readyRead, this, &Link::MSComm1_OnComm);
-    connect(&MSComm1, &QSerialPort::errorOccurred, this, &Link::onPortError);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &Link::Timer1_Timer);
+    connect(&m_port, &QSerialPort::readyRead, this, &Link::MSComm1_OnComm);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &Link::onPortError);
 }
 
 Link::~Link()
 {
-    Timer1.stop();
+    m_timer.stop();
     closePort();
 }
 
-bool Link::message(const QString &text, bool ask)
+int Link::guardMs() const
 {
-    if (m_aborted)
-        return false;
-    if (m_messenger)
-        return m_messenger(text, ask);
-    return showMessageBox(nullptr, text, ask);
+    return std::max(kMinGuardMs, longestAnswerMs(m_args.size() > 3 ? m_args[2] : 0));
 }
 
-bool Link::run(const std::function<void()> &work)
+RunResult Link::run(const std::function<void()> &work)
 {
+    RunResult result;
     if (m_busy)
-        return false;
+        return result;
+    result.started = true;
     BusyGuard guard(m_busy);
     m_aborted = false;
     try {
         openPort();
         work();
     } catch (const Aborted &) {
-        // The window is closing: close the port quietly below.
+        // Ended on purpose (window closing): close the port quietly below.
     } catch (const LinkError &e) {
-        closePort();
-        message(e.text());
+        result.error = e.text();
     } catch (const std::exception &e) {
-        closePort();
-        message(QStringLiteral("程序错误：%1").arg(QString::fromUtf8(e.what())));
+        result.error = QStringLiteral("程序错误：%1").arg(QString::fromUtf8(e.what()));
     }
     closePort();
-    return true;
+    result.aborted = m_aborted;
+    if (m_aborted)
+        result.error.clear();
+    return result;
 }
 
 void Link::abort()
@@ -73,26 +81,28 @@ void Link::abort()
     if (!m_busy)
         return;
     m_aborted = true;
-    if (m_waiting) {
-        Timer1.stop();
-        m_waiting = false;
-        if (m_loop)
-            m_loop->quit();
-    }
+    m_timer.stop();
+    if (m_loop)
+        m_loop->quit();
 }
 
 void Link::openPort()
 {
     closePort();
     m_portError.clear();
-    if (m_args.size() < 2)
-        throw LinkError(QStringLiteral("命令行缺少串口号参数，无法打开串口。"));
+    // The last element of the argument array is the terminating 0, not an argument.
+    const qsizetype given = m_args.size() - 1;
+    if (given < 1)
+        throw LinkError(QStringLiteral("命令行缺少总线地址（第1个参数），请求未发送。"));
+    busAddress();
+    if (given < 2)
+        throw LinkError(QStringLiteral("命令行缺少串口号（第2个参数），无法打开串口。"));
     const qint32 number = m_args[1];
     if (number < 1 || number > 32767)
         throw LinkError(QStringLiteral("串口号 %1 无效（应为 1～32767），无法打开串口。").arg(number));
-    m_portLabel = portLabel(number);
-    if (m_args.size() < 3)
-        throw LinkError(QStringLiteral("命令行缺少波特率参数，无法打开串口 %1。").arg(m_portLabel));
+    m_portLabel = hv52::portLabel(number);
+    if (given < 3)
+        throw LinkError(QStringLiteral("命令行缺少波特率（第3个参数），无法打开串口 %1。").arg(m_portLabel));
     const qint32 speed = m_args[2];
     if (speed <= 0)
         throw LinkError(QStringLiteral("波特率 %1 无效，无法打开串口 %2。").arg(speed).arg(m_portLabel));
@@ -100,16 +110,16 @@ void Link::openPort()
     const QString device = serialDeviceName(number);
     // Settings go in before open(): a pseudo-terminal refuses some of them on
     // an open port. DTR and RTS are left as the port has them.
-    MSComm1.setPortName(device);
-    MSComm1.setBaudRate(speed);
-    MSComm1.setDataBits(QSerialPort::Data8);
-    MSComm1.setParity(QSerialPort::NoParity);
-    MSComm1.setStopBits(QSerialPort::OneStop);
-    MSComm1.setFlowControl(QSerialPort::NoFlowControl);
-    MSComm1.clearError();
-    if (!MSComm1.open(QIODevice::ReadWrite)) {
+    m_port.setPortName(device);
+    m_port.setBaudRate(speed);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.clearError();
+    if (!m_port.open(QIODevice::ReadWrite)) {
         QString reason;
-        switch (MSComm1.error()) {
+        switch (m_port.error()) {
         case QSerialPort::DeviceNotFoundError:
             reason = QStringLiteral("设备不存在");
             break;
@@ -117,61 +127,158 @@ void Link::openPort()
             reason = QStringLiteral("串口已被占用或无权访问");
             break;
         default:
-            reason = MSComm1.errorString();
+            reason = m_port.errorString();
             break;
         }
         const QString where = device == m_portLabel ? m_portLabel
                                                     : QStringLiteral("%1（%2）").arg(m_portLabel, device);
         throw LinkError(QStringLiteral("无法打开串口 %1：%2。").arg(where, reason));
     }
+    emit portOpened();
 }
 
 void Link::closePort()
 {
-    if (MSComm1.isOpen())
-        MSComm1.close();
+    if (m_port.isOpen()) {
+        m_port.close();
+        emit portClosed();
+    }
 }
 
-static quint8 busAddress(const ArgArray &args)
+quint8 Link::busAddress() const
 {
-    const qint32 address = args.isEmpty() ? 0 : args[0];
-    if (address < 0 || address > 255)
-        throw LinkError(QStringLiteral("总线地址 %1 超出范围（0～255），请求未发送。").arg(address));
+    const qint32 address = m_args.isEmpty() ? 0 : m_args[0];
+    // 0 would reach every module on the line and 248-255 are reserved: only
+    // one module's own address is ever sent.
+    if (address == 0)
+        throw LinkError(QStringLiteral("总线地址 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。"));
+    if (address < 1 || address > 247)
+        throw LinkError(QStringLiteral("总线地址 %1 无效（应为 1～247），请求未发送。").arg(address));
     return quint8(address);
+}
+
+ReadResult Link::readRegister(quint16 reg, bool pair)
+{
+    exchange(readRequest(busAddress(), pair, quint8(reg >> 8), quint8(reg)));
+    if (m_state != Valid) {
+        countFailure();
+        return {m_verdict, 0};
+    }
+    return {m_verdict, answerValue(m_receive, pair)};
+}
+
+WriteResult Link::writeRegister(quint16 reg, quint16 value)
+{
+    if (m_continueQuestion) {
+        if (m_failures == -1)
+            return {{}, true};
+        if (m_failures % 6 == 5 && !m_continueQuestion(m_failures)) {
+            m_failures = -1;
+            return {{}, true};
+        }
+    }
+    exchange(writeRequest(busAddress(), quint8(reg >> 8), quint8(reg), value));
+    if (m_state != Valid)
+        countFailure();
+    return {m_verdict, false};
 }
 
 QString Link::para_call(quint8 tp, quint8 CMD_H, quint8 CMD_L)
 {
-    const bool pair = tp != 0;
-    exchange(readRequest(busAddress(m_args), pair, CMD_H, CMD_L));
-    if (m_state != Valid) {
-        countFailure();
-        return QStringLiteral("0");
-    }
-    return QString::number(answerValue(m_receive, pair));
+    const ReadResult r = readRegister(quint16(CMD_H << 8 | CMD_L), tp != 0);
+    return r.ok() ? QString::number(r.value) : QStringLiteral("0");
 }
 
 bool Link::para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu)
 {
-    if (m_continueQuestion) {
-        if (m_failures == -1)
-            return false;
-        if (m_failures % 6 == 5
-            && !message(QStringLiteral("通讯失败：%1次,继续吗？").arg(m_failures), true)) {
-            m_failures = -1;
-            return false;
-        }
-    }
-    const quint8 address = busAddress(m_args);
+    busAddress();
     if (fshu < 0 || fshu > 65535)
         throw LinkError(QStringLiteral("写入值 %1 超出范围（0～65535），请求未发送。").arg(fshu));
+    return writeRegister(quint16(CMD_H << 8 | CMD_L), quint16(fshu)).ok();
+}
 
-    exchange(writeRequest(address, CMD_H, CMD_L, quint16(fshu)));
+void Link::waitIn(QEventLoop &loop)
+{
+    // A local event loop keeps the window live and costs no CPU while the
+    // line is quiet; the receive and timer handlers quit it.
+    m_loop = &loop;
+    loop.exec();
+    m_loop = nullptr;
+    if (m_aborted) {
+        m_timer.stop();
+        m_waiting = false;
+        closePort();
+        throw Aborted();
+    }
+    if (!m_portError.isEmpty()) {
+        m_timer.stop();
+        m_waiting = false;
+        closePort();
+        throw LinkError(m_portError);
+    }
+}
 
-    if (m_state == Valid)
-        return true;
-    countFailure();
-    return false;
+void Link::abandon()
+{
+    // Neither answer, timeout nor port error ended the wait: the event loop
+    // was ended because the window closed or the application is quitting.
+    m_aborted = true;
+    m_timer.stop();
+    m_waiting = false;
+    closePort();
+    throw Aborted();
+}
+
+void Link::discard(const QByteArray &bytes)
+{
+    if (!bytes.isEmpty())
+        emit strayBytes(bytes);
+}
+
+void Link::settleLine()
+{
+    // Modbus RTU answers carry no request number: a late answer to the
+    // request that just failed would pass for the next one of the same shape.
+    // Wait until the line has been quiet for the guard time, dropping what
+    // comes meanwhile.
+    QEventLoop loop;
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    quiet.setTimerType(Qt::PreciseTimer);
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
+    bool noisy = false;
+    bool settled = false;
+    const int guard = guardMs();
+    connect(&quiet, &QTimer::timeout, &loop, [&] {
+        settled = true;
+        loop.quit();
+    });
+    connect(&limit, &QTimer::timeout, &loop, [&] {
+        noisy = true;
+        loop.quit();
+    });
+    const auto arrived = connect(&m_port, &QSerialPort::readyRead, &loop, [&] {
+        discard(m_port.readAll());
+        quiet.start(guard);
+    });
+    discard(m_port.readAll());
+    quiet.start(guard);
+    limit.start(std::max(kSettleLimitMs, 2 * guard));
+    waitIn(loop);
+    disconnect(arrived);
+    if (!settled && !noisy)
+        abandon();
+    if (noisy) {
+        closePort();
+        throw LinkError(QStringLiteral("串口 %1 线路上一直有数据，%2 毫秒内未能安静 %3 毫秒，操作中止。"
+                                       "请检查接线和总线上是否有其他主站。")
+                            .arg(m_portLabel)
+                            .arg(limit.interval())
+                            .arg(guard));
+    }
+    m_settle = false;
 }
 
 void Link::exchange(const QByteArray &frame)
@@ -179,53 +286,57 @@ void Link::exchange(const QByteArray &frame)
     m_send = frame;
     if (!m_portError.isEmpty())
         throw LinkError(m_portError);
-    if (!MSComm1.isOpen())
+    if (!m_port.isOpen())
         throw LinkError(QStringLiteral("串口 %1 未打开，请求未发送。").arg(m_portLabel));
 
+    if (m_settle)
+        settleLine();
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
-    MSComm1.clear(QSerialPort::AllDirections);
-    MSComm1.readAll();
+    discard(m_port.readAll());
+    m_port.clear(QSerialPort::AllDirections);
     m_receive.clear();
     m_state = Waiting;
+    m_verdict = {};
 
-    if (MSComm1.write(frame) != frame.size()) {
+    const bool recording = isSignalConnected(QMetaMethod::fromSignal(&Link::exchanged));
+    if (recording)
+        m_sentAt = QTime::currentTime();
+    m_sentClock.start();
+    if (m_port.write(frame) != frame.size()) {
         const QString text = m_portError.isEmpty()
-                                 ? QStringLiteral("串口 %1 写入失败：%2。").arg(m_portLabel, MSComm1.errorString())
+                                 ? QStringLiteral("串口 %1 写入失败：%2。").arg(m_portLabel, m_port.errorString())
                                  : m_portError;
         closePort();
         throw LinkError(text);
     }
     emit requestSent(frame);
     m_waiting = true;
-    Timer1.start();
+    m_timer.start();
 
-    // A local event loop keeps the window live and costs no CPU while the
-    // line is quiet; the receive and timer handlers quit it.
     QEventLoop loop;
-    m_loop = &loop;
-    loop.exec();
-    m_loop = nullptr;
-    m_waiting = false;
-
-    if (m_state != Waiting)
-        return;
-    Timer1.stop();
-    if (!m_portError.isEmpty()) {
-        closePort();
-        throw LinkError(m_portError);
+    try {
+        waitIn(loop);
+        if (m_state == Waiting)
+            abandon();
+    } catch (...) {
+        if (recording) {
+            const Outcome outcome = m_aborted ? Outcome::Aborted : Outcome::PortError;
+            emit exchanged({m_sentAt, m_sentClock.nsecsElapsed() / 1000, frame, m_receive, {outcome}});
+        }
+        m_settle = true;
+        throw;
     }
-    // Neither answer, timeout nor port error: the loop was ended because the
-    // window closed or the application is quitting.
-    m_aborted = true;
-    closePort();
-    throw Aborted();
+    if (recording)
+        emit exchanged({m_sentAt, m_sentClock.nsecsElapsed() / 1000, frame, m_receive, m_verdict});
+    m_settle = !m_verdict.valid();
 }
 
-void Link::finish(qint16 state)
+void Link::finish(Verdict verdict)
 {
-    Timer1.stop();
-    m_state = state;
+    m_timer.stop();
+    m_verdict = verdict;
+    m_state = stateOf(verdict.outcome);
     m_waiting = false;
     if (m_loop)
         m_loop->quit();
@@ -243,25 +354,23 @@ void Link::MSComm1_OnComm()
 {
     if (!m_waiting)
         return; // left for the flush before the next request
-    if (!answerDue(MSComm1.bytesAvailable(), m_send))
+    emit bytesArrived();
+    if (!answerDue(m_port.bytesAvailable(), m_send))
         return; // the answer is still coming in pieces
-    m_receive = MSComm1.readAll();
-    Timer1.stop();
-
-    finish(judgeAnswer(m_receive, m_send));
+    m_receive = m_port.readAll();
+    finish(judge(m_receive, m_send));
 }
 
 void Link::Timer1_Timer()
 {
     if (!m_waiting) {
-        Timer1.stop();
+        m_timer.stop();
         return;
     }
     // An answer that began but never reached its length (an exception
     // answer, a broken frame) is taken so it cannot leak into the next one.
-    const ExchangeState state = timeoutState(MSComm1.bytesAvailable());
-    m_receive = MSComm1.readAll();
-    finish(state);
+    m_receive = m_port.readAll();
+    finish(judgeAtTimeout(m_receive, m_send));
 }
 
 void Link::onPortError(QSerialPort::SerialPortError error)
@@ -275,19 +384,16 @@ void Link::onPortError(QSerialPort::SerialPortError error)
     default:
         return; // open() reports its own failures; NoError is noise
     }
-    if (!MSComm1.isOpen())
+    if (!m_port.isOpen())
         return;
     // An unplugged device keeps reporting read errors as fast as the loop
     // spins; closing on the first one stops that at once.
-    m_portError = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。")
-                      .arg(m_portLabel, MSComm1.errorString());
-    MSComm1.close();
-    if (m_waiting) {
-        Timer1.stop();
-        m_waiting = false;
-        if (m_loop)
-            m_loop->quit();
-    }
+    m_portError = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。").arg(m_portLabel, m_port.errorString());
+    closePort();
+    m_timer.stop();
+    m_waiting = false;
+    if (m_loop)
+        m_loop->quit();
 }
 
 } // namespace hv52

@@ -3,8 +3,9 @@
 #include "frames.h"
 
 #include <QByteArray>
-#include <QPointer>
+#include <QElapsedTimer>
 #include <QSerialPort>
+#include <QTime>
 #include <QTimer>
 #include <functional>
 
@@ -12,9 +13,42 @@ class QEventLoop;
 
 namespace hv52 {
 
-// The serial link of one tool window: the port bracket around every button
-// handler, the read and write requests and the reception of their answers.
-// It knows frames, timing and the port, and nothing about controls.
+// One exchange as it went over the line: what the line monitor shows.
+struct ExchangeRecord
+{
+    QTime sentAt;          // wall clock when the request went out
+    qint64 elapsedUs = 0;  // from the request to the answer's last byte, or to the timeout
+    QByteArray request;
+    QByteArray answer;     // whatever was received for it
+    Verdict verdict;
+};
+
+struct ReadResult
+{
+    Verdict verdict;
+    quint32 value = 0; // the register value when the read was valid
+    bool ok() const { return verdict.valid(); }
+};
+
+struct WriteResult
+{
+    Verdict verdict;
+    bool keptBack = false; // the operator declined the continue question: nothing sent
+    bool ok() const { return !keptBack && verdict.valid(); }
+};
+
+// What became of one button operation.
+struct RunResult
+{
+    bool started = false; // false: another operation was running, nothing done
+    bool aborted = false; // ended by abort(): no message is due
+    QString error;        // the error path's text, empty when the work ended normally
+};
+
+// The serial link of one tool: the port bracket around every button
+// operation, the read and write requests and the reception of their answers.
+// It knows frames, timing and the port, and nothing about windows: errors come
+// back as text for the caller to show.
 class Link : public QObject
 {
     Q_OBJECT
@@ -23,11 +57,17 @@ public:
     static constexpr ExchangeState Waiting = hv52::Waiting, Valid = hv52::Valid, Failed = hv52::Failed,
                                    TimedOut = hv52::TimedOut;
 
-    // How messages reach the operator. ask = true is the OK/Cancel question;
-    // the result is true for OK. Replaceable so tests can answer boxes.
-    using Messenger = std::function<bool(const QString &text, bool ask)>;
-
     static constexpr int kResponseTimeoutMs = 1000;
+    // After an exchange without a valid answer the line must be quiet this
+    // long (at least) before the next request: a late answer must not pass
+    // for the next one.
+    static constexpr int kMinGuardMs = 50;
+    // A line that does not go quiet within this time ends the operation.
+    static constexpr int kSettleLimitMs = 1000;
+
+    // The cfg_t540 question before a write after repeated failures; true to
+    // go on. Asked with the failure count.
+    using ContinueQuestion = std::function<bool(qint16 failures)>;
 
     explicit Link(QObject *parent = nullptr);
     ~Link() override;
@@ -35,73 +75,93 @@ public:
     void setArgs(const ArgArray &args) { m_args = args; }
     const ArgArray &args() const { return m_args; }
 
-    void setResponseTimeout(int ms) { Timer1.setInterval(ms); }
-    int responseTimeout() const { return Timer1.interval(); }
+    void setResponseTimeout(int ms) { m_timer.setInterval(ms); }
+    int responseTimeout() const { return m_timer.interval(); }
+    // The quiet time needed after a failed exchange at the present speed.
+    int guardMs() const;
 
-    // cfg_t540 asks before writing after repeated failures and can refuse to send.
-    void setContinueQuestion(bool on) { m_continueQuestion = on; }
-
-    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
-    bool message(const QString &text, bool ask = false);
+    void setContinueQuestion(ContinueQuestion question) { m_continueQuestion = std::move(question); }
 
     // Runs one button operation: opens the port, runs work, closes the port, on
-    // every path out. A LinkError ends it on the error path (port closed, the
-    // error's text shown). Returns false, doing nothing, while another
-    // operation is running: a second press during a wait is ignored.
-    bool run(const std::function<void()> &work);
+    // every path out. A LinkError thrown by work (or by the requests) ends it
+    // on the error path: the port is closed and its text is returned. Does
+    // nothing while another operation is running: a second press during a
+    // wait is ignored.
+    RunResult run(const std::function<void()> &work);
     bool isBusy() const { return m_busy; }
 
-    // Ends a running operation without further messages (its window is closing).
+    // Ends a running operation at once; nothing more is sent.
     void abort();
 
-    // One read request of one (tp = 0) or two registers (tp != 0, first register
-    // high). Returns the value in decimal digits, or "0" when the exchange failed.
+    // One read request of one register or a pair (first register high).
+    ReadResult readRegister(quint16 reg, bool pair);
+    // One write request of one register.
+    WriteResult writeRegister(quint16 reg, quint16 value);
+
+    // The same as text and flag, as the tools have always called them: the
+    // value in decimal digits or "0" when the exchange failed; true when the
+    // module confirmed the write.
     QString para_call(quint8 tp, quint8 CMD_H, quint8 CMD_L);
-    // One write request of one register. True when the module confirmed it.
     bool para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu);
 
     qint16 exchangeState() const { return m_state; }
+    const Verdict &lastVerdict() const { return m_verdict; }
     qint16 failureCount() const { return m_failures; }
     void setFailureCount(qint16 n) { m_failures = n; }
     const QByteArray &sendBuffer() const { return m_send; }
     const QByteArray &receiveBuffer() const { return m_receive; }
-
-    // Whether the last exchange failed; a caller that marks failed cells needs
-    // it, since a failed read and a true zero both read "0".
-    bool lastExchangeFailed() const { return m_state != Valid; }
-
-    QSerialPort MSComm1;
-    QTimer Timer1;
+    bool isPortOpen() const { return m_port.isOpen(); }
+    // "COMn" of the last opened port.
+    const QString &portLabel() const { return m_portLabel; }
 
 signals:
-    // Emitted when a request frame has been handed to the port (for tests and
-    // benchmarks that time the exchange).
+    // A request frame has been handed to the port.
     void requestSent(const QByteArray &frame);
+    // Bytes arrived: the first chunk of an answer marks its arrival.
+    void bytesArrived();
+    // An exchange ended (also when it failed).
+    void exchanged(const hv52::ExchangeRecord &record);
+    // Bytes that arrived outside any exchange and were discarded.
+    void strayBytes(const QByteArray &bytes);
+    void portOpened();
+    void portClosed();
 
 private:
     void openPort();
     void closePort();
+    quint8 busAddress() const;
     void exchange(const QByteArray &frame);
-    void finish(qint16 state);
+    void settleLine();
+    void waitIn(QEventLoop &loop);
+    [[noreturn]] void abandon();
+    void discard(const QByteArray &bytes);
+    void finish(Verdict verdict);
     void countFailure();
 
     void MSComm1_OnComm();
     void Timer1_Timer();
     void onPortError(QSerialPort::SerialPortError error);
 
+    QSerialPort m_port; // MSComm1
+    QTimer m_timer;     // Timer1
     ArgArray m_args;
     QByteArray m_send;
     QByteArray m_receive;
     qint16 m_state = Valid;
+    Verdict m_verdict;
     qint16 m_failures = 0;
     bool m_waiting = false;
     bool m_busy = false;
     bool m_aborted = false;
-    bool m_continueQuestion = false;
+    bool m_settle = false; // the last exchange did not end with a valid answer
+    ContinueQuestion m_continueQuestion;
     QString m_portError;
     QString m_portLabel;
     QEventLoop *m_loop = nullptr;
-    Messenger m_messenger;
+    QElapsedTimer m_sentClock;
+    QTime m_sentAt;
 };
 
 } // namespace hv52
+
+Q_DECLARE_METATYPE(hv52::ExchangeRecord)

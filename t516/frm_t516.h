@@ -22,6 +22,5 @@ public:
 
 private:
     void addAnalogGroup();
-    void poll();
     void setAnalogOutput(int k);
 };

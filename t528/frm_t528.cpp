@@ -1,22 +1,19 @@
 #include "frm_t528.h"
+#include "t528module.h"
 
 using namespace hv52;
 
 frm_T528::frm_T528()
-    : IoToolWindow(QStringLiteral("HV52T528扩展模块"), 4635, {4170, 90, 3315, 300}, {7530, 60, 1005, 375},
-                   {8790, 60, 1065, 375})
+    : IoToolWindow(QStringLiteral("HV52T528扩展模块"), 4635, t528Module(), {4170, 90, 3315, 300},
+                   {7530, 60, 1005, 375}, {8790, 60, 1065, 375})
 {
 }
 
 void frm_T528::Command1_Click(int Index)
 {
     // Any other index opens and closes the port and does nothing in between.
-    link().run([this, Index] {
-        if (setChannel(Index) || Index != kReadButton)
-            return;
-        // The first twelve reads of the T516 poll.
-        beginPoll();
-        pollChannels();
-        endPoll();
+    operate([this, Index] {
+        if (!setChannel(Index) && Index == kReadButton)
+            poll();
     });
 }

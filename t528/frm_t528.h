@@ -7,7 +7,6 @@ class frm_T528 : public hv52::IoToolWindow
 {
     Q_OBJECT
 public:
-
     frm_T528();
 
     void Command1_Click(int Index) override;

@@ -17,8 +17,4 @@ public:
     frm_T540();
 
     void Command1_Click(int Index) override;
-    void Command2_Click() override;
-
-private:
-    void buildInputFrame();
 };

@@ -177,7 +177,7 @@ struct Rig
     {
         fillModule(tool, port.sim);
         window->link().setResponseTimeout(timeoutMs);
-        messages.attach(window->link());
+        messages.attach(*window);
         window->Form_Load(commandLine(port));
         window->show();
     }
@@ -283,7 +283,7 @@ private slots:
         press(*w, t, op);
 
         QVERIFY(!w->link().isBusy());
-        QVERIFY2(!w->link().MSComm1.isOpen(), "port left open");
+        QVERIFY2(!w->link().isPortOpen(), "port left open");
         QVERIFY2(!messages.asked.contains(true), "unexpected question");
         QCOMPARE(messages.shown.size(), 1);
         const QString text = messages.shown.first();
@@ -336,7 +336,7 @@ private slots:
 
         press(*w, t, op);
         QCOMPARE(messages.shown, QStringList{goodText(op)});
-        QVERIFY(!w->link().MSComm1.isOpen());
+        QVERIFY(!w->link().isPortOpen());
         if (op == -1) {
             QCOMPARE(port.sim.requestCount(), size_t(t.reads));
             for (const auto &cell : expectedCells(t, port.sim)) {
@@ -418,7 +418,7 @@ private slots:
         press(*w, t, op);
         QVERIFY2(clock.elapsed() < 2500, "the close must end the wait, not the timer");
         QVERIFY(!w->isVisible());
-        QVERIFY(!w->link().MSComm1.isOpen());
+        QVERIFY(!w->link().isPortOpen());
         QVERIFY(!w->link().isBusy());
         QVERIFY2(messages.shown.isEmpty(), qPrintable(messages.shown.join(" | ")));
         QCOMPARE(port.sim.requestCount(), size_t(1));

@@ -49,14 +49,19 @@ private:
     int m_port;
 };
 
-// Replaces the message boxes of a link: records each text, answers questions
-// from a queue (OK when it is empty).
+// Replaces the message boxes of a window: records each text, answers
+// questions from a queue (OK when it is empty).
 class Messages
 {
 public:
-    void attach(hv52::Link &link)
+    template <class Window>
+    void attach(Window &window)
     {
-        link.setMessenger([this](const QString &text, bool ask) {
+        window.setMessenger(messenger());
+    }
+    std::function<bool(const QString &, bool)> messenger()
+    {
+        return [this](const QString &text, bool ask) {
             shown << text;
             asked << ask;
             if (!ask || answers.empty())
@@ -64,7 +69,7 @@ public:
             const bool answer = answers.front();
             answers.pop_front();
             return answer;
-        });
+        };
     }
     QString last() const { return shown.isEmpty() ? QString() : shown.last(); }
     void clear()

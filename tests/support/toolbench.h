@@ -6,6 +6,7 @@
 #include "toolwindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -71,7 +72,7 @@ struct Bench
     {
         window.Form_Load(commandLine(port));
         window.link().setResponseTimeout(timeoutMs);
-        messages.attach(window.link());
+        messages.attach(window);
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
             qFatal("the window was not shown");

@@ -112,10 +112,10 @@ private slots:
         QFETCH(int, index);
         Rig rig;
         bool closed = false;
-        QObject::connect(&rig.window.link().MSComm1, &QSerialPort::aboutToClose, [&] { closed = true; });
+        QObject::connect(&rig.window.link(), &hv52::Link::portClosed, [&] { closed = true; });
         rig.window.Command1_Click(index);
         QVERIFY(closed);
-        QVERIFY(!rig.window.link().MSComm1.isOpen());
+        QVERIFY(!rig.window.link().isPortOpen());
         QCOMPARE(rig.sent(), 0);
         QCOMPARE(rig.messages.shown, QStringList());
     }

@@ -143,7 +143,7 @@ private slots:
         rig.operate(entries, button);
         QCOMPARE(rig.requests(), frame.isEmpty() ? QStringList() : QStringList{frame});
         QCOMPARE(rig.messages.shown, QStringList{message});
-        QVERIFY(!rig.window.link().MSComm1.isOpen());
+        QVERIFY(!rig.window.link().isPortOpen());
     }
 
     // The cells keep the last poll's values until the operator polls again.

@@ -1,0 +1,198 @@
+#include "module.h"
+#include "linkerror.h"
+
+namespace hv52 {
+
+const QStringList &Point::listTexts() const
+{
+    static const QStringList none;
+    switch (show) {
+    case Show::SignalType:
+        return kSignalTypeTexts;
+    case Show::Source:
+        return kSourceQuantityTexts;
+    case Show::InputMode:
+        return kInputModeTexts;
+    default:
+        return none;
+    }
+}
+
+std::optional<QString> displayText(const Point &point, quint32 value, int scale)
+{
+    const QString raw = QString::number(value);
+    switch (point.show) {
+    case Show::AsRead:
+        return raw;
+    case Show::OnOff:
+        return stateText(raw, QStringLiteral("ON"), QStringLiteral("OFF"));
+    case Show::OperatedReleased:
+        return stateText(raw, QStringLiteral("动作"), QStringLiteral("恢复"));
+    case Show::Tenths:
+        return dividedText(raw, 10);
+    case Show::Hundredths:
+        return dividedText(raw, 100);
+    case Show::RelayCommand:
+        // A command without a text of its own shows as its number, so it is
+        // never mistaken for another command.
+        return relayCommandText(value).value_or(raw);
+    case Show::Limit:
+        return dividedText(raw, scale);
+    case Show::SignalType:
+    case Show::Source:
+    case Show::InputMode: {
+        const QStringList &texts = point.listTexts();
+        if (value >= quint32(texts.size()))
+            return std::nullopt;
+        return texts[int(value)];
+    }
+    }
+    return raw;
+}
+
+const Point *ModuleDef::pointAt(quint16 address) const
+{
+    for (const QVector<Point> *points : {&poll, &writeOnly}) {
+        for (const Point &p : *points) {
+            if (p.address == address)
+                return &p;
+        }
+    }
+    return nullptr;
+}
+
+const Point *ModuleDef::point(const QString &key) const
+{
+    for (const QVector<Point> *points : {&poll, &writeOnly}) {
+        for (const Point &p : *points) {
+            if (p.key == key)
+                return &p;
+        }
+    }
+    return nullptr;
+}
+
+const Setting *ModuleDef::setting(const QString &key) const
+{
+    for (const Setting &s : settings) {
+        if (s.key == key)
+            return &s;
+    }
+    return nullptr;
+}
+
+// Input n: count at 0x0E40 + 3n, state at 0x0E42 + 3n, ON time at
+// 0x0E5E + 2n, shown in Label1(13 + 3n .. 15 + 3n).
+QVector<Point> inputPoints(int inputs)
+{
+    QVector<Point> points;
+    for (int n = 0; n < inputs; ++n) {
+        const QString row = QStringLiteral("输入%1").arg(n + 1);
+        const QString key = QStringLiteral("input%1.").arg(n + 1);
+        points << Point{key + "count", quint16(0x0E40 + 3 * n), true, row, QStringLiteral("输入次数"),
+                        Show::AsRead, {Target::Cell, 13 + 3 * n}}
+               << Point{key + "state", quint16(0x0E42 + 3 * n), false, row, QStringLiteral("输入状态"),
+                        Show::OnOff, {Target::Cell, 14 + 3 * n}}
+               << Point{key + "on_time", quint16(0x0E5E + 2 * n), true, row, QStringLiteral("输入ON时间"),
+                        Show::Tenths, {Target::Cell, 15 + 3 * n}};
+    }
+    return points;
+}
+
+// Relay k: count at 0x0E20 + 3k, state at 0x0E22 + 3k, command at 0x0E80 + k.
+QVector<Point> relayPoints()
+{
+    QVector<Point> points;
+    for (int k = 0; k < 2; ++k) {
+        const QString row = QStringLiteral("继电器%1").arg(k + 1);
+        const QString key = QStringLiteral("relay%1.").arg(k + 1);
+        points << Point{key + "count", quint16(0x0E20 + 3 * k), true, row, QStringLiteral("输出次数"),
+                        Show::AsRead, {Target::Cell, 19 + 2 * k}}
+               << Point{key + "state", quint16(0x0E22 + 3 * k), false, row, QStringLiteral("输出状态"),
+                        Show::OperatedReleased, {Target::Cell, 20 + 2 * k}}
+               << Point{key + "command", quint16(0x0E80 + k), false, row, QStringLiteral("控制方式"),
+                        Show::RelayCommand, {Target::List, 2 + k}};
+    }
+    return points;
+}
+
+QVector<Point> inputModePoints(int inputs)
+{
+    QVector<Point> points;
+    for (int n = 0; n < inputs; ++n) {
+        points << Point{QStringLiteral("input%1.mode").arg(n + 1), quint16(0x0E8A + n), false,
+                        QStringLiteral("输入%1").arg(n + 1), QStringLiteral("输入方式"), Show::InputMode,
+                        {Target::List, n}};
+    }
+    return points;
+}
+
+QVector<Setting> inputModeSettings(int inputs)
+{
+    QVector<Setting> settings;
+    for (int n = 0; n < inputs; ++n) {
+        settings << Setting{QStringLiteral("input%1.mode").arg(n + 1), QStringLiteral("输入%1 输入方式").arg(n + 1),
+                            {quint16(0x0E8A + n)}};
+    }
+    return settings;
+}
+
+QVector<Setting> relaySettings()
+{
+    QVector<Setting> settings;
+    for (int k = 0; k < 2; ++k) {
+        settings << Setting{QStringLiteral("relay%1").arg(k + 1), QStringLiteral("继电器%1 控制方式").arg(k + 1),
+                            {quint16(0x0E80 + k)}};
+    }
+    return settings;
+}
+
+PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each)
+{
+    PollResult result;
+    result.readings.reserve(m_def.poll.size());
+    for (int i = 0; i < m_def.poll.size(); ++i) {
+        const Point &point = m_def.poll[i];
+        Reading r;
+        r.index = i;
+        r.point = &point;
+        r.result = m_link.readRegister(point.address, point.pair);
+        const quint32 value = r.ok() ? r.result.value : 0;
+        int scale = 1;
+        if (point.show == Show::Limit && point.scaleFrom >= 0 && point.scaleFrom < result.readings.size()) {
+            // Both limits are shown in the unit of the source just read back.
+            const Reading &source = result.readings[point.scaleFrom];
+            scale = limitScale(int(source.ok() ? source.result.value : 0));
+            r.scaleUnknown = !source.ok();
+        }
+        const std::optional<QString> text = displayText(point, value, scale);
+        if (!text) {
+            throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），召测中止。")
+                                .arg(point.name())
+                                .arg(value)
+                                .arg(point.listTexts().size() - 1));
+        }
+        r.text = *text;
+        if (!r.ok())
+            ++result.failures;
+        result.readings << r;
+        if (each)
+            each(result.readings.last());
+    }
+    return result;
+}
+
+QVector<WriteResult> ModuleClient::apply(const Setting &setting, const QVector<quint16> &values)
+{
+    QVector<WriteResult> results;
+    for (int i = 0; i < setting.registers.size() && i < values.size(); ++i)
+        results << m_link.writeRegister(setting.registers[i], values[i]);
+    return results;
+}
+
+WriteResult ModuleClient::reset(const ResetChoice &choice)
+{
+    return m_link.writeRegister(m_def.resetRegister, choice.code);
+}
+
+} // namespace hv52

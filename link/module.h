@@ -1,0 +1,139 @@
+#pragma once
+#include "convert.h"
+#include "link.h"
+
+#include <QString>
+#include <QVector>
+#include <functional>
+#include <optional>
+
+// A module as data: the registers a tool reads and writes, each with the
+// caption and the conversion the window shows it with, the poll as a list
+// over them, the settings and the reset codes; and a client that runs a poll
+// or a setting over the link and returns typed results. No widgets here.
+namespace hv52 {
+
+// How a register's value reads to the operator.
+enum class Show {
+    AsRead,           // a count, as read
+    OnOff,            // input state: 0x5050 "ON", else "OFF"
+    OperatedReleased, // relay state: 0x5050 "动作", else "恢复"
+    Tenths,           // ON time: value / 10
+    Hundredths,       // analog present value: value / 100
+    RelayCommand,     // the relay command's text, or its number
+    SignalType,       // a position of the signal type list
+    Source,           // a position of the source quantity list
+    Limit,            // value / limit scale of the output's source
+    InputMode,        // a position of the input mode list (written only)
+};
+
+// The window element that shows or supplies a value: Label1(index) or
+// Combo1(index).
+struct Target
+{
+    enum Kind { Cell, List } kind;
+    int index;
+};
+
+struct Point
+{
+    QString key;     // stable English name: "input1.count", "analog2.source"
+    quint16 address; // the first register
+    bool pair;       // two registers read as one 32-bit value, first high
+    QString row;     // the window's row caption: "输入1"
+    QString column;  // the window's column caption: "输入次数"
+    Show show;
+    Target target;
+    int scaleFrom = -1; // a limit: the poll position of its output's source
+
+    // "输入1 输入次数": how the monitor and the messages name it.
+    QString caption() const { return row + u' ' + column; }
+    // "输入1输入次数": the same inside a sentence.
+    QString name() const { return row + column; }
+    // The texts of a list-valued point, empty for the others.
+    const QStringList &listTexts() const;
+};
+
+// The register value shown as the window shows it. For a list-valued point
+// a value that is no position of its list gives no text.
+std::optional<QString> displayText(const Point &point, quint32 value, int scale = 1);
+
+// One setting: the registers one set button writes, in order.
+struct Setting
+{
+    QString key;  // "relay1", "analog2", "input1.mode"
+    QString name; // "继电器1 控制方式"
+    QVector<quint16> registers;
+};
+
+struct ModuleDef
+{
+    QString name;          // "t516"
+    QVector<Point> poll;   // the read-all poll, in order
+    QVector<Point> writeOnly; // registers written but never read (input modes)
+    QVector<Setting> settings;
+    QVector<ResetChoice> resets; // by list position
+    quint16 resetRegister = 0x0B00;
+
+    // The point at a register address (the first of a pair), or null.
+    const Point *pointAt(quint16 address) const;
+    const Point *point(const QString &key) const;
+    const Setting *setting(const QString &key) const;
+};
+
+// The rows every module shares, in poll order: per input its count, state
+// and ON time; per relay its count, state and command.
+QVector<Point> inputPoints(int inputs);
+QVector<Point> relayPoints();
+QVector<Point> inputModePoints(int inputs);
+QVector<Setting> inputModeSettings(int inputs);
+QVector<Setting> relaySettings();
+
+// One read of a poll.
+struct Reading
+{
+    int index = 0; // position in the poll
+    const Point *point = nullptr;
+    ReadResult result;
+    // As the window shows it; a failed read shows what 0 converts to, as the
+    // tools always have, and carries the failure mark beside.
+    QString text;
+    // A limit converted with the scale of a source whose read failed: its
+    // unit is not known.
+    bool scaleUnknown = false;
+
+    bool ok() const { return result.ok(); }
+};
+
+struct PollResult
+{
+    QVector<Reading> readings; // as far as the poll got
+    int failures = 0;
+};
+
+class ModuleClient
+{
+public:
+    ModuleClient(Link &link, const ModuleDef &def) : m_link(link), m_def(def) {}
+
+    const ModuleDef &module() const { return m_def; }
+    Link &link() const { return m_link; }
+
+    // Runs the poll on the open link, one read after the other; `each` sees
+    // every reading as its answer arrives. A value that is no position of its
+    // list ends the poll (LinkError naming the value), as does any error of
+    // the link; `each` has seen what was read before.
+    PollResult poll(const std::function<void(const Reading &)> &each = {});
+
+    // Writes a setting's registers in order; a write that fails does not stop
+    // the ones after it. One result per register.
+    QVector<WriteResult> apply(const Setting &setting, const QVector<quint16> &values);
+    // One write of a reset code to the reset register.
+    WriteResult reset(const ResetChoice &choice);
+
+private:
+    Link &m_link;
+    const ModuleDef &m_def;
+};
+
+} // namespace hv52
