@@ -355,7 +355,15 @@ void Link::MSComm1_OnComm()
     if (!m_waiting)
         return; // left for the flush before the next request
     emit bytesArrived();
-    if (!answerDue(m_port.bytesAvailable(), m_send))
+    const qint64 buffered = m_port.bytesAvailable();
+    // A module that refuses the request says so in 5 bytes: no need to wait
+    // for the timer once they are in and intact.
+    if (buffered == 5 && isExceptionAnswer(m_port.peek(5), m_send)) {
+        m_receive = m_port.readAll();
+        finish(judge(m_receive, m_send));
+        return;
+    }
+    if (!answerDue(buffered, m_send))
         return; // the answer is still coming in pieces
     m_receive = m_port.readAll();
     finish(judge(m_receive, m_send));

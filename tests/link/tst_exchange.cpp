@@ -140,7 +140,7 @@ private slots:
         QTest::newRow("silent") << int(Fault::Silent) << int(Link::TimedOut) << true;
         QTest::newRow("bad crc") << int(Fault::BadCrc) << int(Link::Failed) << false;
         QTest::newRow("partial answer") << int(Fault::Partial) << int(Link::Failed) << true;
-        QTest::newRow("exception answer") << int(Fault::Exception) << int(Link::Failed) << true;
+        QTest::newRow("exception answer, at once") << int(Fault::Exception) << int(Link::Failed) << false;
         QTest::newRow("extra trailing bytes") << int(Fault::ExtraBytes) << int(Link::Failed) << false;
         QTest::newRow("another address") << int(Fault::OtherAddress) << int(Link::Failed) << false;
         QTest::newRow("another function") << int(Fault::OtherFunction) << int(Link::Failed) << false;
