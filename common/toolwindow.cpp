@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -23,25 +22,6 @@ const char *kNormalStyleProperty = "hv52normalStyle";
 // The input table has the columns of every module's input group, so the
 // three tools line up: name, count, state, ON time, and the mode column.
 const std::vector<TableColumn> kInputColumns = {{120, 1200}, {1440, 2160}, {3720, 1440}, {5280, 2160}, {7560, 2085}};
-
-// Enter in an editable list would select an item whose text matches what
-// was typed; only choosing from the list may select one.
-class NoEnterMatch : public QObject
-{
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter)
-                return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 } // namespace
 
@@ -129,10 +109,13 @@ QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &i
     box->setObjectName(index < 0 ? QStringLiteral("Combo2") : QStringLiteral("Combo1_%1").arg(index));
     box->setEditable(true);
     // No completion: a typed prefix must never turn into a list entry that
-    // the operator did not choose. Enter adds nothing and selects nothing.
+    // the operator did not choose. Nor may Enter or leaving the box select
+    // the entry whose text was typed (QComboBox does both on its own): only
+    // choosing from the list selects one. Enter adds nothing to the list.
     box->setCompleter(nullptr);
     box->setInsertPolicy(QComboBox::NoInsert);
-    box->lineEdit()->installEventFilter(new NoEnterMatch(box));
+    disconnect(box->lineEdit(), &QLineEdit::editingFinished, box, nullptr);
+    disconnect(box->lineEdit(), &QLineEdit::returnPressed, box, nullptr);
     box->addItems(items);
     box->setCurrentIndex(-1);
     box->setEditText(initialText);
@@ -420,10 +403,16 @@ void ToolWindow::setRelay(int relay)
     const Setting &setting = *module().setting(QStringLiteral("relay%1").arg(relay + 1));
     const Point &point = *module().pointAt(setting.registers.first());
     requireChosen(point);
-    // The box's text is compared as it stands: typed texts other than the
-    // four commands write 0, as the tools always have.
-    const quint16 command = relayCommandValue(Combo1(point.target.index)->currentText());
-    reportSetting(m_client.apply(setting, {command}));
+    // The box's text is compared as it stands. A text that is none of the
+    // four commands (a typo, a prefix, a number read back) is refused: it
+    // used to write 0 and switch the relay to alarm output unasked.
+    const QString text = Combo1(point.target.index)->currentText();
+    const std::optional<quint16> command = relayCommandValue(text);
+    if (!command) {
+        throw LinkError(QStringLiteral("%1“%2”不是控制方式（应为%3），设置未发送。")
+                            .arg(point.caption(), text, kRelayCommandTexts.join(QStringLiteral("、"))));
+    }
+    reportSetting(m_client.apply(setting, {*command}));
 }
 
 void ToolWindow::reportSetting(const QVector<WriteResult> &results)

@@ -46,10 +46,12 @@ std::optional<QString> relayCommandText(quint32 command)
     return std::nullopt;
 }
 
-quint16 relayCommandValue(const QString &text)
+std::optional<quint16> relayCommandValue(const QString &text)
 {
     const int i = int(kRelayCommandTexts.indexOf(text));
-    return i < 0 ? 0 : kRelayCommands[size_t(i)];
+    if (i < 0)
+        return std::nullopt;
+    return kRelayCommands[size_t(i)];
 }
 
 const QStringList kInputModeTexts = {

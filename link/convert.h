@@ -22,8 +22,8 @@ QString dividedText(const QString &raw, double divisor);
 extern const QStringList kRelayCommandTexts; // 0, 1, 0x5050, 0x3030 in that order
 // Text for a relay command read back; none for a number without one.
 std::optional<QString> relayCommandText(quint32 command);
-// Command written for a relay box text; texts other than the four give 0.
-quint16 relayCommandValue(const QString &text);
+// Command for one of the four texts, exactly as it stands; none for any other.
+std::optional<quint16> relayCommandValue(const QString &text);
 
 extern const QStringList kInputModeTexts; // list index = value written
 

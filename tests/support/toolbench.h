@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <memory>
 
 namespace hv52test {
 
@@ -39,11 +40,14 @@ struct Reg
 inline Reg r16(quint16 address, quint32 value) { return {address, value, false}; }
 inline Reg r32(quint16 address, quint32 value) { return {address, value, true}; }
 
-// A list and what the operator puts in it; combo -1 is Combo2.
+// A list and what the operator puts in it; combo -1 is Combo2. An entry is
+// chosen from the list when one has the text, unless `typed`: then the text
+// is typed into the box and the focus moves on (Tab), as an operator does.
 struct Entry
 {
     int combo;
     QString text;
+    bool typed = false;
 };
 
 // Types as an operator does: ASCII on the keyboard, Chinese through the
@@ -105,17 +109,33 @@ struct Bench
     void poll() { press(Window::kReadButton); }
 
     QComboBox *box(int combo) const { return combo < 0 ? window.Combo2() : window.Combo1(combo); }
-    // Picks the list item with this text, or types the text when it is none.
+    // Picks the list item with this text as the operator does (the item
+    // activated), or types the text when it is none or the entry says so.
     void choose(const Entry &e)
     {
         QComboBox *b = box(e.combo);
-        if (const int item = b->findText(e.text, Qt::MatchExactly); item >= 0) {
+        if (const int item = b->findText(e.text, Qt::MatchExactly); item >= 0 && !e.typed) {
             b->setCurrentIndex(item);
+            emit b->activated(item);
             return;
         }
+        window.activateWindow();
+        b->lineEdit()->setFocus();
         b->lineEdit()->selectAll();
         QTest::keyClick(b->lineEdit(), Qt::Key_Delete);
         typeText(b->lineEdit(), e.text);
+        QTest::keyClick(b->lineEdit(), Qt::Key_Tab);
+    }
+
+    // The next read (1-based, counted from now) gets this fault on its answer.
+    void failRequest(int step, hv52sim::Fault fault = hv52sim::Fault::Silent)
+    {
+        auto requests = std::make_shared<int>(0);
+        port.sim.onFrame([this, requests, step, fault](const hv52sim::Frame &f) {
+            // A fault set while a request is logged applies to its own answer.
+            if (f.fromMaster && ++*requests == step)
+                port.sim.setFault(fault, 1);
+        });
     }
 
     // One operation as the operator does it: the list entries, then the button.
@@ -143,6 +163,20 @@ struct Bench
         }
         for (int i = 0; i < 64; ++i) {
             if (window.Combo1(i) && hv52::ToolWindow::isMarkedFailed(window.Combo1(i)))
+                out << QStringLiteral("C%1").arg(i);
+        }
+        return out;
+    }
+    // Every control marked as not read by the last poll (it ended early).
+    QStringList unread() const
+    {
+        QStringList out;
+        for (int i = 0; i < 64; ++i) {
+            if (window.Label1(i) && hv52::ToolWindow::markOf(window.Label1(i)) == hv52::Mark::NotRead)
+                out << QStringLiteral("L%1").arg(i);
+        }
+        for (int i = 0; i < 64; ++i) {
+            if (window.Combo1(i) && hv52::ToolWindow::markOf(window.Combo1(i)) == hv52::Mark::NotRead)
                 out << QStringLiteral("C%1").arg(i);
         }
         return out;

@@ -136,16 +136,156 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QStringList, marks);
         Rig rig;
-        // A fault set while a request is logged applies to its own answer.
-        int requests = 0;
-        rig.port.sim.onFrame([&](const hv52sim::Frame &f) {
-            if (f.fromMaster && ++requests == step)
-                rig.port.sim.setFault(Fault::Silent, 1);
-        });
+        rig.failRequest(step);
         rig.poll();
-        rig.port.sim.onFrame({});
         QCOMPARE(rig.shown(target), text);
         QCOMPARE(rig.marks(), marks);
+        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。")});
+    }
+
+    // A poll that went wrong, then what the operator does next: nothing is
+    // written that the operator did not choose or that was not read back.
+    void afterAPoll_data()
+    {
+        QTest::addColumn<int>("failStep"); // read whose answer is broken; -1 all, 0 none
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("endsEarly"); // output 1's signal type reads back as 2
+        QTest::addColumn<QList<Entry>>("entries");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<QString>("message");
+        using E = QList<Entry>;
+        const int silent = int(Fault::Silent), badCrc = int(Fault::BadCrc);
+        const auto failed = [](const char *control, const char *action) {
+            return QStringLiteral("%1：显示的值来自一次失败的读取，不是模块中的值，设置未发送。请重新召测，或在该框中%2一个值。")
+                .arg(QString::fromUtf8(control), QString::fromUtf8(action));
+        };
+        const auto notRead = [](const char *control) {
+            return QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或在该框中选择一个值。")
+                .arg(QString::fromUtf8(control));
+        };
+        const QString unitUnknown = QStringLiteral("输出1 下限参数值：显示的值按一次读取失败的参数选择换算，单位不可信，"
+                                                   "设置未发送。请重新召测，或在该框中输入一个值。");
+
+        QTest::newRow("dead line, relay 1") << -1 << silent << false << E{} << 2 << QStringList()
+                                            << failed("继电器1 控制方式", "选择");
+        QTest::newRow("dead line, relay 1 chosen") << -1 << silent << false << E{{2, "控制继电器恢复"}} << 2
+                                                   << QStringList{writeFrame(0x0E80, 0x3030)} << kSet;
+        QTest::newRow("dead line, output 2") << -1 << silent << false << E{} << 6 << QStringList()
+                                             << failed("输出2 信号类型", "选择");
+        QTest::newRow("dead line, reset still goes") << -1 << silent << false << E{} << -1
+                                                     << QStringList{writeFrame(0x0B00, 0x6003)} << kReset;
+        QTest::newRow("relay 2 command lost") << 12 << badCrc << false << E{} << 3 << QStringList()
+                                              << failed("继电器2 控制方式", "选择");
+        QTest::newRow("relay 2 command lost, relay 1 fine") << 12 << badCrc << false << E{} << 2
+                                                            << QStringList{writeFrame(0x0E80, 0x5050)} << kSet;
+        QTest::newRow("source lost") << 19 << badCrc << false << E{} << 5 << QStringList()
+                                     << failed("输出1 参数选择", "选择");
+        QTest::newRow("source lost, source chosen") << 19 << badCrc << false << E{{7, "A相电流"}} << 5
+                                                    << QStringList() << unitUnknown;
+        QTest::newRow("source lost, source chosen, limits typed")
+            << 19 << badCrc << false << E{{7, "A相电流"}, {10, "4"}, {13, "20"}} << 5
+            << analog(0, {0, 1, 4000, 20000}) << kSet;
+        QTest::newRow("source lost, output 2 fine") << 19 << badCrc << false << E{} << 6
+                                                    << analog(1, {0, 2, 0, 10000}) << kSet;
+        QTest::newRow("ended early, output 3") << 0 << silent << true << E{} << 7 << QStringList()
+                                               << notRead("输出3 信号类型");
+        QTest::newRow("ended early, relay 1 was read") << 0 << silent << true << E{} << 2
+                                                       << QStringList{writeFrame(0x0E80, 0x5050)} << kSet;
+
+        // Typed text selects no entry, however it matches: a prefix and
+        // focus moving on (a completer would have finished it) or the whole
+        // text of an entry.
+        QTest::newRow("reset, typed prefix") << 0 << silent << false << E{{-1, "数", true}} << -1 << QStringList()
+                                             << "复位项目“数”不是列表中的选项，复位命令未发送。";
+        QTest::newRow("reset, typed prefix 所") << 0 << silent << false << E{{-1, "所", true}} << -1 << QStringList()
+                                               << "复位项目“所”不是列表中的选项，复位命令未发送。";
+        QTest::newRow("reset, whole entry typed")
+            << 0 << silent << false << E{{-1, "所有继电器输出计数器", true}} << -1 << QStringList()
+            << "复位项目“所有继电器输出计数器”不是列表中的选项，复位命令未发送。";
+        QTest::newRow("relay, typed prefix") << 0 << silent << false << E{{2, "控", true}} << 2 << QStringList()
+                                             << "继电器1 控制方式“控”不是控制方式（应为报警输出、上位机控制、"
+                                                "控制继电器动作、控制继电器恢复），设置未发送。";
+        QTest::newRow("source, typed prefix") << 0 << silent << false << E{{9, "频", true}} << 7 << QStringList()
+                                              << "输出3参数选择“频”不是列表中的选项，设置未发送。";
+        QTest::newRow("signal type, typed prefix") << 0 << silent << false << E{{4, "0", true}} << 5 << QStringList()
+                                                   << "输出1信号类型“0”不是列表中的选项，设置未发送。";
+    }
+    void afterAPoll()
+    {
+        QFETCH(int, failStep);
+        QFETCH(int, fault);
+        QFETCH(bool, endsEarly);
+        QFETCH(QList<Entry>, entries);
+        QFETCH(int, button);
+        QFETCH(QStringList, frames);
+        QFETCH(QString, message);
+        Rig rig;
+        if (failStep < 0)
+            rig.port.sim.setFault(Fault(fault));
+        else if (failStep > 0)
+            rig.failRequest(failStep, Fault(fault));
+        if (endsEarly)
+            rig.port.sim.setRegister(regs::analogSignal(0), 2);
+        rig.poll();
+        rig.port.sim.setFault(Fault::None, 0);
+        rig.port.sim.onFrame({});
+        rig.port.sim.clearLog();
+        rig.messages.clear();
+
+        rig.operate(entries, button);
+        QCOMPARE(rig.requests(), frames);
+        QCOMPARE(rig.messages.shown, QStringList{message});
+    }
+
+    // A poll that ends early marks every control it did not reach, apart
+    // from a failed read; the next full poll takes the marks off.
+    void earlyEndMarksWhatWasNotReached()
+    {
+        Rig rig;
+        rig.port.sim.setRegister(regs::analogSignal(1), 2);
+        rig.poll();
+        QStringList unread{"C5", "C6"};
+        for (int i = 7; i <= 15; ++i)
+            unread << QStringLiteral("C%1").arg(i);
+        // The order of the poll: signal types 2 and 3, sources, limits.
+        std::sort(unread.begin(), unread.end(), [](const QString &a, const QString &b) { return a.mid(1).toInt() < b.mid(1).toInt(); });
+        QCOMPARE(rig.unread(), unread);
+        QCOMPARE(rig.marks(), QStringList());
+        QCOMPARE(rig.window.Combo1(5)->toolTip(), QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。"));
+
+        rig.port.sim.setRegister(regs::analogSignal(1), 1);
+        rig.poll();
+        QCOMPARE(rig.unread(), QStringList());
+        QCOMPARE(rig.window.Combo1(5)->currentText(), QStringLiteral("0- 5 V"));
+    }
+
+    // An answer that comes after its read timed out, of the same shape as
+    // the next read's, is not taken for that read's answer.
+    void lateAnswerIsNotTheNextOne_data()
+    {
+        QTest::addColumn<int>("step"); // the slow read; the next has the same shape
+        QTest::addColumn<QString>("late");
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("output 1 value, then output 2's") << 13 << "L27" << "L28" << "16";
+        QTest::newRow("input 1 ON time, then input 2's count") << 3 << "L15" << "L16" << "1234";
+        QTest::newRow("lower limit, then upper") << 22 << "C10" << "C13" << "10";
+    }
+    void lateAnswerIsNotTheNextOne()
+    {
+        QFETCH(int, step);
+        QFETCH(QString, late);
+        QFETCH(QString, next);
+        QFETCH(QString, shown);
+        Rig rig;
+        // Lands 30 ms after its timeout, while the next read would wait.
+        rig.port.sim.setSlowMs(kShortTimeoutMs + 30);
+        rig.failRequest(step, Fault::Slow);
+        rig.poll();
+        QCOMPARE(rig.marks(), QStringList{late});
+        QCOMPARE(rig.shown(next), shown);
+        QCOMPARE(rig.sent(), 27);
         QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。")});
     }
 
@@ -242,7 +382,9 @@ private slots:
         QTest::newRow("relay 2 restore") << E{{3, "控制继电器恢复"}} << 3
                                          << QStringList{"01 10 0E 81 00 01 02 30 30 43 95"} << kSet;
         QTest::newRow("relay typed host control") << E{{2, "上位机控制"}} << 2 << QStringList{writeFrame(0x0E80, 1)} << kSet;
-        QTest::newRow("relay host control and a blank") << E{{2, "上位机控制 "}} << 2 << QStringList{writeFrame(0x0E80, 0)} << kSet;
+        QTest::newRow("relay host control and a blank")
+            << E{{2, "上位机控制 "}} << 2 << QStringList()
+            << "继电器1 控制方式“上位机控制 ”不是控制方式（应为报警输出、上位机控制、控制继电器动作、控制继电器恢复），设置未发送。";
         QTest::newRow("input 1 with time stamp") << E{{0, "带时标的ON/OFF输入"}} << 0
                                                  << QStringList{"01 10 0E 8A 00 01 02 00 00 56 FA"} << kSet;
         QTest::newRow("input 2 without time stamp") << E{{1, "不带时标的ON/OFF输入"}} << 1

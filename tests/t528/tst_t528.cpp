@@ -77,7 +77,10 @@ private slots:
         QTest::newRow("relay 2 restore") << E{{3, "控制继电器恢复"}} << 3 << "01 10 0E 81 00 01 02 30 30 43 95" << set;
         QTest::newRow("relay 2 operate") << E{{3, "控制继电器动作"}} << 3 << writeFrame(0x0E81, 0x5050) << set;
         QTest::newRow("relay 1 typed host control") << E{{2, "上位机控制"}} << 2 << writeFrame(0x0E80, 1) << set;
-        QTest::newRow("relay 1 unknown text") << E{{2, "动作"}} << 2 << writeFrame(0x0E80, 0) << set;
+        // A text that is no command is refused; it used to write alarm output.
+        QTest::newRow("relay 1 unknown text") << E{{2, "动作"}} << 2 << QString()
+                                              << "继电器1 控制方式“动作”不是控制方式（应为报警输出、上位机控制、"
+                                                 "控制继电器动作、控制继电器恢复），设置未发送。";
         QTest::newRow("input 2 without time stamp") << E{{1, "不带时标的ON/OFF输入"}} << 1 << writeFrame(0x0E8B, 1) << set;
         QTest::newRow("reset relay 1") << E{{-1, "继电器输出M-R1计数器"}} << -1 << "01 10 0B 00 00 01 02 60 03 74 91" << reset;
         QTest::newRow("reset relay 2") << E{{-1, "继电器输出M-R2计数器"}} << -1 << writeFrame(0x0B00, 0x6004) << reset;
@@ -98,6 +101,51 @@ private slots:
         rig.operate(entries, button);
         QCOMPARE(rig.requests(), frame.isEmpty() ? QStringList() : QStringList{frame});
         QCOMPARE(rig.messages.shown, QStringList{message});
+    }
+
+    // A poll on a dead line, then the operator presses a relay's set button
+    // on a healthy line: the alarm output shown for the failed read is not
+    // written back; choosing a command is.
+    void noPlaceholderWrittenBack()
+    {
+        Rig rig;
+        rig.port.sim.setFault(Fault::Silent);
+        rig.poll();
+        rig.port.sim.setFault(Fault::None, 0);
+        rig.port.sim.clearLog();
+        rig.messages.clear();
+        rig.press(2);
+        QCOMPARE(rig.sent(), 0);
+        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("继电器1 控制方式：显示的值来自一次失败的读取，不是模块中的值，"
+                                                                "设置未发送。请重新召测，或在该框中选择一个值。")});
+        QCOMPARE(rig.port.sim.reg(regs::relayCommand(0)), regs::cmdOperate);
+        rig.operate({{2, QStringLiteral("控制继电器恢复")}}, 2);
+        QCOMPARE(rig.requests(), QStringList{writeFrame(0x0E80, 0x3030)});
+        QCOMPARE(rig.marks(), QStringList({"L13", "L14", "L15", "L16", "L17", "L18", "L19", "L20", "L21", "L22", "C3"}));
+    }
+
+    // Missing arguments are named as missing, and nothing is sent.
+    void missingArguments_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("none") << "" << "命令行缺少总线地址（第1个参数），请求未发送。";
+        QTest::newRow("address only") << "1" << "命令行缺少串口号（第2个参数），无法打开串口。";
+        QTest::newRow("no speed") << "1 1" << "命令行缺少波特率（第3个参数），无法打开串口 COM1。";
+        QTest::newRow("broadcast") << "0 1 9600" << "总线地址 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。";
+        QTest::newRow("reserved") << "248 1 9600" << "总线地址 248 无效（应为 1～247），请求未发送。";
+    }
+    void missingArguments()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(QString, message);
+        Rig rig;
+        rig.window.Form_Load(commandLine);
+        rig.poll();
+        rig.press(2);
+        QCOMPARE(rig.messages.shown, (QStringList{message, message}));
+        QCOMPARE(rig.sent(), 0);
+        QVERIFY(!rig.window.link().isPortOpen());
     }
 
     // Any index outside 0..4 opens and closes the port and does nothing else.

@@ -1,0 +1,486 @@
+#include "linemonitor.h"
+#include "look.h"
+#include "messagebox.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace hv52 {
+
+namespace {
+
+quint8 byteAt(const QByteArray &b, int i) { return static_cast<quint8>(b[i]); }
+
+// "0x0E40": registers and written values as the module's documents give them.
+QString hex4(quint16 value) { return QStringLiteral("0x%1").arg(QString::number(value, 16).toUpper(), 4, QLatin1Char('0')); }
+
+const char *const kHeaders[LineLog::ColumnCount] = {"时间", "请求", "应答", "用时", "结果", "含义"};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+QString LineMeaning::strayText()
+{
+    return QStringLiteral("不属于任何请求的字节（迟到的应答或线路干扰），已丢弃");
+}
+
+void LineMeaning::forget()
+{
+    m_sources.clear();
+    m_written.reset();
+}
+
+int LineMeaning::pollIndex(const Point &point) const
+{
+    const QVector<Point> &poll = m_module.poll;
+    if (poll.isEmpty() || &point < poll.data() || &point >= poll.data() + poll.size())
+        return -1;
+    return int(&point - poll.data());
+}
+
+const Setting *LineMeaning::settingOf(quint16 reg) const
+{
+    for (const Setting &s : m_module.settings) {
+        if (s.registers.contains(reg))
+            return &s;
+    }
+    return nullptr;
+}
+
+QString LineMeaning::describe(const ExchangeRecord &record)
+{
+    const QByteArray &request = record.request;
+    if (request.size() < 6)
+        return QString();
+    const quint16 reg = quint16(byteAt(request, 2) << 8 | byteAt(request, 3));
+    if (byteAt(request, 1) == 3) {
+        m_written.reset(); // a read ends any setting's write sequence
+        return describeRead(reg, byteAt(request, 5) == 2, record);
+    }
+    if (byteAt(request, 1) == 16 && request.size() >= 9)
+        return describeWrite(reg, quint16(byteAt(request, 7) << 8 | byteAt(request, 8)));
+    return QString();
+}
+
+QString LineMeaning::describeRead(quint16 reg, bool pair, const ExchangeRecord &record)
+{
+    const Point *point = m_module.pointAt(reg);
+    const bool valid = record.verdict.valid();
+    const quint32 value = valid ? answerValue(record.answer, pair) : 0;
+    if (!point) {
+        QString text = QStringLiteral("寄存器 %1").arg(hex4(reg));
+        if (valid)
+            text += QStringLiteral(" = %1").arg(value);
+        return text;
+    }
+    QString text = point->caption() + u' ' + hex4(reg);
+    if (point->show == Show::Source) {
+        // The limits after it are shown in this source's unit; after a failed
+        // read the unit is unknown, as it is in the window.
+        const int index = pollIndex(*point);
+        if (valid)
+            m_sources.insert(index, value);
+        else
+            m_sources.remove(index);
+    }
+    if (!valid)
+        return text;
+    if (point->show == Show::Limit) {
+        const auto source = m_sources.constFind(point->scaleFrom);
+        if (source == m_sources.constEnd())
+            return text + QStringLiteral(" = %1（寄存器值）").arg(value);
+        return text + QStringLiteral(" = ") + *displayText(*point, value, limitScale(int(*source)));
+    }
+    if (const std::optional<QString> shown = displayText(*point, value))
+        return text + QStringLiteral(" = ") + *shown;
+    return text + QStringLiteral(" = %1（不是列表中的选项）").arg(value);
+}
+
+QString LineMeaning::describeWrite(quint16 reg, quint16 value)
+{
+    const QString assigned = u' ' + hex4(reg) + QStringLiteral(" ← ") + hex4(value);
+    const Setting *setting = settingOf(reg);
+    if (!setting || !m_written || m_written->setting != setting)
+        m_written.reset();
+
+    if (reg == m_module.resetRegister) {
+        for (const ResetChoice &choice : m_module.resets) {
+            if (choice.code == value)
+                return QStringLiteral("复位") + assigned + u' ' + QString::fromUtf8(choice.text);
+        }
+        return QStringLiteral("复位") + assigned + QStringLiteral(" 不是复位项目的代码");
+    }
+    const Point *point = m_module.pointAt(reg);
+    if (!point) {
+        if (setting)
+            return setting->name + assigned;
+        return QStringLiteral("寄存器") + assigned;
+    }
+    QString text = point->caption() + assigned;
+    switch (point->show) {
+    case Show::RelayCommand:
+        if (const std::optional<QString> command = relayCommandText(value))
+            text += u' ' + *command;
+        return text;
+    case Show::SignalType:
+    case Show::Source:
+    case Show::InputMode: {
+        const QStringList &texts = point->listTexts();
+        if (value >= texts.size())
+            return text + QStringLiteral(" 不是列表中的选项");
+        if (point->show == Show::Source && setting)
+            m_written = WrittenSource{setting, pollIndex(*point), value};
+        return text + u' ' + texts[value];
+    }
+    case Show::Limit:
+        text += QStringLiteral(" 寄存器值 %1").arg(value);
+        // The window typed the limit in the unit of the source it wrote just
+        // before; without that write the unit is not known here.
+        if (m_written && m_written->index == point->scaleFrom) {
+            text += QStringLiteral(" = %1（%2）")
+                        .arg(*displayText(*point, value, limitScale(m_written->value)),
+                             kSourceQuantityTexts.value(m_written->value));
+        }
+        return text;
+    default:
+        return text + QStringLiteral(" %1").arg(value);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+LineLog::LineLog(QObject *parent, int capacity) : QAbstractTableModel(parent), m_capacity(std::max(1, capacity)) {}
+
+void LineLog::append(Row row)
+{
+    if (int(m_rows.size()) >= m_capacity) {
+        beginRemoveRows(QModelIndex(), 0, 0);
+        m_rows.pop_front();
+        endRemoveRows();
+        ++m_dropped;
+        emit droppedChanged(m_dropped);
+    }
+    const int at = int(m_rows.size());
+    beginInsertRows(QModelIndex(), at, at);
+    m_rows.push_back(std::move(row));
+    endInsertRows();
+}
+
+void LineLog::addExchange(const ExchangeRecord &record, const QString &meaning)
+{
+    append({record.sentAt, record.elapsedUs, record.request, record.answer, record.verdict, meaning});
+}
+
+void LineLog::addStray(const QByteArray &bytes, QTime at)
+{
+    append({at, -1, QByteArray(), bytes, Verdict(), LineMeaning::strayText()});
+}
+
+void LineLog::clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_dropped = 0;
+    endResetModel();
+    emit droppedChanged(0);
+}
+
+QString LineLog::hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString LineLog::text(int row, int column) const
+{
+    if (row < 0 || row >= int(m_rows.size()))
+        return QString();
+    const Row &r = m_rows[size_t(row)];
+    const bool stray = r.elapsedUs < 0;
+    switch (column) {
+    case Time:
+        return r.at.toString(QStringLiteral("hh:mm:ss.zzz"));
+    case Request:
+        return hex(r.request);
+    case Answer:
+        return hex(r.answer);
+    case Elapsed:
+        return stray ? QString() : QStringLiteral("%1 ms").arg(QString::number(r.elapsedUs / 1000.0, 'f', 1));
+    case Result:
+        return stray ? QStringLiteral("线路杂散字节") : outcomeText(r.verdict);
+    case Meaning:
+        return r.meaning;
+    default:
+        return QString();
+    }
+}
+
+QString LineLog::tabText() const
+{
+    QStringList headers;
+    for (const char *h : kHeaders)
+        headers << QString::fromUtf8(h);
+    QString out = headers.join(u'\t') + u'\n';
+    for (int row = 0; row < int(m_rows.size()); ++row) {
+        for (int c = 0; c < ColumnCount; ++c) {
+            if (c > 0)
+                out += u'\t';
+            out += text(row, c);
+        }
+        out += u'\n';
+    }
+    return out;
+}
+
+int LineLog::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int LineLog::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant LineLog::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(m_rows.size()))
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return text(index.row(), index.column());
+    case Qt::ForegroundRole: {
+        const Row &r = m_rows[size_t(index.row())];
+        if (index.column() == Result && (r.elapsedUs < 0 || !r.verdict.valid()))
+            return QColor(0xC0, 0, 0);
+        return QVariant();
+    }
+    case Qt::FontRole:
+        if (index.column() == Request || index.column() == Answer)
+            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        return QVariant();
+    default:
+        return QVariant();
+    }
+}
+
+QVariant LineLog::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    if (orientation == Qt::Horizontal)
+        return section >= 0 && section < ColumnCount ? QString::fromUtf8(kHeaders[section]) : QString();
+    return section + 1;
+}
+
+// ---------------------------------------------------------------------------
+
+LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_log(log), m_table(new QTableView(this)), m_count(new QLabel(this)),
+      m_dropped(new QLabel(this)), m_clear(new QPushButton(QStringLiteral("清除"), this)),
+      m_copy(new QPushButton(QStringLiteral("复制"), this)), m_save(new QPushButton(QStringLiteral("另存为…"), this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(LineMonitor::title());
+    setObjectName(QStringLiteral("LineMonitorWindow"));
+    setFont(look::songFont(9));
+
+    m_table->setObjectName(QStringLiteral("LineMonitorTable"));
+    m_table->setAccessibleName(QStringLiteral("通讯记录"));
+    m_table->setModel(&m_log);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
+    m_table->setAlternatingRowColors(true);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView *header = m_table->horizontalHeader();
+    header->setStretchLastSection(true);
+    // Fixed widths from the widest text of each column: measuring 10,000 rows
+    // for a fit would stall the window.
+    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const QFontMetrics normal(m_table->font());
+    const int pad = 16;
+    header->resizeSection(LineLog::Time, normal.horizontalAdvance(QStringLiteral("00:00:00.000")) + pad);
+    header->resizeSection(LineLog::Request, fixed.horizontalAdvance(QString(32, u'0')) + pad);
+    header->resizeSection(LineLog::Answer, fixed.horizontalAdvance(QString(26, u'0')) + pad);
+    header->resizeSection(LineLog::Elapsed, normal.horizontalAdvance(QStringLiteral("1000.0 ms")) + pad);
+    header->resizeSection(LineLog::Result, normal.horizontalAdvance(QStringLiteral("异常应答 02：非法数据地址")) + pad);
+
+    m_dropped->setStyleSheet(QStringLiteral("color: #C00000"));
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_count);
+    buttons->addWidget(m_dropped);
+    buttons->addStretch(1);
+    buttons->addWidget(m_clear);
+    buttons->addWidget(m_copy);
+    buttons->addWidget(m_save);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(buttons);
+
+    connect(m_clear, &QPushButton::clicked, &m_log, &LineLog::clear);
+    connect(m_copy, &QPushButton::clicked, this, &LineMonitorWindow::copy);
+    connect(m_save, &QPushButton::clicked, this, &LineMonitorWindow::saveAs);
+    connect(&m_log, &LineLog::rowsAboutToBeInserted, this, &LineMonitorWindow::rowsAboutToArrive);
+    connect(&m_log, &LineLog::rowsInserted, this, &LineMonitorWindow::rowsArrived);
+    connect(&m_log, &LineLog::modelReset, this, &LineMonitorWindow::showCounts);
+    connect(&m_log, &LineLog::droppedChanged, this, &LineMonitorWindow::showCounts);
+
+    resize(1100, 420);
+    showCounts();
+    m_table->scrollToBottom();
+}
+
+void LineMonitorWindow::showCounts()
+{
+    m_count->setText(QStringLiteral("共 %1 条记录").arg(m_log.rowCount()));
+    const qint64 dropped = m_log.dropped();
+    m_dropped->setText(dropped > 0 ? QStringLiteral("已丢弃较早的 %1 条记录").arg(dropped) : QString());
+    m_dropped->setVisible(dropped > 0);
+}
+
+void LineMonitorWindow::rowsAboutToArrive()
+{
+    const QScrollBar *bar = m_table->verticalScrollBar();
+    m_follow = bar->value() >= bar->maximum();
+}
+
+void LineMonitorWindow::rowsArrived()
+{
+    showCounts();
+    // Follow the new rows unless the operator scrolled back to read older ones.
+    if (m_follow)
+        m_table->scrollToBottom();
+}
+
+void LineMonitorWindow::copy()
+{
+    QGuiApplication::clipboard()->setText(m_log.tabText());
+}
+
+bool LineMonitorWindow::writeFile(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(m_log.tabText().toUtf8()) < 0
+        || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void LineMonitorWindow::saveAs()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString name = QStringLiteral("通讯记录-%1-%2.txt")
+                             .arg(QCoreApplication::applicationName(),
+                                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")));
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("另存为"), QDir(folder).filePath(name),
+                                                      QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!writeFile(path, &error))
+        showMessageBox(this, QStringLiteral("通讯记录未能保存到 %1：%2。").arg(QDir::toNativeSeparators(path), error));
+}
+
+// ---------------------------------------------------------------------------
+
+LineMonitor::LineMonitor(QWidget *window, Link &link, const ModuleDef &module)
+    : QObject(window), m_tool(window), m_meaning(module),
+      m_action(new QAction(QStringLiteral("通讯监视…"), window))
+{
+    setObjectName(QStringLiteral("LineMonitor"));
+    // Recording is two signal connections: the link formats nothing for
+    // them, and the rows' texts are made only when they are shown.
+    connect(&link, &Link::exchanged, this,
+            [this](const ExchangeRecord &record) { m_log.addExchange(record, m_meaning.describe(record)); });
+    connect(&link, &Link::strayBytes, this,
+            [this](const QByteArray &bytes) { m_log.addStray(bytes, QTime::currentTime()); });
+    connect(&m_log, &LineLog::modelReset, this, [this] { m_meaning.forget(); });
+
+    auto *shortcut = new QShortcut(QKeySequence(Qt::Key_F12), window);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, &LineMonitor::open);
+    connect(m_action, &QAction::triggered, this, &LineMonitor::open);
+    window->addAction(m_action);
+    window->setContextMenuPolicy(Qt::ActionsContextMenu);
+    window->installEventFilter(this);
+}
+
+LineMonitor *LineMonitor::attach(QWidget *window, Link &link, const ModuleDef &module)
+{
+    if (LineMonitor *existing = of(window))
+        return existing;
+    return new LineMonitor(window, link, module);
+}
+
+LineMonitor *LineMonitor::of(const QWidget *window)
+{
+    return window ? window->findChild<LineMonitor *>(QStringLiteral("LineMonitor"), Qt::FindDirectChildrenOnly)
+                  : nullptr;
+}
+
+QString LineMonitor::title()
+{
+    return QStringLiteral("通讯监视 - ") + QCoreApplication::applicationName();
+}
+
+LineMonitorWindow *LineMonitor::open()
+{
+    if (!m_window) {
+        m_window = new LineMonitorWindow(m_log, m_tool);
+        if (!m_geometry.isEmpty()) {
+            m_window->restoreGeometry(m_geometry);
+        } else if (const QScreen *screen = m_tool->screen()) {
+            // Below the tool window where it fits, so both can be seen.
+            const QRect free = screen->availableGeometry();
+            const QRect tool = m_tool->frameGeometry();
+            QPoint at(tool.left(), tool.bottom() + 8);
+            if (at.y() + m_window->height() > free.bottom())
+                at = free.topLeft();
+            m_window->move(at);
+        }
+        m_window->installEventFilter(this);
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    return m_window;
+}
+
+bool LineMonitor::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_tool && event->type() == QEvent::Hide && !event->spontaneous()) {
+        // The tool window closed: its monitor goes with it, or it would keep
+        // the program running with no tool to monitor.
+        if (m_window)
+            m_window->close();
+    } else if (m_window && watched == m_window && event->type() == QEvent::Close) {
+        m_geometry = m_window->saveGeometry();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace hv52

@@ -1,0 +1,177 @@
+#pragma once
+#include "link.h"
+#include "module.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QPointer>
+#include <QTime>
+#include <QWidget>
+#include <deque>
+#include <optional>
+
+class QAction;
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace hv52 {
+
+// What one exchange did, in the words of the window: the register's caption
+// and address, and the value read or written with its meaning. Remembers
+// what the conversions need from earlier exchanges: the last source quantity
+// read per analog output (limits are shown in its unit) and the source just
+// written in the same setting.
+class LineMeaning
+{
+public:
+    explicit LineMeaning(const ModuleDef &module) : m_module(module) {}
+
+    QString describe(const ExchangeRecord &record);
+    void forget();
+
+    static QString strayText();
+
+private:
+    QString describeRead(quint16 reg, bool pair, const ExchangeRecord &record);
+    QString describeWrite(quint16 reg, quint16 value);
+    int pollIndex(const Point &point) const;
+    const Setting *settingOf(quint16 reg) const;
+
+    const ModuleDef &m_module;
+    QHash<int, quint32> m_sources; // poll index of a source -> its last valid value
+    // The source quantity written earlier in the setting now being written.
+    struct WrittenSource
+    {
+        const Setting *setting;
+        int index;
+        quint16 value;
+    };
+    std::optional<WrittenSource> m_written;
+};
+
+// The rows of the line monitor: one per exchange, and one per run of stray
+// bytes, the latest kCapacity of them. Columns: 时间 · 请求 · 应答 · 用时 ·
+// 结果 · 含义. The texts are made when a row is shown, not when it is
+// recorded, so recording costs little more than a copy of the bytes.
+class LineLog : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { Time, Request, Answer, Elapsed, Result, Meaning, ColumnCount };
+    static constexpr int kCapacity = 10000;
+
+    explicit LineLog(QObject *parent = nullptr, int capacity = kCapacity);
+
+    void addExchange(const ExchangeRecord &record, const QString &meaning);
+    void addStray(const QByteArray &bytes, QTime at);
+    // Empties the table; the count of dropped rows starts again too.
+    void clear();
+
+    int capacity() const { return m_capacity; }
+    // Rows dropped at the old end to stay within the capacity.
+    qint64 dropped() const { return m_dropped; }
+
+    QString text(int row, int column) const;
+    // Every row as tab-separated text, after a header line; lines end in \n.
+    QString tabText() const;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    static QString hex(const QByteArray &bytes);
+
+signals:
+    void droppedChanged(qint64 dropped);
+
+private:
+    struct Row
+    {
+        QTime at;
+        qint64 elapsedUs = -1; // -1: stray bytes, no request
+        QByteArray request;
+        QByteArray answer;
+        Verdict verdict;
+        QString meaning;
+    };
+    void append(Row row);
+
+    std::deque<Row> m_rows;
+    int m_capacity;
+    qint64 m_dropped = 0;
+};
+
+// The monitor's own window: the table, the count of dropped rows and the
+// buttons. Deleted when closed; the rows live on in the LineLog.
+class LineMonitorWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    LineMonitorWindow(LineLog &log, QWidget *parent);
+
+    QTableView *table() const { return m_table; }
+    QLabel *droppedLabel() const { return m_dropped; }
+    QPushButton *clearButton() const { return m_clear; }
+    QPushButton *copyButton() const { return m_copy; }
+    QPushButton *saveButton() const { return m_save; }
+
+    void copy();
+    void saveAs();
+    // Writes the rows as UTF-8 text to path; false with the reason otherwise.
+    bool writeFile(const QString &path, QString *error) const;
+
+private:
+    void showCounts();
+    void rowsAboutToArrive();
+    void rowsArrived();
+
+    LineLog &m_log;
+    QTableView *m_table;
+    QLabel *m_count;
+    QLabel *m_dropped;
+    QPushButton *m_clear;
+    QPushButton *m_copy;
+    QPushButton *m_save;
+    bool m_follow = true; // the view was at its last row: keep the new ones in sight
+};
+
+// The line monitor of a tool window: every exchange on the serial line in the
+// module's own words. Recording starts with attach() and goes on while the
+// monitor window is closed; F12 or the window's context menu opens it.
+class LineMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    // Installs the recorder on the window's link, the F12 shortcut and the
+    // "通讯监视…" context menu entry. A second call for the same window
+    // returns the monitor already there.
+    static LineMonitor *attach(QWidget *window, Link &link, const ModuleDef &module);
+    // The monitor attached to window, or null.
+    static LineMonitor *of(const QWidget *window);
+
+    LineLog &log() { return m_log; }
+    QAction *openAction() const { return m_action; }
+    // The open monitor window, or null.
+    LineMonitorWindow *monitorWindow() const { return m_window; }
+    // Shows the monitor window (made anew if it was closed) and raises it.
+    LineMonitorWindow *open();
+
+    static QString title();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    LineMonitor(QWidget *window, Link &link, const ModuleDef &module);
+
+    QWidget *m_tool;
+    LineLog m_log;
+    LineMeaning m_meaning;
+    QAction *m_action;
+    QPointer<LineMonitorWindow> m_window;
+    QByteArray m_geometry;
+};
+
+} // namespace hv52
