@@ -5,8 +5,15 @@
 #include "linkerror.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSerialPort>
 #include <QTimer>
+
+#include <atomic>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace hv52;
 using namespace hv52test;
@@ -349,6 +356,70 @@ private slots:
         QVERIFY(b.messages.shown.isEmpty());
         QVERIFY(!b.link.isPortOpen());
         QCOMPARE(b.link.failureCount(), qint16(0));
+    }
+
+    // After a failed exchange the next request waits for a quiet line; a
+    // line that keeps chattering ends the operation instead of letting its
+    // bytes pass for an answer.
+    void chatteringLineEndsTheOperation()
+    {
+        Bench b;
+        int master = -1, slave = -1;
+        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        termios raw{};
+        tcgetattr(master, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(master, TCSANOW, &raw);
+        const QString link = b.port.dir.filePath(QStringLiteral("com7"));
+        QVERIFY(QFile::link(QString::fromLocal8Bit(ttyname(slave)), link));
+        // One byte every 10 ms, for longer than the link waits for quiet.
+        std::atomic<bool> stop{false};
+        std::thread noise([&] {
+            for (int i = 0; i < 300 && !stop; ++i) {
+                const char byte = char(0x55);
+                (void)::write(master, &byte, 1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        b.link.setArgs({1, 7, 9600, 0});
+        QElapsedTimer clock;
+        clock.start();
+        int reads = 0;
+        b.run([&] {
+            for (int i = 0; i < 3; ++i, ++reads)
+                b.link.para_call(0, 0x0E, 0x42);
+        });
+        const qint64 ms = clock.elapsed();
+        stop = true;
+        noise.join();
+        ::close(master);
+        ::close(slave);
+        QCOMPARE(reads, 1); // the first read failed; the second never went out
+        QCOMPARE(b.messages.shown.size(), 1);
+        QVERIFY2(b.messages.last().contains(QStringLiteral("COM7")) && b.messages.last().contains(QStringLiteral("一直有数据")),
+                 qPrintable(b.messages.last()));
+        QVERIFY2(ms >= Link::kSettleLimitMs && ms < 2500, qPrintable(QString::number(ms)));
+        QVERIFY(!b.link.isPortOpen());
+    }
+
+    // The quiet time after a failed exchange is at least 50 ms, and longer
+    // where the longest answer takes longer on the wire.
+    void guardTime_data()
+    {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<int>("guard");
+        QTest::newRow("115200") << 115200 << 50;
+        QTest::newRow("9600") << 9600 << 50;
+        QTest::newRow("2400") << 2400 << 53;
+        QTest::newRow("1200") << 1200 << 105;
+    }
+    void guardTime()
+    {
+        QFETCH(int, speed);
+        QFETCH(int, guard);
+        Link link;
+        link.setArgs({1, 1, speed, 0});
+        QCOMPARE(link.guardMs(), guard);
     }
 
     void realResponseTimeout()
