@@ -1,4 +1,5 @@
 #include "toolwindow.h"
+#include "linemonitor.h"
 #include "linkerror.h"
 #include "look.h"
 #include "messagebox.h"
@@ -6,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -45,6 +47,8 @@ ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips, co
     setFixedSize(px(widthTwips), px(heightTwips));
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    // F12 and the context menu open the line monitor; it records from now on.
+    LineMonitor::attach(this, m_link, module);
 }
 
 ToolWindow::~ToolWindow() = default;
@@ -335,32 +339,87 @@ void ToolWindow::showReading(const Reading &r)
 
 void ToolWindow::operate(const std::function<void()> &work)
 {
+    m_stopRequested = false;
     const RunResult result = m_link.run(work);
-    if (!result.error.isEmpty())
+    if (result.aborted && m_stopRequested) {
+        message(QStringLiteral("召测已中止：%1 次读取中已完成 %2 次。").arg(module().poll.size()).arg(m_pollCompleted));
+    } else if (!result.error.isEmpty()) {
         message(result.error);
+    }
+    m_stopRequested = false;
+}
+
+void ToolWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Esc ends a poll (on a dead line it would take all its timeouts); a
+    // setting or reset runs to its end: half a setting is worse than a wait.
+    if (event->key() == Qt::Key_Escape && m_polling && m_link.isBusy()) {
+        m_stopRequested = true;
+        m_link.abort();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+QString ToolWindow::silenceHint() const
+{
+    const ArgArray &args = m_link.args();
+    return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
+        .arg(args.value(0))
+        .arg(m_link.portLabel())
+        .arg(args.value(2));
+}
+
+QString ToolWindow::writeFailure(const WriteResult &result)
+{
+    return result.keptBack ? QStringLiteral("已取消，未发送") : outcomeText(result.verdict);
 }
 
 void ToolWindow::poll()
 {
     const QVector<Point> &points = module().poll;
-    int reached = 0;
+    m_pollCompleted = 0;
+    m_polling = true;
     PollResult result;
     try {
         result = m_client.poll([&](const Reading &r) {
+            ++m_pollCompleted;
             showReading(r);
-            ++reached;
         });
     } catch (...) {
+        m_polling = false;
         // What this poll did not reach still shows an earlier value: say so.
-        for (int i = reached; i < points.size(); ++i) {
+        for (int i = m_pollCompleted; i < points.size(); ++i) {
             setMark(control(points[i].target), Mark::NotRead,
                     QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。"));
         }
         throw;
     }
+    m_polling = false;
     QString text = QStringLiteral("召测数据，完成！");
-    if (result.failures > 0)
+    if (result.failures > 0) {
         text += QStringLiteral("\n%1 次读取中有 %2 次失败。").arg(points.size()).arg(result.failures);
+        // How many failed for which reason, in the order they first came.
+        QStringList reasons;
+        QMap<QString, int> counts;
+        bool allSilent = true;
+        for (const Reading &r : result.readings) {
+            if (r.ok())
+                continue;
+            allSilent = allSilent && r.result.verdict.outcome == Outcome::Timeout;
+            const QString reason = r.result.verdict.outcome == Outcome::Exception ? QStringLiteral("异常应答")
+                                                                                  : outcomeText(r.result.verdict);
+            if (!counts.contains(reason))
+                reasons << reason;
+            ++counts[reason];
+        }
+        QStringList parts;
+        for (const QString &reason : reasons)
+            parts << QStringLiteral("%1 %2 次").arg(reason).arg(counts[reason]);
+        text += u'\n' + parts.join(QStringLiteral("，"));
+        if (allSilent && result.failures == points.size())
+            text += u'\n' + silenceHint();
+    }
     message(text);
 }
 
@@ -395,7 +454,7 @@ void ToolWindow::setInputMode(int input)
                             .arg(input + 1)
                             .arg(box->currentText()));
     }
-    reportSetting(m_client.apply(setting, {quint16(mode)}));
+    reportSetting(setting, m_client.apply(setting, {quint16(mode)}));
 }
 
 void ToolWindow::setRelay(int relay)
@@ -412,13 +471,24 @@ void ToolWindow::setRelay(int relay)
         throw LinkError(QStringLiteral("%1“%2”不是控制方式（应为%3），设置未发送。")
                             .arg(point.caption(), text, kRelayCommandTexts.join(QStringLiteral("、"))));
     }
-    reportSetting(m_client.apply(setting, {*command}));
+    reportSetting(setting, m_client.apply(setting, {*command}));
 }
 
-void ToolWindow::reportSetting(const QVector<WriteResult> &results)
+void ToolWindow::reportSetting(const Setting &setting, const QVector<WriteResult> &results)
 {
-    const bool confirmed = std::all_of(results.begin(), results.end(), [](const WriteResult &r) { return r.ok(); });
-    message(QStringLiteral("设置") + (confirmed ? QStringLiteral("成功！") : QStringLiteral("失败！")));
+    const auto failed = std::find_if(results.begin(), results.end(), [](const WriteResult &r) { return !r.ok(); });
+    if (failed == results.end()) {
+        message(QStringLiteral("设置成功！"));
+        return;
+    }
+    const Point *point = module().pointAt(setting.registers.value(int(failed - results.begin())));
+    QString text = QStringLiteral("设置失败！\n%1：%2").arg(point ? point->caption() : setting.name, writeFailure(*failed));
+    const bool allSilent = std::all_of(results.begin(), results.end(), [](const WriteResult &r) {
+        return !r.keptBack && r.verdict.outcome == Outcome::Timeout;
+    });
+    if (allSilent)
+        text += u'\n' + silenceHint();
+    message(text);
 }
 
 void ToolWindow::Command2_Click()
@@ -430,8 +500,16 @@ void ToolWindow::Command2_Click()
             throw LinkError(
                 QStringLiteral("复位项目“%1”不是列表中的选项，复位命令未发送。").arg(m_combo2->currentText()));
         }
-        const bool confirmed = m_client.reset(choices[listIndex]).ok();
-        message(confirmed ? QStringLiteral("复位成功!") : QStringLiteral("复位失败!"));
+        const ResetChoice &choice = choices[listIndex];
+        const WriteResult result = m_client.reset(choice);
+        if (result.ok()) {
+            message(QStringLiteral("复位成功!"));
+            return;
+        }
+        QString text = QStringLiteral("复位失败!\n复位 %1：%2").arg(QString::fromUtf8(choice.text), writeFailure(result));
+        if (!result.keptBack && result.verdict.outcome == Outcome::Timeout)
+            text += u'\n' + silenceHint();
+        message(text);
     });
 }
 

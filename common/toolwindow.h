@@ -145,16 +145,22 @@ protected:
     // control that does not show a value the operator can stand by.
     void setInputMode(int input);
     void setRelay(int relay);
-    // The outcome of a set button's writes.
-    void reportSetting(const QVector<WriteResult> &results);
+    // The outcome of a set button's writes: the first line as the tools have
+    // always worded it, then why the first failed write failed.
+    void reportSetting(const Setting &setting, const QVector<WriteResult> &results);
     // Throws when the control shows a value of a failed read or one this poll
     // did not reach, naming it: such a value must never be written back.
     void requireChosen(const Point &point) const;
 
     void closeEvent(QCloseEvent *event) override;
 
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void showReading(const Reading &reading);
+    // The line added when every exchange of an operation timed out.
+    QString silenceHint() const;
+    static QString writeFailure(const WriteResult &result);
     QWidget *control(const Target &target) const;
     static void setMark(QWidget *control, Mark mark, const QString &tip = QString());
 
@@ -169,6 +175,9 @@ private:
     QMap<int, QGroupBox *> m_frames;
     QComboBox *m_combo2 = nullptr;
     QPushButton *m_command2 = nullptr;
+    bool m_polling = false;       // a poll's reads are under way (Esc stops them)
+    bool m_stopRequested = false; // Esc was pressed during this poll
+    int m_pollCompleted = 0;      // reads of the running poll that have ended
 };
 
 // Runs a tool: parses the command line before the window appears (a bad

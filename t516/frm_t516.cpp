@@ -92,5 +92,5 @@ void frm_T516::setAnalogOutput(int k)
     const quint16 lower = limitRegisterValue(points[2]->name(), box(points[2])->currentText(), scale);
     const quint16 upper = limitRegisterValue(points[3]->name(), box(points[3])->currentText(), scale);
     // Type, source, lower, upper: all four go out even after a failed one.
-    reportSetting(client().apply(setting, {quint16(type), quint16(source), lower, upper}));
+    reportSetting(setting, client().apply(setting, {quint16(type), quint16(source), lower, upper}));
 }

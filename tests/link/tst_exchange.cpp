@@ -177,6 +177,43 @@ private slots:
         QVERIFY(b.messages.shown.isEmpty());
     }
 
+    // Each failure with its reason, as the monitor and the messages name it.
+    void verdicts_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("silent") << int(Fault::Silent) << "超时无应答";
+        QTest::newRow("bad crc") << int(Fault::BadCrc) << "校验错误";
+        QTest::newRow("partial") << int(Fault::Partial) << "应答不完整";
+        QTest::newRow("exception") << int(Fault::Exception) << "异常应答 04：从站设备故障";
+        QTest::newRow("another address") << int(Fault::OtherAddress) << "地址不符";
+        QTest::newRow("another function") << int(Fault::OtherFunction) << "功能码不符";
+        QTest::newRow("none") << int(Fault::None) << "有效";
+    }
+    void verdicts()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, text);
+        Bench b;
+        b.port.sim.setFault(Fault(fault), 1);
+        b.read(1, 0x40);
+        QCOMPARE(outcomeText(b.link.lastVerdict()), text);
+    }
+
+    // An exception answer needs no timer: with the real 1000 ms it ends in
+    // a few milliseconds on a pseudo-terminal.
+    void exceptionAnswerAtOnce()
+    {
+        Bench b(Link::kResponseTimeoutMs);
+        b.port.sim.setFault(Fault::Exception, 1);
+        qint16 state = -1;
+        qint64 ms = -1;
+        QCOMPARE(b.read(0, 0x42, &state, &ms), QStringLiteral("0"));
+        QCOMPARE(state, qint16(Link::Failed));
+        QCOMPARE(b.link.failureCount(), qint16(1));
+        QVERIFY2(ms < 100, qPrintable(QString::number(ms)));
+    }
+
     void piecesAndDelaysWithinTheTimeout()
     {
         Bench b(400);

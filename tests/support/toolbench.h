@@ -15,6 +15,12 @@
 
 namespace hv52test {
 
+// The line every outcome message adds when nothing at all answered.
+inline QString silenceHint(int port = 1)
+{
+    return QStringLiteral("模块无应答：请检查总线地址 1、串口 COM%1、波特率 9600 与接线。").arg(port);
+}
+
 // Request frames as the module must receive them, with the simulator's CRC.
 inline QString frameText(std::vector<uint8_t> bytes)
 {

@@ -3,6 +3,9 @@
 #include "frm_t516.h"
 #include "toolbench.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 using namespace hv52test;
 using hv52sim::Fault;
 namespace regs = hv52sim::regs;
@@ -105,7 +108,8 @@ private slots:
         for (int i = 2; i <= 15; ++i)
             marks << QStringLiteral("C%1").arg(i);
         QCOMPARE(rig.marks(), marks);
-        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 27 次失败。")});
+        QCOMPARE(rig.messages.shown,
+                 QStringList{kDone + QStringLiteral("\n27 次读取中有 27 次失败。\n超时无应答 27 次\n") + silenceHint()});
 
         rig.messages.clear();
         rig.port.sim.setFault(Fault::None, 0);
@@ -140,7 +144,7 @@ private slots:
         rig.poll();
         QCOMPARE(rig.shown(target), text);
         QCOMPARE(rig.marks(), marks);
-        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。")});
+        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次")});
     }
 
     // A poll that went wrong, then what the operator does next: nothing is
@@ -286,7 +290,84 @@ private slots:
         QCOMPARE(rig.marks(), QStringList{late});
         QCOMPARE(rig.shown(next), shown);
         QCOMPARE(rig.sent(), 27);
-        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。")});
+        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次")});
+    }
+
+    // Esc ends a poll at once, sends nothing more and says how far it got;
+    // a setting is not stopped by it.
+    void escapeStopsAPoll_data()
+    {
+        QTest::addColumn<int>("answered"); // reads answered before the line goes dead
+        QTest::newRow("dead from the start") << 0;
+        QTest::newRow("dead after two reads") << 2;
+    }
+    void escapeStopsAPoll()
+    {
+        QFETCH(int, answered);
+        Rig rig(hv52::Link::kResponseTimeoutMs);
+        int requests = 0;
+        rig.port.sim.onFrame([&](const hv52sim::Frame &f) {
+            if (f.fromMaster && ++requests == answered + 1)
+                rig.port.sim.setFault(Fault::Silent);
+        });
+        QTimer::singleShot(300, &rig.window, [&] { QTest::keyClick(&rig.window, Qt::Key_Escape); });
+        QElapsedTimer clock;
+        clock.start();
+        rig.poll();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(100);
+        rig.port.sim.onFrame({});
+        QCOMPARE(rig.sent(), answered + 1);
+        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("召测已中止：27 次读取中已完成 %1 次。").arg(answered)});
+        QVERIFY(!rig.window.link().isPortOpen());
+        QCOMPARE(rig.marks(), QStringList());
+        QCOMPARE(rig.unread().size(), 27 - answered);
+        if (answered > 0)
+            QCOMPARE(rig.cell(13), QStringLiteral("70000"));
+
+        // The next poll runs in full.
+        rig.port.sim.setFault(Fault::None, 0);
+        rig.messages.clear();
+        rig.poll();
+        QCOMPARE(rig.messages.shown, QStringList{kDone});
+        QCOMPARE(rig.unread(), QStringList());
+    }
+
+    void escapeDoesNotStopASetting()
+    {
+        Rig rig;
+        rig.port.sim.setFault(Fault::Silent);
+        QTimer::singleShot(50, &rig.window, [&] { QTest::keyClick(&rig.window, Qt::Key_Escape); });
+        rig.press(5);
+        QCOMPARE(rig.sent(), 4);
+        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("设置失败！\n输出1 信号类型：超时无应答\n") + silenceHint()});
+    }
+
+    // Why a poll's reads failed, counted by reason; an exception answer ends
+    // its read at once.
+    void reasonsOfAPoll()
+    {
+        Rig rig(hv52::Link::kResponseTimeoutMs);
+        int requests = 0;
+        rig.port.sim.onFrame([&](const hv52sim::Frame &f) {
+            if (!f.fromMaster)
+                return;
+            ++requests;
+            if (requests == 2 || requests == 5)
+                rig.port.sim.setFault(Fault::Exception, 1);
+            else if (requests == 7)
+                rig.port.sim.setFault(Fault::BadCrc, 1);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        rig.poll();
+        rig.port.sim.onFrame({});
+        // Three failures, none of which waited out the 1000 ms.
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(rig.messages.shown,
+                 QStringList{kDone + QStringLiteral("\n27 次读取中有 3 次失败。\n异常应答 2 次，校验错误 1 次")});
+        QCOMPARE(rig.window.Label1(14)->toolTip(),
+                 QStringLiteral("读取失败（异常应答 04：从站设备故障）：这里显示的不是读回的值。"));
     }
 
     void display_data()
@@ -466,11 +547,12 @@ private slots:
         QCOMPARE(rig.window.link().responseTimeout(), 1000);
         rig.port.sim.setFault(Fault::Silent);
         rig.press(2);
-        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("设置失败！")});
+        QCOMPARE(rig.messages.shown,
+                 QStringList{QStringLiteral("设置失败！\n继电器1 控制方式：超时无应答\n") + silenceHint()});
 
         rig.window.link().setResponseTimeout(kShortTimeoutMs);
         rig.press(-1);
-        QCOMPARE(rig.messages.last(), QStringLiteral("复位失败!"));
+        QCOMPARE(rig.messages.last(), QStringLiteral("复位失败!\n复位 继电器输出M-R1计数器：超时无应答\n") + silenceHint());
 
         // An unanswered signal type does not stop the other three writes.
         rig.port.sim.clearLog();
@@ -479,7 +561,8 @@ private slots:
         rig.press(6);
         QCOMPARE(rig.sent(), 4);
         QCOMPARE(rig.port.sim.reg(regs::analogUpper(1)), quint16(55000));
-        QCOMPARE(rig.messages.last(), QStringLiteral("设置失败！"));
+        // Only the first write went unanswered: no hint about a dead module.
+        QCOMPARE(rig.messages.last(), QStringLiteral("设置失败！\n输出2 信号类型：超时无应答"));
     }
 };
 
