@@ -79,22 +79,25 @@ private:
     QByteArray m_view;
 };
 
-struct Outcome
+struct Received
 {
     ExchangeState state;
     QByteArray received;
 };
 
-// What Link::MSComm1_OnComm and Link::Timer1_Timer make of the pieces.
-Outcome receive(const QByteArray &request, const std::vector<QByteArray> &pieces)
+// What Link::MSComm1_OnComm and Link::Timer1_Timer make of the pieces: an
+// intact exception answer ends the exchange as soon as its 5 bytes are in.
+Received receive(const QByteArray &request, const std::vector<QByteArray> &pieces)
 {
     QByteArray buffered;
     for (const QByteArray &piece : pieces) {
         buffered += piece;
+        if (buffered.size() == 5 && isExceptionAnswer(*Exact(buffered), *Exact(request)))
+            return {stateOf(judge(*Exact(buffered), *Exact(request)).outcome), buffered};
         if (answerDue(buffered.size(), request))
             return {judgeAnswer(*Exact(buffered), *Exact(request)), buffered};
     }
-    return {timeoutState(buffered.size()), buffered};
+    return {stateOf(judgeAtTimeout(*Exact(buffered), *Exact(request)).outcome), buffered};
 }
 
 // Splits line into pieces of the given lengths; what is left comes last.
@@ -155,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         appendCrc(answer);
         CHECK(answer.size() == threshold);
-        const Outcome got = receive(request, split(answer, lengths));
+        const Received got = receive(request, split(answer, lengths));
         CHECK(got.state == Valid);
         CHECK(got.received == answer);
         if (op != 2) {
@@ -167,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
 
-    const Outcome got = receive(request, split(line, lengths));
+    const Received got = receive(request, split(line, lengths));
     const QByteArray &r = got.received;
     if (r.size() < threshold) {
         // Only the timer ends an exchange that never reached its length.

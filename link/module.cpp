@@ -50,26 +50,26 @@ std::optional<QString> displayText(const Point &point, quint32 value, int scale)
     return raw;
 }
 
-const Point *ModuleDef::pointAt(quint16 address) const
+// The first point of the poll, then of the write-only registers, that matches.
+template <class Match>
+static const Point *findPoint(const ModuleDef &def, Match match)
 {
-    for (const QVector<Point> *points : {&poll, &writeOnly}) {
-        for (const Point &p : *points) {
-            if (p.address == address)
-                return &p;
-        }
+    for (const QVector<Point> *points : {&def.poll, &def.writeOnly}) {
+        const auto it = std::find_if(points->begin(), points->end(), match);
+        if (it != points->end())
+            return &*it;
     }
     return nullptr;
 }
 
+const Point *ModuleDef::pointAt(quint16 address) const
+{
+    return findPoint(*this, [address](const Point &p) { return p.address == address; });
+}
+
 const Point *ModuleDef::point(const QString &key) const
 {
-    for (const QVector<Point> *points : {&poll, &writeOnly}) {
-        for (const Point &p : *points) {
-            if (p.key == key)
-                return &p;
-        }
-    }
-    return nullptr;
+    return findPoint(*this, [&key](const Point &p) { return p.key == key; });
 }
 
 const Setting *ModuleDef::setting(const QString &key) const
