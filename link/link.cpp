@@ -31,18 +31,18 @@ int longestAnswerMs(qint32 speed)
 Link::Link(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<ExchangeRecord>();
-    m_timer.setInterval(kResponseTimeoutMs);
+    Timer1.setInterval(kResponseTimeoutMs);
     // A coarse timer fires up to 5 % late; the timeout is part of what the
     // operator waits for on a dead line, so keep it to the millisecond.
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &Link::Timer1_Timer);
-    connect(&m_port, &QSerialPort::readyRead, this, &Link::MSComm1_OnComm);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &Link::onPortError);
+    Timer1.setTimerType(Qt::PreciseTimer);
+    connect(&Timer1, &QTimer::timeout, this, &Link::Timer1_Timer);
+    connect(&MSComm1, &QSerialPort::readyRead, this, &Link::MSComm1_OnComm);
+    connect(&MSComm1, &QSerialPort::errorOccurred, this, &Link::onPortError);
 }
 
 Link::~Link()
 {
-    m_timer.stop();
+    Timer1.stop();
     closePort();
 }
 
@@ -81,7 +81,7 @@ void Link::abort()
     if (!m_busy)
         return;
     m_aborted = true;
-    m_timer.stop();
+    Timer1.stop();
     if (m_loop)
         m_loop->quit();
 }
@@ -110,16 +110,16 @@ void Link::openPort()
     const QString device = serialDeviceName(number);
     // Settings go in before open(): a pseudo-terminal refuses some of them on
     // an open port. DTR and RTS are left as the port has them.
-    m_port.setPortName(device);
-    m_port.setBaudRate(speed);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
-    m_port.clearError();
-    if (!m_port.open(QIODevice::ReadWrite)) {
+    MSComm1.setPortName(device);
+    MSComm1.setBaudRate(speed);
+    MSComm1.setDataBits(QSerialPort::Data8);
+    MSComm1.setParity(QSerialPort::NoParity);
+    MSComm1.setStopBits(QSerialPort::OneStop);
+    MSComm1.setFlowControl(QSerialPort::NoFlowControl);
+    MSComm1.clearError();
+    if (!MSComm1.open(QIODevice::ReadWrite)) {
         QString reason;
-        switch (m_port.error()) {
+        switch (MSComm1.error()) {
         case QSerialPort::DeviceNotFoundError:
             reason = QStringLiteral("设备不存在");
             break;
@@ -127,7 +127,7 @@ void Link::openPort()
             reason = QStringLiteral("串口已被占用或无权访问");
             break;
         default:
-            reason = m_port.errorString();
+            reason = MSComm1.errorString();
             break;
         }
         const QString where = device == m_portLabel ? m_portLabel
@@ -139,8 +139,8 @@ void Link::openPort()
 
 void Link::closePort()
 {
-    if (m_port.isOpen()) {
-        m_port.close();
+    if (MSComm1.isOpen()) {
+        MSComm1.close();
         emit portClosed();
     }
 }
@@ -205,13 +205,13 @@ void Link::waitIn(QEventLoop &loop)
     loop.exec();
     m_loop = nullptr;
     if (m_aborted) {
-        m_timer.stop();
+        Timer1.stop();
         m_waiting = false;
         closePort();
         throw Aborted();
     }
     if (!m_portError.isEmpty()) {
-        m_timer.stop();
+        Timer1.stop();
         m_waiting = false;
         closePort();
         throw LinkError(m_portError);
@@ -223,7 +223,7 @@ void Link::abandon()
     // Neither answer, timeout nor port error ended the wait: the event loop
     // was ended because the window closed or the application is quitting.
     m_aborted = true;
-    m_timer.stop();
+    Timer1.stop();
     m_waiting = false;
     closePort();
     throw Aborted();
@@ -259,11 +259,11 @@ void Link::settleLine()
         noisy = true;
         loop.quit();
     });
-    const auto arrived = connect(&m_port, &QSerialPort::readyRead, &loop, [&] {
-        discard(m_port.readAll());
+    const auto arrived = connect(&MSComm1, &QSerialPort::readyRead, &loop, [&] {
+        discard(MSComm1.readAll());
         quiet.start(guard);
     });
-    discard(m_port.readAll());
+    discard(MSComm1.readAll());
     quiet.start(guard);
     limit.start(std::max(kSettleLimitMs, 2 * guard));
     waitIn(loop);
@@ -286,15 +286,15 @@ void Link::exchange(const QByteArray &frame)
     m_send = frame;
     if (!m_portError.isEmpty())
         throw LinkError(m_portError);
-    if (!m_port.isOpen())
+    if (!MSComm1.isOpen())
         throw LinkError(QStringLiteral("串口 %1 未打开，请求未发送。").arg(m_portLabel));
 
     if (m_settle)
         settleLine();
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
-    discard(m_port.readAll());
-    m_port.clear(QSerialPort::AllDirections);
+    discard(MSComm1.readAll());
+    MSComm1.clear(QSerialPort::AllDirections);
     m_receive.clear();
     m_state = Waiting;
     m_verdict = {};
@@ -303,16 +303,16 @@ void Link::exchange(const QByteArray &frame)
     if (recording)
         m_sentAt = QTime::currentTime();
     m_sentClock.start();
-    if (m_port.write(frame) != frame.size()) {
+    if (MSComm1.write(frame) != frame.size()) {
         const QString text = m_portError.isEmpty()
-                                 ? QStringLiteral("串口 %1 写入失败：%2。").arg(m_portLabel, m_port.errorString())
+                                 ? QStringLiteral("串口 %1 写入失败：%2。").arg(m_portLabel, MSComm1.errorString())
                                  : m_portError;
         closePort();
         throw LinkError(text);
     }
     emit requestSent(frame);
     m_waiting = true;
-    m_timer.start();
+    Timer1.start();
 
     QEventLoop loop;
     try {
@@ -334,7 +334,7 @@ void Link::exchange(const QByteArray &frame)
 
 void Link::finish(Verdict verdict)
 {
-    m_timer.stop();
+    Timer1.stop();
     m_verdict = verdict;
     m_state = stateOf(verdict.outcome);
     m_waiting = false;
@@ -355,29 +355,29 @@ void Link::MSComm1_OnComm()
     if (!m_waiting)
         return; // left for the flush before the next request
     emit bytesArrived();
-    const qint64 buffered = m_port.bytesAvailable();
+    const qint64 buffered = MSComm1.bytesAvailable();
     // A module that refuses the request says so in 5 bytes: no need to wait
     // for the timer once they are in and intact.
-    if (buffered == 5 && isExceptionAnswer(m_port.peek(5), m_send)) {
-        m_receive = m_port.readAll();
+    if (buffered == 5 && isExceptionAnswer(MSComm1.peek(5), m_send)) {
+        m_receive = MSComm1.readAll();
         finish(judge(m_receive, m_send));
         return;
     }
     if (!answerDue(buffered, m_send))
         return; // the answer is still coming in pieces
-    m_receive = m_port.readAll();
+    m_receive = MSComm1.readAll();
     finish(judge(m_receive, m_send));
 }
 
 void Link::Timer1_Timer()
 {
     if (!m_waiting) {
-        m_timer.stop();
+        Timer1.stop();
         return;
     }
     // An answer that began but never reached its length (an exception
     // answer, a broken frame) is taken so it cannot leak into the next one.
-    m_receive = m_port.readAll();
+    m_receive = MSComm1.readAll();
     finish(judgeAtTimeout(m_receive, m_send));
 }
 
@@ -392,13 +392,13 @@ void Link::onPortError(QSerialPort::SerialPortError error)
     default:
         return; // open() reports its own failures; NoError is noise
     }
-    if (!m_port.isOpen())
+    if (!MSComm1.isOpen())
         return;
     // An unplugged device keeps reporting read errors as fast as the loop
     // spins; closing on the first one stops that at once.
-    m_portError = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。").arg(m_portLabel, m_port.errorString());
+    m_portError = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。").arg(m_portLabel, MSComm1.errorString());
     closePort();
-    m_timer.stop();
+    Timer1.stop();
     m_waiting = false;
     if (m_loop)
         m_loop->quit();

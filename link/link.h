@@ -75,8 +75,8 @@ public:
     void setArgs(const ArgArray &args) { m_args = args; }
     const ArgArray &args() const { return m_args; }
 
-    void setResponseTimeout(int ms) { m_timer.setInterval(ms); }
-    int responseTimeout() const { return m_timer.interval(); }
+    void setResponseTimeout(int ms) { Timer1.setInterval(ms); }
+    int responseTimeout() const { return Timer1.interval(); }
     // The quiet time needed after a failed exchange at the present speed.
     int guardMs() const;
 
@@ -110,7 +110,7 @@ public:
     void setFailureCount(qint16 n) { m_failures = n; }
     const QByteArray &sendBuffer() const { return m_send; }
     const QByteArray &receiveBuffer() const { return m_receive; }
-    bool isPortOpen() const { return m_port.isOpen(); }
+    bool isPortOpen() const { return MSComm1.isOpen(); }
     // "COMn" of the last opened port.
     const QString &portLabel() const { return m_portLabel; }
 
@@ -142,8 +142,8 @@ private:
     void Timer1_Timer();
     void onPortError(QSerialPort::SerialPortError error);
 
-    QSerialPort m_port; // MSComm1
-    QTimer m_timer;     // Timer1
+    QSerialPort MSComm1; // the serial port, open only while an operation runs
+    QTimer Timer1;       // the response timer
     ArgArray m_args;
     QByteArray m_send;
     QByteArray m_receive;
