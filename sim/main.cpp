@@ -21,7 +21,10 @@ const char kUsage[] =
     "Prints one line when the link is ready, runs until SIGINT/SIGTERM, then removes it.\n"
     "\n"
     "  --address A          bus address, 1..247 (default 1)\n"
-    "  --baud B             line speed used by --pace (default 9600)\n"
+    "  --speed B            answer only a master whose port is set to B bit/s: 1200, 2400,\n"
+    "                       4800, 9600, 19200, 38400, 57600 or 115200 (default: any speed;\n"
+    "                       requests at another speed are logged, not answered)\n"
+    "  --baud B             line speed used by --pace (default: --speed, else 9600)\n"
     "  --pace               delay answers by the wire time of request and answer at --baud\n"
     "  --turnaround-us U    extra delay before each paced answer (default 0)\n"
     "  --fault NAME         none, silent, bad-crc, partial, exception, extra-bytes,\n"
@@ -60,7 +63,7 @@ int main(int argc, char** argv)
 {
     using hv52sim::Simulator;
     std::string moduleText, dir;
-    int port = -1, address = 1, baud = 9600, turnaroundUs = 0;
+    int port = -1, address = 1, baud = 0, speed = 0, turnaroundUs = 0;
     bool pace = false, logFrames = false, demo = true;
     hv52sim::Fault fault = hv52sim::Fault::None;
     int faultCount = -1, splitPieces = 3, splitGapMs = 20, slowMs = 500, otherAddress = -1;
@@ -92,6 +95,12 @@ int main(int argc, char** argv)
             address = int(number(opt, value(), 1, 247));
         } else if (opt == "--baud") {
             baud = int(number(opt, value(), 300, 4000000));
+        } else if (opt == "--speed") {
+            std::string v = value();
+            speed = int(number(opt, v, 1, 4000000));
+            if (!Simulator::isStandardSpeed(speed))
+                usageError("--speed: expected one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, "
+                           "115200, got '" + v + "'");
         } else if (opt == "--pace") {
             pace = true;
         } else if (opt == "--turnaround-us") {
@@ -144,7 +153,10 @@ int main(int argc, char** argv)
     sim.setSplit(splitPieces, splitGapMs);
     sim.setSlowMs(slowMs);
     if (otherAddress >= 0) sim.setOtherAddress(uint8_t(otherAddress));
-    if (pace) sim.setPacing(baud, turnaroundUs);
+    sim.setListenSpeed(speed);
+    // A module paced at one speed and listening at another makes no sense, so
+    // --speed alone sets both.
+    if (pace) sim.setPacing(baud > 0 ? baud : speed > 0 ? speed : 9600, turnaroundUs);
     sim.setDemo(demo);
     sim.setLogCapacity(1000);  // a long run must not grow without bound
     if (logFrames) {

@@ -100,6 +100,28 @@ enum Role : uint8_t {
     AnalogLimitReg,
 };
 
+// The speeds a master can choose, with their termios codes: Debian 12's glibc
+// reads a terminal's speed only as such a code, and with it a pseudo-terminal
+// keeps one speed for both directions, so the output speed is the line's.
+const struct {
+    int baud;
+    speed_t code;
+} kSpeeds[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+
+// The output speed set on a terminal fd, in bit/s; 0 when unknown.
+int speedOf(int fd)
+{
+    termios t;
+    if (fd < 0 || tcgetattr(fd, &t) != 0) return 0;
+    const speed_t code = cfgetospeed(&t);
+    for (const auto& s : kSpeeds)
+        if (s.code == code) return s.baud;
+    return 0;
+}
+
 timespec toTimespec(Clock::time_point tp)
 {
     // libstdc++ and libc++ implement steady_clock with CLOCK_MONOTONIC, so its
@@ -143,6 +165,7 @@ struct Simulator::Impl {
     int otherAddress = -1;
     int baud = 0;
     int turnaroundUs = 0;
+    int listenSpeed = 0;
     bool demo = false;
     unsigned demoTicks = 0;
 
@@ -190,7 +213,8 @@ struct Simulator::Impl {
     void stopThread();
     void serve();
     Clock::duration silence() const;
-    void handleFrame(const std::vector<uint8_t>& request, Clock::time_point lastByte);
+    bool hears() const;
+    void handleFrame(const std::vector<uint8_t>& request, Clock::time_point lastByte, bool heard);
     bool sleepUntil(Clock::time_point deadline);
     void writeLine(const std::vector<uint8_t>& bytes);
     void record(bool fromMaster, const std::vector<uint8_t>& bytes, Clock::time_point t,
@@ -417,7 +441,8 @@ bool Simulator::Impl::openPty(std::string* error)
     int fl = fcntl(masterFd, F_GETFL);
     fcntl(masterFd, F_SETFL, fl | O_NONBLOCK);
     // Held open for the whole run: with no slave fd open the master side sees
-    // hang-ups, e.g. between a tool's close and its next open.
+    // hang-ups, e.g. between a tool's close and its next open. It also keeps
+    // the slave's settings alive, so the speed a tool sets can be read here.
     heldSlaveFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (heldSlaveFd < 0) return fail(name);
     if (tcgetattr(heldSlaveFd, &t) == 0) {
@@ -509,11 +534,25 @@ Clock::duration Simulator::Impl::silence() const
     return d;
 }
 
+// Whether bytes arriving now are heard: the master's end is at the listening
+// speed, or none is set. Read on each arrival because a tool sets its speed
+// when it opens the port and QSerialPort restores the old one on close.
+bool Simulator::Impl::hears() const
+{
+    int want;
+    {
+        std::lock_guard<std::mutex> lk(mu);
+        want = listenSpeed;
+    }
+    return want == 0 || speedOf(heldSlaveFd) == want;
+}
+
 void Simulator::Impl::serve()
 {
     // Default timer slack (50 us) would blur the pacing deadlines.
     prctl(PR_SET_TIMERSLACK, 1UL);
     std::vector<uint8_t> buf;
+    bool misheard = false;  // some byte in buf came at another speed
     Clock::time_point lastByte{};
     Clock::time_point nextDemo = Clock::now() + 1s;
     uint8_t chunk[512];
@@ -544,13 +583,15 @@ void Simulator::Impl::serve()
             if (buf.size() >= 2 && (buf[1] == 3 || buf[1] == 16))
                 record(true, buf, lastByte, true);
             else
-                handleFrame(buf, lastByte);
+                handleFrame(buf, lastByte, !misheard);
             buf.clear();
         }
         if (r > 0 && (fds[0].revents & POLLIN)) {
             ssize_t n = ::read(masterFd, chunk, sizeof chunk);
             if (n > 0) {
                 lastByte = Clock::now();
+                if (buf.empty()) misheard = false;
+                if (!hears()) misheard = true;
                 buf.insert(buf.end(), chunk, chunk + n);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 std::this_thread::sleep_for(10ms);  // EIO: no slave open; avoid spinning
@@ -563,7 +604,7 @@ void Simulator::Impl::serve()
         for (size_t len = framedLength(); len > 0 && buf.size() >= len; len = framedLength()) {
             std::vector<uint8_t> frame(buf.begin(), buf.begin() + long(len));
             buf.erase(buf.begin(), buf.begin() + long(len));
-            handleFrame(frame, lastByte);
+            handleFrame(frame, lastByte, !misheard);
             handled = true;
         }
         // Time spent answering was not silence on the line for what remains.
@@ -581,9 +622,11 @@ void Simulator::Impl::serve()
     }
 }
 
-void Simulator::Impl::handleFrame(const std::vector<uint8_t>& request, Clock::time_point lastByte)
+void Simulator::Impl::handleFrame(const std::vector<uint8_t>& request, Clock::time_point lastByte,
+                                  bool heard)
 {
     record(true, request, lastByte, true);
+    if (!heard) return;  // garbage to a module at another speed: no answer, no effect
     std::vector<uint8_t> a;
     Fault f = Fault::None;
     int pieces = 1, gapMs = 0, delayMs = 0, lineBaud = 0, turnaround = 0;
@@ -907,6 +950,33 @@ void Simulator::setPacing(int baud, int turnaroundUs)
     std::lock_guard<std::mutex> lk(d->mu);
     d->baud = std::max(0, baud);
     d->turnaroundUs = std::max(0, turnaroundUs);
+}
+
+bool Simulator::isStandardSpeed(int baud)
+{
+    for (const auto& s : kSpeeds)
+        if (s.baud == baud) return true;
+    return false;
+}
+
+bool Simulator::setListenSpeed(int baud)
+{
+    if (baud != 0 && !isStandardSpeed(baud)) return false;
+    std::lock_guard<std::mutex> lk(d->mu);
+    d->listenSpeed = baud;
+    return true;
+}
+
+int Simulator::listenSpeed() const
+{
+    std::lock_guard<std::mutex> lk(d->mu);
+    return d->listenSpeed;
+}
+
+int Simulator::lineSpeed() const
+{
+    std::lock_guard<std::mutex> lk(d->lifeMu);
+    return d->plugged ? speedOf(d->heldSlaveFd) : 0;
 }
 
 void Simulator::setDemo(bool on)

@@ -6,8 +6,9 @@
 // function 16 writes of the module's registers, and can misbehave on purpose
 // (faults) or take as long as a real line would (pacing).
 //
-// Requests for other addresses, with a bad CRC, or to address 0 get no answer;
-// broadcast (address 0) writes still take effect, as on any Modbus slave.
+// Requests for other addresses, with a bad CRC, to address 0, or (with a
+// listening speed set) sent at another line speed get no answer; broadcast
+// (address 0) writes still take effect, as on any Modbus slave.
 //
 // Plain C++17 + POSIX; no Qt. Every public member is thread-safe unless noted.
 //
@@ -17,6 +18,7 @@
 //   if (!sim.start("/tmp/ports", 3, &err)) ...;      // tool opens /tmp/ports/com3
 //   sim.setRegister32(hv52sim::regs::inputCount(0), 70000);
 //   sim.setFault(hv52sim::Fault::Silent, 1);         // next answer is not sent
+//   sim.setListenSpeed(19200);                       // a master at 9600 hears nothing
 //   sim.waitForRequests(1, 2000);
 #pragma once
 
@@ -141,6 +143,20 @@ public:
     // turnaround. baud 0 turns pacing off. The baud rate also sets the silence
     // that ends frames of other function codes (3.5 characters, >= 1.75 ms).
     void setPacing(int baud, int turnaroundUs = 0);
+
+    // Listening speed: a real module hears only frames sent at its own line
+    // speed. With a speed set, a request is answered (and takes effect) only
+    // when every byte of it arrived while the master's end of the
+    // pseudo-terminal was set to that speed; other requests are still logged.
+    // Independent of setPacing(). Speeds: 1200, 2400, 4800, 9600, 19200,
+    // 38400, 57600, 115200; 0 = any (the default). false, and no change, for
+    // any other value.
+    bool setListenSpeed(int baud);
+    int listenSpeed() const;
+    // The speed the master has set on the line now (a fresh pseudo-terminal
+    // is at 38400); 0 when not running or not one of the speeds above.
+    int lineSpeed() const;
+    static bool isStandardSpeed(int baud);
 
     // Demo: once a second inputs toggle, their counts and ON times grow.
     void setDemo(bool on);

@@ -69,6 +69,13 @@ public:
     }
     ~Port() { ::close(fd); }
     bool send(const Bytes& b) { return ::write(fd, b.data(), b.size()) == ssize_t(b.size()); }
+    // Sets the line speed as a serial library does (a termios code: B9600, ...).
+    bool setSpeed(speed_t code)
+    {
+        termios t;
+        return tcgetattr(fd, &t) == 0 && cfsetispeed(&t, code) == 0 && cfsetospeed(&t, code) == 0 &&
+               tcsetattr(fd, TCSANOW, &t) == 0;
+    }
     // Reads until n bytes have come; the timeout only keeps a broken
     // simulator from hanging the test.
     Bytes read(size_t n)

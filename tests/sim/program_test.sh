@@ -22,29 +22,37 @@ done <<LIST
 --module t516 --dir $tmp --port x|--port: expected a number
 --module t516 --dir $tmp --port 1 --address 0|--address: expected a number in 1..247
 --module t516 --dir $tmp --port 1 --fault nonsense|unknown fault 'nonsense'
+--module t516 --dir $tmp --port 1 --speed 14400|--speed: expected one of 1200, 2400
 --module t516 --dir $tmp --port 1 --set 0x0E80|expected REG=VALUE
 --module t516 --dir $tmp --port 1 --bogus|unknown option '--bogus'
 --module t516 --dir $tmp --port|--port needs a value
 --module t516 --dir $tmp/missing --port 1|no such directory
 LIST
-"$SIM" --help | grep -q -- "--no-demo" || fail "--help does not list the options"
+for option in --no-demo --speed; do
+    "$SIM" --help | grep -q -- "$option" || fail "--help does not list $option"
+done
 
-"$SIM" --module t528 --dir "$tmp" --port 4 --address 5 --log --no-demo --set 0x0E8A=1 >"$tmp/out" 2>&1 &
+"$SIM" --module t528 --dir "$tmp" --port 4 --address 5 --speed 19200 --log --no-demo --set 0x0E8A=1 >"$tmp/out" 2>&1 &
 pid=$!
 await ready
 [[ "$(head -n 1 "$tmp/out")" =~ ^hv52sim:\ t528\ at\ address\ 5\ ready\ on\ $tmp/com4\ \(/dev/pts/[0-9]+\)$ ]] ||
     fail "ready line"
 [ -L "$tmp/com4" ] || fail "no link $tmp/com4"
 
-# Input modes 1 and 2 at address 5, read through the link.
+# Input modes 1 and 2 at address 5, read through the link: first at 9600,
+# logged but unanswered, then at the module's 19200.
 exec 3<>"$tmp/com4"
-stty -F "$tmp/com4" raw -echo
+stty -F "$tmp/com4" raw -echo 9600
+printf '\x05\x03\x0e\x8a\x00\x02\xe6\x8d' >&3
+await '^-> '
+stty -F "$tmp/com4" 19200
 printf '\x05\x03\x0e\x8a\x00\x02\xe6\x8d' >&3
 answer=$(timeout 5 head -c 9 <&3 | od -An -tx1 | tr -s ' \n' ' ')
 exec 3>&-
 [ "$answer" = " 05 03 04 00 01 00 00 ee 33 " ] || fail "answer '$answer'"
 await '^<- '
-grep -qx -- '-> 05 03 0E 8A 00 02 E6 8D' "$tmp/out" || fail "request not logged"
+[ "$(grep -cx -- '-> 05 03 0E 8A 00 02 E6 8D' "$tmp/out")" = 2 ] || fail "requests not logged"
+[ "$(grep -c '^<- ' "$tmp/out")" = 1 ] || fail "the request at 9600 was answered"
 grep -qx -- '<- 05 03 04 00 01 00 00 EE 33' "$tmp/out" || fail "answer not logged"
 
 kill -TERM "$pid"
