@@ -17,6 +17,11 @@ packages=(
   mbpoll
   # fuzzing and the sanitizer build
   clang libclang-rt-14-dev
+  # bench_ctl only: a libmodbus master beside hv52ctl on the same line
+  libmodbus-dev
+  # the Debian packages: dpkg-shlibdeps finds their library dependencies, file
+  # tells cpack which files are programs
+  dpkg-dev file
 )
 
 missing=()

@@ -1,0 +1,155 @@
+// `hv52ctl read t516` beside a libmodbus master doing the same 27 reads on
+// the same simulated line, each in a process of its own, in turns: the time
+// from start to exit and the time on the line (first request in to last
+// answer out, from the simulator's log), medians of several runs, paced at
+// 9600 and 115200 bit/s and unpaced. Then a scan of a dead line at one speed.
+//
+//   bench_ctl [--runs N] [--no-dead-line]
+//   bench_ctl --modbus-master DEVICE BAUD REG:COUNT...   (the libmodbus side)
+#include "benchsim.h"
+#include "t516module.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <modbus/modbus.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// The libmodbus side: one master, the reads in order, 1000 ms response time.
+int modbusMaster(int argc, char **argv)
+{
+    if (argc < 4)
+        return 2;
+    modbus_t *ctx = modbus_new_rtu(argv[2], std::atoi(argv[3]), 'N', 8, 1);
+    if (!ctx || modbus_set_slave(ctx, 1) != 0 || modbus_connect(ctx) != 0) {
+        std::fprintf(stderr, "libmodbus: %s\n", modbus_strerror(errno));
+        return 3;
+    }
+    modbus_set_response_timeout(ctx, 1, 0);
+    int failed = 0;
+    for (int i = 4; i < argc; ++i) {
+        unsigned reg = 0, count = 0;
+        std::sscanf(argv[i], "%x:%u", &reg, &count);
+        uint16_t values[2];
+        if (modbus_read_registers(ctx, int(reg), int(count), values) != int(count))
+            ++failed;
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+    return failed ? 1 : 0;
+}
+
+struct Sample
+{
+    double wallMs = 0; // process start to exit
+    double lineMs = 0; // first request in to last answer out
+    int requests = 0;
+    double turnUs = 0; // median: an answer out to the next request in, the master's own turn
+    bool ok = false;
+};
+
+Sample timed(hv52sim::Simulator &sim, const QString &program, const QStringList &args)
+{
+    sim.clearLog();
+    Sample s;
+    QProcess p;
+    QElapsedTimer clock;
+    clock.start();
+    p.start(program, args);
+    p.waitForFinished(60000);
+    s.wallMs = clock.nsecsElapsed() / 1e6;
+    s.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const std::vector<hv52sim::Frame> frames = sim.frames();
+    if (!frames.empty()) {
+        s.lineMs = std::chrono::duration<double, std::milli>(frames.back().time - frames.front().time).count();
+        s.requests = int(std::count_if(frames.begin(), frames.end(), [](const hv52sim::Frame &f) { return f.fromMaster; }));
+        std::vector<double> turns;
+        for (size_t i = 1; i < frames.size(); ++i) {
+            if (frames[i].fromMaster && !frames[i - 1].fromMaster)
+                turns.push_back(std::chrono::duration<double, std::micro>(frames[i].time - frames[i - 1].time).count());
+        }
+        std::sort(turns.begin(), turns.end());
+        s.turnUs = turns.empty() ? 0 : turns[turns.size() / 2];
+    }
+    return s;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && QByteArray(argv[1]) == "--modbus-master")
+        return modbusMaster(argc, argv);
+
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    int runs = 7;
+    if (const qsizetype i = args.indexOf(QStringLiteral("--runs")); i > 0 && i + 1 < args.size())
+        runs = std::max(1, args[i + 1].toInt());
+    const bool deadLine = !args.contains(QStringLiteral("--no-dead-line"));
+
+    BenchModule module;
+    if (!module.start(256))
+        return 1;
+    hv52sim::Simulator &sim = module.sim;
+    const QString ctl = QStringLiteral(HV52CTL_PROGRAM);
+    QStringList reads;
+    for (const hv52::Point &p : hv52::t516Module().poll)
+        reads << QStringLiteral("%1:%2").arg(p.address, 4, 16, QLatin1Char('0')).arg(p.pair ? 2 : 1);
+
+    int status = 0;
+    std::printf("hv52ctl read t516 beside libmodbus, 27 reads each, median of %d runs\n", runs);
+    std::printf("%-12s %11s %11s %6s   %11s %11s %6s   %s\n", "pacing", "ctl run ms", "modbus ms", "ratio",
+                "ctl line ms", "modbus line", "ratio", "turn us ctl/modbus");
+    for (const int baud : {9600, 115200, 0}) {
+        sim.setPacing(baud);
+        const int speed = baud ? baud : 115200;
+        std::vector<double> ctlWall, mbWall, ctlLine, mbLine, ctlTurn, mbTurn;
+        for (int i = 0; i < runs; ++i) {
+            const Sample c = timed(sim, ctl, {"--port", "1", "--speed", QString::number(speed), "read", "t516"});
+            const Sample m = timed(sim, app.applicationFilePath(),
+                                   QStringList{"--modbus-master", module.dir.filePath(QStringLiteral("com1")),
+                                               QString::number(speed)} + reads);
+            if (!c.ok || !m.ok || c.requests != 27 || m.requests != 27) {
+                std::fprintf(stderr, "run %d at %d: hv52ctl %s (%d requests), libmodbus %s (%d requests)\n", i, baud,
+                             c.ok ? "ok" : "failed", c.requests, m.ok ? "ok" : "failed", m.requests);
+                status = 1;
+            }
+            ctlWall.push_back(c.wallMs);
+            mbWall.push_back(m.wallMs);
+            ctlLine.push_back(c.lineMs);
+            mbLine.push_back(m.lineMs);
+            ctlTurn.push_back(c.turnUs);
+            mbTurn.push_back(m.turnUs);
+        }
+        const double cw = median(ctlWall), mw = median(mbWall), cl = median(ctlLine), ml = median(mbLine);
+        std::printf("%-12s %11.2f %11.2f %6.3f   %11.2f %11.2f %6.3f   %.0f/%.0f\n",
+                    baud ? qPrintable(QStringLiteral("%1 bit/s").arg(baud)) : "none", cw, mw, cw / mw, cl, ml, cl / ml,
+                    median(ctlTurn), median(mbTurn));
+    }
+    sim.setPacing(0);
+
+    if (deadLine) {
+        // Nobody answers: every address waits out the scan timeout plus the
+        // frame time, then the link's quiet time after a failed exchange.
+        sim.setFault(hv52sim::Fault::Silent);
+        for (const int speed : {9600, 115200}) {
+            const Sample s = timed(sim, ctl, {"--port", "1", "scan", "--speeds", QString::number(speed)});
+            std::printf("dead-line scan at %d bit/s, 247 addresses: %.1f s (%.1f ms an address, %d requests)\n", speed,
+                        s.wallMs / 1000, s.wallMs / 247, s.requests);
+        }
+    }
+    return status;
+}

@@ -1,0 +1,251 @@
+#include "options.h"
+#include "ctl.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <cmath>
+
+namespace hv52ctl {
+
+const QList<int> kStandardSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+namespace {
+
+QString speedListText()
+{
+    QStringList texts;
+    for (int s : kStandardSpeeds)
+        texts << QString::number(s);
+    return texts.join(QStringLiteral("、"));
+}
+
+// A whole number in [low, high] or UsageError naming the option.
+int wholeNumber(const QString &option, const QString &text, int low, int high)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    const QString t = text.trimmed();
+    if (!digits.match(t).hasMatch())
+        throw UsageError(QStringLiteral("%1 的值“%2”不是整数，请求未发送。").arg(option, text));
+    const int value = t.toInt();
+    if (value < low || value > high)
+        throw UsageError(QStringLiteral("%1 的值 %2 超出范围（应为 %3～%4），请求未发送。").arg(option).arg(value).arg(low).arg(high));
+    return value;
+}
+
+int standardSpeed(const QString &option, const QString &text)
+{
+    const int speed = wholeNumber(option, text, 1, 999999999);
+    if (!kStandardSpeeds.contains(speed))
+        throw UsageError(QStringLiteral("%1 的值 %2 不是模块的波特率（应为 %3），请求未发送。").arg(option).arg(speed).arg(speedListText()));
+    return speed;
+}
+
+// The options that belong to one command only, and that command.
+struct Owned
+{
+    const char *option;
+    const char *command;
+};
+const Owned kOwned[] = {
+    {"interval", "watch"}, {"speeds", "scan"}, {"addresses", "scan"}, {"scan-timeout", "scan"},
+    {"list", "reset"},     {"type", "set"},    {"source", "set"},     {"lower", "set"},
+    {"upper", "set"},
+};
+
+} // namespace
+
+bool Options::needsPort() const
+{
+    return !command.isEmpty() && !(command == u"reset" && list);
+}
+
+QList<int> parseAddressRange(const QString &text)
+{
+    QList<int> out;
+    const QStringList parts = text.split(u',');
+    for (const QString &part : parts) {
+        const QStringList ends = part.split(u'-');
+        if (ends.size() > 2 || part.trimmed().isEmpty())
+            throw UsageError(QStringLiteral("--addresses 的“%1”不是地址或地址范围（如 1-247 或 1-10,17），请求未发送。").arg(part));
+        const int first = wholeNumber(QStringLiteral("--addresses"), ends[0], 1, 247);
+        const int last = ends.size() == 2 ? wholeNumber(QStringLiteral("--addresses"), ends[1], 1, 247) : first;
+        if (last < first)
+            throw UsageError(QStringLiteral("--addresses 的范围“%1”从大到小，请求未发送。").arg(part));
+        for (int a = first; a <= last; ++a) {
+            if (!out.contains(a))
+                out << a;
+        }
+    }
+    return out;
+}
+
+QList<int> parseSpeedList(const QString &text)
+{
+    QList<int> out;
+    for (const QString &part : text.split(u',')) {
+        const int s = standardSpeed(QStringLiteral("--speeds"), part);
+        if (!out.contains(s))
+            out << s;
+    }
+    return out;
+}
+
+Options parseOptions(const QStringList &arguments)
+{
+    QCommandLineParser p;
+    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QList<QCommandLineOption> all = {
+        {{"h", "help"}, {}},
+        {"version", {}},
+        {"port", {}, "N"},
+        {"device", {}, "PATH"},
+        {"speed", {}, "B"},
+        {"address", {}, "A"},
+        {"timeout", {}, "MS"},
+        {"json", {}},
+        {"interval", {}, "S"},
+        {"speeds", {}, "LIST"},
+        {"addresses", {}, "RANGE"},
+        {"scan-timeout", {}, "MS"},
+        {"list", {}},
+        {"type", {}, "T"},
+        {"source", {}, "S"},
+        {"lower", {}, "X"},
+        {"upper", {}, "Y"},
+    };
+    p.addOptions(all);
+    if (!p.parse(arguments)) {
+        if (!p.unknownOptionNames().isEmpty()) {
+            const QString name = p.unknownOptionNames().first();
+            throw UsageError(QStringLiteral("未知选项 %1%2（hv52ctl --help 列出全部选项），请求未发送。")
+                                 .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+        }
+        // The only other failure: a value option at the end without its value.
+        throw UsageError(QStringLiteral("选项 %1 缺少值，请求未发送。").arg(arguments.isEmpty() ? QString() : arguments.last()));
+    }
+
+    Options o;
+    for (const QCommandLineOption &option : all) {
+        if (p.isSet(option))
+            o.given << option.names().last();
+    }
+    o.help = p.isSet(QStringLiteral("help"));
+    o.version = p.isSet(QStringLiteral("version"));
+    if (o.help || o.version)
+        return o;
+
+    const QStringList positional = p.positionalArguments();
+    if (positional.isEmpty())
+        throw UsageError(QStringLiteral("缺少命令（read、set、reset、save、apply、watch 或 scan；hv52ctl --help 列出用法）。"));
+    o.command = positional.first();
+    o.words = positional.mid(1);
+    static const QStringList commands = {"read", "set", "reset", "save", "apply", "watch", "scan"};
+    if (!commands.contains(o.command))
+        throw UsageError(QStringLiteral("未知命令“%1”（应为 %2），请求未发送。").arg(o.command, commands.join(QStringLiteral("、"))));
+
+    for (const Owned &owned : kOwned) {
+        const QString name = QString::fromLatin1(owned.option);
+        if (o.given.contains(name) && o.command != QLatin1String(owned.command))
+            throw UsageError(QStringLiteral("选项 --%1 只用于 %2 命令，请求未发送。").arg(name, QLatin1String(owned.command)));
+    }
+    if (o.command == u"scan") {
+        for (const char *name : {"speed", "address", "timeout"}) {
+            if (o.given.contains(QLatin1String(name)))
+                throw UsageError(QStringLiteral("scan 不用 --%1（扫描用 --speeds、--addresses 和 --scan-timeout），请求未发送。")
+                                     .arg(QLatin1String(name)));
+        }
+    }
+
+    if (p.isSet(QStringLiteral("port")))
+        o.port = wholeNumber(QStringLiteral("--port"), p.value(QStringLiteral("port")), 1, 32767);
+    if (p.isSet(QStringLiteral("device"))) {
+        o.device = p.value(QStringLiteral("device"));
+        if (o.device.isEmpty())
+            throw UsageError(QStringLiteral("--device 的路径为空，请求未发送。"));
+    }
+    if (o.port && !o.device.isEmpty())
+        throw UsageError(QStringLiteral("--port 和 --device 只能给出一个，请求未发送。"));
+    if (p.isSet(QStringLiteral("speed")))
+        o.speed = standardSpeed(QStringLiteral("--speed"), p.value(QStringLiteral("speed")));
+    if (p.isSet(QStringLiteral("address"))) {
+        const QString text = p.value(QStringLiteral("address"));
+        o.address = wholeNumber(QStringLiteral("--address"), text, 0, 247);
+        if (o.address == 0)
+            throw UsageError(QStringLiteral("--address 的值 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。"));
+    }
+    if (p.isSet(QStringLiteral("timeout")))
+        o.timeoutMs = wholeNumber(QStringLiteral("--timeout"), p.value(QStringLiteral("timeout")), 1, 60000);
+    o.json = p.isSet(QStringLiteral("json"));
+
+    if (p.isSet(QStringLiteral("interval"))) {
+        // Seconds, with a fraction: 0.5 polls twice a second.
+        static const QRegularExpression seconds(QStringLiteral("^[0-9]{1,5}(\\.[0-9]{1,3})?$"));
+        const QString text = p.value(QStringLiteral("interval")).trimmed();
+        const double s = seconds.match(text).hasMatch() ? text.toDouble() : -1;
+        if (s <= 0 || s > 86400)
+            throw UsageError(QStringLiteral("--interval 的值“%1”无效（应为 0.001～86400 秒），请求未发送。").arg(text));
+        o.intervalMs = std::max(1, int(std::lround(s * 1000)));
+    }
+    o.speeds = p.isSet(QStringLiteral("speeds")) ? parseSpeedList(p.value(QStringLiteral("speeds"))) : kStandardSpeeds;
+    o.addresses = p.isSet(QStringLiteral("addresses")) ? parseAddressRange(p.value(QStringLiteral("addresses")))
+                                                        : parseAddressRange(QStringLiteral("1-247"));
+    if (p.isSet(QStringLiteral("scan-timeout")))
+        o.scanTimeoutMs = wholeNumber(QStringLiteral("--scan-timeout"), p.value(QStringLiteral("scan-timeout")), 1, 10000);
+    o.list = p.isSet(QStringLiteral("list"));
+    if (o.needsPort() && !o.port && o.device.isEmpty())
+        throw UsageError(QStringLiteral("缺少串口：请用 --port N 或 --device 路径 指定，请求未发送。"));
+    using Slot = std::pair<const char *, std::optional<QString> *>;
+    for (const auto &[name, slot] : std::initializer_list<Slot> {Slot{"type", &o.type}, Slot{"source", &o.source}, Slot{"lower", &o.lower},
+                                     Slot{"upper", &o.upper}}) {
+        if (p.isSet(QLatin1String(name)))
+            *slot = p.value(QLatin1String(name));
+    }
+    return o;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "用法：hv52ctl [选项] 命令 ...\n"
+        "\n"
+        "HV52 电力仪表 I/O 扩展模块（T516、T540、T528）的命令行工具：与 cfg_t516、cfg_t540、\n"
+        "cfg_t528 窗口相同的寄存器、顺序和换算，Modbus RTU（8 数据位，无校验，1 停止位）。\n"
+        "\n"
+        "命令（MODULE 为 t516、t540 或 t528）：\n"
+        "  read MODULE                 召测：读取窗口召测的全部值，列表或 --json 输出\n"
+        "  set t516|t528 relay N CMD   设置继电器 N（1 或 2）的控制方式 CMD：报警输出、上位机控制、\n"
+        "                              控制继电器动作、控制继电器恢复，或 alarm、host、operate、release\n"
+        "  set t516 analog N --type T --source S --lower X --upper Y\n"
+        "                              设置模拟量输出 N（1～3）：信号类型 T（\"4-20 mA\"、\"0- 5 V\"、\n"
+        "                              4-20mA、0-5V），参数选择 S（列表文字或序号 0～29），下限 X、\n"
+        "                              上限 Y（参数的单位，按窗口的规则换算和取整）；四个值都有效才写入\n"
+        "  reset MODULE WHAT           复位：WHAT 为复位列表中的文字或序号\n"
+        "  reset MODULE --list         列出复位列表及序号（不打开串口）\n"
+        "  save MODULE FILE            读出窗口能设置的全部值（继电器控制方式；T516 还有模拟量输出），\n"
+        "                              写入 JSON 文件 FILE\n"
+        "  apply MODULE FILE           先检查整个文件，再写入，读回核对；读回不符的值逐个列出\n"
+        "  watch MODULE                反复召测，每个变化的值打印一行带时间的记录（首次全部打印）；\n"
+        "                              Ctrl-C 结束\n"
+        "  scan                        按波特率和地址逐个查找模块，并判断模块型号\n"
+        "\n"
+        "选项：\n"
+        "  --port N            串口号 N：Windows 上为 COMN，其他系统为 $HV52_SERIAL_DIR/comN\n"
+        "                      或 /dev/ttyS(N-1)\n"
+        "  --device PATH       串口设备路径，如 /dev/ttyUSB0（与 --port 二选一）\n"
+        "  --speed B           波特率（默认 9600；1200、2400、4800、9600、19200、38400、57600、115200）\n"
+        "  --address A         总线地址（默认 1，1～247）\n"
+        "  --timeout MS        应答超时，毫秒（默认 1000）\n"
+        "  --json              read、watch、scan、reset --list 以 JSON 输出\n"
+        "  --interval S        watch：两次召测之间的间隔，秒（默认 1，可带小数）\n"
+        "  --speeds LIST       scan：要扫描的波特率，逗号分隔（默认全部 8 种）\n"
+        "  --addresses RANGE   scan：要扫描的地址，如 1-247 或 1-10,17（默认 1-247）\n"
+        "  --scan-timeout MS   scan：每个地址的应答超时，毫秒，另加该波特率下的帧时间（默认 100）\n"
+        "  --list              reset：列出复位列表\n"
+        "  -h, --help          显示本说明\n"
+        "  --version           显示版本\n"
+        "\n"
+        "退出状态：0 全部完成；1 通讯失败或读回值与写入值不符；2 命令行或输入有误（未发送任何请求）；\n"
+        "3 串口无法打开。\n");
+}
+
+} // namespace hv52ctl

@@ -1,0 +1,50 @@
+#pragma once
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace hv52ctl {
+
+// The standard line speeds of the modules, slowest first.
+extern const QList<int> kStandardSpeeds;
+
+struct Options
+{
+    bool help = false;
+    bool version = false;
+    QString command;   // "read", "set", ...; empty with --help/--version
+    QStringList words; // the positional arguments after the command
+
+    int port = 0;     // --port N, 0 when not given
+    QString device;   // --device PATH
+    int speed = 9600;
+    int address = 1;
+    int timeoutMs = 1000;
+    bool json = false;
+
+    int intervalMs = 1000;      // watch
+    QList<int> speeds;          // scan
+    QList<int> addresses;       // scan
+    int scanTimeoutMs = 100;    // scan
+    bool list = false;          // reset --list
+    std::optional<QString> type, source, lower, upper; // set ... analog
+
+    QSet<QString> given; // long names of the options on the command line
+    bool needsPort() const;
+};
+
+// Parses and checks the command line (arguments()[0] is the program). Throws
+// UsageError naming the bad option or value.
+Options parseOptions(const QStringList &arguments);
+
+// The --help text.
+QString helpText();
+
+// "1-10,17,20-30" -> the addresses in order, each 1..247 once.
+QList<int> parseAddressRange(const QString &text);
+// "9600,19200" -> standard speeds.
+QList<int> parseSpeedList(const QString &text);
+
+} // namespace hv52ctl

@@ -1,0 +1,76 @@
+#pragma once
+#include "options.h"
+
+#include "link.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+namespace hv52ctl {
+
+// Ctrl-C (SIGINT) as an event of the Qt loop: the handler only writes a byte
+// to a pipe, whose notifier wakes whatever loop is running (the link's wait
+// for an answer, or a pause between polls). A second Ctrl-C kills at once.
+class Interrupt : public QObject
+{
+    Q_OBJECT
+public:
+    static Interrupt &instance();
+    static bool arrived();
+
+signals:
+    void raised();
+
+private:
+    Interrupt();
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+// The link of one hv52ctl run: the port named as the options say, opened at a
+// speed for a piece of work, and Ctrl-C between exchanges.
+//
+// Link opens a port by its number only ($HV52_SERIAL_DIR/comN elsewhere than
+// Windows). A device given by path is reached through a private directory
+// holding com1 -> PATH; messages name the device as it was given.
+class Session
+{
+public:
+    explicit Session(const Options &options);
+    ~Session();
+
+    hv52::Link &link() { return *m_link; }
+    const Options &options() const { return m_options; }
+
+    // Runs work with the port open at `speed` and the bus address `address`,
+    // the port closed on every way out. Returns NoPort when the port did not
+    // open, Failed when the link ended the work on its error path (the
+    // message printed), else what work returned. Work that sees Ctrl-C
+    // throws hv52::Aborted (stopIfInterrupted) and returns Done here.
+    int run(int speed, int address, const std::function<int()> &work);
+    int run(const std::function<int()> &work) { return run(m_options.speed, m_options.address, work); }
+
+    bool interrupted() const { return Interrupt::arrived(); }
+    // Called between exchanges: ends the work when Ctrl-C came.
+    void stopIfInterrupted() const;
+    // Waits in the event loop; ends early on Ctrl-C.
+    void pause(int ms);
+
+    // A link message with the port named as the operator gave it.
+    QString portText(QString text) const;
+    // Sets the bus address for the next requests of a running piece of work.
+    void setAddress(int address, int speed);
+
+private:
+    bool prepareDevice(QString *error);
+
+    Options m_options;
+    std::unique_ptr<hv52::Link> m_link;
+    int m_portNumber = 0;
+    std::unique_ptr<QTemporaryDir> m_deviceDir;
+    QString m_linkPath;
+};
+
+} // namespace hv52ctl

@@ -1,0 +1,351 @@
+#include "values.h"
+#include "ctl.h"
+
+#include "analoglimit.h"
+#include "linkerror.h"
+#include "t516module.h"
+#include "t528module.h"
+#include "t540module.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QRegularExpression>
+
+namespace hv52ctl {
+
+using namespace hv52;
+
+const ModuleDef &moduleNamed(const QString &name)
+{
+    if (name == u"t516")
+        return t516Module();
+    if (name == u"t540")
+        return t540Module();
+    if (name == u"t528")
+        return t528Module();
+    throw UsageError(QStringLiteral("未知模块“%1”（应为 t516、t540 或 t528），请求未发送。").arg(name));
+}
+
+QString Value::shown() const
+{
+    return ok ? text : QStringLiteral("（读取失败：%1）").arg(failure);
+}
+
+namespace {
+
+QString jsonLiteral(const Point &point, quint32 raw, const QString &text)
+{
+    switch (point.show) {
+    case Show::AsRead:
+        return QString::number(raw);
+    case Show::Tenths:
+    case Show::Hundredths:
+    case Show::Limit:
+        return text; // plain decimal text: a JSON number as it stands
+    default:
+        return jsonString(text);
+    }
+}
+
+const Reading *readingAt(const QVector<Reading> &readings, int index)
+{
+    for (const Reading &r : readings) {
+        if (r.index == index)
+            return &r;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Value valueOf(const Reading &reading, const QVector<Reading> &readings)
+{
+    Value v;
+    v.point = reading.point;
+    if (!reading.ok()) {
+        v.failure = outcomeText(reading.result.verdict);
+        v.json = QStringLiteral("null");
+        return v;
+    }
+    if (reading.scaleUnknown) {
+        const Reading *source = readingAt(readings, reading.point->scaleFrom);
+        v.failure = QStringLiteral("%1读取失败，单位未知").arg(source ? source->point->name() : QStringLiteral("参数选择"));
+        v.json = QStringLiteral("null");
+        return v;
+    }
+    v.ok = true;
+    v.raw = reading.result.value;
+    v.text = reading.text;
+    v.json = jsonLiteral(*reading.point, v.raw, v.text);
+    return v;
+}
+
+Value unreadValue(const Point &point, const QString &why)
+{
+    Value v;
+    v.point = &point;
+    v.failure = why;
+    v.json = QStringLiteral("null");
+    return v;
+}
+
+QString registerText(const Point &point, quint32 value, int scale)
+{
+    return displayText(point, value, scale).value_or(QString::number(value));
+}
+
+QVector<Reading> readPoints(Link &link, const ModuleDef &def, const QVector<int> &indices,
+                            const std::function<void()> &between)
+{
+    // The poll's conversions (ModuleClient::poll) over a part of the poll.
+    QVector<Reading> readings;
+    for (int i : indices) {
+        if (between)
+            between();
+        const Point &point = def.poll[i];
+        Reading r;
+        r.index = i;
+        r.point = &point;
+        r.result = link.readRegister(point.address, point.pair);
+        const quint32 value = r.ok() ? r.result.value : 0;
+        int scale = 1;
+        if (point.show == Show::Limit && point.scaleFrom >= 0) {
+            const Reading *source = readingAt(readings, point.scaleFrom);
+            scale = limitScale(int(source && source->ok() ? source->result.value : 0));
+            r.scaleUnknown = !source || !source->ok();
+        }
+        const std::optional<QString> text = displayText(point, value, scale);
+        if (!text) {
+            throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3）。")
+                                .arg(point.name())
+                                .arg(value)
+                                .arg(point.listTexts().size() - 1));
+        }
+        r.text = *text;
+        readings << r;
+    }
+    return readings;
+}
+
+QString jsonString(const QString &text)
+{
+    // QJsonDocument escapes exactly as JSON wants; keep its array brackets off.
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+QString valuesJson(const ModuleDef &def, const QVector<Value> &values, bool withFailures)
+{
+    QStringList lines;
+    lines << QStringLiteral("  \"module\": %1").arg(jsonString(def.name));
+    QStringList failures;
+    for (const Value &v : values) {
+        lines << QStringLiteral("  %1: %2").arg(jsonString(v.point->key), v.json);
+        if (!v.ok)
+            failures << QStringLiteral("    %1: %2").arg(jsonString(v.point->key), jsonString(v.failure));
+    }
+    if (withFailures) {
+        lines << (failures.isEmpty() ? QStringLiteral("  \"failures\": {}")
+                                     : QStringLiteral("  \"failures\": {\n%1\n  }").arg(failures.join(QStringLiteral(",\n"))));
+    }
+    return QStringLiteral("{\n%1\n}\n").arg(lines.join(QStringLiteral(",\n")));
+}
+
+int displayWidth(const QString &text)
+{
+    int width = 0;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
+                          || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60)
+                          || (u >= 0xFFE0 && u <= 0xFFE6);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
+QString padded(const QString &text, int width)
+{
+    return text + QString(std::max(0, width - displayWidth(text)), u' ');
+}
+
+QString valuesTable(const QVector<Value> &values)
+{
+    int width = 0;
+    for (const Value &v : values)
+        width = std::max(width, displayWidth(v.point->caption()));
+    QString out;
+    for (const Value &v : values)
+        out += padded(v.point->caption(), width + 2) + v.shown() + u'\n';
+    return out;
+}
+
+quint16 relayCommandWord(const QString &what, const QString &word)
+{
+    const QString w = word.trimmed();
+    if (kRelayCommandTexts.contains(w))
+        return *relayCommandValue(w);
+    static const QStringList aliases = {"alarm", "host", "operate", "release"};
+    const int alias = int(aliases.indexOf(w.toLower()));
+    if (alias >= 0)
+        return *relayCommandValue(kRelayCommandTexts[alias]);
+    throw UsageError(QStringLiteral("%1“%2”不是控制方式（应为 %3，或 alarm、host、operate、release），请求未发送。")
+                         .arg(what, word, kRelayCommandTexts.join(QStringLiteral("、"))));
+}
+
+int signalTypeWord(const QString &what, const QString &word)
+{
+    // "4-20 mA", "4-20mA", "4-20MA" alike: blanks and case carry nothing.
+    const auto plain = [](QString t) { return t.remove(QRegularExpression(QStringLiteral("\\s"))).toLower(); };
+    for (int i = 0; i < kSignalTypeTexts.size(); ++i) {
+        if (plain(word) == plain(kSignalTypeTexts[i]))
+            return i;
+    }
+    throw UsageError(QStringLiteral("%1“%2”不是信号类型（应为 \"4-20 mA\"、\"0- 5 V\"，或 4-20mA、0-5V），请求未发送。").arg(what, word));
+}
+
+int sourceWord(const QString &what, const QString &word)
+{
+    const QString w = word.trimmed();
+    const int i = int(kSourceQuantityTexts.indexOf(w));
+    if (i >= 0)
+        return i;
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,2}$"));
+    if (digits.match(w).hasMatch() && w.toInt() < kSourceQuantityTexts.size())
+        return w.toInt();
+    throw UsageError(QStringLiteral("%1“%2”不是参数选择列表中的文字或序号（0～%3），请求未发送。")
+                         .arg(what, word)
+                         .arg(kSourceQuantityTexts.size() - 1));
+}
+
+quint16 limitWord(const QString &what, const QString &text, int source)
+{
+    try {
+        return limitRegisterValue(what, text, limitScale(source));
+    } catch (const LinkError &e) {
+        throw UsageError(e.text());
+    }
+}
+
+QVector<int> pollIndices(const ModuleDef &def, const Setting &setting)
+{
+    QVector<int> out;
+    for (quint16 reg : setting.registers) {
+        for (int i = 0; i < def.poll.size(); ++i) {
+            if (def.poll[i].address == reg)
+                out << i;
+        }
+    }
+    return out;
+}
+
+QVector<const Setting *> readableSettings(const ModuleDef &def)
+{
+    QVector<const Setting *> out;
+    for (const Setting &s : def.settings) {
+        if (pollIndices(def, s).size() == s.registers.size())
+            out << &s;
+    }
+    return out;
+}
+
+QVector<Planned> plannedFromFile(const ModuleDef &def, const QByteArray &contents, const QString &file)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(contents, &error);
+    if (error.error != QJsonParseError::NoError) {
+        const int line = int(contents.left(error.offset).count('\n')) + 1;
+        throw UsageError(QStringLiteral("文件 %1：不是有效的 JSON（第 %2 行附近：%3），请求未发送。").arg(file).arg(line).arg(error.errorString()));
+    }
+    if (!doc.isObject())
+        throw UsageError(QStringLiteral("文件 %1：应为一个 JSON 对象，请求未发送。").arg(file));
+    const QJsonObject object = doc.object();
+    const auto bad = [&](const QString &text) { return UsageError(QStringLiteral("文件 %1：%2").arg(file, text)); };
+
+    const QJsonValue module = object.value(QStringLiteral("module"));
+    if (!module.isString())
+        throw bad(QStringLiteral("缺少条目 module（应为 \"%1\"），请求未发送。").arg(def.name));
+    if (module.toString() != def.name)
+        throw bad(QStringLiteral("条目 module 为 \"%1\"，与命令中的模块 %2 不符，请求未发送。").arg(module.toString(), def.name));
+    const QJsonValue failures = object.value(QStringLiteral("failures"));
+    if (!failures.isUndefined() && !(failures.isObject() && failures.toObject().isEmpty()))
+        throw bad(QStringLiteral("条目 failures 列有读取失败的值，这样的文件不能写入，请求未发送。"));
+
+    const QVector<const Setting *> settings = readableSettings(def);
+    QSet<QString> settable;
+    for (const Setting *s : settings) {
+        for (int i : pollIndices(def, *s))
+            settable << def.poll[i].key;
+    }
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QString key = it.key();
+        if (key == u"module" || key == u"failures" || settable.contains(key))
+            continue;
+        // The other values of read --json (counts, states) cannot be written;
+        // they may stand in the file and are left alone.
+        if (std::any_of(def.poll.begin(), def.poll.end(), [&](const Point &p) { return p.key == key; }))
+            continue;
+        throw bad(QStringLiteral("未知条目“%1”（%2 的可写条目：%3），请求未发送。")
+                      .arg(key, def.name, QStringList(settable.begin(), settable.end()).join(QStringLiteral("、"))));
+    }
+
+    QVector<Planned> planned;
+    for (const Setting *s : settings) {
+        const QVector<int> indices = pollIndices(def, *s);
+        QStringList present, missing;
+        for (int i : indices)
+            (object.contains(def.poll[i].key) ? present : missing) << def.poll[i].key;
+        if (present.isEmpty())
+            continue;
+        if (!missing.isEmpty()) {
+            throw bad(QStringLiteral("缺少条目 %1（%2 的 %3 个值一起写入），请求未发送。")
+                          .arg(missing.join(QStringLiteral("、")), s->name)
+                          .arg(indices.size()));
+        }
+        Planned p{s, {}};
+        int source = 0;
+        for (int i : indices) {
+            const Point &point = def.poll[i];
+            const QJsonValue v = object.value(point.key);
+            const QString what = QStringLiteral("条目 %1（%2）").arg(point.key, point.caption());
+            if (v.isNull())
+                throw bad(QStringLiteral("%1为 null（读取失败的值不能写入），请求未发送。").arg(what));
+            QString text;
+            if (v.isString())
+                text = v.toString();
+            else if (v.isDouble() && (point.show == Show::Limit || point.show == Show::Source))
+                // The shortest text that reads back as this double: what was typed.
+                text = QString::number(v.toDouble(), 'f', QLocale::FloatingPointShortest);
+            else
+                throw bad(QStringLiteral("%1的值类型不对（应为%2），请求未发送。")
+                              .arg(what, point.show == Show::Limit ? QStringLiteral("数字") : QStringLiteral("文字")));
+            try {
+                switch (point.show) {
+                case Show::RelayCommand:
+                    p.values << relayCommandWord(what, text);
+                    break;
+                case Show::SignalType:
+                    p.values << quint16(signalTypeWord(what, text));
+                    break;
+                case Show::Source:
+                    source = sourceWord(what, text);
+                    p.values << quint16(source);
+                    break;
+                case Show::Limit:
+                    p.values << limitWord(what, text, source);
+                    break;
+                default:
+                    throw UsageError(QStringLiteral("%1不能写入，请求未发送。").arg(what));
+                }
+            } catch (const UsageError &e) {
+                throw bad(e.text());
+            }
+        }
+        planned << p;
+    }
+    return planned;
+}
+
+} // namespace hv52ctl

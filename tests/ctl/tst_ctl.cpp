@@ -1,0 +1,770 @@
+// hv52ctl run as a program against the simulated module on a real
+// pseudo-terminal: each command's frames, refusals before anything is sent,
+// values as the windows show them and never a failed read as 0, an
+// integrator's save and apply, a read-back that does not match, a scan and a
+// watch ended with Ctrl-C.
+#include "harness.h"
+#include "options.h"
+
+#include "hv52version.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QDateTime>
+
+#include <csignal>
+
+using namespace hv52test;
+using hv52sim::Fault;
+using hv52sim::Module;
+namespace regs = hv52sim::regs;
+
+namespace {
+
+struct Result
+{
+    int status = -1;
+    QString out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+// Ctrl-C reaches the program even when this test runs with it ignored (the
+// program keeps an ignored SIGINT ignored, as a background job should).
+void defaultSigint(QProcess &p)
+{
+    p.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
+}
+
+Result runCtl(const QStringList &args, int timeoutMs = 60000)
+{
+    QProcess p;
+    p.start(QStringLiteral(HV52CTL_PROGRAM), args);
+    if (!p.waitForFinished(timeoutMs))
+        p.kill();
+    p.waitForFinished();
+    Result r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// Frames as the module must receive them, with the simulator's own CRC.
+QString frame(std::vector<uint8_t> bytes)
+{
+    hv52sim::Simulator::appendCrc(bytes);
+    return QString::fromStdString(hv52sim::Simulator::hex(bytes));
+}
+QString readFrame(quint16 reg, int count, uint8_t address = 1)
+{
+    return frame({address, 3, uint8_t(reg >> 8), uint8_t(reg), 0, uint8_t(count)});
+}
+QString writeFrame(quint16 reg, quint16 value, uint8_t address = 1)
+{
+    return frame({address, 16, uint8_t(reg >> 8), uint8_t(reg), 0, 1, 2, uint8_t(value >> 8), uint8_t(value)});
+}
+
+// The window's poll of each module, in order.
+QStringList pollFrames(Module m, uint8_t address = 1)
+{
+    const int inputs = m == Module::T540 ? 7 : 2;
+    QStringList f;
+    for (int n = 0; n < inputs; ++n) {
+        f << readFrame(regs::inputCount(n), 2, address) << readFrame(regs::inputState(n), 1, address)
+          << readFrame(regs::inputOnTime(n), 2, address);
+    }
+    if (m == Module::T540)
+        return f;
+    for (int k = 0; k < 2; ++k) {
+        f << readFrame(regs::relayCount(k), 2, address) << readFrame(regs::relayState(k), 1, address)
+          << readFrame(regs::relayCommand(k), 1, address);
+    }
+    if (m == Module::T528)
+        return f;
+    for (const auto reg : {regs::analogValue, regs::analogSignal, regs::analogSource}) {
+        for (int k = 0; k < 3; ++k)
+            f << readFrame(reg(k), 1, address);
+    }
+    for (int k = 0; k < 3; ++k)
+        f << readFrame(regs::analogLower(k), 1, address) << readFrame(regs::analogUpper(k), 1, address);
+    return f;
+}
+
+// The reads of save (and of apply's read-back of a whole file): the settings
+// in poll order.
+QStringList settingFrames(Module m, uint8_t address = 1)
+{
+    QStringList f;
+    if (m == Module::T540)
+        return f;
+    for (int k = 0; k < 2; ++k)
+        f << readFrame(regs::relayCommand(k), 1, address);
+    if (m == Module::T528)
+        return f;
+    for (const auto reg : {regs::analogSignal, regs::analogSource}) {
+        for (int k = 0; k < 3; ++k)
+            f << readFrame(reg(k), 1, address);
+    }
+    for (int k = 0; k < 3; ++k)
+        f << readFrame(regs::analogLower(k), 1, address) << readFrame(regs::analogUpper(k), 1, address);
+    return f;
+}
+
+QString nameOf(Module m)
+{
+    return QString::fromLatin1(hv52sim::moduleName(m));
+}
+
+// A module and the program pointed at it by port number, short timeout.
+struct Rig
+{
+    SimPort port;
+    explicit Rig(Module m = Module::T516, uint8_t address = 1) : port(m, 1, address) {}
+    Result run(const QStringList &args)
+    {
+        return runCtl(QStringList{"--port", QString::number(port.port()), "--timeout", QString::number(kShortTimeoutMs)} + args);
+    }
+};
+
+// Answers nothing to the n-th request from now (1-based): a fault set while
+// a request is logged applies to its own answer.
+void failRequest(hv52sim::Simulator &sim, int n, Fault fault = Fault::Silent)
+{
+    auto count = std::make_shared<int>(0);
+    sim.onFrame([&sim, count, n, fault](const hv52sim::Frame &f) {
+        if (f.fromMaster && ++*count == n)
+            sim.setFault(fault, 1);
+    });
+}
+
+} // namespace
+
+class CtlTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void helpAndVersion()
+    {
+        const Result help = runCtl({"--help"});
+        QCOMPARE(help.status, 0);
+        for (const char *word : {"用法", "--port N", "--device PATH", "--speeds LIST", "退出状态"})
+            QVERIFY2(help.out.contains(QString::fromUtf8(word)), word);
+        const Result version = runCtl({"--version"});
+        QCOMPARE(version.status, 0);
+        QCOMPARE(version.out, QStringLiteral("hv52ctl %1\n").arg(QStringLiteral(HV52_VERSION)));
+    }
+
+    void refusedBeforeAnythingIsSent_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no command") << QStringList{} << "缺少命令";
+        QTest::newRow("unknown command") << QStringList{"poll", "t516"} << "未知命令“poll”";
+        QTest::newRow("unknown module") << QStringList{"read", "t517"} << "未知模块“t517”";
+        QTest::newRow("unknown option") << QStringList{"read", "t516", "--adress", "3"} << "未知选项 --adress";
+        QTest::newRow("option without value") << QStringList{"read", "t516", "--address"} << "选项 --address 缺少值";
+        QTest::newRow("broadcast address") << QStringList{"--address", "0", "read", "t516"} << "0 是广播地址";
+        QTest::newRow("address 248") << QStringList{"--address", "248", "read", "t516"} << "--address 的值 248 超出范围";
+        QTest::newRow("speed 9601") << QStringList{"--speed", "9601", "read", "t516"} << "--speed 的值 9601 不是模块的波特率";
+        QTest::newRow("timeout text") << QStringList{"--timeout", "1s", "read", "t516"} << "--timeout 的值“1s”不是整数";
+        QTest::newRow("port and device") << QStringList{"--device", "/dev/ttyUSB0", "read", "t516"} << "只能给出一个";
+        QTest::newRow("extra word") << QStringList{"read", "t516", "now"} << "read 的参数过多";
+        QTest::newRow("relay on the t540") << QStringList{"set", "t540", "relay", "1", "host"} << "T540 没有继电器输出";
+        QTest::newRow("relay 3") << QStringList{"set", "t516", "relay", "3", "host"} << "继电器号“3”无效";
+        QTest::newRow("relay word") << QStringList{"set", "t528", "relay", "1", "open"}
+                                    << "继电器1 控制方式“open”不是控制方式";
+        QTest::newRow("relay number") << QStringList{"set", "t516", "relay", "2", "20560"}
+                                      << "继电器2 控制方式“20560”不是控制方式";
+        QTest::newRow("analog on the t528") << QStringList{"set", "t528", "analog", "1"} << "T528 没有模拟量输出";
+        const QStringList analog = {"set", "t516", "analog", "2", "--type", "4-20mA", "--source", "A相电流"};
+        QTest::newRow("analog without upper") << analog + QStringList{"--lower", "0"} << "缺少 --upper";
+        QTest::newRow("analog type") << QStringList{"set", "t516", "analog", "1", "--type", "4-20", "--source", "1", "--lower", "0", "--upper", "5"}
+                                     << "输出1 信号类型“4-20”不是信号类型";
+        QTest::newRow("analog source 30") << QStringList{"set", "t516", "analog", "1", "--type", "0-5V", "--source", "30", "--lower", "0", "--upper", "5"}
+                                          << "输出1 参数选择“30”不是参数选择列表";
+        QTest::newRow("lower not a number") << analog + QStringList{"--lower", "1e3", "--upper", "5"}
+                                            << "输出2 下限参数值“1e3”不是数字";
+        QTest::newRow("upper above 65535 after scaling") << analog + QStringList{"--lower", "0", "--upper", "65.5355"}
+                                                         << "输出2 上限参数值 65.5355 × 1000 = 65536 超出 0～65535";
+        QTest::newRow("negative lower") << analog + QStringList{"--lower=-1", "--upper", "5"} << "输出2 下限参数值 -1 × 1000 = -1000 超出";
+        QTest::newRow("analog 4") << QStringList{"set", "t516", "analog", "4", "--type", "4-20mA"} << "模拟量输出号“4”无效";
+        QTest::newRow("relay with analog option") << QStringList{"set", "t516", "relay", "1", "host", "--lower", "1"} << "只用于模拟量输出";
+        QTest::newRow("reset text") << QStringList{"reset", "t540", "继电器输出M-R1计数器"} << "不在 T540 的复位列表中";
+        QTest::newRow("reset position 0") << QStringList{"reset", "t516", "0"} << "复位项“0”不在 T516 的复位列表中";
+        QTest::newRow("reset position 9") << QStringList{"reset", "t540", "9"} << "序号 1～8";
+        QTest::newRow("interval 0") << QStringList{"watch", "t516", "--interval", "0"} << "--interval 的值“0”无效";
+        QTest::newRow("interval on read") << QStringList{"read", "t516", "--interval", "2"} << "--interval 只用于 watch";
+        QTest::newRow("scan range") << QStringList{"scan", "--addresses", "5-1"} << "从大到小";
+        QTest::newRow("scan speeds") << QStringList{"scan", "--speeds", "9600,14400"} << "--speeds 的值 14400";
+        QTest::newRow("scan with --address") << QStringList{"scan", "--address", "3"} << "scan 不用 --address";
+        QTest::newRow("apply a missing file") << QStringList{"apply", "t516", "/nonexistent/a.json"} << "无法读取文件 /nonexistent/a.json";
+        QTest::newRow("save into a missing folder") << QStringList{"save", "t516", "/nonexistent/a.json"} << "无法写入文件 /nonexistent/a.json";
+    }
+    void refusedBeforeAnythingIsSent()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        Rig rig;
+        const Result r = runCtl(QStringList{"--port", "1"} + args);
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(r.err.count(u'\n'), 1); // one line
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(rig.port.sim.requestCount(), size_t(0));
+    }
+
+    void framesByteForByte_data()
+    {
+        QTest::addColumn<int>("module");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("frames");
+        const int t516 = int(Module::T516), t528 = int(Module::T528), t540 = int(Module::T540);
+        QTest::newRow("read t516") << t516 << 1 << QStringList{"read", "t516"} << pollFrames(Module::T516);
+        QTest::newRow("read t528") << t528 << 1 << QStringList{"read", "t528"} << pollFrames(Module::T528);
+        QTest::newRow("read t540 --json") << t540 << 1 << QStringList{"read", "t540", "--json"} << pollFrames(Module::T540);
+        QTest::newRow("read at address 17") << t528 << 17 << QStringList{"--address", "17", "read", "t528"}
+                                            << pollFrames(Module::T528, 17);
+        QTest::newRow("relay 1 operate") << t516 << 1 << QStringList{"set", "t516", "relay", "1", "operate"}
+                                         << QStringList{"01 10 0E 80 00 01 02 50 50 6A 6C"};
+        QTest::newRow("relay 2 restore by its text") << t528 << 1 << QStringList{"set", "t528", "relay", "2", "控制继电器恢复"}
+                                                     << QStringList{"01 10 0E 81 00 01 02 30 30 43 95"};
+        QTest::newRow("relay 1 alarm") << t528 << 1 << QStringList{"set", "t528", "relay", "1", "ALARM"}
+                                       << QStringList{writeFrame(regs::relayCommand(0), 0)};
+        QTest::newRow("relay 2 host") << t516 << 1 << QStringList{"set", "t516", "relay", "2", "上位机控制"}
+                                      << QStringList{writeFrame(regs::relayCommand(1), 1)};
+        // Frequency: hundredths; 55.125 is an exact half and goes to the even 5512.
+        QTest::newRow("analog 2, frequency")
+            << t516 << 1
+            << QStringList{"set", "t516", "analog", "2", "--type", "0- 5 V", "--source", "频率", "--lower", "45.5", "--upper", "55.125"}
+            << QStringList{writeFrame(regs::analogSignal(1), 1), writeFrame(regs::analogSource(1), 28),
+                           writeFrame(regs::analogLower(1), 4550), writeFrame(regs::analogUpper(1), 5512)};
+        // Position 0 (平均电流), thousandths: 0.0045 -> 4.5 -> 4.
+        QTest::newRow("analog 3, source by position")
+            << t516 << 1
+            << QStringList{"set", "t516", "analog", "3", "--type", "4-20mA", "--source", "0", "--lower", "0.0045", "--upper", " 5 "}
+            << QStringList{writeFrame(regs::analogSignal(2), 0), writeFrame(regs::analogSource(2), 0),
+                           writeFrame(regs::analogLower(2), 4), writeFrame(regs::analogUpper(2), 5000)};
+        QTest::newRow("reset all relays by text") << t516 << 1 << QStringList{"reset", "t516", "所有继电器输出计数器"}
+                                                  << QStringList{"01 10 0B 00 00 01 02 6F FF 71 20"};
+        QTest::newRow("reset t528 position 6") << t528 << 1 << QStringList{"reset", "t528", "6"}
+                                               << QStringList{"01 10 0B 00 00 01 02 60 1F 75 58"};
+        QTest::newRow("reset t540 input 3") << t540 << 1 << QStringList{"reset", "t540", "3"}
+                                            << QStringList{writeFrame(regs::reset, regs::resetInput(2))};
+        QTest::newRow("reset list sends nothing") << t540 << 1 << QStringList{"reset", "t540", "--list"} << QStringList{};
+        QTest::newRow("save t516") << t516 << 1 << QStringList{"save", "t516", "@file"} << settingFrames(Module::T516);
+        QTest::newRow("save t528") << t528 << 1 << QStringList{"save", "t528", "@file"} << settingFrames(Module::T528);
+        QTest::newRow("save t540") << t540 << 1 << QStringList{"save", "t540", "@file"} << QStringList{};
+    }
+    void framesByteForByte()
+    {
+        QFETCH(int, module);
+        QFETCH(int, address);
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, frames);
+        Rig rig{Module(module), uint8_t(address)};
+        args.replaceInStrings(QStringLiteral("@file"), rig.port.dir.filePath(QStringLiteral("saved.json")));
+        const Result r = rig.run(args);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        QCOMPARE(rig.port.requests(), frames);
+    }
+
+    // The values as the window shows them; in JSON, numbers as numbers.
+    void readShowsWhatTheWindowShows()
+    {
+        Rig rig;
+        hv52sim::Simulator &sim = rig.port.sim;
+        sim.setRegister32(regs::inputOnTime(1), 1234);        // tenths: 123.4
+        sim.setRegister32(regs::relayCount(1), 4000000000u);  // beyond a signed 32-bit number
+        sim.setRegister(regs::analogValue(2), 1999);          // hundredths: 19.99
+        sim.setRegister(regs::analogSource(1), 28);           // frequency: hundredths
+        sim.setRegister(regs::analogLower(1), 4550);
+        sim.setRegister(regs::analogUpper(1), 5512);
+        sim.setRegister(regs::analogSignal(2), 1);
+
+        const Result table = rig.run({"read", "t516"});
+        QCOMPARE(table.status, 0);
+        const QStringList lines = table.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 27);
+        const QList<QPair<QString, QString>> expected = {
+            {"输入1 输入次数", "70000"},          {"输入2 输入ON时间", "123.4"},      {"继电器2 输出次数", "4000000000"},
+            {"继电器1 控制方式", "控制继电器动作"}, {"输出3 输出值 (mA)", "19.99"},    {"输出3 信号类型", "0- 5 V"},
+            {"输出2 参数选择", "频率"},           {"输出2 下限参数值", "45.5"},       {"输出2 上限参数值", "55.12"},
+        };
+        for (const auto &[caption, value] : expected) {
+            const auto found = std::find_if(lines.begin(), lines.end(), [&](const QString &l) { return l.startsWith(caption + u' '); });
+            QVERIFY2(found != lines.end(), qPrintable(caption));
+            QCOMPARE(found->mid(caption.size()).trimmed(), value);
+        }
+
+        const QJsonObject json = rig.run({"read", "t516", "--json"}).json();
+        QCOMPARE(json.size(), 27 + 2);
+        QCOMPARE(json["module"].toString(), QStringLiteral("t516"));
+        QCOMPARE(json["input1.count"].toInteger(), qint64(70000));
+        QCOMPARE(json["relay2.count"].toInteger(), qint64(4000000000LL));
+        QCOMPARE(json["input2.on_time"].toDouble(), 123.4);
+        QCOMPARE(json["analog3.value"].toDouble(), 19.99);
+        QCOMPARE(json["analog2.upper"].toDouble(), 55.12);
+        QCOMPARE(json["analog1.upper"].toDouble(), 10.0);
+        QCOMPARE(json["input1.state"].toString(), QStringLiteral("ON"));
+        QCOMPARE(json["relay2.state"].toString(), QStringLiteral("恢复"));
+        QCOMPARE(json["relay2.command"].toString(), QStringLiteral("报警输出"));
+        QCOMPARE(json["analog3.type"].toString(), QStringLiteral("0- 5 V"));
+        QCOMPARE(json["analog2.source"].toString(), QStringLiteral("频率"));
+        QVERIFY(json["failures"].isObject() && json["failures"].toObject().isEmpty());
+    }
+
+    void failedReadIsNeverZero_data()
+    {
+        QTest::addColumn<int>("request"); // 1-based read of the poll left unanswered
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QStringList>("keys"); // the values that have none
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("input 1 count, silent") << 1 << int(Fault::Silent) << QStringList{"input1.count"} << "超时无应答";
+        QTest::newRow("relay 2 command, refused") << 12 << int(Fault::Exception) << QStringList{"relay2.command"}
+                                                  << "异常应答 04：从站设备故障";
+        QTest::newRow("output 3 value, bad crc") << 15 << int(Fault::BadCrc) << QStringList{"analog3.value"} << "校验错误";
+        // Limits converted with an unknown source have no value either.
+        QTest::newRow("output 2 source") << 20 << int(Fault::Silent)
+                                         << QStringList{"analog2.source", "analog2.lower", "analog2.upper"} << "超时无应答";
+    }
+    void failedReadIsNeverZero()
+    {
+        QFETCH(int, request);
+        QFETCH(int, fault);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, reason);
+        Rig rig;
+        failRequest(rig.port.sim, request, Fault(fault));
+        const Result r = rig.run({"read", "t516", "--json"});
+        rig.port.sim.onFrame({});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(rig.port.requests(), pollFrames(Module::T516)); // the poll goes on
+        const QJsonObject json = r.json();
+        const QJsonObject failures = json["failures"].toObject();
+        QCOMPARE(failures.keys(), [&] { QStringList k = keys; k.sort(); return k; }());
+        QCOMPARE(failures[keys[0]].toString(), reason);
+        for (int i = 1; i < keys.size(); ++i)
+            QVERIFY2(failures[keys[i]].toString().contains(QStringLiteral("单位未知")), qPrintable(keys[i]));
+        for (const QString &key : keys)
+            QVERIFY2(json[key].isNull(), qPrintable(key));
+        QCOMPARE(json.size(), 27 + 2);
+        // Every failure on its own line of stderr, named as the window names it.
+        QCOMPARE(r.err.count(u'\n'), keys.size());
+        QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+
+        // The table says so instead of showing 0.
+        failRequest(rig.port.sim, request, Fault(fault));
+        const Result table = rig.run({"read", "t516"});
+        rig.port.sim.onFrame({});
+        QCOMPARE(table.status, 1);
+        const QString line = table.out.split(u'\n')[request - 1];
+        QVERIFY2(line.endsWith(QStringLiteral("（读取失败：%1）").arg(reason)), qPrintable(line));
+    }
+
+    // A list value the module should not hold ends the poll, as in the window.
+    void readStopsOnAValueNoListHas()
+    {
+        Rig rig;
+        rig.port.sim.setRegister(regs::analogSource(1), 45);
+        const Result r = rig.run({"read", "t516", "--json"});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(rig.port.requests(), pollFrames(Module::T516).mid(0, 20));
+        const QJsonObject json = r.json();
+        QCOMPARE(json["analog1.source"].toString(), QStringLiteral("A相电流"));
+        const QJsonObject failures = json["failures"].toObject();
+        QCOMPARE(failures.size(), 8);
+        QVERIFY(json["analog2.source"].isNull() && json["analog3.upper"].isNull());
+        QVERIFY2(failures["analog2.source"].toString().contains(QStringLiteral("45 不是列表中的选项")),
+                 qPrintable(failures["analog2.source"].toString()));
+        QCOMPARE(failures["analog3.upper"].toString(), QStringLiteral("召测中止，未读取"));
+        QCOMPARE(r.err, QStringLiteral("读回的输出2参数选择 45 不是列表中的选项（应为 0～29），召测中止。\n"));
+    }
+
+    void portThatDoesNotOpen_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no module on port 9") << QStringList{"--port", "9", "read", "t528"} << "无法打开串口 COM9";
+        QTest::newRow("missing device") << QStringList{"--device", "/dev/ttyUSB-none", "set", "t528", "relay", "1", "host"}
+                                        << "无法打开串口设备 /dev/ttyUSB-none：设备不存在";
+        QTest::newRow("no serial device") << QStringList{"--device", "/dev/null", "reset", "t516", "1"} << "无法打开串口设备 /dev/null";
+    }
+    void portThatDoesNotOpen()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        Rig rig; // HV52_SERIAL_DIR points at a folder without com9
+        const Result r = runCtl(args);
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+    }
+
+    // A device path works as given, also the pseudo-terminal behind the link.
+    void deviceByPath_data()
+    {
+        QTest::addColumn<bool>("behindLink");
+        QTest::newRow("the link") << false;
+        QTest::newRow("the device itself") << true;
+    }
+    void deviceByPath()
+    {
+        QFETCH(bool, behindLink);
+        SimPort port(Module::T528);
+        qunsetenv("HV52_SERIAL_DIR");
+        const QString device = QString::fromStdString(behindLink ? port.sim.devicePath() : port.sim.linkPath());
+        const Result r = runCtl({"--device", device, "read", "t528"});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(port.requests(), pollFrames(Module::T528));
+    }
+
+    // What an integrator does: sets up the first meter, saves it, applies the
+    // file to the next meter, and both read the same.
+    void saveFromOneApplyToTheNext()
+    {
+        SimPort first(Module::T516, 1);
+        SimPort next(Module::T516, 2, 5);
+        const QString file = first.dir.filePath(QStringLiteral("meter.json"));
+        const auto at = [](const SimPort &p, QStringList args, int address = 1) {
+            return runCtl(QStringList{"--device", p.linkPath(), "--address", QString::number(address), "--timeout", "300"} + args);
+        };
+        QCOMPARE(at(first, {"set", "t516", "relay", "2", "host"}).status, 0);
+        QCOMPARE(at(first, {"set", "t516", "analog", "1", "--type", "0-5V", "--source", "AB线电压", "--lower", "360", "--upper", "420.25"}).status, 0);
+        QCOMPARE(at(first, {"set", "t516", "analog", "3", "--type", "4-20mA", "--source", "总有功功率", "--lower", "0", "--upper", "6553.5"}).status, 0);
+        const Result saved = at(first, {"save", "t516", file});
+        QVERIFY2(saved.status == 0, qPrintable(saved.err));
+
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QJsonObject contents = QJsonDocument::fromJson(f.readAll()).object();
+        QCOMPARE(contents.size(), 1 + 14);
+        QCOMPARE(contents["relay2.command"].toString(), QStringLiteral("上位机控制"));
+        QCOMPARE(contents["analog1.source"].toString(), QStringLiteral("AB线电压"));
+        QCOMPARE(contents["analog1.upper"].toDouble(), 420.2); // tenths, the even neighbour
+        QCOMPARE(contents["analog3.upper"].toDouble(), 6553.5);
+
+        next.sim.clearLog();
+        const Result applied = at(next, {"apply", "t516", file}, 5);
+        QVERIFY2(applied.status == 0, qPrintable(applied.err));
+        QVERIFY(applied.out.contains(QStringLiteral("14")));
+        // 14 writes in the order of the settings, then 14 reads back.
+        QStringList frames = {writeFrame(regs::relayCommand(0), regs::cmdOperate, 5),
+                              writeFrame(regs::relayCommand(1), regs::cmdHost, 5)};
+        const QList<QList<quint16>> analog = {{1, 9, 3600, 4202}, {0, 2, 0, 10000}, {0, 12, 0, 65535}};
+        for (int k = 0; k < 3; ++k) {
+            for (int i = 0; i < 4; ++i)
+                frames << writeFrame(quint16(regs::analogSignal(k) + i), analog[k][i], 5);
+        }
+        QCOMPARE(next.requests(), frames + settingFrames(Module::T516, 5));
+
+        // Verified: every setting the same on both meters.
+        const QJsonObject a = at(first, {"read", "t516", "--json"}).json();
+        const QJsonObject b = at(next, {"read", "t516", "--json"}, 5).json();
+        for (const QString &key : contents.keys())
+            QVERIFY2(a[key] == b[key] && a[key] == contents[key], qPrintable(key));
+        for (int k = 0; k < 3; ++k) {
+            for (int i = 0; i < 4; ++i)
+                QCOMPARE(next.sim.reg(quint16(regs::analogSignal(k) + i)), first.sim.reg(quint16(regs::analogSignal(k) + i)));
+        }
+
+        // A read --json output serves as a file as well: the counts are left alone.
+        QFile readOut(first.dir.filePath(QStringLiteral("read.json")));
+        QVERIFY(readOut.open(QIODevice::WriteOnly));
+        readOut.write(QJsonDocument(a).toJson());
+        readOut.close();
+        QCOMPARE(at(next, {"apply", "t516", readOut.fileName()}, 5).status, 0);
+    }
+
+    void applyChecksTheWholeFileFirst_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("message");
+        const QByteArray good = R"("relay1.command": "报警输出", "relay2.command": "上位机控制")";
+        QTest::newRow("not json") << QByteArray("{\"module\": \"t516\",\n\"relay1.command\": }") << "不是有效的 JSON（第 2 行附近";
+        QTest::newRow("an array") << QByteArray("[]") << "应为一个 JSON 对象";
+        QTest::newRow("no module") << "{" + good + "}" << "缺少条目 module";
+        QTest::newRow("another module") << R"({"module": "t528", )" + good + "}" << "条目 module 为 \"t528\"，与命令中的模块 t516 不符";
+        QTest::newRow("unknown entry") << QByteArray(R"({"module": "t516", "relay3.command": "报警输出"})") << "未知条目“relay3.command”";
+        QTest::newRow("input mode") << QByteArray(R"({"module": "t516", "input1.mode": 0})") << "未知条目“input1.mode”";
+        QTest::newRow("failures") << QByteArray(R"({"module": "t516", "failures": {"input1.count": "超时无应答"}})") << "条目 failures";
+        QTest::newRow("relay text, the last entry")
+            << QByteArray(R"({"module": "t516", "relay1.command": "报警输出", "relay2.command": "控制继电器"})")
+            << "条目 relay2.command（继电器2 控制方式）“控制继电器”不是控制方式";
+        QTest::newRow("relay as a number") << QByteArray(R"({"module": "t516", "relay1.command": 1})") << "条目 relay1.command（继电器1 控制方式）的值类型不对";
+        QTest::newRow("null") << QByteArray(R"({"module": "t516", "relay1.command": null})") << "条目 relay1.command（继电器1 控制方式）为 null";
+        const QByteArray analog = R"({"module": "t516", "analog2.type": "4-20 mA", "analog2.source": "A相电流", "analog2.lower": 0)";
+        QTest::newRow("analog without upper") << analog + "}" << "缺少条目 analog2.upper（输出2 模拟量输出 的 4 个值一起写入）";
+        QTest::newRow("limit out of range") << analog + R"(, "analog2.upper": 65.536})" << "条目 analog2.upper（输出2 上限参数值） 65.536 × 1000 = 65536 超出";
+        QTest::newRow("limit text") << analog + R"(, "analog2.upper": "ten"})" << "“ten”不是数字";
+        QTest::newRow("source") << QByteArray(R"({"module": "t516", "analog1.type": "0-5V", "analog1.source": "电流", "analog1.lower": 0, "analog1.upper": 1})")
+                                << "条目 analog1.source（输出1 参数选择）“电流”不是参数选择列表";
+    }
+    void applyChecksTheWholeFileFirst()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, message);
+        Rig rig;
+        QFile f(rig.port.dir.filePath(QStringLiteral("bad.json")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(contents);
+        f.close();
+        const Result r = rig.run({"apply", "t516", f.fileName()});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.startsWith(QStringLiteral("文件 %1：").arg(f.fileName())), qPrintable(r.err));
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(rig.port.sim.requestCount(), size_t(0));
+    }
+
+    // The module confirms a write and keeps its old value.
+    void readBackThatDoesNotMatch()
+    {
+        Rig rig(Module::T528);
+        hv52sim::Simulator &sim = rig.port.sim;
+        const QString file = rig.port.dir.filePath(QStringLiteral("relays.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"module": "t528", "relay1.command": "host", "relay2.command": "operate"})");
+        f.close();
+        const QString relay2Write = writeFrame(regs::relayCommand(1), regs::cmdOperate);
+        sim.onFrame([&](const hv52sim::Frame &fr) {
+            // Once the confirmation is out, the old command is back.
+            if (!fr.fromMaster && fr.bytes.size() == 8 && fr.bytes[1] == 16 && fr.bytes[3] == uint8_t(regs::relayCommand(1)))
+                sim.setRegister(regs::relayCommand(1), regs::cmdAlarm);
+        });
+        const Result r = rig.run({"apply", "t528", file});
+        sim.onFrame({});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err, QStringLiteral("继电器2 控制方式 读回值与写入值不符：写入 控制继电器动作，读回 报警输出。\n"));
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(rig.port.requests(), (QStringList{writeFrame(regs::relayCommand(0), 1), relay2Write,
+                                                   readFrame(regs::relayCommand(0), 1), readFrame(regs::relayCommand(1), 1)}));
+
+        // A refused write is named; the other writes and the read-back go on.
+        sim.clearLog();
+        failRequest(sim, 1, Fault::Exception);
+        const Result refused = rig.run({"apply", "t528", file});
+        sim.onFrame({});
+        QCOMPARE(refused.status, 1);
+        QCOMPARE(refused.err, QStringLiteral("写入继电器1 控制方式失败：异常应答 04：从站设备故障。\n"));
+        QCOMPARE(sim.requestCount(), size_t(4));
+    }
+
+    void setAndResetReportFailures_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("relay, silent") << QStringList{"set", "t516", "relay", "1", "release"} << int(Fault::Silent)
+                                       << "写入继电器1 控制方式失败：超时无应答。";
+        QTest::newRow("analog, bad crc on every write") << QStringList{"set", "t516", "analog", "1", "--type", "4-20mA", "--source", "1", "--lower", "0", "--upper", "5"}
+                                                        << int(Fault::BadCrc) << "写入输出1 上限参数值失败：校验错误。";
+        QTest::newRow("reset, other address") << QStringList{"reset", "t516", "2"} << int(Fault::OtherAddress)
+                                              << "复位“继电器输出M-R2计数器”失败：地址不符。";
+    }
+    void setAndResetReportFailures()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, fault);
+        QFETCH(QString, message);
+        Rig rig;
+        rig.port.sim.setFault(Fault(fault));
+        const Result r = rig.run(args);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.endsWith(message + u'\n'), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+    }
+
+    // The real 1000 ms response time when no timeout is given.
+    void defaultTimeoutIsTheWindows()
+    {
+        SimPort port(Module::T528);
+        port.sim.setFault(Fault::Silent);
+        QElapsedTimer clock;
+        clock.start();
+        const Result r = runCtl({"--port", "1", "set", "t528", "relay", "2", "host"});
+        const qint64 ms = clock.elapsed();
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("超时无应答")), qPrintable(r.err));
+        QVERIFY2(ms >= 1000 && ms < 5000, qPrintable(QString::number(ms)));
+    }
+
+    void scanFindsTheMeter_data()
+    {
+        QTest::addColumn<int>("module");
+        QTest::newRow("t516") << int(Module::T516);
+        QTest::newRow("t528") << int(Module::T528);
+        QTest::newRow("t540") << int(Module::T540);
+    }
+    void scanFindsTheMeter()
+    {
+        QFETCH(int, module);
+        SimPort port(Module(module), 1, 17);
+        QVERIFY(port.sim.setListenSpeed(19200));
+        const Result r = runCtl({"--port", "1", "scan", "--speeds", "9600,19200,38400", "--addresses", "16-18", "--scan-timeout", "60", "--json"});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const QJsonArray found = r.json()["found"].toArray();
+        QCOMPARE(found.size(), 1);
+        const QJsonObject meter = found[0].toObject();
+        QCOMPARE(meter["speed"].toInt(), 19200);
+        QCOMPARE(meter["address"].toInt(), 17);
+        QCOMPARE(meter["module"].toString(), nameOf(Module(module)));
+        // Progress on stderr, one line a speed when it is no terminal.
+        QCOMPARE(r.err.count(u'\n'), 3);
+
+        // The probe at every address and speed; the kind from the registers only one module has.
+        QStringList expected;
+        for (int speed = 0; speed < 3; ++speed) {
+            for (uint8_t a : {16, 17, 18}) {
+                expected << readFrame(regs::inputCount(0), 2, a);
+                if (speed == 1 && a == 17) {
+                    expected << readFrame(regs::inputCount(2), 2, a);
+                    if (Module(module) != Module::T540)
+                        expected << readFrame(regs::analogValue(0), 1, a);
+                }
+            }
+        }
+        QCOMPARE(port.requests(), expected);
+
+        const Result table = runCtl({"--port", "1", "scan", "--speeds", "19200", "--addresses", "17"});
+        QCOMPARE(table.status, 0);
+        QCOMPARE(table.out.split(u'\n')[1].simplified(), QStringLiteral("19200 17 %1").arg(nameOf(Module(module)).toUpper()));
+    }
+
+    void scanOfADeadLine()
+    {
+        SimPort port(Module::T516);
+        port.sim.setFault(Fault::Silent);
+        const Result r = runCtl({"--port", "1", "scan", "--speeds", "115200", "--addresses", "1-3,200", "--scan-timeout", "20"});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.endsWith(QStringLiteral("未找到模块。\n")), qPrintable(r.err));
+        QCOMPARE(port.sim.requestCount(), size_t(4));
+    }
+
+    // A changed input shows on its own line; Ctrl-C ends it between exchanges.
+    void watchUntilCtrlC()
+    {
+        SimPort port(Module::T528);
+        QProcess p;
+        defaultSigint(p);
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "100", "watch", "t528", "--interval", "0.05"});
+        QVERIFY(p.waitForStarted());
+        QString out;
+        const auto waitFor = [&](const std::function<bool()> &done) {
+            QElapsedTimer clock;
+            clock.start();
+            while (!done() && clock.elapsed() < 10000) {
+                p.waitForReadyRead(100);
+                out += QString::fromUtf8(p.readAllStandardOutput());
+            }
+            return done();
+        };
+        // The first poll prints every value.
+        QVERIFY(waitFor([&] { return out.count(u'\n') >= 12; }));
+        const QStringList first = out.split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(first[0].contains(QStringLiteral("输入1 输入次数")) && first[0].endsWith(QStringLiteral("70000")), qPrintable(first[0]));
+        QVERIFY(first[0].contains(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "))));
+        QVERIFY(waitFor([&] { return port.sim.requestCount() >= 36; })); // three polls, nothing changed
+        QCOMPARE(out.count(u'\n'), 12);
+        QCOMPARE(port.requests().mid(0, 36), pollFrames(Module::T528) + pollFrames(Module::T528) + pollFrames(Module::T528));
+
+        port.sim.setRegister32(regs::inputCount(1), 1235);
+        QVERIFY(waitFor([&] { return out.count(u'\n') >= 13; }));
+        const QString changed = out.split(u'\n', Qt::SkipEmptyParts).last();
+        QVERIFY2(changed.contains(QStringLiteral("输入2 输入次数")) && changed.endsWith(QStringLiteral("1235")), qPrintable(changed));
+
+        // Unplugged for a moment: the failures, then the values again.
+        port.sim.setFault(Fault::Silent);
+        QVERIFY(waitFor([&] { return out.count(QStringLiteral("读取失败：超时无应答")) >= 12; }));
+        port.sim.setFault(Fault::None, 0);
+        QVERIFY(waitFor([&] { return out.count(u'\n') >= 13 + 24; }));
+
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardError().isEmpty());
+        // Between exchanges: every request was answered before the end.
+        const auto frames = port.sim.frames();
+        QVERIFY(!frames.empty() && !frames.back().fromMaster);
+    }
+
+    void watchInJson()
+    {
+        SimPort port(Module::T540);
+        port.sim.setRegister32(regs::inputOnTime(6), 77);
+        QProcess p;
+        defaultSigint(p);
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "watch", "t540", "--json"});
+        QVERIFY(p.waitForStarted());
+        QByteArray out;
+        QElapsedTimer clock;
+        clock.start();
+        while (out.count('\n') < 21 && clock.elapsed() < 10000) {
+            p.waitForReadyRead(100);
+            out += p.readAllStandardOutput();
+        }
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> lines = out.split('\n');
+        const QJsonObject last = QJsonDocument::fromJson(lines[20]).object();
+        QCOMPARE(last["key"].toString(), QStringLiteral("input7.on_time"));
+        QCOMPARE(last["value"].toDouble(), 7.7);
+        QVERIFY(QDateTime::fromString(last["time"].toString(), Qt::ISODateWithMs).isValid());
+    }
+
+    // A port that goes away ends the watch with the link's message.
+    void watchEndsWhenThePortGoes()
+    {
+        SimPort port(Module::T528);
+        QProcess p;
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "200", "watch", "t528", "--interval", "0.05"});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(port.sim.waitForRequests(13, 10000));
+        port.sim.unplug();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.startsWith(QStringLiteral("串口 COM1 通讯中断")) && err.count(u'\n') == 1, qPrintable(err));
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).count(u'\n'), 12);
+    }
+
+    void resetList()
+    {
+        const Result r = runCtl({"reset", "t540", "--list", "--json"});
+        QCOMPARE(r.status, 0);
+        const QJsonArray list = QJsonDocument::fromJson(r.out.toUtf8()).array();
+        QCOMPARE(list.size(), 8);
+        QCOMPARE(list[2].toObject()["position"].toInt(), 3);
+        QCOMPARE(list[2].toObject()["text"].toString(), QStringLiteral("数字量输入M-S3计数器及ON持续时间"));
+        const Result text = runCtl({"reset", "t516", "--list"});
+        QCOMPARE(text.out.split(u'\n')[2], QStringLiteral("3  所有继电器输出计数器"));
+    }
+
+    void addressRanges_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("addresses");
+        QTest::newRow("one") << "17" << QList<int>{17};
+        QTest::newRow("range and singles") << "1-3,17,2" << QList<int>{1, 2, 3, 17};
+        QTest::newRow("the top") << "246-247" << QList<int>{246, 247};
+    }
+    void addressRanges()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, addresses);
+        QCOMPARE(hv52ctl::parseAddressRange(text), addresses);
+        QCOMPARE(hv52ctl::parseAddressRange(QStringLiteral("1-247")).size(), 247);
+    }
+};
+
+QTEST_GUILESS_MAIN(CtlTest)
+#include "tst_ctl.moc"
