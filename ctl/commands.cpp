@@ -445,10 +445,11 @@ QString moduleKind(Link &link)
     return illegalAddress(value) ? QStringLiteral("t528") : QStringLiteral("unknown");
 }
 
-// A request and the longest answer on the wire, each with its 3.5-character gap.
+// The bytes of a request and of the longest answer on the wire, 10 bits a
+// byte; the module's turnaround is inside the scan timeout.
 int frameMs(int speed)
 {
-    return int(std::ceil((8 + 3.5 + 9 + 3.5) * 10 * 1000.0 / speed));
+    return int(std::ceil((8 + 9) * 10 * 1000.0 / speed));
 }
 
 // The progress bar: rewritten in place, so no line end.
@@ -471,6 +472,9 @@ int scanCommand(const Options &o)
     for (int speed : o.speeds) {
         const int status = s.run(speed, o.addresses.first(), [&] {
             s.link().setResponseTimeout(o.scanTimeoutMs + frameMs(speed));
+            // Each request goes to another address, so a late answer gives
+            // itself away by its address: no quiet time between them.
+            s.link().setGuardMs(0);
             for (int address : o.addresses) {
                 s.stopIfInterrupted();
                 s.setAddress(address, speed);

@@ -4,9 +4,7 @@
 #include "linkerror.h"
 #include "portname.h"
 
-#include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
@@ -68,6 +66,7 @@ Session::Session(const Options &options) : m_options(options), m_link(std::make_
 {
     Interrupt::instance();
     m_link->setResponseTimeout(options.timeoutMs);
+    m_link->setDevice(options.device);
     m_portNumber = options.port;
 }
 
@@ -76,33 +75,11 @@ Session::~Session()
     m_link.reset(); // closes the port before its link disappears
 }
 
-bool Session::prepareDevice(QString *error)
-{
-    if (m_options.device.isEmpty() || m_deviceDir)
-        return true;
-    const QString path = QFileInfo(m_options.device).absoluteFilePath();
-    if (!QFileInfo::exists(path)) {
-        *error = QStringLiteral("无法打开串口设备 %1：设备不存在。").arg(m_options.device);
-        return false;
-    }
-    m_portNumber = 1;
-    m_deviceDir = std::make_unique<QTemporaryDir>(QDir::temp().filePath(QStringLiteral("hv52ctl-XXXXXX")));
-    m_linkPath = QDir(m_deviceDir->path()).filePath(QStringLiteral("com%1").arg(m_portNumber));
-    if (!m_deviceDir->isValid() || !QFile::link(path, m_linkPath)) {
-        *error = QStringLiteral("无法打开串口设备 %1：无法在临时目录中建立链接。").arg(m_options.device);
-        return false;
-    }
-    qputenv("HV52_SERIAL_DIR", QFile::encodeName(m_deviceDir->path()));
-    return true;
-}
-
 QString Session::portText(QString text) const
 {
-    if (m_linkPath.isEmpty())
-        return text;
-    const QString label = hv52::portLabel(m_portNumber);
-    text.replace(QStringLiteral("串口 %1（%2）").arg(label, m_linkPath), QStringLiteral("串口设备 %1").arg(m_options.device));
-    text.replace(QStringLiteral("串口 %1").arg(label), QStringLiteral("串口设备 %1").arg(m_options.device));
+    // The link names a device path where it would name COMn: "串口设备 PATH".
+    if (!m_options.device.isEmpty())
+        text.replace(QStringLiteral("串口 %1").arg(m_options.device), QStringLiteral("串口设备 %1").arg(m_options.device));
     return text;
 }
 
@@ -113,11 +90,6 @@ void Session::setAddress(int address, int speed)
 
 int Session::run(int speed, int address, const std::function<int()> &work)
 {
-    QString error;
-    if (!prepareDevice(&error)) {
-        printErr(error);
-        return NoPort;
-    }
     setAddress(address, speed);
     bool opened = false;
     const auto connection = QObject::connect(m_link.get(), &hv52::Link::portOpened, [&] { opened = true; });

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
 #include <functional>
 #include <memory>
 
@@ -29,12 +28,9 @@ private:
     QSocketNotifier *m_notifier = nullptr;
 };
 
-// The link of one hv52ctl run: the port named as the options say, opened at a
-// speed for a piece of work, and Ctrl-C between exchanges.
-//
-// Link opens a port by its number only ($HV52_SERIAL_DIR/comN elsewhere than
-// Windows). A device given by path is reached through a private directory
-// holding com1 -> PATH; messages name the device as it was given.
+// The link of one hv52ctl run: the port named as the options say (a number,
+// or a device path as given), opened at a speed for a piece of work, and
+// Ctrl-C between exchanges.
 class Session
 {
 public:
@@ -64,13 +60,9 @@ public:
     void setAddress(int address, int speed);
 
 private:
-    bool prepareDevice(QString *error);
-
     Options m_options;
     std::unique_ptr<hv52::Link> m_link;
     int m_portNumber = 0;
-    std::unique_ptr<QTemporaryDir> m_deviceDir;
-    QString m_linkPath;
 };
 
 } // namespace hv52ctl

@@ -99,34 +99,7 @@ QString registerText(const Point &point, quint32 value, int scale)
 QVector<Reading> readPoints(Link &link, const ModuleDef &def, const QVector<int> &indices,
                             const std::function<void()> &between)
 {
-    // The poll's conversions (ModuleClient::poll) over a part of the poll.
-    QVector<Reading> readings;
-    for (int i : indices) {
-        if (between)
-            between();
-        const Point &point = def.poll[i];
-        Reading r;
-        r.index = i;
-        r.point = &point;
-        r.result = link.readRegister(point.address, point.pair);
-        const quint32 value = r.ok() ? r.result.value : 0;
-        int scale = 1;
-        if (point.show == Show::Limit && point.scaleFrom >= 0) {
-            const Reading *source = readingAt(readings, point.scaleFrom);
-            scale = limitScale(int(source && source->ok() ? source->result.value : 0));
-            r.scaleUnknown = !source || !source->ok();
-        }
-        const std::optional<QString> text = displayText(point, value, scale);
-        if (!text) {
-            throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3）。")
-                                .arg(point.name())
-                                .arg(value)
-                                .arg(point.listTexts().size() - 1));
-        }
-        r.text = *text;
-        readings << r;
-    }
-    return readings;
+    return ModuleClient(link, def).read(indices, between);
 }
 
 QString jsonString(const QString &text)

@@ -48,6 +48,8 @@ Link::~Link()
 
 int Link::guardMs() const
 {
+    if (m_guardMs >= 0)
+        return m_guardMs;
     return std::max(kMinGuardMs, longestAnswerMs(m_args.size() > 3 ? m_args[2] : 0));
 }
 
@@ -95,19 +97,24 @@ void Link::openPort()
     if (given < 1)
         throw LinkError(QStringLiteral("命令行缺少总线地址（第1个参数），请求未发送。"));
     busAddress();
-    if (given < 2)
-        throw LinkError(QStringLiteral("命令行缺少串口号（第2个参数），无法打开串口。"));
-    const qint32 number = m_args[1];
-    if (number < 1 || number > 32767)
-        throw LinkError(QStringLiteral("串口号 %1 无效（应为 1～32767），无法打开串口。").arg(number));
-    m_portLabel = hv52::portLabel(number);
+    QString device;
+    if (m_device.isEmpty()) {
+        if (given < 2)
+            throw LinkError(QStringLiteral("命令行缺少串口号（第2个参数），无法打开串口。"));
+        const qint32 number = m_args[1];
+        if (number < 1 || number > 32767)
+            throw LinkError(QStringLiteral("串口号 %1 无效（应为 1～32767），无法打开串口。").arg(number));
+        m_portLabel = hv52::portLabel(number);
+        device = serialDeviceName(number);
+    } else {
+        m_portLabel = device = m_device;
+    }
     if (given < 3)
         throw LinkError(QStringLiteral("命令行缺少波特率（第3个参数），无法打开串口 %1。").arg(m_portLabel));
     const qint32 speed = m_args[2];
     if (speed <= 0)
         throw LinkError(QStringLiteral("波特率 %1 无效，无法打开串口 %2。").arg(speed).arg(m_portLabel));
 
-    const QString device = serialDeviceName(number);
     // Settings go in before open(): a pseudo-terminal refuses some of them on
     // an open port. DTR and RTS are left as the port has them.
     MSComm1.setPortName(device);
@@ -125,6 +132,9 @@ void Link::openPort()
             break;
         case QSerialPort::PermissionError:
             reason = QStringLiteral("串口已被占用或无权访问");
+            break;
+        case QSerialPort::UnsupportedOperationError:
+            reason = QStringLiteral("不是串口设备");
             break;
         default:
             reason = MSComm1.errorString();

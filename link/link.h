@@ -74,11 +74,18 @@ public:
 
     void setArgs(const ArgArray &args) { m_args = args; }
     const ArgArray &args() const { return m_args; }
+    // A device path to open instead of the port numbered by argument [1]
+    // (the command-line tool's --device); empty: by number, as the windows do.
+    void setDevice(const QString &path) { m_device = path; }
 
     void setResponseTimeout(int ms) { Timer1.setInterval(ms); }
     int responseTimeout() const { return Timer1.interval(); }
     // The quiet time needed after a failed exchange at the present speed.
     int guardMs() const;
+    // A fixed quiet time instead (-1: back to the one by speed). For a bus
+    // scan, where each request goes to another address and a late answer
+    // gives itself away by its address.
+    void setGuardMs(int ms) { m_guardMs = ms; }
 
     void setContinueQuestion(ContinueQuestion question) { m_continueQuestion = std::move(question); }
 
@@ -111,7 +118,7 @@ public:
     const QByteArray &sendBuffer() const { return m_send; }
     const QByteArray &receiveBuffer() const { return m_receive; }
     bool isPortOpen() const { return MSComm1.isOpen(); }
-    // "COMn" of the last opened port.
+    // "COMn" (or the device path) of the last opened port.
     const QString &portLabel() const { return m_portLabel; }
 
 signals:
@@ -157,6 +164,8 @@ private:
     ContinueQuestion m_continueQuestion;
     QString m_portError;
     QString m_portLabel;
+    QString m_device;
+    int m_guardMs = -1;
     QEventLoop *m_loop = nullptr;
     QElapsedTimer m_sentClock;
     QTime m_sentAt;

@@ -147,39 +147,58 @@ QVector<Setting> relaySettings()
     return settings;
 }
 
+Reading ModuleClient::readPoint(int position, const QVector<Reading> &earlier, const QString &stop)
+{
+    const Point &point = m_def.poll[position];
+    Reading r;
+    r.index = position;
+    r.point = &point;
+    r.result = m_link.readRegister(point.address, point.pair);
+    const quint32 value = r.ok() ? r.result.value : 0;
+    int scale = 1;
+    if (point.show == Show::Limit) {
+        // Both limits are shown in the unit of the source just read back.
+        const auto source = std::find_if(earlier.begin(), earlier.end(),
+                                         [&point](const Reading &e) { return e.index == point.scaleFrom; });
+        const bool known = source != earlier.end() && source->ok();
+        scale = limitScale(int(known ? source->result.value : 0));
+        r.scaleUnknown = !known;
+    }
+    const std::optional<QString> text = displayText(point, value, scale);
+    if (!text) {
+        throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），%4。")
+                            .arg(point.name())
+                            .arg(value)
+                            .arg(point.listTexts().size() - 1)
+                            .arg(stop));
+    }
+    r.text = *text;
+    return r;
+}
+
 PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each)
 {
     PollResult result;
     result.readings.reserve(m_def.poll.size());
     for (int i = 0; i < m_def.poll.size(); ++i) {
-        const Point &point = m_def.poll[i];
-        Reading r;
-        r.index = i;
-        r.point = &point;
-        r.result = m_link.readRegister(point.address, point.pair);
-        const quint32 value = r.ok() ? r.result.value : 0;
-        int scale = 1;
-        if (point.show == Show::Limit && point.scaleFrom >= 0 && point.scaleFrom < result.readings.size()) {
-            // Both limits are shown in the unit of the source just read back.
-            const Reading &source = result.readings[point.scaleFrom];
-            scale = limitScale(int(source.ok() ? source.result.value : 0));
-            r.scaleUnknown = !source.ok();
-        }
-        const std::optional<QString> text = displayText(point, value, scale);
-        if (!text) {
-            throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），召测中止。")
-                                .arg(point.name())
-                                .arg(value)
-                                .arg(point.listTexts().size() - 1));
-        }
-        r.text = *text;
-        if (!r.ok())
+        result.readings << readPoint(i, result.readings, QStringLiteral("召测中止"));
+        if (!result.readings.last().ok())
             ++result.failures;
-        result.readings << r;
         if (each)
             each(result.readings.last());
     }
     return result;
+}
+
+QVector<Reading> ModuleClient::read(const QVector<int> &positions, const std::function<void()> &before)
+{
+    QVector<Reading> readings;
+    for (const int position : positions) {
+        if (before)
+            before();
+        readings << readPoint(position, readings, QStringLiteral("读取中止"));
+    }
+    return readings;
 }
 
 QVector<WriteResult> ModuleClient::apply(const Setting &setting, const QVector<quint16> &values)

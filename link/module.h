@@ -125,6 +125,12 @@ public:
     // the link; `each` has seen what was read before.
     PollResult poll(const std::function<void(const Reading &)> &each = {});
 
+    // Some points of the poll (by poll position, in poll order), with the
+    // poll's conversions: a limit takes the scale of its source among the
+    // readings before it. `before` runs before each read (a caller that may
+    // stop between exchanges throws from it).
+    QVector<Reading> read(const QVector<int> &positions, const std::function<void()> &before = {});
+
     // Writes a setting's registers in order; a write that fails does not stop
     // the ones after it. One result per register.
     QVector<WriteResult> apply(const Setting &setting, const QVector<quint16> &values);
@@ -132,6 +138,10 @@ public:
     WriteResult reset(const ResetChoice &choice);
 
 private:
+    // One read of the poll at `position`; `stop` ends the message of a value
+    // that is no position of its list.
+    Reading readPoint(int position, const QVector<Reading> &earlier, const QString &stop);
+
     Link &m_link;
     const ModuleDef &m_def;
 };
