@@ -68,7 +68,8 @@ Sample timed(hv52sim::Simulator &sim, const QString &program, const QStringList 
     const std::vector<hv52sim::Frame> frames = sim.frames();
     if (!frames.empty()) {
         s.lineMs = std::chrono::duration<double, std::milli>(frames.back().time - frames.front().time).count();
-        s.requests = int(std::count_if(frames.begin(), frames.end(), [](const hv52sim::Frame &f) { return f.fromMaster; }));
+        s.requests =
+            int(std::count_if(frames.begin(), frames.end(), [](const hv52sim::Frame &f) { return f.fromMaster; }));
         std::vector<double> turns;
         for (size_t i = 1; i < frames.size(); ++i) {
             if (frames[i].fromMaster && !frames[i - 1].fromMaster)
@@ -119,9 +120,10 @@ int main(int argc, char **argv)
         std::vector<double> ctlWall, mbWall, ctlLine, mbLine, ctlTurn, mbTurn;
         for (int i = 0; i < runs; ++i) {
             const Sample c = timed(sim, ctl, {"--port", "1", "--speed", QString::number(speed), "read", "t516"});
-            const Sample m = timed(sim, app.applicationFilePath(),
-                                   QStringList{"--modbus-master", module.dir.filePath(QStringLiteral("com1")),
-                                               QString::number(speed)} + reads);
+            const Sample m = timed(
+                sim, app.applicationFilePath(),
+                QStringList{"--modbus-master", module.dir.filePath(QStringLiteral("com1")), QString::number(speed)}
+                    + reads);
             if (!c.ok || !m.ok || c.requests != 27 || m.requests != 27) {
                 std::fprintf(stderr, "run %d at %d: hv52ctl %s (%d requests), libmodbus %s (%d requests)\n", i, baud,
                              c.ok ? "ok" : "failed", c.requests, m.ok ? "ok" : "failed", m.requests);

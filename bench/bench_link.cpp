@@ -3,8 +3,8 @@
 //   one read exchange (median, 99th percentile), the 27 reads of the T516 poll
 //   on one open port, and the CPU the process spends while a request waits out
 //   the 1000 ms response timeout.
-#include "link.h"
 #include "benchsim.h"
+#include "link.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // its line-speed pacing mode, beside the time the frames take on the wire
 // (10 bits a byte and the 3.5-character gap before each frame); and a poll of
 // a dead line beside 27 response timeouts.
-#include "frm_t516.h"
 #include "benchsim.h"
+#include "frm_t516.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

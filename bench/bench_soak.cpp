@@ -2,8 +2,8 @@
 // on about a third of them. Every outcome is checked against the fault that
 // was injected, and the peak RSS is printed at 1,000 and 10,000 exchanges:
 // a leak per exchange or per port bracket would show as growth between them.
-#include "link.h"
 #include "benchsim.h"
+#include "link.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -32,9 +32,9 @@ struct Case
 // Faults that end in a failure either at once or at the timeout, and the
 // benign ones (pieces and a short delay) that must still read correctly.
 const Case kCases[] = {
-    {Fault::BadCrc, false},       {Fault::Partial, false},      {Fault::Exception, false},
-    {Fault::ExtraBytes, false},   {Fault::OtherAddress, false}, {Fault::OtherFunction, false},
-    {Fault::Silent, false},       {Fault::Split, true},         {Fault::Slow, true},
+    {Fault::BadCrc, false},     {Fault::Partial, false},      {Fault::Exception, false},
+    {Fault::ExtraBytes, false}, {Fault::OtherAddress, false}, {Fault::OtherFunction, false},
+    {Fault::Silent, false},     {Fault::Split, true},         {Fault::Slow, true},
 };
 
 } // namespace
@@ -77,8 +77,8 @@ int main(int argc, char **argv)
                                         : got == QLatin1String("0") && link.exchangeState() != hv52::Valid;
                 if (!ok) {
                     ++wrong;
-                    std::fprintf(stderr, "exchange %d, fault %s: got %s state %d\n", done,
-                                 hv52sim::faultName(c.fault), qPrintable(got), int(link.exchangeState()));
+                    std::fprintf(stderr, "exchange %d, fault %s: got %s state %d\n", done, hv52sim::faultName(c.fault),
+                                 qPrintable(got), int(link.exchangeState()));
                 }
                 if (done + 1 == 1000)
                     rssAt1000 = peakRssKiB();

@@ -26,9 +26,9 @@ void IoToolWindow::addRelayGroup()
 {
     RuledGroup *frame = addFrame(1, QStringLiteral("数字量输出"), rect(60, 2610, 9765, 1815));
     GroupTable table{kRelayColumns, 2};
-    addHeaders(frame, table, {7, 9, 8, 10},
-               {QStringLiteral("名称"), QStringLiteral("输出次数"), QStringLiteral("输出状态"),
-                QStringLiteral("控制方式")});
+    addHeaders(
+        frame, table, {7, 9, 8, 10},
+        {QStringLiteral("名称"), QStringLiteral("输出次数"), QStringLiteral("输出状态"), QStringLiteral("控制方式")});
     const QStringList commands = kRelayCommandTexts.mid(2); // operate, restore
     const int rowCaptions[] = {11, 33};
     for (int k = 0; k < table.rows; ++k) {

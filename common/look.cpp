@@ -42,8 +42,9 @@ const QString kCaptionStyle = QStringLiteral("QLabel { color: #0000C0; }");
 const QString kCellStyle = QStringLiteral("QLabel { background: #FFFFEE; color: black; }");
 // As on the reference layout, the caption is drawn across the frame's top
 // border instead of above it, which leaves the table its full height.
-const QString kGroupStyle = QStringLiteral("QGroupBox { border: 1px solid #A0A0A0; margin-top: 0.55em; }"
-                                           "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }");
+const QString kGroupStyle =
+    QStringLiteral("QGroupBox { border: 1px solid #A0A0A0; margin-top: 0.55em; }"
+                   "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }");
 const QString kFreeTextStyle = QStringLiteral("QComboBox { border: 1px solid #A0A0A0; background: white; "
                                               "padding: 0 2px; }"
                                               "QComboBox::drop-down { width: 0px; border: none; }"
@@ -93,9 +94,9 @@ void fitLongestEntry(QComboBox *box)
     option.initFrom(box);
     option.editable = true;
     option.rect = QRect(QPoint(0, 0), box->size());
-    const int room = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box)
-                         .width()
-                     - 2 * box->lineEdit()->textMargins().left() - 4;
+    const int room =
+        box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width()
+        - 2 * box->lineEdit()->textMargins().left() - 4;
     for (double points = font.pointSizeF(); points > 6 && QFontMetrics(font).horizontalAdvance(longest) > room;) {
         points -= 0.25;
         font.setPointSizeF(points);

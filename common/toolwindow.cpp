@@ -426,8 +426,8 @@ void ToolWindow::poll()
 void ToolWindow::requireChosen(const Point &point) const
 {
     const QWidget *widget = control(point.target);
-    const QString action = point.show == Show::Limit ? QStringLiteral("在该框中输入一个值")
-                                                     : QStringLiteral("在该框中选择一个值");
+    const QString action =
+        point.show == Show::Limit ? QStringLiteral("在该框中输入一个值") : QStringLiteral("在该框中选择一个值");
     switch (markOf(widget)) {
     case Mark::None:
         return;
@@ -435,8 +435,9 @@ void ToolWindow::requireChosen(const Point &point) const
         throw LinkError(QStringLiteral("%1：显示的值来自一次失败的读取，不是模块中的值，设置未发送。请重新召测，或%2。")
                             .arg(point.caption(), action));
     case Mark::UnitUnknown:
-        throw LinkError(QStringLiteral("%1：显示的值按一次读取失败的参数选择换算，单位不可信，设置未发送。请重新召测，或%2。")
-                            .arg(point.caption(), action));
+        throw LinkError(
+            QStringLiteral("%1：显示的值按一次读取失败的参数选择换算，单位不可信，设置未发送。请重新召测，或%2。")
+                .arg(point.caption(), action));
     case Mark::NotRead:
         throw LinkError(QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或%2。")
                             .arg(point.caption(), action));
@@ -482,7 +483,8 @@ void ToolWindow::reportSetting(const Setting &setting, const QVector<WriteResult
         return;
     }
     const Point *point = module().pointAt(setting.registers.value(int(failed - results.begin())));
-    QString text = QStringLiteral("设置失败！\n%1：%2").arg(point ? point->caption() : setting.name, writeFailure(*failed));
+    QString text =
+        QStringLiteral("设置失败！\n%1：%2").arg(point ? point->caption() : setting.name, writeFailure(*failed));
     const bool allSilent = std::all_of(results.begin(), results.end(), [](const WriteResult &r) {
         return !r.keptBack && r.verdict.outcome == Outcome::Timeout;
     });
@@ -506,7 +508,8 @@ void ToolWindow::Command2_Click()
             message(QStringLiteral("复位成功!"));
             return;
         }
-        QString text = QStringLiteral("复位失败!\n复位 %1：%2").arg(QString::fromUtf8(choice.text), writeFailure(result));
+        QString text =
+            QStringLiteral("复位失败!\n复位 %1：%2").arg(QString::fromUtf8(choice.text), writeFailure(result));
         if (!result.keptBack && result.verdict.outcome == Outcome::Timeout)
             text += u'\n' + silenceHint();
         message(text);

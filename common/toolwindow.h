@@ -55,9 +55,9 @@ struct GroupTable
 // What a control shows, beyond its value: whether it came from this poll.
 enum class Mark {
     None,
-    Failed,       // the read failed: the control shows what 0 converts to
-    UnitUnknown,  // a limit converted with the scale of a source whose read failed
-    NotRead,      // the poll ended before it reached this control
+    Failed,      // the read failed: the control shows what 0 converts to
+    UnitUnknown, // a limit converted with the scale of a source whose read failed
+    NotRead,     // the poll ended before it reached this control
 };
 
 // The window of one module tool. It owns the serial link and the controls,
@@ -108,9 +108,16 @@ protected:
     int px(int twips) const;
     QRect rect(int left, int top, int width, int height) const;
 
-    enum class LabelKind { Title, Caption, Cell };
+    enum class LabelKind {
+        Title,
+        Caption,
+        Cell
+    };
     QLabel *addLabel(int index, QWidget *parent, const QString &text, QRect geometry, LabelKind kind);
-    enum class ListKind { DropDown, Simple };
+    enum class ListKind {
+        DropDown,
+        Simple
+    };
     QComboBox *addCombo(int index, QWidget *parent, const QStringList &items, const QString &initialText,
                         QRect geometry, ListKind kind = ListKind::DropDown);
     QPushButton *addButton(int index, QWidget *parent, const QString &text, QRect geometry, const char *background);

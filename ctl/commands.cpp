@@ -48,8 +48,9 @@ const QString kInterrupted = QStringLiteral("已中断（Ctrl-C）");
 void expectWords(const Options &o, int count, const QString &usage)
 {
     if (o.words.size() != count) {
-        throw UsageError(QStringLiteral("%1 的参数%2：用法 hv52ctl %3，请求未发送。")
-                             .arg(o.command, o.words.size() < count ? QStringLiteral("不足") : QStringLiteral("过多"), usage));
+        throw UsageError(
+            QStringLiteral("%1 的参数%2：用法 hv52ctl %3，请求未发送。")
+                .arg(o.command, o.words.size() < count ? QStringLiteral("不足") : QStringLiteral("过多"), usage));
     }
 }
 
@@ -115,7 +116,7 @@ int readCommand(const Options &o)
             values << unreadValue(def.poll[i], s.portText(stopped).remove(QRegularExpression(QStringLiteral("。$"))));
         else
             values << unreadValue(def.poll[i], s.interrupted() ? kInterrupted + QStringLiteral("，未读取")
-                                                                : QStringLiteral("召测中止，未读取"));
+                                                               : QStringLiteral("召测中止，未读取"));
     }
     printOut(o.json ? valuesJson(def, values, true) : valuesTable(values));
     bool failed = status != Done;
@@ -140,8 +141,9 @@ int readCommand(const Options &o)
 int setCommand(const Options &o)
 {
     if (o.words.size() < 2)
-        throw UsageError(QStringLiteral("set 的参数不足：用法 hv52ctl set t516|t528 relay N 控制方式，"
-                                        "或 hv52ctl set t516 analog N --type T --source S --lower X --upper Y，请求未发送。"));
+        throw UsageError(
+            QStringLiteral("set 的参数不足：用法 hv52ctl set t516|t528 relay N 控制方式，"
+                           "或 hv52ctl set t516 analog N --type T --source S --lower X --upper Y，请求未发送。"));
     const ModuleDef &def = moduleNamed(o.words[0]);
     const QString what = o.words[1];
     const bool analogOptions = o.type || o.source || o.lower || o.upper;
@@ -167,8 +169,9 @@ int setCommand(const Options &o)
         const QVector<int> indices = pollIndices(def, *setting);
         const auto caption = [&](int i) { return def.poll[indices[i]].caption(); };
         using Given = std::pair<const char *, const std::optional<QString> *>;
-        for (const auto &[name, given] : std::initializer_list<Given> {Given{"type", &o.type}, Given{"source", &o.source}, Given{"lower", &o.lower},
-                                           Given{"upper", &o.upper}}) {
+        for (const auto &[name, given] :
+             std::initializer_list<Given>{Given{"type", &o.type}, Given{"source", &o.source}, Given{"lower", &o.lower},
+                                          Given{"upper", &o.upper}}) {
             if (!*given) {
                 throw UsageError(QStringLiteral("缺少 --%1（%2 的四个值一起写入），请求未发送。")
                                      .arg(QLatin1String(name), setting->name));
@@ -210,7 +213,8 @@ int resetCommand(const Options &o)
             lines << (o.json ? QStringLiteral("  {\"position\": %1, \"text\": %2}").arg(i + 1).arg(jsonString(text))
                              : QStringLiteral("%1  %2").arg(i + 1).arg(text));
         }
-        printOut(o.json ? QStringLiteral("[\n%1\n]\n").arg(lines.join(QStringLiteral(",\n"))) : lines.join(u'\n') + u'\n');
+        printOut(o.json ? QStringLiteral("[\n%1\n]\n").arg(lines.join(QStringLiteral(",\n")))
+                        : lines.join(u'\n') + u'\n');
         return Done;
     }
     expectWords(o, 2, QStringLiteral("reset MODULE 复位项（文字或 reset MODULE --list 列出的序号）"));
@@ -222,16 +226,19 @@ int resetCommand(const Options &o)
             position = i;
     }
     if (position < 0) {
-        throw UsageError(QStringLiteral("复位项“%1”不在 %2 的复位列表中（hv52ctl reset %3 --list 列出文字和序号 1～%4），请求未发送。")
-                             .arg(o.words[1], def.name.toUpper(), def.name)
-                             .arg(def.resets.size()));
+        throw UsageError(
+            QStringLiteral(
+                "复位项“%1”不在 %2 的复位列表中（hv52ctl reset %3 --list 列出文字和序号 1～%4），请求未发送。")
+                .arg(o.words[1], def.name.toUpper(), def.name)
+                .arg(def.resets.size()));
     }
     const ResetChoice &choice = def.resets[position];
     Session s(o);
     return s.run([&] {
         const WriteResult result = ModuleClient(s.link(), def).reset(choice);
         if (!result.ok()) {
-            printErr(QStringLiteral("复位“%1”失败：%2。").arg(QString::fromUtf8(choice.text), outcomeText(result.verdict)));
+            printErr(
+                QStringLiteral("复位“%1”失败：%2。").arg(QString::fromUtf8(choice.text), outcomeText(result.verdict)));
             return Failed;
         }
         printOut(QStringLiteral("已复位：%1。\n").arg(QString::fromUtf8(choice.text)));
@@ -398,7 +405,8 @@ int watchCommand(const Options &o)
                         printOut(QStringLiteral("{\"time\": %1, \"key\": %2, \"value\": %3%4}\n")
                                      .arg(jsonString(now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))),
                                           jsonString(v.point->key), v.json,
-                                          v.ok ? QString() : QStringLiteral(", \"failure\": %1").arg(jsonString(v.failure))));
+                                          v.ok ? QString()
+                                               : QStringLiteral(", \"failure\": %1").arg(jsonString(v.failure))));
                     } else {
                         printOut(QStringLiteral("%1  %2%3\n")
                                      .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
@@ -507,11 +515,16 @@ int scanCommand(const Options &o)
     if (o.json) {
         QStringList rows;
         for (const Found &f : found)
-            rows << QStringLiteral("    {\"speed\": %1, \"address\": %2, \"module\": %3}").arg(f.speed).arg(f.address).arg(jsonString(f.module));
-        printOut(rows.isEmpty() ? QStringLiteral("{\n  \"found\": []\n}\n")
-                                : QStringLiteral("{\n  \"found\": [\n%1\n  ]\n}\n").arg(rows.join(QStringLiteral(",\n"))));
+            rows << QStringLiteral("    {\"speed\": %1, \"address\": %2, \"module\": %3}")
+                        .arg(f.speed)
+                        .arg(f.address)
+                        .arg(jsonString(f.module));
+        printOut(rows.isEmpty()
+                     ? QStringLiteral("{\n  \"found\": []\n}\n")
+                     : QStringLiteral("{\n  \"found\": [\n%1\n  ]\n}\n").arg(rows.join(QStringLiteral(",\n"))));
     } else if (!found.isEmpty()) {
-        QString table = padded(QStringLiteral("波特率"), 9) + padded(QStringLiteral("地址"), 6) + QStringLiteral("模块\n");
+        QString table =
+            padded(QStringLiteral("波特率"), 9) + padded(QStringLiteral("地址"), 6) + QStringLiteral("模块\n");
         for (const Found &f : found) {
             table += padded(QString::number(f.speed), 9) + padded(QString::number(f.address), 6)
                      + (f.module == u"unknown" ? QStringLiteral("未知") : f.module.toUpper()) + u'\n';

@@ -28,7 +28,11 @@ int wholeNumber(const QString &option, const QString &text, int low, int high)
         throw UsageError(QStringLiteral("%1 的值“%2”不是整数，请求未发送。").arg(option, text));
     const int value = t.toInt();
     if (value < low || value > high)
-        throw UsageError(QStringLiteral("%1 的值 %2 超出范围（应为 %3～%4），请求未发送。").arg(option).arg(value).arg(low).arg(high));
+        throw UsageError(QStringLiteral("%1 的值 %2 超出范围（应为 %3～%4），请求未发送。")
+                             .arg(option)
+                             .arg(value)
+                             .arg(low)
+                             .arg(high));
     return value;
 }
 
@@ -36,7 +40,10 @@ int standardSpeed(const QString &option, const QString &text)
 {
     const int speed = wholeNumber(option, text, 1, 999999999);
     if (!kStandardSpeeds.contains(speed))
-        throw UsageError(QStringLiteral("%1 的值 %2 不是模块的波特率（应为 %3），请求未发送。").arg(option).arg(speed).arg(speedListText()));
+        throw UsageError(QStringLiteral("%1 的值 %2 不是模块的波特率（应为 %3），请求未发送。")
+                             .arg(option)
+                             .arg(speed)
+                             .arg(speedListText()));
     return speed;
 }
 
@@ -47,9 +54,8 @@ struct Owned
     const char *command;
 };
 const Owned kOwned[] = {
-    {"interval", "watch"}, {"speeds", "scan"}, {"addresses", "scan"}, {"scan-timeout", "scan"},
-    {"list", "reset"},     {"type", "set"},    {"source", "set"},     {"lower", "set"},
-    {"upper", "set"},
+    {"interval", "watch"}, {"speeds", "scan"}, {"addresses", "scan"}, {"scan-timeout", "scan"}, {"list", "reset"},
+    {"type", "set"},       {"source", "set"},  {"lower", "set"},      {"upper", "set"},
 };
 
 } // namespace
@@ -66,7 +72,8 @@ QList<int> parseAddressRange(const QString &text)
     for (const QString &part : parts) {
         const QStringList ends = part.split(u'-');
         if (ends.size() > 2 || part.trimmed().isEmpty())
-            throw UsageError(QStringLiteral("--addresses 的“%1”不是地址或地址范围（如 1-247 或 1-10,17），请求未发送。").arg(part));
+            throw UsageError(
+                QStringLiteral("--addresses 的“%1”不是地址或地址范围（如 1-247 或 1-10,17），请求未发送。").arg(part));
         const int first = wholeNumber(QStringLiteral("--addresses"), ends[0], 1, 247);
         const int last = ends.size() == 2 ? wholeNumber(QStringLiteral("--addresses"), ends[1], 1, 247) : first;
         if (last < first)
@@ -95,22 +102,10 @@ Options parseOptions(const QStringList &arguments)
     QCommandLineParser p;
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QList<QCommandLineOption> all = {
-        {{"h", "help"}, {}},
-        {"version", {}},
-        {"port", {}, "N"},
-        {"device", {}, "PATH"},
-        {"speed", {}, "B"},
-        {"address", {}, "A"},
-        {"timeout", {}, "MS"},
-        {"json", {}},
-        {"interval", {}, "S"},
-        {"speeds", {}, "LIST"},
-        {"addresses", {}, "RANGE"},
-        {"scan-timeout", {}, "MS"},
-        {"list", {}},
-        {"type", {}, "T"},
-        {"source", {}, "S"},
-        {"lower", {}, "X"},
+        {{"h", "help"}, {}},   {"version", {}},        {"port", {}, "N"},          {"device", {}, "PATH"},
+        {"speed", {}, "B"},    {"address", {}, "A"},   {"timeout", {}, "MS"},      {"json", {}},
+        {"interval", {}, "S"}, {"speeds", {}, "LIST"}, {"addresses", {}, "RANGE"}, {"scan-timeout", {}, "MS"},
+        {"list", {}},          {"type", {}, "T"},      {"source", {}, "S"},        {"lower", {}, "X"},
         {"upper", {}, "Y"},
     };
     p.addOptions(all);
@@ -121,7 +116,8 @@ Options parseOptions(const QStringList &arguments)
                                  .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
         }
         // The only other failure: a value option at the end without its value.
-        throw UsageError(QStringLiteral("选项 %1 缺少值，请求未发送。").arg(arguments.isEmpty() ? QString() : arguments.last()));
+        throw UsageError(
+            QStringLiteral("选项 %1 缺少值，请求未发送。").arg(arguments.isEmpty() ? QString() : arguments.last()));
     }
 
     Options o;
@@ -136,23 +132,27 @@ Options parseOptions(const QStringList &arguments)
 
     const QStringList positional = p.positionalArguments();
     if (positional.isEmpty())
-        throw UsageError(QStringLiteral("缺少命令（read、set、reset、save、apply、watch 或 scan；hv52ctl --help 列出用法）。"));
+        throw UsageError(
+            QStringLiteral("缺少命令（read、set、reset、save、apply、watch 或 scan；hv52ctl --help 列出用法）。"));
     o.command = positional.first();
     o.words = positional.mid(1);
     static const QStringList commands = {"read", "set", "reset", "save", "apply", "watch", "scan"};
     if (!commands.contains(o.command))
-        throw UsageError(QStringLiteral("未知命令“%1”（应为 %2），请求未发送。").arg(o.command, commands.join(QStringLiteral("、"))));
+        throw UsageError(QStringLiteral("未知命令“%1”（应为 %2），请求未发送。")
+                             .arg(o.command, commands.join(QStringLiteral("、"))));
 
     for (const Owned &owned : kOwned) {
         const QString name = QString::fromLatin1(owned.option);
         if (o.given.contains(name) && o.command != QLatin1String(owned.command))
-            throw UsageError(QStringLiteral("选项 --%1 只用于 %2 命令，请求未发送。").arg(name, QLatin1String(owned.command)));
+            throw UsageError(
+                QStringLiteral("选项 --%1 只用于 %2 命令，请求未发送。").arg(name, QLatin1String(owned.command)));
     }
     if (o.command == u"scan") {
         for (const char *name : {"speed", "address", "timeout"}) {
             if (o.given.contains(QLatin1String(name)))
-                throw UsageError(QStringLiteral("scan 不用 --%1（扫描用 --speeds、--addresses 和 --scan-timeout），请求未发送。")
-                                     .arg(QLatin1String(name)));
+                throw UsageError(
+                    QStringLiteral("scan 不用 --%1（扫描用 --speeds、--addresses 和 --scan-timeout），请求未发送。")
+                        .arg(QLatin1String(name)));
         }
     }
 
@@ -188,15 +188,16 @@ Options parseOptions(const QStringList &arguments)
     }
     o.speeds = p.isSet(QStringLiteral("speeds")) ? parseSpeedList(p.value(QStringLiteral("speeds"))) : kStandardSpeeds;
     o.addresses = p.isSet(QStringLiteral("addresses")) ? parseAddressRange(p.value(QStringLiteral("addresses")))
-                                                        : parseAddressRange(QStringLiteral("1-247"));
+                                                       : parseAddressRange(QStringLiteral("1-247"));
     if (p.isSet(QStringLiteral("scan-timeout")))
-        o.scanTimeoutMs = wholeNumber(QStringLiteral("--scan-timeout"), p.value(QStringLiteral("scan-timeout")), 1, 10000);
+        o.scanTimeoutMs =
+            wholeNumber(QStringLiteral("--scan-timeout"), p.value(QStringLiteral("scan-timeout")), 1, 10000);
     o.list = p.isSet(QStringLiteral("list"));
     if (o.needsPort() && !o.port && o.device.isEmpty())
         throw UsageError(QStringLiteral("缺少串口：请用 --port N 或 --device 路径 指定，请求未发送。"));
     using Slot = std::pair<const char *, std::optional<QString> *>;
-    for (const auto &[name, slot] : std::initializer_list<Slot> {Slot{"type", &o.type}, Slot{"source", &o.source}, Slot{"lower", &o.lower},
-                                     Slot{"upper", &o.upper}}) {
+    for (const auto &[name, slot] : std::initializer_list<Slot>{Slot{"type", &o.type}, Slot{"source", &o.source},
+                                                                Slot{"lower", &o.lower}, Slot{"upper", &o.upper}}) {
         if (p.isSet(QLatin1String(name)))
             *slot = p.value(QLatin1String(name));
     }

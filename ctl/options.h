@@ -17,18 +17,18 @@ struct Options
     QString command;   // "read", "set", ...; empty with --help/--version
     QStringList words; // the positional arguments after the command
 
-    int port = 0;     // --port N, 0 when not given
-    QString device;   // --device PATH
+    int port = 0;   // --port N, 0 when not given
+    QString device; // --device PATH
     int speed = 9600;
     int address = 1;
     int timeoutMs = 1000;
     bool json = false;
 
-    int intervalMs = 1000;      // watch
-    QList<int> speeds;          // scan
-    QList<int> addresses;       // scan
-    int scanTimeoutMs = 100;    // scan
-    bool list = false;          // reset --list
+    int intervalMs = 1000;                             // watch
+    QList<int> speeds;                                 // scan
+    QList<int> addresses;                              // scan
+    int scanTimeoutMs = 100;                           // scan
+    bool list = false;                                 // reset --list
     std::optional<QString> type, source, lower, upper; // set ... analog
 
     QSet<QString> given; // long names of the options on the command line

@@ -39,8 +39,7 @@ Interrupt::Interrupt()
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char buffer[16];
-        while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {}
         emit raised();
     });
     struct sigaction action = {};
@@ -79,7 +78,8 @@ QString Session::portText(QString text) const
 {
     // The link names a device path where it would name COMn: "串口设备 PATH".
     if (!m_options.device.isEmpty())
-        text.replace(QStringLiteral("串口 %1").arg(m_options.device), QStringLiteral("串口设备 %1").arg(m_options.device));
+        text.replace(QStringLiteral("串口 %1").arg(m_options.device),
+                     QStringLiteral("串口设备 %1").arg(m_options.device));
     return text;
 }
 

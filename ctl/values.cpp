@@ -71,7 +71,8 @@ Value valueOf(const Reading &reading, const QVector<Reading> &readings)
     }
     if (reading.scaleUnknown) {
         const Reading *source = readingAt(readings, reading.point->scaleFrom);
-        v.failure = QStringLiteral("%1读取失败，单位未知").arg(source ? source->point->name() : QStringLiteral("参数选择"));
+        v.failure =
+            QStringLiteral("%1读取失败，单位未知").arg(source ? source->point->name() : QStringLiteral("参数选择"));
         v.json = QStringLiteral("null");
         return v;
     }
@@ -120,8 +121,9 @@ QString valuesJson(const ModuleDef &def, const QVector<Value> &values, bool with
             failures << QStringLiteral("    %1: %2").arg(jsonString(v.point->key), jsonString(v.failure));
     }
     if (withFailures) {
-        lines << (failures.isEmpty() ? QStringLiteral("  \"failures\": {}")
-                                     : QStringLiteral("  \"failures\": {\n%1\n  }").arg(failures.join(QStringLiteral(",\n"))));
+        lines << (failures.isEmpty()
+                      ? QStringLiteral("  \"failures\": {}")
+                      : QStringLiteral("  \"failures\": {\n%1\n  }").arg(failures.join(QStringLiteral(",\n"))));
     }
     return QStringLiteral("{\n%1\n}\n").arg(lines.join(QStringLiteral(",\n")));
 }
@@ -132,8 +134,8 @@ int displayWidth(const QString &text)
     for (const QChar c : text) {
         const ushort u = c.unicode();
         const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
-                          || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60)
-                          || (u >= 0xFFE0 && u <= 0xFFE6);
+                          || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
+                          || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6);
         width += wide ? 2 : 1;
     }
     return width;
@@ -176,7 +178,8 @@ int signalTypeWord(const QString &what, const QString &word)
         if (plain(word) == plain(kSignalTypeTexts[i]))
             return i;
     }
-    throw UsageError(QStringLiteral("%1“%2”不是信号类型（应为 \"4-20 mA\"、\"0- 5 V\"，或 4-20mA、0-5V），请求未发送。").arg(what, word));
+    throw UsageError(QStringLiteral("%1“%2”不是信号类型（应为 \"4-20 mA\"、\"0- 5 V\"，或 4-20mA、0-5V），请求未发送。")
+                         .arg(what, word));
 }
 
 int sourceWord(const QString &what, const QString &word)
@@ -230,7 +233,10 @@ QVector<Planned> plannedFromFile(const ModuleDef &def, const QByteArray &content
     const QJsonDocument doc = QJsonDocument::fromJson(contents, &error);
     if (error.error != QJsonParseError::NoError) {
         const int line = int(contents.left(error.offset).count('\n')) + 1;
-        throw UsageError(QStringLiteral("文件 %1：不是有效的 JSON（第 %2 行附近：%3），请求未发送。").arg(file).arg(line).arg(error.errorString()));
+        throw UsageError(QStringLiteral("文件 %1：不是有效的 JSON（第 %2 行附近：%3），请求未发送。")
+                             .arg(file)
+                             .arg(line)
+                             .arg(error.errorString()));
     }
     if (!doc.isObject())
         throw UsageError(QStringLiteral("文件 %1：应为一个 JSON 对象，请求未发送。").arg(file));
@@ -241,7 +247,8 @@ QVector<Planned> plannedFromFile(const ModuleDef &def, const QByteArray &content
     if (!module.isString())
         throw bad(QStringLiteral("缺少条目 module（应为 \"%1\"），请求未发送。").arg(def.name));
     if (module.toString() != def.name)
-        throw bad(QStringLiteral("条目 module 为 \"%1\"，与命令中的模块 %2 不符，请求未发送。").arg(module.toString(), def.name));
+        throw bad(QStringLiteral("条目 module 为 \"%1\"，与命令中的模块 %2 不符，请求未发送。")
+                      .arg(module.toString(), def.name));
     const QJsonValue failures = object.value(QStringLiteral("failures"));
     if (!failures.isUndefined() && !(failures.isObject() && failures.toObject().isEmpty()))
         throw bad(QStringLiteral("条目 failures 列有读取失败的值，这样的文件不能写入，请求未发送。"));

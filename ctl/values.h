@@ -20,10 +20,10 @@ struct Value
 {
     const hv52::Point *point = nullptr;
     bool ok = false;
-    quint32 raw = 0;  // the register value when the read was valid
-    QString text;     // as the window shows it (when ok)
-    QString json;     // a JSON literal: number, string, or null
-    QString failure;  // why there is no value (when !ok)
+    quint32 raw = 0; // the register value when the read was valid
+    QString text;    // as the window shows it (when ok)
+    QString json;    // a JSON literal: number, string, or null
+    QString failure; // why there is no value (when !ok)
 
     // What a table or a watch line shows: the value, or the failure.
     QString shown() const;

@@ -59,7 +59,10 @@ void appendCrc(QByteArray &frame)
     frame.append(char(crc >> 8));
 }
 
-quint8 byteAt(const QByteArray &b, int i) { return quint8(b[i]); }
+quint8 byteAt(const QByteArray &b, int i)
+{
+    return quint8(b[i]);
+}
 
 // A QByteArray over a heap block of exactly its size: a QByteArray of its own
 // keeps spare capacity and a terminating zero, which would hide a read one
@@ -133,8 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const int op = kind % 3;
     const bool pair = op == 1;
-    const QByteArray request = op == 2 ? writeRequest(address, regHigh, regLow, value)
-                                       : readRequest(address, pair, regHigh, regLow);
+    const QByteArray request =
+        op == 2 ? writeRequest(address, regHigh, regLow, value) : readRequest(address, pair, regHigh, regLow);
 
     // The request itself: fixed size, intact CRC, the expected answer length.
     CHECK(request.size() == (op == 2 ? 11 : 8));
@@ -181,8 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // length, its byte count (read) or the echo of register and count
         // (write). Anything else may be a late answer to another request.
         const bool intact = crcOk(r) && r[0] == request[0] && r[1] == request[1];
-        const bool expected = r.size() == threshold
-                              && (op == 2 ? r.mid(2, 4) == request.mid(2, 4) : byteAt(r, 2) == threshold - 5);
+        const bool expected =
+            r.size() == threshold && (op == 2 ? r.mid(2, 4) == request.mid(2, 4) : byteAt(r, 2) == threshold - 5);
         CHECK(got.state == (intact && expected ? Valid : Failed));
         // Agrees with the link's own CRC too, on the bytes it was judged on.
         if (got.state == Valid)
@@ -192,9 +195,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // watches); on a valid read answer it is the data bytes after the count.
     const quint32 v = answerValue(*Exact(r), pair);
     if (got.state == Valid && op != 2) {
-        const quint32 expect = pair ? quint32(byteAt(r, 3)) << 24 | quint32(byteAt(r, 4)) << 16
-                                          | quint32(byteAt(r, 5)) << 8 | byteAt(r, 6)
-                                    : quint32(byteAt(r, 3)) << 8 | byteAt(r, 4);
+        const quint32 expect =
+            pair ? quint32(byteAt(r, 3)) << 24 | quint32(byteAt(r, 4)) << 16 | quint32(byteAt(r, 5)) << 8 | byteAt(r, 6)
+                 : quint32(byteAt(r, 3)) << 8 | byteAt(r, 4);
         CHECK(v == expect);
     }
     // Answers shorter than any value: no value, no read past the end.

@@ -65,10 +65,10 @@ int exactValue(const QString &text, int scale)
         return -1; // far beyond 65535 either way
     qint64 magnitude = first == std::string::npos ? 0 : std::stoll(whole.substr(first));
     // Compared with one half: 5 followed by zeros is exactly half.
-    const int half = fraction.empty() ? -1
-                     : fraction[0] != '5'  ? (fraction[0] > '5' ? 1 : -1)
+    const int half = fraction.empty()                                          ? -1
+                     : fraction[0] != '5'                                      ? (fraction[0] > '5' ? 1 : -1)
                      : fraction.find_first_not_of('0', 1) != std::string::npos ? 1
-                                                                                : 0;
+                                                                               : 0;
     if (half > 0 || (half == 0 && magnitude % 2 == 1))
         ++magnitude;
     if (magnitude == 0)

@@ -10,6 +10,9 @@ int CrcResult(int Data, int Genpoly, int CrcData);
 
 // CRC-16 over a whole byte run, start value 0xFFFF.
 quint16 crc16(const char *data, qsizetype size);
-inline quint16 crc16(const QByteArray &bytes) { return crc16(bytes.constData(), bytes.size()); }
+inline quint16 crc16(const QByteArray &bytes)
+{
+    return crc16(bytes.constData(), bytes.size());
+}
 
 } // namespace hv52

@@ -18,7 +18,10 @@ void closeFrame(QByteArray &frame)
     frame[n + 1] = char((crc / 256) & 255);
 }
 
-quint8 at(const QByteArray &b, int i) { return static_cast<quint8>(b[i]); }
+quint8 at(const QByteArray &b, int i)
+{
+    return static_cast<quint8>(b[i]);
+}
 
 } // namespace
 

@@ -7,7 +7,12 @@
 // what the port delivered.
 namespace hv52 {
 
-enum ExchangeState : qint16 { Waiting = 0, Valid = 1, Failed = 2, TimedOut = 3 };
+enum ExchangeState : qint16 {
+    Waiting = 0,
+    Valid = 1,
+    Failed = 2,
+    TimedOut = 3
+};
 
 // How one exchange ended, in more detail than its state: what the line
 // monitor, the failure marks and the outcome messages name.
@@ -50,8 +55,14 @@ int answerLength(const QByteArray &request);
 // The receive rule of an exchange: the answer is judged once at least its
 // length is buffered; when the response timer expires first, nothing at all
 // is a timeout and a begun answer a failure.
-inline bool answerDue(qint64 buffered, const QByteArray &request) { return buffered >= answerLength(request); }
-inline ExchangeState timeoutState(qint64 buffered) { return buffered < 1 ? TimedOut : Failed; }
+inline bool answerDue(qint64 buffered, const QByteArray &request)
+{
+    return buffered >= answerLength(request);
+}
+inline ExchangeState timeoutState(qint64 buffered)
+{
+    return buffered < 1 ? TimedOut : Failed;
+}
 
 // Valid when the last two bytes are the CRC of the others and the answer is
 // the one this request expects: from the addressed module, for the requested

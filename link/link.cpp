@@ -140,8 +140,7 @@ void Link::openPort()
             reason = MSComm1.errorString();
             break;
         }
-        const QString where = device == m_portLabel ? m_portLabel
-                                                    : QStringLiteral("%1（%2）").arg(m_portLabel, device);
+        const QString where = device == m_portLabel ? m_portLabel : QStringLiteral("%1（%2）").arg(m_portLabel, device);
         throw LinkError(QStringLiteral("无法打开串口 %1：%2。").arg(where, reason));
     }
     emit portOpened();
@@ -406,7 +405,8 @@ void Link::onPortError(QSerialPort::SerialPortError error)
         return;
     // An unplugged device keeps reporting read errors as fast as the loop
     // spins; closing on the first one stops that at once.
-    m_portError = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。").arg(m_portLabel, MSComm1.errorString());
+    m_portError =
+        QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。").arg(m_portLabel, MSComm1.errorString());
     closePort();
     Timer1.stop();
     m_waiting = false;

@@ -16,10 +16,10 @@ namespace hv52 {
 // One exchange as it went over the line: what the line monitor shows.
 struct ExchangeRecord
 {
-    QTime sentAt;          // wall clock when the request went out
-    qint64 elapsedUs = 0;  // from the request to the answer's last byte, or to the timeout
+    QTime sentAt;         // wall clock when the request went out
+    qint64 elapsedUs = 0; // from the request to the answer's last byte, or to the timeout
     QByteArray request;
-    QByteArray answer;     // whatever was received for it
+    QByteArray answer; // whatever was received for it
     Verdict verdict;
 };
 

@@ -89,12 +89,12 @@ QVector<Point> inputPoints(int inputs)
     for (int n = 0; n < inputs; ++n) {
         const QString row = QStringLiteral("输入%1").arg(n + 1);
         const QString key = QStringLiteral("input%1.").arg(n + 1);
-        points << Point{key + "count", quint16(0x0E40 + 3 * n), true, row, QStringLiteral("输入次数"),
-                        Show::AsRead, {Target::Cell, 13 + 3 * n}}
-               << Point{key + "state", quint16(0x0E42 + 3 * n), false, row, QStringLiteral("输入状态"),
-                        Show::OnOff, {Target::Cell, 14 + 3 * n}}
-               << Point{key + "on_time", quint16(0x0E5E + 2 * n), true, row, QStringLiteral("输入ON时间"),
-                        Show::Tenths, {Target::Cell, 15 + 3 * n}};
+        points << Point{key + "count", quint16(0x0E40 + 3 * n),   true, row, QStringLiteral("输入次数"),
+                        Show::AsRead,  {Target::Cell, 13 + 3 * n}}
+               << Point{key + "state", quint16(0x0E42 + 3 * n),   false, row, QStringLiteral("输入状态"),
+                        Show::OnOff,   {Target::Cell, 14 + 3 * n}}
+               << Point{key + "on_time", quint16(0x0E5E + 2 * n),   true, row, QStringLiteral("输入ON时间"),
+                        Show::Tenths,    {Target::Cell, 15 + 3 * n}};
     }
     return points;
 }
@@ -106,11 +106,11 @@ QVector<Point> relayPoints()
     for (int k = 0; k < 2; ++k) {
         const QString row = QStringLiteral("继电器%1").arg(k + 1);
         const QString key = QStringLiteral("relay%1.").arg(k + 1);
-        points << Point{key + "count", quint16(0x0E20 + 3 * k), true, row, QStringLiteral("输出次数"),
-                        Show::AsRead, {Target::Cell, 19 + 2 * k}}
-               << Point{key + "state", quint16(0x0E22 + 3 * k), false, row, QStringLiteral("输出状态"),
+        points << Point{key + "count", quint16(0x0E20 + 3 * k),   true, row, QStringLiteral("输出次数"),
+                        Show::AsRead,  {Target::Cell, 19 + 2 * k}}
+               << Point{key + "state",          quint16(0x0E22 + 3 * k),   false, row, QStringLiteral("输出状态"),
                         Show::OperatedReleased, {Target::Cell, 20 + 2 * k}}
-               << Point{key + "command", quint16(0x0E80 + k), false, row, QStringLiteral("控制方式"),
+               << Point{key + "command",    quint16(0x0E80 + k),  false, row, QStringLiteral("控制方式"),
                         Show::RelayCommand, {Target::List, 2 + k}};
     }
     return points;
@@ -120,8 +120,12 @@ QVector<Point> inputModePoints(int inputs)
 {
     QVector<Point> points;
     for (int n = 0; n < inputs; ++n) {
-        points << Point{QStringLiteral("input%1.mode").arg(n + 1), quint16(0x0E8A + n), false,
-                        QStringLiteral("输入%1").arg(n + 1), QStringLiteral("输入方式"), Show::InputMode,
+        points << Point{QStringLiteral("input%1.mode").arg(n + 1),
+                        quint16(0x0E8A + n),
+                        false,
+                        QStringLiteral("输入%1").arg(n + 1),
+                        QStringLiteral("输入方式"),
+                        Show::InputMode,
                         {Target::List, n}};
     }
     return points;
@@ -131,7 +135,8 @@ QVector<Setting> inputModeSettings(int inputs)
 {
     QVector<Setting> settings;
     for (int n = 0; n < inputs; ++n) {
-        settings << Setting{QStringLiteral("input%1.mode").arg(n + 1), QStringLiteral("输入%1 输入方式").arg(n + 1),
+        settings << Setting{QStringLiteral("input%1.mode").arg(n + 1),
+                            QStringLiteral("输入%1 输入方式").arg(n + 1),
                             {quint16(0x0E8A + n)}};
     }
     return settings;
@@ -141,7 +146,8 @@ QVector<Setting> relaySettings()
 {
     QVector<Setting> settings;
     for (int k = 0; k < 2; ++k) {
-        settings << Setting{QStringLiteral("relay%1").arg(k + 1), QStringLiteral("继电器%1 控制方式").arg(k + 1),
+        settings << Setting{QStringLiteral("relay%1").arg(k + 1),
+                            QStringLiteral("继电器%1 控制方式").arg(k + 1),
                             {quint16(0x0E80 + k)}};
     }
     return settings;

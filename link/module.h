@@ -31,7 +31,10 @@ enum class Show {
 // Combo1(index).
 struct Target
 {
-    enum Kind { Cell, List } kind;
+    enum Kind {
+        Cell,
+        List
+    } kind;
     int index;
 };
 
@@ -68,8 +71,8 @@ struct Setting
 
 struct ModuleDef
 {
-    QString name;          // "t516"
-    QVector<Point> poll;   // the read-all poll, in order
+    QString name;             // "t516"
+    QVector<Point> poll;      // the read-all poll, in order
     QVector<Point> writeOnly; // registers written but never read (input modes)
     QVector<Setting> settings;
     QVector<ResetChoice> resets; // by list position

@@ -8,6 +8,9 @@ namespace hv52 {
 QString serialDeviceName(int n);
 
 // How the operator knows the port: always "COMn".
-inline QString portLabel(int n) { return QStringLiteral("COM%1").arg(n); }
+inline QString portLabel(int n)
+{
+    return QStringLiteral("COM%1").arg(n);
+}
 
 } // namespace hv52

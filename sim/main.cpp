@@ -15,51 +15,50 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: hv52sim --module t516|t540|t528 --dir DIR --port N [options]\n"
-    "Simulates one module as a Modbus RTU slave on a pseudo-terminal linked as DIR/comN.\n"
-    "Prints one line when the link is ready, runs until SIGINT/SIGTERM, then removes it.\n"
-    "\n"
-    "  --address A          bus address, 1..247 (default 1)\n"
-    "  --speed B            answer only a master whose port is set to B bit/s: 1200, 2400,\n"
-    "                       4800, 9600, 19200, 38400, 57600 or 115200 (default: any speed;\n"
-    "                       requests at another speed are logged, not answered)\n"
-    "  --baud B             line speed used by --pace (default: --speed, else 9600)\n"
-    "  --pace               delay answers by the wire time of request and answer at --baud\n"
-    "  --turnaround-us U    extra delay before each paced answer (default 0)\n"
-    "  --fault NAME         none, silent, bad-crc, partial, exception, extra-bytes,\n"
-    "                       split, slow, other-address, other-function\n"
-    "  --fault-count N      answers the fault applies to (default -1: all)\n"
-    "  --split-pieces P     pieces of a split answer (default 3)\n"
-    "  --split-gap-ms G     gap between pieces (default 20)\n"
-    "  --slow-ms D          delay of a slow answer (default 500)\n"
-    "  --other-address A    address used by other-address (default address + 1)\n"
-    "  --set REG=VALUE      set a register before starting (repeatable; 0x.. allowed)\n"
-    "  --set32 REG=VALUE    set a register pair, high half first (repeatable)\n"
-    "  --log                print every frame: '-> ' request, '<- ' answer, in hex\n"
-    "  --no-demo            keep the registers still (default: inputs change every second)\n"
-    "  --help               this text\n";
+const char kUsage[] = "usage: hv52sim --module t516|t540|t528 --dir DIR --port N [options]\n"
+                      "Simulates one module as a Modbus RTU slave on a pseudo-terminal linked as DIR/comN.\n"
+                      "Prints one line when the link is ready, runs until SIGINT/SIGTERM, then removes it.\n"
+                      "\n"
+                      "  --address A          bus address, 1..247 (default 1)\n"
+                      "  --speed B            answer only a master whose port is set to B bit/s: 1200, 2400,\n"
+                      "                       4800, 9600, 19200, 38400, 57600 or 115200 (default: any speed;\n"
+                      "                       requests at another speed are logged, not answered)\n"
+                      "  --baud B             line speed used by --pace (default: --speed, else 9600)\n"
+                      "  --pace               delay answers by the wire time of request and answer at --baud\n"
+                      "  --turnaround-us U    extra delay before each paced answer (default 0)\n"
+                      "  --fault NAME         none, silent, bad-crc, partial, exception, extra-bytes,\n"
+                      "                       split, slow, other-address, other-function\n"
+                      "  --fault-count N      answers the fault applies to (default -1: all)\n"
+                      "  --split-pieces P     pieces of a split answer (default 3)\n"
+                      "  --split-gap-ms G     gap between pieces (default 20)\n"
+                      "  --slow-ms D          delay of a slow answer (default 500)\n"
+                      "  --other-address A    address used by other-address (default address + 1)\n"
+                      "  --set REG=VALUE      set a register before starting (repeatable; 0x.. allowed)\n"
+                      "  --set32 REG=VALUE    set a register pair, high half first (repeatable)\n"
+                      "  --log                print every frame: '-> ' request, '<- ' answer, in hex\n"
+                      "  --no-demo            keep the registers still (default: inputs change every second)\n"
+                      "  --help               this text\n";
 
-[[noreturn]] void usageError(const std::string& msg)
+[[noreturn]] void usageError(const std::string &msg)
 {
     std::fprintf(stderr, "hv52sim: %s\n(see hv52sim --help)\n", msg.c_str());
     std::exit(2);
 }
 
-long number(const std::string& opt, const std::string& text, long lo, long hi)
+long number(const std::string &opt, const std::string &text, long lo, long hi)
 {
-    char* end = nullptr;
+    char *end = nullptr;
     errno = 0;
     long v = std::strtol(text.c_str(), &end, 0);
     if (text.empty() || *end != 0 || errno != 0 || v < lo || v > hi)
-        usageError(opt + ": expected a number in " + std::to_string(lo) + ".." + std::to_string(hi) +
-                   ", got '" + text + "'");
+        usageError(opt + ": expected a number in " + std::to_string(lo) + ".." + std::to_string(hi) + ", got '" + text
+                   + "'");
     return v;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     using hv52sim::Simulator;
     std::string moduleText, dir;
@@ -72,13 +71,15 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string opt = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc) usageError(opt + " needs a value");
+            if (i + 1 >= argc)
+                usageError(opt + " needs a value");
             return argv[++i];
         };
         auto assignment = [&](long maxValue) {
             std::string v = value();
             size_t eq = v.find('=');
-            if (eq == std::string::npos) usageError(opt + ": expected REG=VALUE, got '" + v + "'");
+            if (eq == std::string::npos)
+                usageError(opt + ": expected REG=VALUE, got '" + v + "'");
             return std::make_pair(uint16_t(number(opt, v.substr(0, eq), 0, 0xFFFF)),
                                   uint32_t(number(opt, v.substr(eq + 1), 0, maxValue)));
         };
@@ -100,14 +101,16 @@ int main(int argc, char** argv)
             speed = int(number(opt, v, 1, 4000000));
             if (!Simulator::isStandardSpeed(speed))
                 usageError("--speed: expected one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, "
-                           "115200, got '" + v + "'");
+                           "115200, got '"
+                           + v + "'");
         } else if (opt == "--pace") {
             pace = true;
         } else if (opt == "--turnaround-us") {
             turnaroundUs = int(number(opt, value(), 0, 10000000));
         } else if (opt == "--fault") {
             std::string name = value();
-            if (!hv52sim::parseFault(name, &fault)) usageError("unknown fault '" + name + "'");
+            if (!hv52sim::parseFault(name, &fault))
+                usageError("unknown fault '" + name + "'");
         } else if (opt == "--fault-count") {
             faultCount = int(number(opt, value(), -1, 1000000000));
         } else if (opt == "--split-pieces") {
@@ -131,11 +134,14 @@ int main(int argc, char** argv)
         }
     }
     hv52sim::Module module;
-    if (moduleText.empty()) usageError("--module is required");
+    if (moduleText.empty())
+        usageError("--module is required");
     if (!hv52sim::parseModule(moduleText, &module))
         usageError("unknown module '" + moduleText + "' (t516, t540 or t528)");
-    if (dir.empty()) usageError("--dir is required");
-    if (port < 0) usageError("--port is required");
+    if (dir.empty())
+        usageError("--dir is required");
+    if (port < 0)
+        usageError("--port is required");
 
     // Blocked before the service thread exists so that it inherits the mask
     // and sigwait() below receives them.
@@ -147,20 +153,24 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
     Simulator sim(module, uint8_t(address));
-    for (auto& s : set16) sim.setRegister(s.first, uint16_t(s.second));
-    for (auto& s : set32) sim.setRegister32(s.first, s.second);
+    for (auto &s : set16)
+        sim.setRegister(s.first, uint16_t(s.second));
+    for (auto &s : set32)
+        sim.setRegister32(s.first, s.second);
     sim.setFault(fault, faultCount);
     sim.setSplit(splitPieces, splitGapMs);
     sim.setSlowMs(slowMs);
-    if (otherAddress >= 0) sim.setOtherAddress(uint8_t(otherAddress));
+    if (otherAddress >= 0)
+        sim.setOtherAddress(uint8_t(otherAddress));
     sim.setListenSpeed(speed);
     // A module paced at one speed and listening at another makes no sense, so
     // --speed alone sets both.
-    if (pace) sim.setPacing(baud > 0 ? baud : speed > 0 ? speed : 9600, turnaroundUs);
+    if (pace)
+        sim.setPacing(baud > 0 ? baud : speed > 0 ? speed : 9600, turnaroundUs);
     sim.setDemo(demo);
-    sim.setLogCapacity(1000);  // a long run must not grow without bound
+    sim.setLogCapacity(1000); // a long run must not grow without bound
     if (logFrames) {
-        sim.onFrame([](const hv52sim::Frame& f) {
+        sim.onFrame([](const hv52sim::Frame &f) {
             std::printf("%s %s\n", f.fromMaster ? "->" : "<-", Simulator::hex(f.bytes).c_str());
             std::fflush(stdout);
         });
@@ -171,8 +181,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hv52sim: cannot start: %s\n", error.c_str());
         return 1;
     }
-    std::printf("hv52sim: %s at address %d ready on %s (%s)\n", hv52sim::moduleName(module),
-                address, sim.linkPath().c_str(), sim.devicePath().c_str());
+    std::printf("hv52sim: %s at address %d ready on %s (%s)\n", hv52sim::moduleName(module), address,
+                sim.linkPath().c_str(), sim.devicePath().c_str());
     std::fflush(stdout);
 
     int sig = 0;

@@ -19,20 +19,21 @@
 using namespace hv52sim;
 using Clock = std::chrono::steady_clock;
 
-static void report(const char* what, std::vector<double> us)
+static void report(const char *what, std::vector<double> us)
 {
     std::sort(us.begin(), us.end());
     auto at = [&](double q) { return us[size_t(q * double(us.size() - 1))]; };
-    std::printf("%-34s min %7.1f  median %7.1f  p99 %7.1f  max %7.1f us\n", what, us.front(),
-                at(0.5), at(0.99), us.back());
+    std::printf("%-34s min %7.1f  median %7.1f  p99 %7.1f  max %7.1f us\n", what, us.front(), at(0.5), at(0.99),
+                us.back());
 }
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     int exchanges = argc > 1 ? std::atoi(argv[1]) : 300;
     int baud = argc > 2 ? std::atoi(argv[2]) : 115200;
     char dir[] = "/tmp/hv52pace.XXXXXX";
-    if (!mkdtemp(dir)) return 1;
+    if (!mkdtemp(dir))
+        return 1;
     Simulator sim(Module::T516);
     std::string err;
     if (!sim.start(dir, 1, &err)) {
@@ -53,19 +54,23 @@ int main(int argc, char** argv)
     std::vector<double> sendLate, arriveLate;
     for (int i = 0; i < exchanges; ++i) {
         sim.clearLog();
-        if (write(fd, req.data(), req.size()) != ssize_t(req.size())) return 1;
+        if (write(fd, req.data(), req.size()) != ssize_t(req.size()))
+            return 1;
         size_t got = 0;
         uint8_t buf[64];
         while (got < answerSize) {
             pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 2000) <= 0) return 1;
+            if (poll(&p, 1, 2000) <= 0)
+                return 1;
             ssize_t n = read(fd, buf, sizeof buf);
-            if (n <= 0) return 1;
+            if (n <= 0)
+                return 1;
             got += size_t(n);
         }
         Clock::time_point arrived = Clock::now();
         auto frames = sim.frames();
-        if (frames.size() != 2) return 1;
+        if (frames.size() != 2)
+            return 1;
         auto us = [](Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); };
         sendLate.push_back(us(frames[1].time - frames[0].time) - wireUs);
         arriveLate.push_back(us(arrived - frames[0].time) - wireUs);

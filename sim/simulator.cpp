@@ -1,8 +1,8 @@
 #include "sim/simulator.h"
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -27,27 +27,34 @@ using namespace std::chrono_literals;
 ModuleInfo moduleInfo(Module m)
 {
     switch (m) {
-    case Module::T516: return {2, 2, 3};
-    case Module::T528: return {2, 2, 0};
-    case Module::T540: return {0, 7, 0};
+    case Module::T516:
+        return {2, 2, 3};
+    case Module::T528:
+        return {2, 2, 0};
+    case Module::T540:
+        return {0, 7, 0};
     }
     return {0, 0, 0};
 }
 
-const char* moduleName(Module m)
+const char *moduleName(Module m)
 {
     switch (m) {
-    case Module::T516: return "t516";
-    case Module::T540: return "t540";
-    case Module::T528: return "t528";
+    case Module::T516:
+        return "t516";
+    case Module::T540:
+        return "t540";
+    case Module::T528:
+        return "t528";
     }
     return "?";
 }
 
-bool parseModule(const std::string& name, Module* m)
+bool parseModule(const std::string &name, Module *m)
 {
     std::string n = name;
-    for (char& c : n) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char &c : n)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     for (Module x : {Module::T516, Module::T540, Module::T528}) {
         if (n == moduleName(x)) {
             *m = x;
@@ -57,27 +64,34 @@ bool parseModule(const std::string& name, Module* m)
     return false;
 }
 
-static const struct {
+static const struct
+{
     Fault fault;
-    const char* name;
+    const char *name;
 } kFaultNames[] = {
-    {Fault::None, "none"},           {Fault::Silent, "silent"},
-    {Fault::BadCrc, "bad-crc"},      {Fault::Partial, "partial"},
-    {Fault::Exception, "exception"}, {Fault::ExtraBytes, "extra-bytes"},
-    {Fault::Split, "split"},         {Fault::Slow, "slow"},
-    {Fault::OtherAddress, "other-address"}, {Fault::OtherFunction, "other-function"},
+    {Fault::None, "none"},
+    {Fault::Silent, "silent"},
+    {Fault::BadCrc, "bad-crc"},
+    {Fault::Partial, "partial"},
+    {Fault::Exception, "exception"},
+    {Fault::ExtraBytes, "extra-bytes"},
+    {Fault::Split, "split"},
+    {Fault::Slow, "slow"},
+    {Fault::OtherAddress, "other-address"},
+    {Fault::OtherFunction, "other-function"},
 };
 
-const char* faultName(Fault f)
+const char *faultName(Fault f)
 {
-    for (const auto& e : kFaultNames)
-        if (e.fault == f) return e.name;
+    for (const auto &e : kFaultNames)
+        if (e.fault == f)
+            return e.name;
     return "?";
 }
 
-bool parseFault(const std::string& name, Fault* f)
+bool parseFault(const std::string &name, Fault *f)
 {
-    for (const auto& e : kFaultNames) {
+    for (const auto &e : kFaultNames) {
         if (name == e.name) {
             *f = e.fault;
             return true;
@@ -103,7 +117,8 @@ enum Role : uint8_t {
 // The speeds a master can choose, with their termios codes: Debian 12's glibc
 // reads a terminal's speed only as such a code, and with it a pseudo-terminal
 // keeps one speed for both directions, so the output speed is the line's.
-const struct {
+const struct
+{
     int baud;
     speed_t code;
 } kSpeeds[] = {
@@ -115,10 +130,12 @@ const struct {
 int speedOf(int fd)
 {
     termios t;
-    if (fd < 0 || tcgetattr(fd, &t) != 0) return 0;
+    if (fd < 0 || tcgetattr(fd, &t) != 0)
+        return 0;
     const speed_t code = cfgetospeed(&t);
-    for (const auto& s : kSpeeds)
-        if (s.code == code) return s.baud;
+    for (const auto &s : kSpeeds)
+        if (s.code == code)
+            return s.baud;
     return 0;
 }
 
@@ -136,23 +153,25 @@ timespec toTimespec(Clock::time_point tp)
 timespec durationTimespec(Clock::duration d)
 {
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-    if (ns < 0) ns = 0;
+    if (ns < 0)
+        ns = 0;
     timespec ts;
     ts.tv_sec = time_t(ns / 1000000000);
     ts.tv_nsec = long(ns % 1000000000);
     return ts;
 }
 
-}  // namespace
+} // namespace
 
-struct Simulator::Impl {
+struct Simulator::Impl
+{
     Impl(Module m, uint8_t a) : module(m), info(moduleInfo(m)), address(a) {}
 
     const Module module;
     const ModuleInfo info;
     const uint8_t address;
 
-    mutable std::mutex mu;  // registers, faults, settings, log
+    mutable std::mutex mu; // registers, faults, settings, log
     mutable std::condition_variable logChanged;
     std::vector<uint16_t> values = std::vector<uint16_t>(65536, 0);
     std::vector<uint8_t> roles = std::vector<uint8_t>(65536, Unmapped);
@@ -172,8 +191,8 @@ struct Simulator::Impl {
     std::deque<Frame> log;
     size_t logCapacity = 0;
     size_t requests = 0;
-    std::function<void(const Frame&)> frameCallback;
-    std::function<void(const std::vector<uint8_t>&)> writeCallback;
+    std::function<void(const Frame &)> frameCallback;
+    std::function<void(const std::vector<uint8_t> &)> writeCallback;
 
     // Link state, changed only under lifeMu by start/stop/unplug/replug.
     std::mutex lifeMu;
@@ -182,7 +201,7 @@ struct Simulator::Impl {
     std::string dir;
     int port = -1;
     std::string link;
-    std::string device;  // guarded by mu for readers
+    std::string device; // guarded by mu for readers
     int masterFd = -1;
     int heldSlaveFd = -1;
     int wakeFds[2] = {-1, -1};
@@ -200,13 +219,13 @@ struct Simulator::Impl {
     }
     bool accepts(uint16_t r, uint16_t v) const;
     void applyWrite(uint16_t r, uint16_t v);
-    std::vector<uint8_t> answer(const std::vector<uint8_t>& f);
+    std::vector<uint8_t> answer(const std::vector<uint8_t> &f);
     std::vector<uint8_t> exception(uint8_t fn, uint8_t code) const;
     void demoStepLocked();
 
     // --- link and service thread ---
-    bool openPty(std::string* error);
-    bool createLink(std::string* error);
+    bool openPty(std::string *error);
+    bool createLink(std::string *error);
     void removeLink();
     void closeFds();
     void startThread();
@@ -214,12 +233,11 @@ struct Simulator::Impl {
     void serve();
     Clock::duration silence() const;
     bool hears() const;
-    void handleFrame(const std::vector<uint8_t>& request, Clock::time_point lastByte, bool heard);
+    void handleFrame(const std::vector<uint8_t> &request, Clock::time_point lastByte, bool heard);
     bool sleepUntil(Clock::time_point deadline);
-    void writeLine(const std::vector<uint8_t>& bytes);
-    void record(bool fromMaster, const std::vector<uint8_t>& bytes, Clock::time_point t,
-                bool notify);
-    void notifyFrame(const Frame& f);
+    void writeLine(const std::vector<uint8_t> &bytes);
+    void record(bool fromMaster, const std::vector<uint8_t> &bytes, Clock::time_point t, bool notify);
+    void notifyFrame(const Frame &f);
 };
 
 // ---------------------------------------------------------------- registers
@@ -266,7 +284,7 @@ void Simulator::Impl::setInitialValues()
         values[regs::inputMode(n)] = 0;
     }
     for (int k = 0; k < info.analogOutputs; ++k) {
-        values[regs::analogValue(k)] = uint16_t(1200 + 400 * k);  // 12, 16, 20 mA
+        values[regs::analogValue(k)] = uint16_t(1200 + 400 * k); // 12, 16, 20 mA
         values[regs::analogSignal(k)] = 0;
         values[regs::analogSource(k)] = uint16_t(1 + k);
         values[regs::analogLower(k)] = 0;
@@ -281,11 +299,11 @@ bool Simulator::Impl::accepts(uint16_t r, uint16_t v) const
     case ResetCmd:
         if (v == regs::resetRelay1 || v == regs::resetRelay2 || v == regs::resetRelays)
             return info.relays > 0;
-        if (v == regs::resetInputs) return true;
+        if (v == regs::resetInputs)
+            return true;
         return v >= regs::resetInput(0) && v < regs::resetInput(info.inputs);
     case RelayCmd:
-        return v == regs::cmdAlarm || v == regs::cmdHost || v == regs::cmdOperate ||
-               v == regs::cmdRestore;
+        return v == regs::cmdAlarm || v == regs::cmdHost || v == regs::cmdOperate || v == regs::cmdRestore;
     case InputModeReg:
     case AnalogSignalReg:
         return v <= 1;
@@ -303,8 +321,10 @@ void Simulator::Impl::applyWrite(uint16_t r, uint16_t v)
     switch (roles[r]) {
     case ResetCmd:
         // A command, not a setting: the register keeps reading 0.
-        if (v == regs::resetRelay1 || v == regs::resetRelays) set32(regs::relayCount(0), 0);
-        if (v == regs::resetRelay2 || v == regs::resetRelays) set32(regs::relayCount(1), 0);
+        if (v == regs::resetRelay1 || v == regs::resetRelays)
+            set32(regs::relayCount(0), 0);
+        if (v == regs::resetRelay2 || v == regs::resetRelays)
+            set32(regs::relayCount(1), 0);
         for (int n = 0; n < info.inputs; ++n) {
             if (v == regs::resetInputs || v == regs::resetInput(n)) {
                 set32(regs::inputCount(n), 0);
@@ -336,24 +356,32 @@ std::vector<uint8_t> Simulator::Impl::exception(uint8_t fn, uint8_t code) const
     return a;
 }
 
-std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t>& f)
+std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t> &f)
 {
-    if (f.size() < 4) return {};
+    if (f.size() < 4)
+        return {};
     uint16_t crc = crc16(f.data(), f.size() - 2);
-    if (f[f.size() - 2] != uint8_t(crc) || f[f.size() - 1] != uint8_t(crc >> 8)) return {};
+    if (f[f.size() - 2] != uint8_t(crc) || f[f.size() - 1] != uint8_t(crc >> 8))
+        return {};
     const bool broadcast = f[0] == 0;
-    if (f[0] != address && !broadcast) return {};
+    if (f[0] != address && !broadcast)
+        return {};
     const uint8_t fn = f[1];
 
     if (fn == 3) {
-        if (broadcast) return {};  // nobody may answer a broadcast
-        if (f.size() != 8) return exception(fn, 3);
+        if (broadcast)
+            return {}; // nobody may answer a broadcast
+        if (f.size() != 8)
+            return exception(fn, 3);
         const unsigned first = unsigned(f[2]) << 8 | f[3];
         const unsigned count = unsigned(f[4]) << 8 | f[5];
-        if (count == 0 || count > 125) return exception(fn, 3);
-        if (first + count > 0x10000) return exception(fn, 2);
+        if (count == 0 || count > 125)
+            return exception(fn, 3);
+        if (first + count > 0x10000)
+            return exception(fn, 2);
         for (unsigned r = first; r < first + count; ++r)
-            if (roles[r] == Unmapped) return exception(fn, 2);
+            if (roles[r] == Unmapped)
+                return exception(fn, 2);
         std::vector<uint8_t> a{address, fn, uint8_t(2 * count)};
         for (unsigned r = first; r < first + count; ++r) {
             a.push_back(uint8_t(values[r] >> 8));
@@ -364,7 +392,8 @@ std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t>& f)
     }
 
     if (fn == 16) {
-        if (f.size() < 9 || f.size() != 9u + f[6]) return broadcast ? std::vector<uint8_t>{} : exception(fn, 3);
+        if (f.size() < 9 || f.size() != 9u + f[6])
+            return broadcast ? std::vector<uint8_t>{} : exception(fn, 3);
         const unsigned first = unsigned(f[2]) << 8 | f[3];
         const unsigned count = unsigned(f[4]) << 8 | f[5];
         std::vector<uint8_t> err;
@@ -374,23 +403,28 @@ std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t>& f)
             err = exception(fn, 2);
         } else {
             for (unsigned r = first; r < first + count && err.empty(); ++r)
-                if (roles[r] == Unmapped || roles[r] == ReadOnly) err = exception(fn, 2);
+                if (roles[r] == Unmapped || roles[r] == ReadOnly)
+                    err = exception(fn, 2);
             for (unsigned i = 0; i < count && err.empty(); ++i) {
                 uint16_t v = uint16_t(f[7 + 2 * i] << 8 | f[8 + 2 * i]);
-                if (!accepts(uint16_t(first + i), v)) err = exception(fn, 3);
+                if (!accepts(uint16_t(first + i), v))
+                    err = exception(fn, 3);
             }
         }
-        if (!err.empty()) return broadcast ? std::vector<uint8_t>{} : err;
+        if (!err.empty())
+            return broadcast ? std::vector<uint8_t>{} : err;
         // All checked first, so a refused write changes nothing.
         for (unsigned i = 0; i < count; ++i)
             applyWrite(uint16_t(first + i), uint16_t(f[7 + 2 * i] << 8 | f[8 + 2 * i]));
-        if (broadcast) return {};  // broadcast writes take effect silently
+        if (broadcast)
+            return {}; // broadcast writes take effect silently
         std::vector<uint8_t> a(f.begin(), f.begin() + 6);
         appendCrc(a);
         return a;
     }
 
-    if (broadcast) return {};
+    if (broadcast)
+        return {};
     return exception(fn, 1);
 }
 
@@ -399,7 +433,8 @@ void Simulator::Impl::demoStepLocked()
     // Input n toggles every n+1 steps so the inputs do not move in lockstep.
     for (int n = 0; n < info.inputs; ++n) {
         const uint16_t st = regs::inputState(n);
-        if (values[st] == regs::on) set32(regs::inputOnTime(n), get32(regs::inputOnTime(n)) + 10);
+        if (values[st] == regs::on)
+            set32(regs::inputOnTime(n), get32(regs::inputOnTime(n)) + 10);
         if (demoTicks % unsigned(n + 1) == 0) {
             if (values[st] == regs::on) {
                 values[st] = regs::off;
@@ -411,7 +446,7 @@ void Simulator::Impl::demoStepLocked()
     }
     // Analog outputs ramp 4..20 mA in 0.25 mA steps.
     for (int k = 0; k < info.analogOutputs; ++k) {
-        uint16_t& v = values[regs::analogValue(k)];
+        uint16_t &v = values[regs::analogValue(k)];
         v = v >= 2000 ? 400 : uint16_t(v + 25);
     }
     ++demoTicks;
@@ -419,32 +454,40 @@ void Simulator::Impl::demoStepLocked()
 
 // ------------------------------------------------------------------- link
 
-bool Simulator::Impl::openPty(std::string* error)
+bool Simulator::Impl::openPty(std::string *error)
 {
-    auto fail = [&](const char* what) {
-        if (error) *error = std::string(what) + ": " + std::strerror(errno);
+    auto fail = [&](const char *what) {
+        if (error)
+            *error = std::string(what) + ": " + std::strerror(errno);
         closeFds();
         return false;
     };
     masterFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (masterFd < 0) return fail("posix_openpt");
-    if (grantpt(masterFd) != 0) return fail("grantpt");
-    if (unlockpt(masterFd) != 0) return fail("unlockpt");
+    if (masterFd < 0)
+        return fail("posix_openpt");
+    if (grantpt(masterFd) != 0)
+        return fail("grantpt");
+    if (unlockpt(masterFd) != 0)
+        return fail("unlockpt");
     char name[128];
-    if (ptsname_r(masterFd, name, sizeof name) != 0) return fail("ptsname_r");
+    if (ptsname_r(masterFd, name, sizeof name) != 0)
+        return fail("ptsname_r");
     // Without raw mode the line discipline echoes requests and mangles
     // control characters.
     termios t;
-    if (tcgetattr(masterFd, &t) != 0) return fail("tcgetattr");
+    if (tcgetattr(masterFd, &t) != 0)
+        return fail("tcgetattr");
     cfmakeraw(&t);
-    if (tcsetattr(masterFd, TCSANOW, &t) != 0) return fail("tcsetattr");
+    if (tcsetattr(masterFd, TCSANOW, &t) != 0)
+        return fail("tcsetattr");
     int fl = fcntl(masterFd, F_GETFL);
     fcntl(masterFd, F_SETFL, fl | O_NONBLOCK);
     // Held open for the whole run: with no slave fd open the master side sees
     // hang-ups, e.g. between a tool's close and its next open. It also keeps
     // the slave's settings alive, so the speed a tool sets can be read here.
     heldSlaveFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (heldSlaveFd < 0) return fail(name);
+    if (heldSlaveFd < 0)
+        return fail(name);
     if (tcgetattr(heldSlaveFd, &t) == 0) {
         cfmakeraw(&t);
         tcsetattr(heldSlaveFd, TCSANOW, &t);
@@ -454,19 +497,21 @@ bool Simulator::Impl::openPty(std::string* error)
     return true;
 }
 
-bool Simulator::Impl::createLink(std::string* error)
+bool Simulator::Impl::createLink(std::string *error)
 {
     struct stat st;
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        if (error) *error = "no such directory: " + dir;
+        if (error)
+            *error = "no such directory: " + dir;
         return false;
     }
     if (lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
-            if (error) *error = link + " exists and is not a symlink";
+            if (error)
+                *error = link + " exists and is not a symlink";
             return false;
         }
-        ::unlink(link.c_str());  // left behind by a run that did not stop cleanly
+        ::unlink(link.c_str()); // left behind by a run that did not stop cleanly
     }
     std::string dev;
     {
@@ -474,7 +519,8 @@ bool Simulator::Impl::createLink(std::string* error)
         dev = device;
     }
     if (symlink(dev.c_str(), link.c_str()) != 0) {
-        if (error) *error = "symlink " + link + ": " + std::strerror(errno);
+        if (error)
+            *error = "symlink " + link + ": " + std::strerror(errno);
         return false;
     }
     return true;
@@ -492,14 +538,17 @@ void Simulator::Impl::removeLink()
     ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
     if (n > 0) {
         target[n] = 0;
-        if (dev == target) ::unlink(link.c_str());
+        if (dev == target)
+            ::unlink(link.c_str());
     }
 }
 
 void Simulator::Impl::closeFds()
 {
-    if (masterFd >= 0) ::close(masterFd);
-    if (heldSlaveFd >= 0) ::close(heldSlaveFd);
+    if (masterFd >= 0)
+        ::close(masterFd);
+    if (heldSlaveFd >= 0)
+        ::close(heldSlaveFd);
     masterFd = heldSlaveFd = -1;
     std::lock_guard<std::mutex> lk(mu);
     device.clear();
@@ -513,13 +562,13 @@ void Simulator::Impl::startThread()
 
 void Simulator::Impl::stopThread()
 {
-    if (!thread.joinable()) return;
+    if (!thread.joinable())
+        return;
     stopRequested = true;
     char c = 1;
     (void)!::write(wakeFds[1], &c, 1);
     thread.join();
-    while (::read(wakeFds[0], &c, 1) > 0) {
-    }
+    while (::read(wakeFds[0], &c, 1) > 0) {}
 }
 
 // -------------------------------------------------------- service thread
@@ -530,7 +579,8 @@ Clock::duration Simulator::Impl::silence() const
     // fast lines); 1.75 ms when the line speed is unknown.
     std::lock_guard<std::mutex> lk(mu);
     Clock::duration d = 1750us;
-    if (baud > 0) d = std::max(d, Clock::duration(std::chrono::nanoseconds(35000000000LL / baud)));
+    if (baud > 0)
+        d = std::max(d, Clock::duration(std::chrono::nanoseconds(35000000000LL / baud)));
     return d;
 }
 
@@ -552,7 +602,7 @@ void Simulator::Impl::serve()
     // Default timer slack (50 us) would blur the pacing deadlines.
     prctl(PR_SET_TIMERSLACK, 1UL);
     std::vector<uint8_t> buf;
-    bool misheard = false;  // some byte in buf came at another speed
+    bool misheard = false; // some byte in buf came at another speed
     Clock::time_point lastByte{};
     Clock::time_point nextDemo = Clock::now() + 1s;
     uint8_t chunk[512];
@@ -560,21 +610,27 @@ void Simulator::Impl::serve()
     // Length of the frame at the start of buf by its function code, 0 while
     // not yet known or when only silence can end it.
     auto framedLength = [&]() -> size_t {
-        if (buf.size() < 2) return 0;
-        if (buf[1] == 3) return 8;
-        if (buf[1] == 16) return buf.size() < 7 ? 0 : 9u + buf[6];
+        if (buf.size() < 2)
+            return 0;
+        if (buf[1] == 3)
+            return 8;
+        if (buf[1] == 16)
+            return buf.size() < 7 ? 0 : 9u + buf[6];
         return 0;
     };
 
     while (!stopRequested) {
         const Clock::duration gap = silence();
         Clock::time_point deadline = nextDemo;
-        if (!buf.empty()) deadline = std::min(deadline, lastByte + gap);
+        if (!buf.empty())
+            deadline = std::min(deadline, lastByte + gap);
         pollfd fds[2] = {{masterFd, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
         timespec ts = durationTimespec(deadline - Clock::now());
         int r = ppoll(fds, 2, &ts, nullptr);
-        if (stopRequested) break;
-        if (r < 0 && errno != EINTR) break;
+        if (stopRequested)
+            break;
+        if (r < 0 && errno != EINTR)
+            break;
         Clock::time_point now = Clock::now();
 
         // Silence first: bytes waiting now most likely came after the gap.
@@ -590,11 +646,13 @@ void Simulator::Impl::serve()
             ssize_t n = ::read(masterFd, chunk, sizeof chunk);
             if (n > 0) {
                 lastByte = Clock::now();
-                if (buf.empty()) misheard = false;
-                if (!hears()) misheard = true;
+                if (buf.empty())
+                    misheard = false;
+                if (!hears())
+                    misheard = true;
                 buf.insert(buf.end(), chunk, chunk + n);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                std::this_thread::sleep_for(10ms);  // EIO: no slave open; avoid spinning
+                std::this_thread::sleep_for(10ms); // EIO: no slave open; avoid spinning
             }
         } else if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
             std::this_thread::sleep_for(10ms);
@@ -608,41 +666,47 @@ void Simulator::Impl::serve()
             handled = true;
         }
         // Time spent answering was not silence on the line for what remains.
-        if (handled && !buf.empty()) lastByte = Clock::now();
+        if (handled && !buf.empty())
+            lastByte = Clock::now();
 
         now = Clock::now();
         if (now >= nextDemo) {
             {
                 std::lock_guard<std::mutex> lk(mu);
-                if (demo) demoStepLocked();
+                if (demo)
+                    demoStepLocked();
             }
             nextDemo += 1s;
-            if (nextDemo <= now) nextDemo = now + 1s;
+            if (nextDemo <= now)
+                nextDemo = now + 1s;
         }
     }
 }
 
-void Simulator::Impl::handleFrame(const std::vector<uint8_t>& request, Clock::time_point lastByte,
-                                  bool heard)
+void Simulator::Impl::handleFrame(const std::vector<uint8_t> &request, Clock::time_point lastByte, bool heard)
 {
     record(true, request, lastByte, true);
-    if (!heard) return;  // garbage to a module at another speed: no answer, no effect
+    if (!heard)
+        return; // garbage to a module at another speed: no answer, no effect
     std::vector<uint8_t> a;
     Fault f = Fault::None;
     int pieces = 1, gapMs = 0, delayMs = 0, lineBaud = 0, turnaround = 0;
     {
         std::lock_guard<std::mutex> lk(mu);
         a = answer(request);
-        if (a.empty()) return;
+        if (a.empty())
+            return;
         if (faultCount != 0) {
             f = fault;
-            if (faultCount > 0 && --faultCount == 0) fault = Fault::None;
+            if (faultCount > 0 && --faultCount == 0)
+                fault = Fault::None;
         }
         if (f == Fault::Split) {
             pieces = std::max(1, splitPieces);
             gapMs = std::max(0, splitGapMs);
         }
-        if (f == Fault::Slow) delayMs = std::max(0, slowMs);
+        if (f == Fault::Slow)
+            delayMs = std::max(0, slowMs);
         lineBaud = baud;
         turnaround = turnaroundUs;
         if (f == Fault::OtherAddress) {
@@ -683,10 +747,10 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t>& request, Clock::ti
     if (lineBaud > 0) {
         // Wire time of request and answer, each followed by a 3.5 character gap.
         double bits = (double(request.size()) + 3.5 + double(a.size()) + 3.5) * 10.0;
-        due += std::chrono::nanoseconds(int64_t(bits * 1e9 / lineBaud)) +
-               std::chrono::microseconds(turnaround);
+        due += std::chrono::nanoseconds(int64_t(bits * 1e9 / lineBaud)) + std::chrono::microseconds(turnaround);
     }
-    if (!sleepUntil(due)) return;
+    if (!sleepUntil(due))
+        return;
 
     // Logged before the write so a master that has the answer finds it logged.
     Clock::time_point sentAt = Clock::now();
@@ -696,7 +760,8 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t>& request, Clock::ti
     Clock::time_point pieceAt = sentAt;
     for (int i = 0; i < pieces; ++i) {
         size_t len = a.size() / size_t(pieces) + (size_t(i) < a.size() % size_t(pieces) ? 1 : 0);
-        if (i > 0 && !sleepUntil(pieceAt += std::chrono::milliseconds(gapMs))) return;
+        if (i > 0 && !sleepUntil(pieceAt += std::chrono::milliseconds(gapMs)))
+            return;
         writeLine(std::vector<uint8_t>(a.begin() + long(pos), a.begin() + long(pos + len)));
         pos += len;
     }
@@ -709,9 +774,11 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t>& request, Clock::ti
 bool Simulator::Impl::sleepUntil(Clock::time_point deadline)
 {
     for (;;) {
-        if (stopRequested) return false;
+        if (stopRequested)
+            return false;
         Clock::duration left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) return true;
+        if (left <= Clock::duration::zero())
+            return true;
         if (left > 3ms) {
             pollfd p{wakeFds[0], POLLIN, 0};
             timespec ts = durationTimespec(left - 2ms);
@@ -722,17 +789,15 @@ bool Simulator::Impl::sleepUntil(Clock::time_point deadline)
         // the deadline and spin the rest.
         if (left > 150us) {
             timespec ts = toTimespec(deadline - 100us);
-            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-            }
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {}
             continue;
         }
-        while (Clock::now() < deadline) {
-        }
+        while (Clock::now() < deadline) {}
         return true;
     }
 }
 
-void Simulator::Impl::writeLine(const std::vector<uint8_t>& bytes)
+void Simulator::Impl::writeLine(const std::vector<uint8_t> &bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -745,40 +810,45 @@ void Simulator::Impl::writeLine(const std::vector<uint8_t>& bytes)
             // Nobody reads the port and its buffer is full: like a real line,
             // what cannot be delivered is lost.
             pollfd p{masterFd, POLLOUT, 0};
-            if (poll(&p, 1, 100) <= 0) break;
+            if (poll(&p, 1, 100) <= 0)
+                break;
         } else {
             break;
         }
     }
-    std::function<void(const std::vector<uint8_t>&)> cb;
+    std::function<void(const std::vector<uint8_t> &)> cb;
     {
         std::lock_guard<std::mutex> lk(mu);
         cb = writeCallback;
     }
-    if (cb) cb(bytes);
+    if (cb)
+        cb(bytes);
 }
 
-void Simulator::Impl::record(bool fromMaster, const std::vector<uint8_t>& bytes,
-                             Clock::time_point t, bool notify)
+void Simulator::Impl::record(bool fromMaster, const std::vector<uint8_t> &bytes, Clock::time_point t, bool notify)
 {
     {
         std::lock_guard<std::mutex> lk(mu);
         log.push_back(Frame{fromMaster, bytes, t});
-        if (logCapacity > 0 && log.size() > logCapacity) log.pop_front();
-        if (fromMaster) ++requests;
+        if (logCapacity > 0 && log.size() > logCapacity)
+            log.pop_front();
+        if (fromMaster)
+            ++requests;
     }
     logChanged.notify_all();
-    if (notify) notifyFrame(Frame{fromMaster, bytes, t});
+    if (notify)
+        notifyFrame(Frame{fromMaster, bytes, t});
 }
 
-void Simulator::Impl::notifyFrame(const Frame& f)
+void Simulator::Impl::notifyFrame(const Frame &f)
 {
-    std::function<void(const Frame&)> cb;
+    std::function<void(const Frame &)> cb;
     {
         std::lock_guard<std::mutex> lk(mu);
         cb = frameCallback;
     }
-    if (cb) cb(f);
+    if (cb)
+        cb(f);
 }
 
 // ----------------------------------------------------------------- public
@@ -787,29 +857,35 @@ Simulator::Simulator(Module module, uint8_t address) : d(new Impl(module, addres
 {
     d->buildMap();
     d->setInitialValues();
-    if (pipe2(d->wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) d->wakeFds[0] = d->wakeFds[1] = -1;
+    if (pipe2(d->wakeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        d->wakeFds[0] = d->wakeFds[1] = -1;
 }
 
 Simulator::~Simulator()
 {
     stop();
-    if (d->wakeFds[0] >= 0) ::close(d->wakeFds[0]);
-    if (d->wakeFds[1] >= 0) ::close(d->wakeFds[1]);
+    if (d->wakeFds[0] >= 0)
+        ::close(d->wakeFds[0]);
+    if (d->wakeFds[1] >= 0)
+        ::close(d->wakeFds[1]);
 }
 
-bool Simulator::start(const std::string& dir, int port, std::string* error)
+bool Simulator::start(const std::string &dir, int port, std::string *error)
 {
     std::lock_guard<std::mutex> lk(d->lifeMu);
     if (d->started) {
-        if (error) *error = "already started on " + d->link;
+        if (error)
+            *error = "already started on " + d->link;
         return false;
     }
     if (d->wakeFds[0] < 0) {
-        if (error) *error = "pipe2 failed";
+        if (error)
+            *error = "pipe2 failed";
         return false;
     }
     if (port < 0) {
-        if (error) *error = "port must not be negative";
+        if (error)
+            *error = "port must not be negative";
         return false;
     }
     d->dir = dir;
@@ -833,9 +909,11 @@ bool Simulator::start(const std::string& dir, int port, std::string* error)
 void Simulator::stop()
 {
     std::lock_guard<std::mutex> lk(d->lifeMu);
-    if (!d->started) return;
+    if (!d->started)
+        return;
     d->stopThread();
-    if (d->plugged) d->removeLink();
+    if (d->plugged)
+        d->removeLink();
     d->closeFds();
     d->started = d->plugged = false;
 }
@@ -861,22 +939,26 @@ std::string Simulator::devicePath() const
 void Simulator::unplug()
 {
     std::lock_guard<std::mutex> lk(d->lifeMu);
-    if (!d->started || !d->plugged) return;
+    if (!d->started || !d->plugged)
+        return;
     d->stopThread();
     d->removeLink();
     d->closeFds();
     d->plugged = false;
 }
 
-bool Simulator::replug(std::string* error)
+bool Simulator::replug(std::string *error)
 {
     std::lock_guard<std::mutex> lk(d->lifeMu);
     if (!d->started) {
-        if (error) *error = "not started";
+        if (error)
+            *error = "not started";
         return false;
     }
-    if (d->plugged) return true;
-    if (!d->openPty(error)) return false;
+    if (d->plugged)
+        return true;
+    if (!d->openPty(error))
+        return false;
     if (!d->createLink(error)) {
         d->closeFds();
         return false;
@@ -886,8 +968,14 @@ bool Simulator::replug(std::string* error)
     return true;
 }
 
-Module Simulator::module() const { return d->module; }
-uint8_t Simulator::address() const { return d->address; }
+Module Simulator::module() const
+{
+    return d->module;
+}
+uint8_t Simulator::address() const
+{
+    return d->address;
+}
 
 void Simulator::setRegister(uint16_t r, uint16_t value)
 {
@@ -954,14 +1042,16 @@ void Simulator::setPacing(int baud, int turnaroundUs)
 
 bool Simulator::isStandardSpeed(int baud)
 {
-    for (const auto& s : kSpeeds)
-        if (s.baud == baud) return true;
+    for (const auto &s : kSpeeds)
+        if (s.baud == baud)
+            return true;
     return false;
 }
 
 bool Simulator::setListenSpeed(int baud)
 {
-    if (baud != 0 && !isStandardSpeed(baud)) return false;
+    if (baud != 0 && !isStandardSpeed(baud))
+        return false;
     std::lock_guard<std::mutex> lk(d->mu);
     d->listenSpeed = baud;
     return true;
@@ -1008,7 +1098,8 @@ void Simulator::setLogCapacity(size_t maxFrames)
 {
     std::lock_guard<std::mutex> lk(d->mu);
     d->logCapacity = maxFrames;
-    while (maxFrames > 0 && d->log.size() > maxFrames) d->log.pop_front();
+    while (maxFrames > 0 && d->log.size() > maxFrames)
+        d->log.pop_front();
 }
 
 size_t Simulator::requestCount() const
@@ -1020,58 +1111,62 @@ size_t Simulator::requestCount() const
 bool Simulator::waitForRequests(size_t n, int timeoutMs) const
 {
     std::unique_lock<std::mutex> lk(d->mu);
-    return d->logChanged.wait_for(lk, std::chrono::milliseconds(timeoutMs),
-                                  [&] { return d->requests >= n; });
+    return d->logChanged.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return d->requests >= n; });
 }
 
-void Simulator::onFrame(std::function<void(const Frame&)> callback)
+void Simulator::onFrame(std::function<void(const Frame &)> callback)
 {
     std::lock_guard<std::mutex> lk(d->mu);
     d->frameCallback = std::move(callback);
 }
 
-void Simulator::onWrite(std::function<void(const std::vector<uint8_t>&)> callback)
+void Simulator::onWrite(std::function<void(const std::vector<uint8_t> &)> callback)
 {
     std::lock_guard<std::mutex> lk(d->mu);
     d->writeCallback = std::move(callback);
 }
 
-std::vector<uint8_t> Simulator::handleRequest(const std::vector<uint8_t>& frame)
+std::vector<uint8_t> Simulator::handleRequest(const std::vector<uint8_t> &frame)
 {
     std::lock_guard<std::mutex> lk(d->mu);
     return d->answer(frame);
 }
 
-uint16_t Simulator::crc16(const uint8_t* data, size_t size)
+uint16_t Simulator::crc16(const uint8_t *data, size_t size)
 {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < size; ++i) {
         crc ^= data[i];
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
     }
     return crc;
 }
 
-uint16_t Simulator::crc16(const std::vector<uint8_t>& data) { return crc16(data.data(), data.size()); }
+uint16_t Simulator::crc16(const std::vector<uint8_t> &data)
+{
+    return crc16(data.data(), data.size());
+}
 
-void Simulator::appendCrc(std::vector<uint8_t>& frame)
+void Simulator::appendCrc(std::vector<uint8_t> &frame)
 {
     uint16_t c = crc16(frame);
     frame.push_back(uint8_t(c));
     frame.push_back(uint8_t(c >> 8));
 }
 
-std::string Simulator::hex(const std::vector<uint8_t>& bytes)
+std::string Simulator::hex(const std::vector<uint8_t> &bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
     s.reserve(bytes.size() * 3);
     for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i) s += ' ';
+        if (i)
+            s += ' ';
         s += digits[bytes[i] >> 4];
         s += digits[bytes[i] & 15];
     }
     return s;
 }
 
-}  // namespace hv52sim
+} // namespace hv52sim

@@ -32,94 +32,140 @@
 
 namespace hv52sim {
 
-enum class Module { T516, T540, T528 };
+enum class Module {
+    T516,
+    T540,
+    T528
+};
 
-struct ModuleInfo {
-    int relays;         // T516/T528: 2, T540: 0
-    int inputs;         // T516/T528: 2, T540: 7
-    int analogOutputs;  // T516: 3, others: 0
+struct ModuleInfo
+{
+    int relays;        // T516/T528: 2, T540: 0
+    int inputs;        // T516/T528: 2, T540: 7
+    int analogOutputs; // T516: 3, others: 0
 };
 ModuleInfo moduleInfo(Module m);
-const char* moduleName(Module m);                     // "t516", "t540", "t528"
-bool parseModule(const std::string& name, Module* m); // accepts "t516", "T516", ...
+const char *moduleName(Module m);                     // "t516", "t540", "t528"
+bool parseModule(const std::string &name, Module *m); // accepts "t516", "T516", ...
 
 // Register addresses of the module (all 16-bit; 32-bit values span two
 // registers, high half first).
 namespace regs {
-constexpr uint16_t reset = 0x0B00;  // write-only command register; reads answer 0
-constexpr uint16_t relayCount(int k) { return uint16_t(0x0E20 + 3 * k); }  // 2 regs
-constexpr uint16_t relayState(int k) { return uint16_t(0x0E22 + 3 * k); }
-constexpr uint16_t inputCount(int n) { return uint16_t(0x0E40 + 3 * n); }  // 2 regs
-constexpr uint16_t inputState(int n) { return uint16_t(0x0E42 + 3 * n); }
-constexpr uint16_t inputOnTime(int n) { return uint16_t(0x0E5E + 2 * n); } // 2 regs, tenths of s
-constexpr uint16_t analogValue(int k) { return uint16_t(0x0E72 + k); }     // hundredths of mA
-constexpr uint16_t relayCommand(int k) { return uint16_t(0x0E80 + k); }
-constexpr uint16_t inputMode(int n) { return uint16_t(0x0E8A + n); }       // 0 or 1
-constexpr uint16_t analogSignal(int k) { return uint16_t(0x0EB2 + 4 * k); } // 0 or 1
-constexpr uint16_t analogSource(int k) { return uint16_t(0x0EB3 + 4 * k); } // 0..29
-constexpr uint16_t analogLower(int k) { return uint16_t(0x0EB4 + 4 * k); }
-constexpr uint16_t analogUpper(int k) { return uint16_t(0x0EB5 + 4 * k); }
+constexpr uint16_t reset = 0x0B00; // write-only command register; reads answer 0
+constexpr uint16_t relayCount(int k)
+{
+    return uint16_t(0x0E20 + 3 * k);
+} // 2 regs
+constexpr uint16_t relayState(int k)
+{
+    return uint16_t(0x0E22 + 3 * k);
+}
+constexpr uint16_t inputCount(int n)
+{
+    return uint16_t(0x0E40 + 3 * n);
+} // 2 regs
+constexpr uint16_t inputState(int n)
+{
+    return uint16_t(0x0E42 + 3 * n);
+}
+constexpr uint16_t inputOnTime(int n)
+{
+    return uint16_t(0x0E5E + 2 * n);
+} // 2 regs, tenths of s
+constexpr uint16_t analogValue(int k)
+{
+    return uint16_t(0x0E72 + k);
+} // hundredths of mA
+constexpr uint16_t relayCommand(int k)
+{
+    return uint16_t(0x0E80 + k);
+}
+constexpr uint16_t inputMode(int n)
+{
+    return uint16_t(0x0E8A + n);
+} // 0 or 1
+constexpr uint16_t analogSignal(int k)
+{
+    return uint16_t(0x0EB2 + 4 * k);
+} // 0 or 1
+constexpr uint16_t analogSource(int k)
+{
+    return uint16_t(0x0EB3 + 4 * k);
+} // 0..29
+constexpr uint16_t analogLower(int k)
+{
+    return uint16_t(0x0EB4 + 4 * k);
+}
+constexpr uint16_t analogUpper(int k)
+{
+    return uint16_t(0x0EB5 + 4 * k);
+}
 
-constexpr uint16_t on = 0x5050;       // relay operated / input ON
-constexpr uint16_t off = 0x0000;      // what the module reports for released / OFF
-constexpr uint16_t cmdAlarm = 0;      // relay command values
+constexpr uint16_t on = 0x5050;  // relay operated / input ON
+constexpr uint16_t off = 0x0000; // what the module reports for released / OFF
+constexpr uint16_t cmdAlarm = 0; // relay command values
 constexpr uint16_t cmdHost = 1;
 constexpr uint16_t cmdOperate = 0x5050;
 constexpr uint16_t cmdRestore = 0x3030;
 
-constexpr uint16_t resetRelay1 = 0x6003;  // codes for the reset register
+constexpr uint16_t resetRelay1 = 0x6003; // codes for the reset register
 constexpr uint16_t resetRelay2 = 0x6004;
 constexpr uint16_t resetRelays = 0x6FFF;
-constexpr uint16_t resetInput(int n) { return uint16_t(0x6010 + n); }
+constexpr uint16_t resetInput(int n)
+{
+    return uint16_t(0x6010 + n);
+}
 constexpr uint16_t resetInputs = 0x601F;
-}  // namespace regs
+} // namespace regs
 
 // Misbehaviour for the next N answers. Faults touch only requests the module
 // would answer (its address, good CRC); ignored requests stay ignored.
 enum class Fault {
     None,
-    Silent,         // no answer at all
-    BadCrc,         // the answer with its last CRC byte inverted
-    Partial,        // only the first 3 bytes of the answer
-    Exception,      // addr, fn|0x80, 04, crc, whatever was asked
-    ExtraBytes,     // the answer followed by 00 FF in the same write
-    Split,          // the answer in P pieces, G ms apart (setSplit)
-    Slow,           // the answer after D ms (setSlowMs)
-    OtherAddress,   // a valid answer from another bus address (setOtherAddress)
-    OtherFunction,  // a valid answer whose function code is one higher (3 -> 4)
+    Silent,        // no answer at all
+    BadCrc,        // the answer with its last CRC byte inverted
+    Partial,       // only the first 3 bytes of the answer
+    Exception,     // addr, fn|0x80, 04, crc, whatever was asked
+    ExtraBytes,    // the answer followed by 00 FF in the same write
+    Split,         // the answer in P pieces, G ms apart (setSplit)
+    Slow,          // the answer after D ms (setSlowMs)
+    OtherAddress,  // a valid answer from another bus address (setOtherAddress)
+    OtherFunction, // a valid answer whose function code is one higher (3 -> 4)
 };
-const char* faultName(Fault f);                     // "silent", "bad-crc", ...
-bool parseFault(const std::string& name, Fault* f);
+const char *faultName(Fault f); // "silent", "bad-crc", ...
+bool parseFault(const std::string &name, Fault *f);
 
-struct Frame {
-    bool fromMaster;                 // true: request received; false: answer sent
+struct Frame
+{
+    bool fromMaster; // true: request received; false: answer sent
     std::vector<uint8_t> bytes;
     // Request: when its last byte was read. Answer: just before its first
     // byte was written (after any pacing or slow delay).
     std::chrono::steady_clock::time_point time;
 };
 
-class Simulator {
+class Simulator
+{
 public:
     explicit Simulator(Module module, uint8_t address = 1);
-    ~Simulator();  // stop()
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
+    ~Simulator(); // stop()
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
 
     // Opens a pseudo-terminal, links DIR/comPORT to its slave side (replacing
     // a stale symlink; DIR must exist) and starts the service thread.
-    bool start(const std::string& dir, int port, std::string* error = nullptr);
+    bool start(const std::string &dir, int port, std::string *error = nullptr);
     // Ends the thread, closes the pseudo-terminal, removes the link.
     void stop();
     bool running() const;
-    std::string linkPath() const;    // DIR/comPORT ("" before a successful start)
-    std::string devicePath() const;  // /dev/pts/N ("" when not running)
+    std::string linkPath() const;   // DIR/comPORT ("" before a successful start)
+    std::string devicePath() const; // /dev/pts/N ("" when not running)
 
     // The cable is pulled: closes both pseudo-terminal fds, so a tool with the
     // port open sees a hang-up / read error, and removes the link.
     void unplug();
     // A new pseudo-terminal behind the same link (devicePath() changes).
-    bool replug(std::string* error = nullptr);
+    bool replug(std::string *error = nullptr);
 
     Module module() const;
     uint8_t address() const;
@@ -134,9 +180,9 @@ public:
     // Faults. count > 0: the next count answers; -1: every answer; 0: none.
     void setFault(Fault fault, int count = -1);
     Fault fault() const;
-    void setSplit(int pieces, int gapMs);   // default 3 pieces, 20 ms
-    void setSlowMs(int ms);                 // default 500 ms
-    void setOtherAddress(uint8_t address);  // default address + 1
+    void setSplit(int pieces, int gapMs);  // default 3 pieces, 20 ms
+    void setSlowMs(int ms);                // default 500 ms
+    void setOtherAddress(uint8_t address); // default address + 1
 
     // Line-speed pacing: each answer leaves no earlier than the last request
     // byte's arrival + (request + 3.5 + answer + 3.5) * 10 bits / baud +
@@ -160,35 +206,35 @@ public:
 
     // Demo: once a second inputs toggle, their counts and ON times grow.
     void setDemo(bool on);
-    void demoStep();  // one such step, now (what the demo timer calls)
+    void demoStep(); // one such step, now (what the demo timer calls)
 
     // Frame log (requests include ignored ones: other address, bad CRC).
     std::vector<Frame> frames() const;
-    void clearLog();                      // also resets requestCount()
-    void setLogCapacity(size_t maxFrames);  // oldest dropped beyond; 0 = unlimited
-    size_t requestCount() const;          // requests since start/clearLog
+    void clearLog();                       // also resets requestCount()
+    void setLogCapacity(size_t maxFrames); // oldest dropped beyond; 0 = unlimited
+    size_t requestCount() const;           // requests since start/clearLog
     bool waitForRequests(size_t n, int timeoutMs) const;
 
     // Observers, called on the service thread: onFrame for every logged frame,
     // onWrite after every write to the line (one call per piece of a split
     // answer; the call may block to hold the next piece back). Set before
     // start() or while no traffic flows.
-    void onFrame(std::function<void(const Frame&)> callback);
-    void onWrite(std::function<void(const std::vector<uint8_t>&)> callback);
+    void onFrame(std::function<void(const Frame &)> callback);
+    void onWrite(std::function<void(const std::vector<uint8_t> &)> callback);
 
     // The module's answer to one complete request frame, applying its effect
     // on the registers; empty when the module stays silent. No faults, no
     // log, no I/O: usable without start() (fuzzers, benchmarks).
-    std::vector<uint8_t> handleRequest(const std::vector<uint8_t>& frame);
+    std::vector<uint8_t> handleRequest(const std::vector<uint8_t> &frame);
 
-    static uint16_t crc16(const uint8_t* data, size_t size);
-    static uint16_t crc16(const std::vector<uint8_t>& data);
-    static void appendCrc(std::vector<uint8_t>& frame);  // low byte first
-    static std::string hex(const std::vector<uint8_t>& bytes);  // "01 03 0E 40"
+    static uint16_t crc16(const uint8_t *data, size_t size);
+    static uint16_t crc16(const std::vector<uint8_t> &data);
+    static void appendCrc(std::vector<uint8_t> &frame);        // low byte first
+    static std::string hex(const std::vector<uint8_t> &bytes); // "01 03 0E 40"
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
-}  // namespace hv52sim
+} // namespace hv52sim

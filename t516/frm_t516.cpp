@@ -49,8 +49,7 @@ void frm_T516::addAnalogGroup()
 
     const int rowCaptions[] = {25, 26, 23};
     for (int k = 0; k < kAnalogOutputs; ++k) {
-        addLabel(rowCaptions[k], frame, QStringLiteral("输出%1").arg(k + 1), cellRect(table, 0, k),
-                 LabelKind::Caption);
+        addLabel(rowCaptions[k], frame, QStringLiteral("输出%1").arg(k + 1), cellRect(table, 0, k), LabelKind::Caption);
         addLabel(27 + k, frame, QString(), cellRect(table, 1, k), LabelKind::Cell);
         addCombo(4 + k, frame, kSignalTypeTexts, kSignalTypeTexts.first(), listRect(table, 2, k));
         addCombo(7 + k, frame, kSourceQuantityTexts, QStringLiteral("A相视在功率"), listRect(table, 3, k));

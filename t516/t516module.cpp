@@ -10,26 +10,28 @@ ModuleDef build()
     d.name = QStringLiteral("t516");
     d.poll = inputPoints(2) + relayPoints();
     const auto row = [](int k) { return QStringLiteral("输出%1").arg(k + 1); };
-    const auto key = [](int k, const char *what) { return QStringLiteral("analog%1.%2").arg(k + 1).arg(QLatin1String(what)); };
+    const auto key = [](int k, const char *what) {
+        return QStringLiteral("analog%1.%2").arg(k + 1).arg(QLatin1String(what));
+    };
     for (int k = 0; k < kAnalogOutputs; ++k) {
-        d.poll << Point{key(k, "value"), quint16(0x0E72 + k), false, row(k), QStringLiteral("输出值 (mA)"),
+        d.poll << Point{key(k, "value"),  quint16(0x0E72 + k),   false, row(k), QStringLiteral("输出值 (mA)"),
                         Show::Hundredths, {Target::Cell, 27 + k}};
     }
     for (int k = 0; k < kAnalogOutputs; ++k) {
-        d.poll << Point{key(k, "type"), quint16(0x0EB2 + 4 * k), false, row(k), QStringLiteral("信号类型"),
+        d.poll << Point{key(k, "type"),   quint16(0x0EB2 + 4 * k), false, row(k), QStringLiteral("信号类型"),
                         Show::SignalType, {Target::List, 4 + k}};
     }
     const int firstSource = int(d.poll.size());
     for (int k = 0; k < kAnalogOutputs; ++k) {
         d.poll << Point{key(k, "source"), quint16(0x0EB3 + 4 * k), false, row(k), QStringLiteral("参数选择"),
-                        Show::Source, {Target::List, 7 + k}};
+                        Show::Source,     {Target::List, 7 + k}};
     }
     for (int k = 0; k < kAnalogOutputs; ++k) {
         const int source = firstSource + k;
         d.poll << Point{key(k, "lower"), quint16(0x0EB4 + 4 * k), false, row(k), QStringLiteral("下限参数值"),
-                        Show::Limit, {Target::List, 10 + k}, source}
+                        Show::Limit,     {Target::List, 10 + k},  source}
                << Point{key(k, "upper"), quint16(0x0EB5 + 4 * k), false, row(k), QStringLiteral("上限参数值"),
-                        Show::Limit, {Target::List, 13 + k}, source};
+                        Show::Limit,     {Target::List, 13 + k},  source};
     }
     d.writeOnly = inputModePoints(2);
 
@@ -37,7 +39,8 @@ ModuleDef build()
     for (int k = 0; k < kAnalogOutputs; ++k) {
         const quint16 block = quint16(0x0EB2 + 4 * k);
         // Type, source, lower, upper: the order the module takes them in.
-        d.settings << Setting{QStringLiteral("analog%1").arg(k + 1), QStringLiteral("输出%1 模拟量输出").arg(k + 1),
+        d.settings << Setting{QStringLiteral("analog%1").arg(k + 1),
+                              QStringLiteral("输出%1 模拟量输出").arg(k + 1),
                               {block, quint16(block + 1), quint16(block + 2), quint16(block + 3)}};
     }
     d.resets = QVector<ResetChoice>(kRelayInputResets.begin(), kRelayInputResets.end());

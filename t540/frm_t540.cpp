@@ -2,8 +2,7 @@
 #include "linkerror.h"
 #include "t540module.h"
 
-frm_T540::frm_T540()
-    : ToolWindow(QStringLiteral("HV52T540扩展模块"), 9885, 4725, hv52::t540Module())
+frm_T540::frm_T540() : ToolWindow(QStringLiteral("HV52T540扩展模块"), 9885, 4725, hv52::t540Module())
 {
     addTopRow(QStringLiteral("HV52T540扩展模块"), QString::fromUtf8(module().resets.first().text),
               rect(4170, 90, 3315, 300), rect(7530, 60, 1005, 375), kReadButton, rect(8790, 60, 1065, 375));

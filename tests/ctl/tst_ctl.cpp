@@ -8,13 +8,13 @@
 
 #include "hv52version.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QDateTime>
 
 #include <csignal>
 
@@ -127,7 +127,8 @@ struct Rig
     explicit Rig(Module m = Module::T516, uint8_t address = 1) : port(m, 1, address) {}
     Result run(const QStringList &args)
     {
-        return runCtl(QStringList{"--port", QString::number(port.port()), "--timeout", QString::number(kShortTimeoutMs)} + args);
+        return runCtl(QStringList{"--port", QString::number(port.port()), "--timeout", QString::number(kShortTimeoutMs)}
+                      + args);
     }
 };
 
@@ -169,8 +170,10 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"read", "t516", "--adress", "3"} << "未知选项 --adress";
         QTest::newRow("option without value") << QStringList{"read", "t516", "--address"} << "选项 --address 缺少值";
         QTest::newRow("broadcast address") << QStringList{"--address", "0", "read", "t516"} << "0 是广播地址";
-        QTest::newRow("address 248") << QStringList{"--address", "248", "read", "t516"} << "--address 的值 248 超出范围";
-        QTest::newRow("speed 9601") << QStringList{"--speed", "9601", "read", "t516"} << "--speed 的值 9601 不是模块的波特率";
+        QTest::newRow("address 248") << QStringList{"--address", "248", "read", "t516"}
+                                     << "--address 的值 248 超出范围";
+        QTest::newRow("speed 9601") << QStringList{"--speed", "9601", "read", "t516"}
+                                    << "--speed 的值 9601 不是模块的波特率";
         QTest::newRow("timeout text") << QStringList{"--timeout", "1s", "read", "t516"} << "--timeout 的值“1s”不是整数";
         QTest::newRow("port and device") << QStringList{"--device", "/dev/ttyUSB0", "read", "t516"} << "只能给出一个";
         QTest::newRow("extra word") << QStringList{"read", "t516", "now"} << "read 的参数过多";
@@ -183,27 +186,35 @@ private slots:
         QTest::newRow("analog on the t528") << QStringList{"set", "t528", "analog", "1"} << "T528 没有模拟量输出";
         const QStringList analog = {"set", "t516", "analog", "2", "--type", "4-20mA", "--source", "A相电流"};
         QTest::newRow("analog without upper") << analog + QStringList{"--lower", "0"} << "缺少 --upper";
-        QTest::newRow("analog type") << QStringList{"set", "t516", "analog", "1", "--type", "4-20", "--source", "1", "--lower", "0", "--upper", "5"}
+        QTest::newRow("analog type") << QStringList{"set",      "t516", "analog",  "1", "--type",  "4-20",
+                                                    "--source", "1",    "--lower", "0", "--upper", "5"}
                                      << "输出1 信号类型“4-20”不是信号类型";
-        QTest::newRow("analog source 30") << QStringList{"set", "t516", "analog", "1", "--type", "0-5V", "--source", "30", "--lower", "0", "--upper", "5"}
+        QTest::newRow("analog source 30") << QStringList{"set",      "t516", "analog",  "1", "--type",  "0-5V",
+                                                         "--source", "30",   "--lower", "0", "--upper", "5"}
                                           << "输出1 参数选择“30”不是参数选择列表";
-        QTest::newRow("lower not a number") << analog + QStringList{"--lower", "1e3", "--upper", "5"}
-                                            << "输出2 下限参数值“1e3”不是数字";
+        QTest::newRow("lower not a number")
+            << analog + QStringList{"--lower", "1e3", "--upper", "5"} << "输出2 下限参数值“1e3”不是数字";
         QTest::newRow("upper above 65535 after scaling") << analog + QStringList{"--lower", "0", "--upper", "65.5355"}
                                                          << "输出2 上限参数值 65.5355 × 1000 = 65536 超出 0～65535";
-        QTest::newRow("negative lower") << analog + QStringList{"--lower=-1", "--upper", "5"} << "输出2 下限参数值 -1 × 1000 = -1000 超出";
-        QTest::newRow("analog 4") << QStringList{"set", "t516", "analog", "4", "--type", "4-20mA"} << "模拟量输出号“4”无效";
-        QTest::newRow("relay with analog option") << QStringList{"set", "t516", "relay", "1", "host", "--lower", "1"} << "只用于模拟量输出";
+        QTest::newRow("negative lower") << analog + QStringList{"--lower=-1", "--upper", "5"}
+                                        << "输出2 下限参数值 -1 × 1000 = -1000 超出";
+        QTest::newRow("analog 4") << QStringList{"set", "t516", "analog", "4", "--type", "4-20mA"}
+                                  << "模拟量输出号“4”无效";
+        QTest::newRow("relay with analog option")
+            << QStringList{"set", "t516", "relay", "1", "host", "--lower", "1"} << "只用于模拟量输出";
         QTest::newRow("reset text") << QStringList{"reset", "t540", "继电器输出M-R1计数器"} << "不在 T540 的复位列表中";
         QTest::newRow("reset position 0") << QStringList{"reset", "t516", "0"} << "复位项“0”不在 T516 的复位列表中";
         QTest::newRow("reset position 9") << QStringList{"reset", "t540", "9"} << "序号 1～8";
         QTest::newRow("interval 0") << QStringList{"watch", "t516", "--interval", "0"} << "--interval 的值“0”无效";
-        QTest::newRow("interval on read") << QStringList{"read", "t516", "--interval", "2"} << "--interval 只用于 watch";
+        QTest::newRow("interval on read")
+            << QStringList{"read", "t516", "--interval", "2"} << "--interval 只用于 watch";
         QTest::newRow("scan range") << QStringList{"scan", "--addresses", "5-1"} << "从大到小";
         QTest::newRow("scan speeds") << QStringList{"scan", "--speeds", "9600,14400"} << "--speeds 的值 14400";
         QTest::newRow("scan with --address") << QStringList{"scan", "--address", "3"} << "scan 不用 --address";
-        QTest::newRow("apply a missing file") << QStringList{"apply", "t516", "/nonexistent/a.json"} << "无法读取文件 /nonexistent/a.json";
-        QTest::newRow("save into a missing folder") << QStringList{"save", "t516", "/nonexistent/a.json"} << "无法写入文件 /nonexistent/a.json";
+        QTest::newRow("apply a missing file")
+            << QStringList{"apply", "t516", "/nonexistent/a.json"} << "无法读取文件 /nonexistent/a.json";
+        QTest::newRow("save into a missing folder")
+            << QStringList{"save", "t516", "/nonexistent/a.json"} << "无法写入文件 /nonexistent/a.json";
     }
     void refusedBeforeAnythingIsSent()
     {
@@ -227,36 +238,39 @@ private slots:
         const int t516 = int(Module::T516), t528 = int(Module::T528), t540 = int(Module::T540);
         QTest::newRow("read t516") << t516 << 1 << QStringList{"read", "t516"} << pollFrames(Module::T516);
         QTest::newRow("read t528") << t528 << 1 << QStringList{"read", "t528"} << pollFrames(Module::T528);
-        QTest::newRow("read t540 --json") << t540 << 1 << QStringList{"read", "t540", "--json"} << pollFrames(Module::T540);
-        QTest::newRow("read at address 17") << t528 << 17 << QStringList{"--address", "17", "read", "t528"}
-                                            << pollFrames(Module::T528, 17);
+        QTest::newRow("read t540 --json")
+            << t540 << 1 << QStringList{"read", "t540", "--json"} << pollFrames(Module::T540);
+        QTest::newRow("read at address 17")
+            << t528 << 17 << QStringList{"--address", "17", "read", "t528"} << pollFrames(Module::T528, 17);
         QTest::newRow("relay 1 operate") << t516 << 1 << QStringList{"set", "t516", "relay", "1", "operate"}
                                          << QStringList{"01 10 0E 80 00 01 02 50 50 6A 6C"};
-        QTest::newRow("relay 2 restore by its text") << t528 << 1 << QStringList{"set", "t528", "relay", "2", "控制继电器恢复"}
-                                                     << QStringList{"01 10 0E 81 00 01 02 30 30 43 95"};
+        QTest::newRow("relay 2 restore by its text")
+            << t528 << 1 << QStringList{"set", "t528", "relay", "2", "控制继电器恢复"}
+            << QStringList{"01 10 0E 81 00 01 02 30 30 43 95"};
         QTest::newRow("relay 1 alarm") << t528 << 1 << QStringList{"set", "t528", "relay", "1", "ALARM"}
                                        << QStringList{writeFrame(regs::relayCommand(0), 0)};
         QTest::newRow("relay 2 host") << t516 << 1 << QStringList{"set", "t516", "relay", "2", "上位机控制"}
                                       << QStringList{writeFrame(regs::relayCommand(1), 1)};
         // Frequency: hundredths; 55.125 is an exact half and goes to the even 5512.
         QTest::newRow("analog 2, frequency")
-            << t516 << 1
-            << QStringList{"set", "t516", "analog", "2", "--type", "0- 5 V", "--source", "频率", "--lower", "45.5", "--upper", "55.125"}
+            << t516 << 1 << QStringList{"set",      "t516", "analog",  "2",    "--type",  "0- 5 V",
+                                        "--source", "频率", "--lower", "45.5", "--upper", "55.125"}
             << QStringList{writeFrame(regs::analogSignal(1), 1), writeFrame(regs::analogSource(1), 28),
                            writeFrame(regs::analogLower(1), 4550), writeFrame(regs::analogUpper(1), 5512)};
         // Position 0 (平均电流), thousandths: 0.0045 -> 4.5 -> 4.
         QTest::newRow("analog 3, source by position")
-            << t516 << 1
-            << QStringList{"set", "t516", "analog", "3", "--type", "4-20mA", "--source", "0", "--lower", "0.0045", "--upper", " 5 "}
+            << t516 << 1 << QStringList{"set",      "t516", "analog",  "3",      "--type",  "4-20mA",
+                                        "--source", "0",    "--lower", "0.0045", "--upper", " 5 "}
             << QStringList{writeFrame(regs::analogSignal(2), 0), writeFrame(regs::analogSource(2), 0),
                            writeFrame(regs::analogLower(2), 4), writeFrame(regs::analogUpper(2), 5000)};
         QTest::newRow("reset all relays by text") << t516 << 1 << QStringList{"reset", "t516", "所有继电器输出计数器"}
                                                   << QStringList{"01 10 0B 00 00 01 02 6F FF 71 20"};
-        QTest::newRow("reset t528 position 6") << t528 << 1 << QStringList{"reset", "t528", "6"}
-                                               << QStringList{"01 10 0B 00 00 01 02 60 1F 75 58"};
+        QTest::newRow("reset t528 position 6")
+            << t528 << 1 << QStringList{"reset", "t528", "6"} << QStringList{"01 10 0B 00 00 01 02 60 1F 75 58"};
         QTest::newRow("reset t540 input 3") << t540 << 1 << QStringList{"reset", "t540", "3"}
                                             << QStringList{writeFrame(regs::reset, regs::resetInput(2))};
-        QTest::newRow("reset list sends nothing") << t540 << 1 << QStringList{"reset", "t540", "--list"} << QStringList{};
+        QTest::newRow("reset list sends nothing")
+            << t540 << 1 << QStringList{"reset", "t540", "--list"} << QStringList{};
         QTest::newRow("save t516") << t516 << 1 << QStringList{"save", "t516", "@file"} << settingFrames(Module::T516);
         QTest::newRow("save t528") << t528 << 1 << QStringList{"save", "t528", "@file"} << settingFrames(Module::T528);
         QTest::newRow("save t540") << t540 << 1 << QStringList{"save", "t540", "@file"} << QStringList{};
@@ -280,10 +294,10 @@ private slots:
     {
         Rig rig;
         hv52sim::Simulator &sim = rig.port.sim;
-        sim.setRegister32(regs::inputOnTime(1), 1234);        // tenths: 123.4
-        sim.setRegister32(regs::relayCount(1), 4000000000u);  // beyond a signed 32-bit number
-        sim.setRegister(regs::analogValue(2), 1999);          // hundredths: 19.99
-        sim.setRegister(regs::analogSource(1), 28);           // frequency: hundredths
+        sim.setRegister32(regs::inputOnTime(1), 1234);       // tenths: 123.4
+        sim.setRegister32(regs::relayCount(1), 4000000000u); // beyond a signed 32-bit number
+        sim.setRegister(regs::analogValue(2), 1999);         // hundredths: 19.99
+        sim.setRegister(regs::analogSource(1), 28);          // frequency: hundredths
         sim.setRegister(regs::analogLower(1), 4550);
         sim.setRegister(regs::analogUpper(1), 5512);
         sim.setRegister(regs::analogSignal(2), 1);
@@ -293,12 +307,15 @@ private slots:
         const QStringList lines = table.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 27);
         const QList<QPair<QString, QString>> expected = {
-            {"输入1 输入次数", "70000"},          {"输入2 输入ON时间", "123.4"},      {"继电器2 输出次数", "4000000000"},
-            {"继电器1 控制方式", "控制继电器动作"}, {"输出3 输出值 (mA)", "19.99"},    {"输出3 信号类型", "0- 5 V"},
-            {"输出2 参数选择", "频率"},           {"输出2 下限参数值", "45.5"},       {"输出2 上限参数值", "55.12"},
+            {"输入1 输入次数", "70000"},        {"输入2 输入ON时间", "123.4"},
+            {"继电器2 输出次数", "4000000000"}, {"继电器1 控制方式", "控制继电器动作"},
+            {"输出3 输出值 (mA)", "19.99"},     {"输出3 信号类型", "0- 5 V"},
+            {"输出2 参数选择", "频率"},         {"输出2 下限参数值", "45.5"},
+            {"输出2 上限参数值", "55.12"},
         };
         for (const auto &[caption, value] : expected) {
-            const auto found = std::find_if(lines.begin(), lines.end(), [&](const QString &l) { return l.startsWith(caption + u' '); });
+            const auto found = std::find_if(lines.begin(), lines.end(),
+                                            [&](const QString &l) { return l.startsWith(caption + u' '); });
             QVERIFY2(found != lines.end(), qPrintable(caption));
             QCOMPARE(found->mid(caption.size()).trimmed(), value);
         }
@@ -326,13 +343,16 @@ private slots:
         QTest::addColumn<int>("fault");
         QTest::addColumn<QStringList>("keys"); // the values that have none
         QTest::addColumn<QString>("reason");
-        QTest::newRow("input 1 count, silent") << 1 << int(Fault::Silent) << QStringList{"input1.count"} << "超时无应答";
-        QTest::newRow("relay 2 command, refused") << 12 << int(Fault::Exception) << QStringList{"relay2.command"}
-                                                  << "异常应答 04：从站设备故障";
-        QTest::newRow("output 3 value, bad crc") << 15 << int(Fault::BadCrc) << QStringList{"analog3.value"} << "校验错误";
+        QTest::newRow("input 1 count, silent")
+            << 1 << int(Fault::Silent) << QStringList{"input1.count"} << "超时无应答";
+        QTest::newRow("relay 2 command, refused")
+            << 12 << int(Fault::Exception) << QStringList{"relay2.command"} << "异常应答 04：从站设备故障";
+        QTest::newRow("output 3 value, bad crc")
+            << 15 << int(Fault::BadCrc) << QStringList{"analog3.value"} << "校验错误";
         // Limits converted with an unknown source have no value either.
         QTest::newRow("output 2 source") << 20 << int(Fault::Silent)
-                                         << QStringList{"analog2.source", "analog2.lower", "analog2.upper"} << "超时无应答";
+                                         << QStringList{"analog2.source", "analog2.lower", "analog2.upper"}
+                                         << "超时无应答";
     }
     void failedReadIsNeverZero()
     {
@@ -348,7 +368,11 @@ private slots:
         QCOMPARE(rig.port.requests(), pollFrames(Module::T516)); // the poll goes on
         const QJsonObject json = r.json();
         const QJsonObject failures = json["failures"].toObject();
-        QCOMPARE(failures.keys(), [&] { QStringList k = keys; k.sort(); return k; }());
+        QCOMPARE(failures.keys(), [&] {
+            QStringList k = keys;
+            k.sort();
+            return k;
+        }());
         QCOMPARE(failures[keys[0]].toString(), reason);
         for (int i = 1; i < keys.size(); ++i)
             QVERIFY2(failures[keys[i]].toString().contains(QStringLiteral("单位未知")), qPrintable(keys[i]));
@@ -392,9 +416,11 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
         QTest::newRow("no module on port 9") << QStringList{"--port", "9", "read", "t528"} << "无法打开串口 COM9";
-        QTest::newRow("missing device") << QStringList{"--device", "/dev/ttyUSB-none", "set", "t528", "relay", "1", "host"}
+        QTest::newRow("missing device") << QStringList{"--device", "/dev/ttyUSB-none", "set", "t528", "relay", "1",
+                                                       "host"}
                                         << "无法打开串口设备 /dev/ttyUSB-none：设备不存在";
-        QTest::newRow("no serial device") << QStringList{"--device", "/dev/null", "reset", "t516", "1"} << "无法打开串口设备 /dev/null";
+        QTest::newRow("no serial device")
+            << QStringList{"--device", "/dev/null", "reset", "t516", "1"} << "无法打开串口设备 /dev/null";
     }
     void portThatDoesNotOpen()
     {
@@ -433,11 +459,19 @@ private slots:
         SimPort next(Module::T516, 2, 5);
         const QString file = first.dir.filePath(QStringLiteral("meter.json"));
         const auto at = [](const SimPort &p, QStringList args, int address = 1) {
-            return runCtl(QStringList{"--device", p.linkPath(), "--address", QString::number(address), "--timeout", "300"} + args);
+            return runCtl(
+                QStringList{"--device", p.linkPath(), "--address", QString::number(address), "--timeout", "300"}
+                + args);
         };
         QCOMPARE(at(first, {"set", "t516", "relay", "2", "host"}).status, 0);
-        QCOMPARE(at(first, {"set", "t516", "analog", "1", "--type", "0-5V", "--source", "AB线电压", "--lower", "360", "--upper", "420.25"}).status, 0);
-        QCOMPARE(at(first, {"set", "t516", "analog", "3", "--type", "4-20mA", "--source", "总有功功率", "--lower", "0", "--upper", "6553.5"}).status, 0);
+        QCOMPARE(at(first, {"set", "t516", "analog", "1", "--type", "0-5V", "--source", "AB线电压", "--lower", "360",
+                            "--upper", "420.25"})
+                     .status,
+                 0);
+        QCOMPARE(at(first, {"set", "t516", "analog", "3", "--type", "4-20mA", "--source", "总有功功率", "--lower", "0",
+                            "--upper", "6553.5"})
+                     .status,
+                 0);
         const Result saved = at(first, {"save", "t516", file});
         QVERIFY2(saved.status == 0, qPrintable(saved.err));
 
@@ -471,7 +505,8 @@ private slots:
             QVERIFY2(a[key] == b[key] && a[key] == contents[key], qPrintable(key));
         for (int k = 0; k < 3; ++k) {
             for (int i = 0; i < 4; ++i)
-                QCOMPARE(next.sim.reg(quint16(regs::analogSignal(k) + i)), first.sim.reg(quint16(regs::analogSignal(k) + i)));
+                QCOMPARE(next.sim.reg(quint16(regs::analogSignal(k) + i)),
+                         first.sim.reg(quint16(regs::analogSignal(k) + i)));
         }
 
         // A read --json output serves as a file as well: the counts are left alone.
@@ -487,23 +522,35 @@ private slots:
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QString>("message");
         const QByteArray good = R"("relay1.command": "报警输出", "relay2.command": "上位机控制")";
-        QTest::newRow("not json") << QByteArray("{\"module\": \"t516\",\n\"relay1.command\": }") << "不是有效的 JSON（第 2 行附近";
+        QTest::newRow("not json") << QByteArray("{\"module\": \"t516\",\n\"relay1.command\": }")
+                                  << "不是有效的 JSON（第 2 行附近";
         QTest::newRow("an array") << QByteArray("[]") << "应为一个 JSON 对象";
-        QTest::newRow("no module") << "{" + good + "}" << "缺少条目 module";
-        QTest::newRow("another module") << R"({"module": "t528", )" + good + "}" << "条目 module 为 \"t528\"，与命令中的模块 t516 不符";
-        QTest::newRow("unknown entry") << QByteArray(R"({"module": "t516", "relay3.command": "报警输出"})") << "未知条目“relay3.command”";
+        QTest::newRow("no module") << "{" + good + "}"
+                                   << "缺少条目 module";
+        QTest::newRow("another module") << R"({"module": "t528", )" + good + "}"
+                                        << "条目 module 为 \"t528\"，与命令中的模块 t516 不符";
+        QTest::newRow("unknown entry") << QByteArray(R"({"module": "t516", "relay3.command": "报警输出"})")
+                                       << "未知条目“relay3.command”";
         QTest::newRow("input mode") << QByteArray(R"({"module": "t516", "input1.mode": 0})") << "未知条目“input1.mode”";
-        QTest::newRow("failures") << QByteArray(R"({"module": "t516", "failures": {"input1.count": "超时无应答"}})") << "条目 failures";
+        QTest::newRow("failures") << QByteArray(R"({"module": "t516", "failures": {"input1.count": "超时无应答"}})")
+                                  << "条目 failures";
         QTest::newRow("relay text, the last entry")
             << QByteArray(R"({"module": "t516", "relay1.command": "报警输出", "relay2.command": "控制继电器"})")
             << "条目 relay2.command（继电器2 控制方式）“控制继电器”不是控制方式";
-        QTest::newRow("relay as a number") << QByteArray(R"({"module": "t516", "relay1.command": 1})") << "条目 relay1.command（继电器1 控制方式）的值类型不对";
-        QTest::newRow("null") << QByteArray(R"({"module": "t516", "relay1.command": null})") << "条目 relay1.command（继电器1 控制方式）为 null";
-        const QByteArray analog = R"({"module": "t516", "analog2.type": "4-20 mA", "analog2.source": "A相电流", "analog2.lower": 0)";
-        QTest::newRow("analog without upper") << analog + "}" << "缺少条目 analog2.upper（输出2 模拟量输出 的 4 个值一起写入）";
-        QTest::newRow("limit out of range") << analog + R"(, "analog2.upper": 65.536})" << "条目 analog2.upper（输出2 上限参数值） 65.536 × 1000 = 65536 超出";
-        QTest::newRow("limit text") << analog + R"(, "analog2.upper": "ten"})" << "“ten”不是数字";
-        QTest::newRow("source") << QByteArray(R"({"module": "t516", "analog1.type": "0-5V", "analog1.source": "电流", "analog1.lower": 0, "analog1.upper": 1})")
+        QTest::newRow("relay as a number") << QByteArray(R"({"module": "t516", "relay1.command": 1})")
+                                           << "条目 relay1.command（继电器1 控制方式）的值类型不对";
+        QTest::newRow("null") << QByteArray(R"({"module": "t516", "relay1.command": null})")
+                              << "条目 relay1.command（继电器1 控制方式）为 null";
+        const QByteArray analog =
+            R"({"module": "t516", "analog2.type": "4-20 mA", "analog2.source": "A相电流", "analog2.lower": 0)";
+        QTest::newRow("analog without upper") << analog + "}"
+                                              << "缺少条目 analog2.upper（输出2 模拟量输出 的 4 个值一起写入）";
+        QTest::newRow("limit out of range") << analog + R"(, "analog2.upper": 65.536})"
+                                            << "条目 analog2.upper（输出2 上限参数值） 65.536 × 1000 = 65536 超出";
+        QTest::newRow("limit text") << analog + R"(, "analog2.upper": "ten"})"
+                                    << "“ten”不是数字";
+        QTest::newRow("source") << QByteArray(
+            R"({"module": "t516", "analog1.type": "0-5V", "analog1.source": "电流", "analog1.lower": 0, "analog1.upper": 1})")
                                 << "条目 analog1.source（输出1 参数选择）“电流”不是参数选择列表";
     }
     void applyChecksTheWholeFileFirst()
@@ -535,7 +582,8 @@ private slots:
         const QString relay2Write = writeFrame(regs::relayCommand(1), regs::cmdOperate);
         sim.onFrame([&](const hv52sim::Frame &fr) {
             // Once the confirmation is out, the old command is back.
-            if (!fr.fromMaster && fr.bytes.size() == 8 && fr.bytes[1] == 16 && fr.bytes[3] == uint8_t(regs::relayCommand(1)))
+            if (!fr.fromMaster && fr.bytes.size() == 8 && fr.bytes[1] == 16
+                && fr.bytes[3] == uint8_t(regs::relayCommand(1)))
                 sim.setRegister(regs::relayCommand(1), regs::cmdAlarm);
         });
         const Result r = rig.run({"apply", "t528", file});
@@ -543,8 +591,9 @@ private slots:
         QCOMPARE(r.status, 1);
         QCOMPARE(r.err, QStringLiteral("继电器2 控制方式 读回值与写入值不符：写入 控制继电器动作，读回 报警输出。\n"));
         QVERIFY(r.out.isEmpty());
-        QCOMPARE(rig.port.requests(), (QStringList{writeFrame(regs::relayCommand(0), 1), relay2Write,
-                                                   readFrame(regs::relayCommand(0), 1), readFrame(regs::relayCommand(1), 1)}));
+        QCOMPARE(rig.port.requests(),
+                 (QStringList{writeFrame(regs::relayCommand(0), 1), relay2Write, readFrame(regs::relayCommand(0), 1),
+                              readFrame(regs::relayCommand(1), 1)}));
 
         // A refused write is named; the other writes and the read-back go on.
         sim.clearLog();
@@ -563,8 +612,10 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("relay, silent") << QStringList{"set", "t516", "relay", "1", "release"} << int(Fault::Silent)
                                        << "写入继电器1 控制方式失败：超时无应答。";
-        QTest::newRow("analog, bad crc on every write") << QStringList{"set", "t516", "analog", "1", "--type", "4-20mA", "--source", "1", "--lower", "0", "--upper", "5"}
-                                                        << int(Fault::BadCrc) << "写入输出1 上限参数值失败：校验错误。";
+        QTest::newRow("analog, bad crc on every write")
+            << QStringList{"set",      "t516", "analog",  "1", "--type",  "4-20mA",
+                           "--source", "1",    "--lower", "0", "--upper", "5"}
+            << int(Fault::BadCrc) << "写入输出1 上限参数值失败：校验错误。";
         QTest::newRow("reset, other address") << QStringList{"reset", "t516", "2"} << int(Fault::OtherAddress)
                                               << "复位“继电器输出M-R2计数器”失败：地址不符。";
     }
@@ -607,7 +658,8 @@ private slots:
         QFETCH(int, module);
         SimPort port(Module(module), 1, 17);
         QVERIFY(port.sim.setListenSpeed(19200));
-        const Result r = runCtl({"--port", "1", "scan", "--speeds", "9600,19200,38400", "--addresses", "16-18", "--scan-timeout", "60", "--json"});
+        const Result r = runCtl({"--port", "1", "scan", "--speeds", "9600,19200,38400", "--addresses", "16-18",
+                                 "--scan-timeout", "60", "--json"});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         const QJsonArray found = r.json()["found"].toArray();
         QCOMPARE(found.size(), 1);
@@ -634,14 +686,16 @@ private slots:
 
         const Result table = runCtl({"--port", "1", "scan", "--speeds", "19200", "--addresses", "17"});
         QCOMPARE(table.status, 0);
-        QCOMPARE(table.out.split(u'\n')[1].simplified(), QStringLiteral("19200 17 %1").arg(nameOf(Module(module)).toUpper()));
+        QCOMPARE(table.out.split(u'\n')[1].simplified(),
+                 QStringLiteral("19200 17 %1").arg(nameOf(Module(module)).toUpper()));
     }
 
     void scanOfADeadLine()
     {
         SimPort port(Module::T516);
         port.sim.setFault(Fault::Silent);
-        const Result r = runCtl({"--port", "1", "scan", "--speeds", "115200", "--addresses", "1-3,200", "--scan-timeout", "20"});
+        const Result r =
+            runCtl({"--port", "1", "scan", "--speeds", "115200", "--addresses", "1-3,200", "--scan-timeout", "20"});
         QCOMPARE(r.status, 1);
         QVERIFY(r.out.isEmpty());
         QVERIFY2(r.err.endsWith(QStringLiteral("未找到模块。\n")), qPrintable(r.err));
@@ -654,7 +708,8 @@ private slots:
         SimPort port(Module::T528);
         QProcess p;
         defaultSigint(p);
-        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "100", "watch", "t528", "--interval", "0.05"});
+        p.start(QStringLiteral(HV52CTL_PROGRAM),
+                {"--port", "1", "--timeout", "100", "watch", "t528", "--interval", "0.05"});
         QVERIFY(p.waitForStarted());
         QString out;
         const auto waitFor = [&](const std::function<bool()> &done) {
@@ -669,16 +724,20 @@ private slots:
         // The first poll prints every value.
         QVERIFY(waitFor([&] { return out.count(u'\n') >= 12; }));
         const QStringList first = out.split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY2(first[0].contains(QStringLiteral("输入1 输入次数")) && first[0].endsWith(QStringLiteral("70000")), qPrintable(first[0]));
-        QVERIFY(first[0].contains(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "))));
+        QVERIFY2(first[0].contains(QStringLiteral("输入1 输入次数")) && first[0].endsWith(QStringLiteral("70000")),
+                 qPrintable(first[0]));
+        QVERIFY(first[0].contains(
+            QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "))));
         QVERIFY(waitFor([&] { return port.sim.requestCount() >= 36; })); // three polls, nothing changed
         QCOMPARE(out.count(u'\n'), 12);
-        QCOMPARE(port.requests().mid(0, 36), pollFrames(Module::T528) + pollFrames(Module::T528) + pollFrames(Module::T528));
+        QCOMPARE(port.requests().mid(0, 36),
+                 pollFrames(Module::T528) + pollFrames(Module::T528) + pollFrames(Module::T528));
 
         port.sim.setRegister32(regs::inputCount(1), 1235);
         QVERIFY(waitFor([&] { return out.count(u'\n') >= 13; }));
         const QString changed = out.split(u'\n', Qt::SkipEmptyParts).last();
-        QVERIFY2(changed.contains(QStringLiteral("输入2 输入次数")) && changed.endsWith(QStringLiteral("1235")), qPrintable(changed));
+        QVERIFY2(changed.contains(QStringLiteral("输入2 输入次数")) && changed.endsWith(QStringLiteral("1235")),
+                 qPrintable(changed));
 
         // Unplugged for a moment: the failures, then the values again.
         port.sim.setFault(Fault::Silent);
@@ -726,7 +785,8 @@ private slots:
     {
         SimPort port(Module::T528);
         QProcess p;
-        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "200", "watch", "t528", "--interval", "0.05"});
+        p.start(QStringLiteral(HV52CTL_PROGRAM),
+                {"--port", "1", "--timeout", "200", "watch", "t528", "--interval", "0.05"});
         QVERIFY(p.waitForStarted());
         QVERIFY(port.sim.waitForRequests(13, 10000));
         port.sim.unplug();

@@ -334,7 +334,8 @@ private slots:
         QVERIFY(other.open(QIODevice::ReadWrite));
         b.read(0, 0x42);
         QCOMPARE(b.messages.shown.size(), 1);
-        QVERIFY2(b.messages.last().contains(QStringLiteral("COM1")) && b.messages.last().contains(QStringLiteral("占用")),
+        QVERIFY2(b.messages.last().contains(QStringLiteral("COM1"))
+                     && b.messages.last().contains(QStringLiteral("占用")),
                  qPrintable(b.messages.last()));
         QVERIFY(!b.link.isPortOpen());
         QCOMPARE(b.port.sim.requestCount(), size_t(0));
@@ -433,7 +434,8 @@ private slots:
         ::close(slave);
         QCOMPARE(reads, 1); // the first read failed; the second never went out
         QCOMPARE(b.messages.shown.size(), 1);
-        QVERIFY2(b.messages.last().contains(QStringLiteral("COM7")) && b.messages.last().contains(QStringLiteral("一直有数据")),
+        QVERIFY2(b.messages.last().contains(QStringLiteral("COM7"))
+                     && b.messages.last().contains(QStringLiteral("一直有数据")),
                  qPrintable(b.messages.last()));
         QVERIFY2(ms >= Link::kSettleLimitMs && ms < 2500, qPrintable(QString::number(ms)));
         QVERIFY(!b.link.isPortOpen());

@@ -63,8 +63,7 @@ private slots:
         QTest::newRow("spaces and tabs") << "  17\t2   19200 " << 5 << QVector<qint32>{17, 2, 19200, 0};
         QTest::newRow("leading zeros") << "001 0003 09600" << 5 << QVector<qint32>{1, 3, 9600, 0};
         QTest::newRow("sixth ignored") << "1 2 3 4 5 6" << 5 << QVector<qint32>{1, 2, 3, 4, 5, 0};
-        QTest::newRow("sixth ignored even if not a number") << "1 2 3 4 5 x" << 5
-                                                            << QVector<qint32>{1, 2, 3, 4, 5, 0};
+        QTest::newRow("sixth ignored even if not a number") << "1 2 3 4 5 x" << 5 << QVector<qint32>{1, 2, 3, 4, 5, 0};
         QTest::newRow("empty") << "" << 5 << QVector<qint32>{0};
         QTest::newRow("address only") << "5" << 5 << QVector<qint32>{5, 0};
         QTest::newRow("largest") << "2147483647" << 5 << QVector<qint32>{2147483647, 0};
@@ -83,12 +82,18 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("named");
-        QTest::newRow("letter") << "1 a 9600" << "“a”";
-        QTest::newRow("letter inside") << "1 1 96o0" << "“96o”";
-        QTest::newRow("too large") << "2147483648 1 9600" << "“2147483648”";
-        QTest::newRow("sign") << "-1 1 9600" << "“-”";
-        QTest::newRow("decimal point") << "1 1.5 9600" << "“1.”";
-        QTest::newRow("full-width digit") << "1 １ 9600" << "“１”";
+        QTest::newRow("letter") << "1 a 9600"
+                                << "“a”";
+        QTest::newRow("letter inside") << "1 1 96o0"
+                                       << "“96o”";
+        QTest::newRow("too large") << "2147483648 1 9600"
+                                   << "“2147483648”";
+        QTest::newRow("sign") << "-1 1 9600"
+                              << "“-”";
+        QTest::newRow("decimal point") << "1 1.5 9600"
+                                       << "“1.”";
+        QTest::newRow("full-width digit") << "1 １ 9600"
+                                          << "“１”";
     }
     void badCommandLine()
     {

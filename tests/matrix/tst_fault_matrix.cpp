@@ -37,11 +37,25 @@ struct Tool
 };
 
 const Tool kTools[] = {
-    {"t516", Module::T516, [] { return static_cast<ToolWindow *>(new frm_T516); }, 4, 27, {0, 1, 2, 3, 5, 6, 7},
-     2, true, 3},
+    {"t516",
+     Module::T516,
+     [] { return static_cast<ToolWindow *>(new frm_T516); },
+     4,
+     27,
+     {0, 1, 2, 3, 5, 6, 7},
+     2,
+     true,
+     3},
     {"t528", Module::T528, [] { return static_cast<ToolWindow *>(new frm_T528); }, 4, 12, {0, 1, 2, 3}, 2, true, 0},
-    {"t540", Module::T540, [] { return static_cast<ToolWindow *>(new frm_T540); }, 7, 21, {0, 1, 2, 3, 4, 5, 6},
-     7, false, 0},
+    {"t540",
+     Module::T540,
+     [] { return static_cast<ToolWindow *>(new frm_T540); },
+     7,
+     21,
+     {0, 1, 2, 3, 4, 5, 6},
+     7,
+     false,
+     0},
 };
 
 enum class Line {
@@ -82,7 +96,12 @@ const struct
     {Line::Busy, "device busy"},
 };
 
-enum class Outcome { Good, Failed, SomeFailed, Error };
+enum class Outcome {
+    Good,
+    Failed,
+    SomeFailed,
+    Error
+};
 
 // Why each failed exchange failed, as the outcome messages name it.
 QString reasonOf(Line line)
@@ -238,8 +257,7 @@ private slots:
                                        : op == -2 ? QStringLiteral("reset")
                                                   : QStringLiteral("set %1").arg(op);
                 for (const auto &l : kLines) {
-                    QTest::addRow("%s %s, %s", kTools[t].name, qPrintable(opName), l.name)
-                        << t << op << int(l.line);
+                    QTest::addRow("%s %s, %s", kTools[t].name, qPrintable(opName), l.name) << t << op << int(l.line);
                 }
             }
         }
@@ -261,13 +279,27 @@ private slots:
         std::unique_ptr<QSerialPort> holder;
         QTimer unplugger;
         switch (l) {
-        case Line::Silent: port.sim.setFault(Fault::Silent); break;
-        case Line::BadCrc: port.sim.setFault(Fault::BadCrc); break;
-        case Line::Partial: port.sim.setFault(Fault::Partial); break;
-        case Line::Exception: port.sim.setFault(Fault::Exception); break;
-        case Line::ExtraBytes: port.sim.setFault(Fault::ExtraBytes); break;
-        case Line::OtherAddress: port.sim.setFault(Fault::OtherAddress); break;
-        case Line::OtherFunction: port.sim.setFault(Fault::OtherFunction); break;
+        case Line::Silent:
+            port.sim.setFault(Fault::Silent);
+            break;
+        case Line::BadCrc:
+            port.sim.setFault(Fault::BadCrc);
+            break;
+        case Line::Partial:
+            port.sim.setFault(Fault::Partial);
+            break;
+        case Line::Exception:
+            port.sim.setFault(Fault::Exception);
+            break;
+        case Line::ExtraBytes:
+            port.sim.setFault(Fault::ExtraBytes);
+            break;
+        case Line::OtherAddress:
+            port.sim.setFault(Fault::OtherAddress);
+            break;
+        case Line::OtherFunction:
+            port.sim.setFault(Fault::OtherFunction);
+            break;
         case Line::SplitShort:
             port.sim.setSplit(3, kTimeoutMs / 8);
             port.sim.setFault(Fault::Split);
@@ -297,7 +329,9 @@ private slots:
             });
             unplugger.start();
             break;
-        case Line::Missing: port.sim.unplug(); break;
+        case Line::Missing:
+            port.sim.unplug();
+            break;
         case Line::Busy:
             holder = std::make_unique<QSerialPort>(port.linkPath());
             QVERIFY(holder->open(QIODevice::ReadWrite));
@@ -356,9 +390,11 @@ private slots:
             }
             if (dead) {
                 QCOMPARE(lines.size(), op == -1 ? 4 : 3);
-                QVERIFY2(lines.last().startsWith(QStringLiteral("模块无应答：请检查总线地址 1、串口 COM1")), qPrintable(text));
+                QVERIFY2(lines.last().startsWith(QStringLiteral("模块无应答：请检查总线地址 1、串口 COM1")),
+                         qPrintable(text));
             } else {
-                QVERIFY2(!text.contains(QStringLiteral("模块无应答")) || lines.value(1).endsWith(late), qPrintable(text));
+                QVERIFY2(!text.contains(QStringLiteral("模块无应答")) || lines.value(1).endsWith(late),
+                         qPrintable(text));
             }
             break;
         }

@@ -8,14 +8,15 @@ using hv52sim::Fault;
 using Sizes = QList<int>;
 Q_DECLARE_METATYPE(hv52sim::Fault)
 
-class TestFaults : public QObject {
+class TestFaults : public QObject
+{
     Q_OBJECT
 private slots:
     void faultBytes_data()
     {
         QTest::addColumn<Fault>("fault");
-        QTest::addColumn<Bytes>("answer");  // the faulted answer to kRequest
-        QTest::addColumn<Sizes>("writes");  // its sizes, write by write
+        QTest::addColumn<Bytes>("answer"); // the faulted answer to kRequest
+        QTest::addColumn<Sizes>("writes"); // its sizes, write by write
         QTest::newRow("silent") << Fault::Silent << Bytes{} << Sizes{};
         QTest::newRow("bad-crc") << Fault::BadCrc << Bytes{1, 3, 4, 0, 1, 0x11, 0x70, 0xA6, 0xB8} << Sizes{9};
         QTest::newRow("partial") << Fault::Partial << Bytes{1, 3, 4} << Sizes{3};
@@ -35,12 +36,12 @@ private slots:
         QFETCH(Fault, fault);
         QFETCH(Bytes, answer);
         QFETCH(Sizes, writes);
-        Fault named;  // --fault takes the row's name
+        Fault named; // --fault takes the row's name
         QVERIFY(hv52sim::parseFault(QTest::currentDataTag(), &named) && named == fault);
         std::mutex mu;
-        Sizes written;  // declared before the rig: outlives its service thread
+        Sizes written; // declared before the rig: outlives its service thread
         RIG(rig);
-        rig.sim.onWrite([&](const Bytes& b) {
+        rig.sim.onWrite([&](const Bytes &b) {
             std::lock_guard<std::mutex> lk(mu);
             written << int(b.size());
         });
@@ -51,11 +52,12 @@ private slots:
         QCOMPARE(rig.port->read(answer.size() + kAnswer.size()), cat(answer, kAnswer));
         QCOMPARE(rig.sim.fault(), Fault::None);
         {
-            std::lock_guard<std::mutex> lk(mu);  // the faulted answer's writes are done by now
+            std::lock_guard<std::mutex> lk(mu); // the faulted answer's writes are done by now
             QCOMPARE(written.mid(0, writes.size()), writes);
         }
         const auto frames = rig.sim.frames();
-        if (fault == Fault::Slow) QVERIFY(frames[1].time - frames[0].time >= std::chrono::milliseconds(100));
+        if (fault == Fault::Slow)
+            QVERIFY(frames[1].time - frames[0].time >= std::chrono::milliseconds(100));
     }
 
     // Count N: the next N answers; -1: all; None or 0: none. Ignored requests
@@ -66,11 +68,13 @@ private slots:
         const Bytes partial(kAnswer.begin(), kAnswer.begin() + 3);
         rig.sim.setFault(Fault::Partial, 2);
         QVERIFY(rig.port->send(readRequest(9, regs::inputCount(0), 2)));
-        for (int i = 0; i < 3; ++i) QVERIFY(rig.port->send(kRequest));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(rig.port->send(kRequest));
         QCOMPARE(rig.port->read(15), cat(cat(partial, partial), kAnswer));
 
         rig.sim.setFault(Fault::Partial, -1);
-        for (int i = 0; i < 3; ++i) QCOMPARE(rig.port->transact(kRequest, 3), partial);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(rig.port->transact(kRequest, 3), partial);
         QCOMPARE(rig.sim.fault(), Fault::Partial);
         rig.sim.setFault(Fault::None);
         QCOMPARE(rig.port->transact(kRequest, 9), kAnswer);

@@ -10,15 +10,16 @@ using hv52sim::Module;
 using hv52sim::Simulator;
 
 namespace {
-std::string linkTarget(const std::string& path)
+std::string linkTarget(const std::string &path)
 {
     char buf[256];
     const ssize_t n = readlink(path.c_str(), buf, sizeof buf);
     return n > 0 ? std::string(buf, size_t(n)) : std::string();
 }
-}  // namespace
+} // namespace
 
-class TestLink : public QObject {
+class TestLink : public QObject
+{
     Q_OBJECT
 private slots:
     void linkLivesAsLongAsTheSimulator()
@@ -29,20 +30,22 @@ private slots:
         {
             Simulator sim(Module::T540);
             sim.setRegister32(regs::inputCount(0), 70000);
-            for (int run = 0; run < 2; ++run) {  // a stopped simulator starts again
+            for (int run = 0; run < 2; ++run) { // a stopped simulator starts again
                 QVERIFY2(sim.start(tmp.path().toStdString(), 7, &error), error.c_str());
                 QVERIFY(sim.running());
                 QCOMPARE(sim.linkPath(), link);
                 QVERIFY(sim.devicePath().rfind("/dev/pts/", 0) == 0);
                 QCOMPARE(linkTarget(link), sim.devicePath());
                 // Tools open and close the port around each exchange.
-                for (int i = 0; i < 3; ++i) QCOMPARE(Port(link).transact(kRequest, 9), kAnswer);
-                if (run == 1) break;
+                for (int i = 0; i < 3; ++i)
+                    QCOMPARE(Port(link).transact(kRequest, 9), kAnswer);
+                if (run == 1)
+                    break;
                 sim.stop();
                 QVERIFY(linkTarget(link).empty() && !sim.running() && sim.devicePath().empty());
             }
         }
-        QVERIFY(linkTarget(link).empty());  // removed by the destructor
+        QVERIFY(linkTarget(link).empty()); // removed by the destructor
     }
 
     void startErrors()
@@ -58,13 +61,13 @@ private slots:
         std::ofstream(dir + "/com2") << "not a device";
         QVERIFY(!sim.start(dir, 2, &error));
         QVERIFY2(error.find("com2") != std::string::npos, error.c_str());
-        QVERIFY(linkTarget(dir + "/com2").empty());  // someone else's file is left alone
+        QVERIFY(linkTarget(dir + "/com2").empty()); // someone else's file is left alone
 
         // A link left behind by a killed simulator is taken over.
         QCOMPARE(symlink("/dev/pts/does-not-exist", (dir + "/com3").c_str()), 0);
         QVERIFY2(sim.start(dir, 3, &error), error.c_str());
         QCOMPARE(linkTarget(dir + "/com3"), sim.devicePath());
-        QVERIFY(!sim.start(dir, 4, &error));  // already running
+        QVERIFY(!sim.start(dir, 4, &error)); // already running
         QVERIFY(linkTarget(dir + "/com4").empty());
     }
 
@@ -92,10 +95,10 @@ private slots:
     void frameLog()
     {
         std::mutex mu;
-        std::vector<Bytes> seen;  // declared before the rig: outlives its service thread
+        std::vector<Bytes> seen; // declared before the rig: outlives its service thread
         RIG(rig);
         QVERIFY(!rig.sim.waitForRequests(1, 20));
-        rig.sim.onFrame([&](const hv52sim::Frame& f) {
+        rig.sim.onFrame([&](const hv52sim::Frame &f) {
             std::lock_guard<std::mutex> lk(mu);
             seen.push_back(f.bytes);
         });
@@ -114,7 +117,12 @@ private slots:
             QCOMPARE(frames[i].fromMaster, i != 2 && i != 4);
         }
         // The observer hears of an answer once it is written.
-        QTRY_VERIFY_WITH_TIMEOUT([&] { std::lock_guard<std::mutex> lk(mu); return seen.size() == 5; }(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                std::lock_guard<std::mutex> lk(mu);
+                return seen.size() == 5;
+            }(),
+            5000);
         rig.sim.onFrame(nullptr);
         QVERIFY(seen == expected);
 

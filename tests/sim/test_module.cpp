@@ -7,19 +7,23 @@ using hv52sim::Module;
 Q_DECLARE_METATYPE(hv52sim::Module)
 
 // Relays, inputs and analog outputs of each module.
-static const struct { Module module; int relays, inputs, analogs; } kModules[] = {
-    {Module::T516, 2, 2, 3}, {Module::T540, 0, 7, 0}, {Module::T528, 2, 2, 0}};
+static const struct
+{
+    Module module;
+    int relays, inputs, analogs;
+} kModules[] = {{Module::T516, 2, 2, 3}, {Module::T540, 0, 7, 0}, {Module::T528, 2, 2, 0}};
 
-class TestModule : public QObject {
+class TestModule : public QObject
+{
     Q_OBJECT
 private slots:
     void registerMap_data()
     {
         QTest::addColumn<Module>("module");
         QTest::addColumn<int>("first");
-        QTest::addColumn<int>("count");  // 0: the module has none
-        for (const auto& m : kModules) {
-            auto row = [&](const char* what, int first, int count) {
+        QTest::addColumn<int>("count"); // 0: the module has none
+        for (const auto &m : kModules) {
+            auto row = [&](const char *what, int first, int count) {
                 QTest::addRow("%s %s", hv52sim::moduleName(m.module), what) << m.module << first << count;
             };
             row("relays", regs::relayCount(0), 3 * m.relays);
@@ -56,7 +60,8 @@ private slots:
         QTest::addColumn<Module>("module");
         QTest::addColumn<int>("relay");
         for (Module m : {Module::T516, Module::T528})
-            for (int k : {0, 1}) QTest::addRow("%s relay %d", hv52sim::moduleName(m), k + 1) << m << k;
+            for (int k : {0, 1})
+                QTest::addRow("%s relay %d", hv52sim::moduleName(m), k + 1) << m << k;
     }
 
     // Operate sets the state and counts; restore releases; host and alarm
@@ -66,15 +71,21 @@ private slots:
         QFETCH(Module, module);
         QFETCH(int, relay);
         RIG(rig, module);
-        rig.sim.setRegister32(regs::relayCount(relay), 0xFFFF);  // the increment carries into the high half
+        rig.sim.setRegister32(regs::relayCount(relay), 0xFFFF); // the increment carries into the high half
         rig.sim.setRegister(regs::relayState(relay), regs::off);
         rig.sim.setRegister32(regs::relayCount(1 - relay), 7);
         rig.sim.setRegister(regs::relayState(1 - relay), regs::off);
-        const struct { uint16_t command; uint32_t count; uint16_t state; } steps[] = {
-            {regs::cmdOperate, 0x10000, regs::on}, {regs::cmdHost, 0x10000, regs::on},
-            {regs::cmdAlarm, 0x10000, regs::on}, {regs::cmdRestore, 0x10000, regs::off},
-            {regs::cmdOperate, 0x10001, regs::on}};
-        for (const auto& s : steps) {
+        const struct
+        {
+            uint16_t command;
+            uint32_t count;
+            uint16_t state;
+        } steps[] = {{regs::cmdOperate, 0x10000, regs::on},
+                     {regs::cmdHost, 0x10000, regs::on},
+                     {regs::cmdAlarm, 0x10000, regs::on},
+                     {regs::cmdRestore, 0x10000, regs::off},
+                     {regs::cmdOperate, 0x10001, regs::on}};
+        for (const auto &s : steps) {
             QCOMPARE(rig.port->transact(writeRequest(1, regs::relayCommand(relay), {s.command}), 8),
                      writeAnswer(1, regs::relayCommand(relay), 1));
             QCOMPARE(rig.sim.reg(regs::relayCommand(relay)), s.command);
@@ -89,7 +100,7 @@ private slots:
     {
         QTest::addColumn<Module>("module");
         QTest::addColumn<int>("code");
-        QTest::addColumn<QList<int>>("relays");  // cleared; none at all: the code is refused
+        QTest::addColumn<QList<int>>("relays"); // cleared; none at all: the code is refused
         QTest::addColumn<QList<int>>("inputs");
         auto row = [](Module m, int code, QList<int> relays, QList<int> inputs) {
             QTest::addRow("%s 0x%X", hv52sim::moduleName(m), code) << m << code << relays << inputs;
@@ -121,7 +132,8 @@ private slots:
         QFETCH(QList<int>, relays);
         QFETCH(QList<int>, inputs);
         RIG(rig, module);
-        for (int k = 0; k < 2; ++k) rig.sim.setRegister32(regs::relayCount(k), 100u + k);
+        for (int k = 0; k < 2; ++k)
+            rig.sim.setRegister32(regs::relayCount(k), 100u + k);
         for (int n = 0; n < 7; ++n) {
             rig.sim.setRegister32(regs::inputCount(n), 200u + n);
             rig.sim.setRegister32(regs::inputOnTime(n), 300u + n);
@@ -131,7 +143,8 @@ private slots:
         QCOMPARE(rig.port->transact(writeRequest(1, regs::reset, {uint16_t(code)}), accepted ? 8 : 5),
                  accepted ? writeAnswer(1, regs::reset, 1) : exceptionAnswer(16, 3));
         QCOMPARE(rig.port->transact(readRequest(1, regs::reset, 1), 7), withCrc({1, 3, 2, 0, 0}));
-        for (int k = 0; k < 2; ++k) QCOMPARE(rig.sim.reg32(regs::relayCount(k)), relays.contains(k) ? 0u : 100u + k);
+        for (int k = 0; k < 2; ++k)
+            QCOMPARE(rig.sim.reg32(regs::relayCount(k)), relays.contains(k) ? 0u : 100u + k);
         for (int n = 0; n < 7; ++n) {
             const uint32_t kept = inputs.contains(n) ? 0 : 1;
             QCOMPARE(rig.sim.reg32(regs::inputCount(n)), kept * (200u + n));
@@ -145,12 +158,13 @@ private slots:
     // changes, an ON time by 10 tenths per step spent ON.
     void startValuesAndDemo()
     {
-        for (const auto& m : kModules) {
+        for (const auto &m : kModules) {
             hv52sim::Simulator sim(m.module);
-            for (int k = 0; k < m.relays; ++k) QVERIFY(sim.reg32(regs::relayCount(k)) > 0);
+            for (int k = 0; k < m.relays; ++k)
+                QVERIFY(sim.reg32(regs::relayCount(k)) > 0);
             for (int n = 0; n < m.inputs; ++n)
                 QVERIFY(sim.reg32(regs::inputCount(n)) > 0 && sim.reg32(regs::inputOnTime(n)) > 0);
-            for (int k = 0; k < m.analogs; ++k)  // 4..20 mA
+            for (int k = 0; k < m.analogs; ++k) // 4..20 mA
                 QVERIFY(sim.reg(regs::analogValue(k)) >= 400 && sim.reg(regs::analogValue(k)) <= 2000);
         }
 

@@ -4,7 +4,8 @@
 using namespace simtest;
 using Frames = QList<Bytes>;
 
-class TestProtocol : public QObject {
+class TestProtocol : public QObject
+{
     Q_OBJECT
 private slots:
     void exchanges_data()
@@ -14,21 +15,22 @@ private slots:
         // Relay 1: count 5, released; relay 2: count 10, released (see exchanges()).
         const Bytes probe = readRequest(1, regs::relayCount(0), 6);
         const Bytes untouched = withCrc({1, 3, 12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 10, 0, 0});
-        auto row = [](const char* name, const Frames& frames, const Bytes& answer) {
+        auto row = [](const char *name, const Frames &frames, const Bytes &answer) {
             QTest::newRow(name) << frames << answer;
         };
-        auto refused = [&](const char* name, const Bytes& request, uint8_t code) {
+        auto refused = [&](const char *name, const Bytes &request, uint8_t code) {
             row(name, {request}, exceptionAnswer(request[1], code));
         };
         // An answer to an ignored frame would come before the probe's.
-        auto ignored = [&](const char* name, const Bytes& request) { row(name, {request, probe}, untouched); };
+        auto ignored = [&](const char *name, const Bytes &request) { row(name, {request, probe}, untouched); };
 
         row("read a 32-bit pair", {kRequest}, kAnswer);
         row("write echo", {{0x01, 0x10, 0x0B, 0x00, 0x00, 0x01, 0x02, 0x60, 0x03, 0x74, 0x91}},
             {0x01, 0x10, 0x0B, 0x00, 0x00, 0x01, 0x03, 0xED});
         // In one write: function 16 ends by its byte count, function 3 by its length.
-        row("write 4 and read back", {cat(writeRequest(1, regs::analogSignal(1), {1, 29, 400, 65535}),
-                                          readRequest(1, regs::analogSignal(1), 4))},
+        row("write 4 and read back",
+            {cat(writeRequest(1, regs::analogSignal(1), {1, 29, 400, 65535}),
+                 readRequest(1, regs::analogSignal(1), 4))},
             cat(writeAnswer(1, regs::analogSignal(1), 4), withCrc({1, 3, 8, 0, 1, 0, 29, 1, 0x90, 0xFF, 0xFF})));
         row("broadcast write takes effect", {writeRequest(0, regs::relayCommand(1), {regs::cmdOperate}), probe},
             withCrc({1, 3, 12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 11, 0x50, 0x50}));

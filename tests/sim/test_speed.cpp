@@ -9,26 +9,35 @@ namespace {
 speed_t code(int baud)
 {
     switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
     }
     return B0;
 }
-}  // namespace
+} // namespace
 
-class TestSpeed : public QObject {
+class TestSpeed : public QObject
+{
     Q_OBJECT
 private slots:
     void answeredAtItsSpeedOnly_data()
     {
-        QTest::addColumn<int>("master");  // 0: the port left at the pseudo-terminal's 38400
-        QTest::addColumn<int>("listen");  // 0: any
+        QTest::addColumn<int>("master"); // 0: the port left at the pseudo-terminal's 38400
+        QTest::addColumn<int>("listen"); // 0: any
         QTest::addColumn<bool>("answered");
         QTest::newRow("any speed, 1200") << 1200 << 0 << true;
         QTest::newRow("any speed, 115200") << 115200 << 0 << true;
@@ -56,14 +65,16 @@ private slots:
         RIG(rig);
         QVERIFY(rig.sim.setListenSpeed(listen));
         QCOMPARE(rig.sim.listenSpeed(), listen);
-        if (master) QVERIFY(rig.port->setSpeed(code(master)));
+        if (master)
+            QVERIFY(rig.port->setSpeed(code(master)));
         QCOMPARE(rig.sim.lineSpeed(), master ? master : 38400);
 
         const Bytes write = writeRequest(1, regs::inputMode(0), {1});
         QVERIFY(rig.port->send(write));
         // The speed counts as the bytes arrive, so it changes only once they have.
         QVERIFY(rig.sim.waitForRequests(1, 3000));
-        if (listen) QVERIFY(rig.port->setSpeed(code(listen)));
+        if (listen)
+            QVERIFY(rig.port->setSpeed(code(listen)));
         QVERIFY(rig.port->send(kRequest));
         const Bytes written = writeAnswer(1, regs::inputMode(0), 1);
         QCOMPARE(rig.port->read((answered ? written.size() : 0) + kAnswer.size()),
@@ -71,16 +82,17 @@ private slots:
         QCOMPARE(rig.sim.reg(regs::inputMode(0)), uint16_t(answered ? 1 : 0));
 
         std::vector<Bytes> logged;
-        for (const auto& f : rig.sim.frames()) logged.push_back(f.bytes);
-        const std::vector<Bytes> expected =
-            answered ? std::vector<Bytes>{write, written, kRequest, kAnswer} : std::vector<Bytes>{write, kRequest, kAnswer};
+        for (const auto &f : rig.sim.frames())
+            logged.push_back(f.bytes);
+        const std::vector<Bytes> expected = answered ? std::vector<Bytes>{write, written, kRequest, kAnswer}
+                                                     : std::vector<Bytes>{write, kRequest, kAnswer};
         QVERIFY(logged == expected);
     }
 
     void speedsOutsideTheListAreRefused()
     {
         Simulator sim(Module::T528);
-        QCOMPARE(sim.lineSpeed(), 0);  // no line yet
+        QCOMPARE(sim.lineSpeed(), 0); // no line yet
         QVERIFY(sim.setListenSpeed(9600));
         for (int baud : {-1, 300, 600, 14400, 28800, 230400}) {
             QVERIFY2(!sim.setListenSpeed(baud), std::to_string(baud).c_str());

@@ -20,8 +20,7 @@ constexpr int kShortTimeoutMs = 120;
 class SimPort
 {
 public:
-    explicit SimPort(hv52sim::Module module, int port = 1, uint8_t address = 1)
-        : sim(module, address), m_port(port)
+    explicit SimPort(hv52sim::Module module, int port = 1, uint8_t address = 1) : sim(module, address), m_port(port)
     {
         qputenv("HV52_SERIAL_DIR", dir.path().toLocal8Bit());
         std::string error;

@@ -43,8 +43,14 @@ struct Reg
     quint32 value;
     bool wide = false;
 };
-inline Reg r16(quint16 address, quint32 value) { return {address, value, false}; }
-inline Reg r32(quint16 address, quint32 value) { return {address, value, true}; }
+inline Reg r16(quint16 address, quint32 value)
+{
+    return {address, value, false};
+}
+inline Reg r32(quint16 address, quint32 value)
+{
+    return {address, value, true};
+}
 
 // A list and what the operator puts in it; combo -1 is Combo2. An entry is
 // chosen from the list when one has the text, unless `typed`: then the text

@@ -55,7 +55,8 @@ private slots:
         const QString outside = QStringLiteral("输出1下限参数值 %1 超出 0～65535，设置未发送。");
         QTest::newRow("empty") << "" << 1 << "输出1下限参数值为空，设置未发送。";
         for (const char *text : {"abc", "1e3", "nan", "1,5", "５", "."})
-            QTest::addRow("not a number: %s", text) << QString::fromUtf8(text) << 1 << notNumber.arg(QString::fromUtf8(text));
+            QTest::addRow("not a number: %s", text)
+                << QString::fromUtf8(text) << 1 << notNumber.arg(QString::fromUtf8(text));
         QTest::newRow("current 70") << "70" << 1000 << outside.arg("70 × 1000 = 70000");
         QTest::newRow("power factor -0.5") << "-0.5" << 1000 << outside.arg("-0.5 × 1000 = -500");
         QTest::newRow("half above the top, to even") << "65535.5" << 1 << outside.arg("65535.5 × 1 = 65536");

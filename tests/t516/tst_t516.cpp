@@ -24,9 +24,11 @@ QStringList pollFrames()
 {
     QStringList f;
     for (int n = 0; n < 2; ++n)
-        f << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1) << readFrame(regs::inputOnTime(n), 2);
+        f << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1)
+          << readFrame(regs::inputOnTime(n), 2);
     for (int k = 0; k < 2; ++k)
-        f << readFrame(regs::relayCount(k), 2) << readFrame(regs::relayState(k), 1) << readFrame(regs::relayCommand(k), 1);
+        f << readFrame(regs::relayCount(k), 2) << readFrame(regs::relayState(k), 1)
+          << readFrame(regs::relayCommand(k), 1);
     for (const auto reg : {regs::analogValue, regs::analogSignal, regs::analogSource}) {
         for (int k = 0; k < 3; ++k)
             f << readFrame(reg(k), 1);
@@ -108,8 +110,9 @@ private slots:
         for (int i = 2; i <= 15; ++i)
             marks << QStringLiteral("C%1").arg(i);
         QCOMPARE(rig.marks(), marks);
-        QCOMPARE(rig.messages.shown,
-                 QStringList{kDone + QStringLiteral("\n27 次读取中有 27 次失败。\n超时无应答 27 次\n") + silenceHint()});
+        QCOMPARE(
+            rig.messages.shown,
+            QStringList{kDone + QStringLiteral("\n27 次读取中有 27 次失败。\n超时无应答 27 次\n") + silenceHint()});
 
         rig.messages.clear();
         rig.port.sim.setFault(Fault::None, 0);
@@ -126,12 +129,16 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("marks");
-        QTest::newRow("input 1 ON time") << 3 << "L15" << "0" << QStringList{"L15"};
-        QTest::newRow("relay 1 state") << 8 << "L20" << "恢复" << QStringList{"L20"};
+        QTest::newRow("input 1 ON time") << 3 << "L15"
+                                         << "0" << QStringList{"L15"};
+        QTest::newRow("relay 1 state") << 8 << "L20"
+                                       << "恢复" << QStringList{"L20"};
         // The limits of that output are shown in the unit of a source that
         // was not read: they carry the failure mark too.
-        QTest::newRow("output 2 source") << 20 << "C8" << "平均电流" << QStringList{"C8", "C11", "C14"};
-        QTest::newRow("output 3 upper limit") << 27 << "C15" << "0" << QStringList{"C15"};
+        QTest::newRow("output 2 source") << 20 << "C8"
+                                         << "平均电流" << QStringList{"C8", "C11", "C14"};
+        QTest::newRow("output 3 upper limit") << 27 << "C15"
+                                              << "0" << QStringList{"C15"};
     }
     void oneFailedReadMarksItsControl()
     {
@@ -144,7 +151,8 @@ private slots:
         rig.poll();
         QCOMPARE(rig.shown(target), text);
         QCOMPARE(rig.marks(), marks);
-        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次")});
+        QCOMPARE(rig.messages.shown,
+                 QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次")});
     }
 
     // A poll that went wrong, then what the operator does next: nothing is
@@ -161,41 +169,44 @@ private slots:
         using E = QList<Entry>;
         const int silent = int(Fault::Silent), badCrc = int(Fault::BadCrc);
         const auto failed = [](const char *control, const char *action) {
-            return QStringLiteral("%1：显示的值来自一次失败的读取，不是模块中的值，设置未发送。请重新召测，或在该框中%2一个值。")
+            return QStringLiteral(
+                       "%1：显示的值来自一次失败的读取，不是模块中的值，设置未发送。请重新召测，或在该框中%2一个值。")
                 .arg(QString::fromUtf8(control), QString::fromUtf8(action));
         };
         const auto notRead = [](const char *control) {
-            return QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或在该框中选择一个值。")
+            return QStringLiteral(
+                       "%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或在该框中选择一个值。")
                 .arg(QString::fromUtf8(control));
         };
-        const QString unitUnknown = QStringLiteral("输出1 下限参数值：显示的值按一次读取失败的参数选择换算，单位不可信，"
-                                                   "设置未发送。请重新召测，或在该框中输入一个值。");
+        const QString unitUnknown =
+            QStringLiteral("输出1 下限参数值：显示的值按一次读取失败的参数选择换算，单位不可信，"
+                           "设置未发送。请重新召测，或在该框中输入一个值。");
 
-        QTest::newRow("dead line, relay 1") << -1 << silent << false << E{} << 2 << QStringList()
-                                            << failed("继电器1 控制方式", "选择");
+        QTest::newRow("dead line, relay 1")
+            << -1 << silent << false << E{} << 2 << QStringList() << failed("继电器1 控制方式", "选择");
         QTest::newRow("dead line, relay 1 chosen") << -1 << silent << false << E{{2, "控制继电器恢复"}} << 2
                                                    << QStringList{writeFrame(0x0E80, 0x3030)} << kSet;
-        QTest::newRow("dead line, output 2") << -1 << silent << false << E{} << 6 << QStringList()
-                                             << failed("输出2 信号类型", "选择");
-        QTest::newRow("dead line, reset still goes") << -1 << silent << false << E{} << -1
-                                                     << QStringList{writeFrame(0x0B00, 0x6003)} << kReset;
-        QTest::newRow("relay 2 command lost") << 12 << badCrc << false << E{} << 3 << QStringList()
-                                              << failed("继电器2 控制方式", "选择");
-        QTest::newRow("relay 2 command lost, relay 1 fine") << 12 << badCrc << false << E{} << 2
-                                                            << QStringList{writeFrame(0x0E80, 0x5050)} << kSet;
+        QTest::newRow("dead line, output 2")
+            << -1 << silent << false << E{} << 6 << QStringList() << failed("输出2 信号类型", "选择");
+        QTest::newRow("dead line, reset still goes")
+            << -1 << silent << false << E{} << -1 << QStringList{writeFrame(0x0B00, 0x6003)} << kReset;
+        QTest::newRow("relay 2 command lost")
+            << 12 << badCrc << false << E{} << 3 << QStringList() << failed("继电器2 控制方式", "选择");
+        QTest::newRow("relay 2 command lost, relay 1 fine")
+            << 12 << badCrc << false << E{} << 2 << QStringList{writeFrame(0x0E80, 0x5050)} << kSet;
         QTest::newRow("source lost") << 19 << badCrc << false << E{} << 5 << QStringList()
                                      << failed("输出1 参数选择", "选择");
-        QTest::newRow("source lost, source chosen") << 19 << badCrc << false << E{{7, "A相电流"}} << 5
-                                                    << QStringList() << unitUnknown;
+        QTest::newRow("source lost, source chosen")
+            << 19 << badCrc << false << E{{7, "A相电流"}} << 5 << QStringList() << unitUnknown;
         QTest::newRow("source lost, source chosen, limits typed")
-            << 19 << badCrc << false << E{{7, "A相电流"}, {10, "4"}, {13, "20"}} << 5
-            << analog(0, {0, 1, 4000, 20000}) << kSet;
-        QTest::newRow("source lost, output 2 fine") << 19 << badCrc << false << E{} << 6
-                                                    << analog(1, {0, 2, 0, 10000}) << kSet;
-        QTest::newRow("ended early, output 3") << 0 << silent << true << E{} << 7 << QStringList()
-                                               << notRead("输出3 信号类型");
-        QTest::newRow("ended early, relay 1 was read") << 0 << silent << true << E{} << 2
-                                                       << QStringList{writeFrame(0x0E80, 0x5050)} << kSet;
+            << 19 << badCrc << false << E{{7, "A相电流"}, {10, "4"}, {13, "20"}} << 5 << analog(0, {0, 1, 4000, 20000})
+            << kSet;
+        QTest::newRow("source lost, output 2 fine")
+            << 19 << badCrc << false << E{} << 6 << analog(1, {0, 2, 0, 10000}) << kSet;
+        QTest::newRow("ended early, output 3")
+            << 0 << silent << true << E{} << 7 << QStringList() << notRead("输出3 信号类型");
+        QTest::newRow("ended early, relay 1 was read")
+            << 0 << silent << true << E{} << 2 << QStringList{writeFrame(0x0E80, 0x5050)} << kSet;
 
         // Typed text selects no entry, however it matches: a prefix and
         // focus moving on (a completer would have finished it) or the whole
@@ -203,7 +214,7 @@ private slots:
         QTest::newRow("reset, typed prefix") << 0 << silent << false << E{{-1, "数", true}} << -1 << QStringList()
                                              << "复位项目“数”不是列表中的选项，复位命令未发送。";
         QTest::newRow("reset, typed prefix 所") << 0 << silent << false << E{{-1, "所", true}} << -1 << QStringList()
-                                               << "复位项目“所”不是列表中的选项，复位命令未发送。";
+                                                << "复位项目“所”不是列表中的选项，复位命令未发送。";
         QTest::newRow("reset, whole entry typed")
             << 0 << silent << false << E{{-1, "所有继电器输出计数器", true}} << -1 << QStringList()
             << "复位项目“所有继电器输出计数器”不是列表中的选项，复位命令未发送。";
@@ -253,10 +264,12 @@ private slots:
         for (int i = 7; i <= 15; ++i)
             unread << QStringLiteral("C%1").arg(i);
         // The order of the poll: signal types 2 and 3, sources, limits.
-        std::sort(unread.begin(), unread.end(), [](const QString &a, const QString &b) { return a.mid(1).toInt() < b.mid(1).toInt(); });
+        std::sort(unread.begin(), unread.end(),
+                  [](const QString &a, const QString &b) { return a.mid(1).toInt() < b.mid(1).toInt(); });
         QCOMPARE(rig.unread(), unread);
         QCOMPARE(rig.marks(), QStringList());
-        QCOMPARE(rig.window.Combo1(5)->toolTip(), QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。"));
+        QCOMPARE(rig.window.Combo1(5)->toolTip(),
+                 QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。"));
 
         rig.port.sim.setRegister(regs::analogSignal(1), 1);
         rig.poll();
@@ -272,9 +285,15 @@ private slots:
         QTest::addColumn<QString>("late");
         QTest::addColumn<QString>("next");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("output 1 value, then output 2's") << 13 << "L27" << "L28" << "16";
-        QTest::newRow("input 1 ON time, then input 2's count") << 3 << "L15" << "L16" << "1234";
-        QTest::newRow("lower limit, then upper") << 22 << "C10" << "C13" << "10";
+        QTest::newRow("output 1 value, then output 2's") << 13 << "L27"
+                                                         << "L28"
+                                                         << "16";
+        QTest::newRow("input 1 ON time, then input 2's count") << 3 << "L15"
+                                                               << "L16"
+                                                               << "1234";
+        QTest::newRow("lower limit, then upper") << 22 << "C10"
+                                                 << "C13"
+                                                 << "10";
     }
     void lateAnswerIsNotTheNextOne()
     {
@@ -290,7 +309,8 @@ private slots:
         QCOMPARE(rig.marks(), QStringList{late});
         QCOMPARE(rig.shown(next), shown);
         QCOMPARE(rig.sent(), 27);
-        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次")});
+        QCOMPARE(rig.messages.shown,
+                 QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次")});
     }
 
     // Esc ends a poll at once, sends nothing more and says how far it got;
@@ -318,7 +338,8 @@ private slots:
         QTest::qWait(100);
         rig.port.sim.onFrame({});
         QCOMPARE(rig.sent(), answered + 1);
-        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("召测已中止：27 次读取中已完成 %1 次。").arg(answered)});
+        QCOMPARE(rig.messages.shown,
+                 QStringList{QStringLiteral("召测已中止：27 次读取中已完成 %1 次。").arg(answered)});
         QVERIFY(!rig.window.link().isPortOpen());
         QCOMPARE(rig.marks(), QStringList());
         QCOMPARE(rig.unread().size(), 27 - answered);
@@ -340,7 +361,8 @@ private slots:
         QTimer::singleShot(50, &rig.window, [&] { QTest::keyClick(&rig.window, Qt::Key_Escape); });
         rig.press(5);
         QCOMPARE(rig.sent(), 4);
-        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("设置失败！\n输出1 信号类型：超时无应答\n") + silenceHint()});
+        QCOMPARE(rig.messages.shown,
+                 QStringList{QStringLiteral("设置失败！\n输出1 信号类型：超时无应答\n") + silenceHint()});
     }
 
     // Why a poll's reads failed, counted by reason; an exception answer ends
@@ -376,31 +398,51 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("text");
         using R = QVector<Reg>;
-        QTest::newRow("input count 70000") << R{r32(regs::inputCount(0), 70000)} << "L13" << "70000";
-        QTest::newRow("input count, no sign") << R{r32(regs::inputCount(1), 0xFFFFFFFF)} << "L16" << "4294967295";
-        QTest::newRow("relay count, no sign") << R{r32(regs::relayCount(1), 0xFFFFFFFF)} << "L21" << "4294967295";
-        QTest::newRow("state 0x5050") << R{r16(regs::inputState(0), 0x5050)} << "L14" << "ON";
-        QTest::newRow("state 1") << R{r16(regs::inputState(0), 1)} << "L14" << "OFF";
-        QTest::newRow("state 0x5051") << R{r16(regs::inputState(1), 0x5051)} << "L17" << "OFF";
-        QTest::newRow("relay state 0x3030") << R{r16(regs::relayState(0), 0x3030)} << "L20" << "恢复";
-        QTest::newRow("ON time 7") << R{r32(regs::inputOnTime(0), 7)} << "L15" << "0.7";
-        QTest::newRow("value 1234") << R{r16(regs::analogValue(0), 1234)} << "L27" << "12.34";
-        QTest::newRow("value 2000") << R{r16(regs::analogValue(0), 2000)} << "L27" << "20";
-        QTest::newRow("command 0x3030") << R{r16(regs::relayCommand(0), 0x3030)} << "C2" << "控制继电器恢复";
-        QTest::newRow("command 1") << R{r16(regs::relayCommand(0), 1)} << "C2" << "上位机控制";
-        QTest::newRow("command 7, no text") << R{r16(regs::relayCommand(1), 7)} << "C3" << "7";
-        QTest::newRow("signal type 1") << R{r16(regs::analogSignal(1), 1)} << "C5" << "0- 5 V";
-        QTest::newRow("source 29") << R{r16(regs::analogSource(2), 29)} << "C9" << "关闭报警";
+        QTest::newRow("input count 70000") << R{r32(regs::inputCount(0), 70000)} << "L13"
+                                           << "70000";
+        QTest::newRow("input count, no sign") << R{r32(regs::inputCount(1), 0xFFFFFFFF)} << "L16"
+                                              << "4294967295";
+        QTest::newRow("relay count, no sign") << R{r32(regs::relayCount(1), 0xFFFFFFFF)} << "L21"
+                                              << "4294967295";
+        QTest::newRow("state 0x5050") << R{r16(regs::inputState(0), 0x5050)} << "L14"
+                                      << "ON";
+        QTest::newRow("state 1") << R{r16(regs::inputState(0), 1)} << "L14"
+                                 << "OFF";
+        QTest::newRow("state 0x5051") << R{r16(regs::inputState(1), 0x5051)} << "L17"
+                                      << "OFF";
+        QTest::newRow("relay state 0x3030") << R{r16(regs::relayState(0), 0x3030)} << "L20"
+                                            << "恢复";
+        QTest::newRow("ON time 7") << R{r32(regs::inputOnTime(0), 7)} << "L15"
+                                   << "0.7";
+        QTest::newRow("value 1234") << R{r16(regs::analogValue(0), 1234)} << "L27"
+                                    << "12.34";
+        QTest::newRow("value 2000") << R{r16(regs::analogValue(0), 2000)} << "L27"
+                                    << "20";
+        QTest::newRow("command 0x3030") << R{r16(regs::relayCommand(0), 0x3030)} << "C2"
+                                        << "控制继电器恢复";
+        QTest::newRow("command 1") << R{r16(regs::relayCommand(0), 1)} << "C2"
+                                   << "上位机控制";
+        QTest::newRow("command 7, no text") << R{r16(regs::relayCommand(1), 7)} << "C3"
+                                            << "7";
+        QTest::newRow("signal type 1") << R{r16(regs::analogSignal(1), 1)} << "C5"
+                                       << "0- 5 V";
+        QTest::newRow("source 29") << R{r16(regs::analogSource(2), 29)} << "C9"
+                                   << "关闭报警";
         QTest::newRow("code 28, lower 4500")
-            << R{r16(regs::analogSource(1), 28), r16(regs::analogLower(1), 4500)} << "C11" << "45";
+            << R{r16(regs::analogSource(1), 28), r16(regs::analogLower(1), 4500)} << "C11"
+            << "45";
         QTest::newRow("code 24, lower 500")
-            << R{r16(regs::analogSource(1), 24), r16(regs::analogLower(1), 500)} << "C11" << "0.5";
+            << R{r16(regs::analogSource(1), 24), r16(regs::analogLower(1), 500)} << "C11"
+            << "0.5";
         QTest::newRow("code 5, upper 2200")
-            << R{r16(regs::analogSource(0), 5), r16(regs::analogUpper(0), 2200)} << "C13" << "220";
+            << R{r16(regs::analogSource(0), 5), r16(regs::analogUpper(0), 2200)} << "C13"
+            << "220";
         QTest::newRow("code 12, upper 3000")
-            << R{r16(regs::analogSource(2), 12), r16(regs::analogUpper(2), 3000)} << "C15" << "300";
+            << R{r16(regs::analogSource(2), 12), r16(regs::analogUpper(2), 3000)} << "C15"
+            << "300";
         QTest::newRow("code 13, upper 3000")
-            << R{r16(regs::analogSource(2), 13), r16(regs::analogUpper(2), 3000)} << "C15" << "3000";
+            << R{r16(regs::analogSource(2), 13), r16(regs::analogUpper(2), 3000)} << "C15"
+            << "3000";
     }
     void display()
     {
@@ -462,23 +504,27 @@ private slots:
                                          << QStringList{"01 10 0E 80 00 01 02 50 50 6A 6C"} << kSet;
         QTest::newRow("relay 2 restore") << E{{3, "控制继电器恢复"}} << 3
                                          << QStringList{"01 10 0E 81 00 01 02 30 30 43 95"} << kSet;
-        QTest::newRow("relay typed host control") << E{{2, "上位机控制"}} << 2 << QStringList{writeFrame(0x0E80, 1)} << kSet;
+        QTest::newRow("relay typed host control")
+            << E{{2, "上位机控制"}} << 2 << QStringList{writeFrame(0x0E80, 1)} << kSet;
         QTest::newRow("relay host control and a blank")
             << E{{2, "上位机控制 "}} << 2 << QStringList()
-            << "继电器1 控制方式“上位机控制 ”不是控制方式（应为报警输出、上位机控制、控制继电器动作、控制继电器恢复），设置未发送。";
-        QTest::newRow("input 1 with time stamp") << E{{0, "带时标的ON/OFF输入"}} << 0
-                                                 << QStringList{"01 10 0E 8A 00 01 02 00 00 56 FA"} << kSet;
-        QTest::newRow("input 2 without time stamp") << E{{1, "不带时标的ON/OFF输入"}} << 1
-                                                    << QStringList{writeFrame(0x0E8B, 1)} << kSet;
-        QTest::newRow("input 2 typed mode") << E{{1, "ON/OFF"}} << 1 << QStringList()
-                                            << "输入2的输入方式“ON/OFF”不是列表中的选项，设置未发送。";
+            << "继电器1 控制方式“上位机控制 "
+               "”不是控制方式（应为报警输出、上位机控制、控制继电器动作、控制继电器恢复），设置未发送。";
+        QTest::newRow("input 1 with time stamp")
+            << E{{0, "带时标的ON/OFF输入"}} << 0 << QStringList{"01 10 0E 8A 00 01 02 00 00 56 FA"} << kSet;
+        QTest::newRow("input 2 without time stamp")
+            << E{{1, "不带时标的ON/OFF输入"}} << 1 << QStringList{writeFrame(0x0E8B, 1)} << kSet;
+        QTest::newRow("input 2 typed mode")
+            << E{{1, "ON/OFF"}} << 1 << QStringList() << "输入2的输入方式“ON/OFF”不是列表中的选项，设置未发送。";
 
-        QTest::newRow("output 1 current") << E{{4, typeA}, {7, "A相电流"}, {10, "0"}, {13, "5"}} << 5
-                                          << analog(0, {0, 1, 0, 5000}) << kSet;
-        QTest::newRow("output 2 frequency") << E{{5, typeV}, {8, "频率"}, {11, "45"}, {14, "55"}} << 6
-                                            << analog(1, {1, 28, 4500, 5500}) << kSet;
-        QTest::newRow("output 3 code 12") << E{{9, "总有功功率"}, {15, "300"}} << 7 << analog(2, {0, 12, 0, 3000}) << kSet;
-        QTest::newRow("output 3 code 13") << E{{9, "A相有功功率"}, {15, "300"}} << 7 << analog(2, {0, 13, 0, 300}) << kSet;
+        QTest::newRow("output 1 current")
+            << E{{4, typeA}, {7, "A相电流"}, {10, "0"}, {13, "5"}} << 5 << analog(0, {0, 1, 0, 5000}) << kSet;
+        QTest::newRow("output 2 frequency")
+            << E{{5, typeV}, {8, "频率"}, {11, "45"}, {14, "55"}} << 6 << analog(1, {1, 28, 4500, 5500}) << kSet;
+        QTest::newRow("output 3 code 12")
+            << E{{9, "总有功功率"}, {15, "300"}} << 7 << analog(2, {0, 12, 0, 3000}) << kSet;
+        QTest::newRow("output 3 code 13")
+            << E{{9, "A相有功功率"}, {15, "300"}} << 7 << analog(2, {0, 13, 0, 300}) << kSet;
         QTest::newRow("halves to even") << E{{7, "A相有功功率"}, {10, "2.5"}, {13, "3.5"}} << 5
                                         << analog(0, {0, 13, 2, 4}) << kSet;
         QTest::newRow("voltage") << E{{8, "AB线电压"}, {14, "220"}} << 6 << analog(1, {0, 9, 0, 2200}) << kSet;
@@ -486,17 +532,20 @@ private slots:
                                       << analog(2, {0, 27, 500, 1000}) << kSet;
         // A bad row sends nothing, not even the good values before it.
         QTest::newRow("empty lower") << E{{10, ""}} << 5 << QStringList() << "输出1下限参数值为空，设置未发送。";
-        QTest::newRow("letters") << E{{10, "abc"}} << 5 << QStringList() << "输出1下限参数值“abc”不是数字，设置未发送。";
-        QTest::newRow("negative power factor")
-            << E{{8, "总功率因数"}, {11, "-0.5"}} << 6 << QStringList()
-            << "输出2下限参数值 -0.5 × 1000 = -500 超出 0～65535，设置未发送。";
-        QTest::newRow("70 for a current") << E{{13, "70"}} << 5 << QStringList()
-                                          << "输出1上限参数值 70 × 1000 = 70000 超出 0～65535，设置未发送。";
+        QTest::newRow("letters") << E{{10, "abc"}} << 5 << QStringList()
+                                 << "输出1下限参数值“abc”不是数字，设置未发送。";
+        QTest::newRow("negative power factor") << E{{8, "总功率因数"}, {11, "-0.5"}} << 6 << QStringList()
+                                               << "输出2下限参数值 -0.5 × 1000 = -500 超出 0～65535，设置未发送。";
+        QTest::newRow("70 for a current")
+            << E{{13, "70"}} << 5 << QStringList() << "输出1上限参数值 70 × 1000 = 70000 超出 0～65535，设置未发送。";
         QTest::newRow("typed source") << E{{9, "电流"}} << 7 << QStringList()
                                       << "输出3参数选择“电流”不是列表中的选项，设置未发送。";
 
-        const QStringList resets = {"继电器输出M-R1计数器", "继电器输出M-R2计数器", "所有继电器输出计数器",
-                                    "数字量输入M-S1计数器及ON持续时间", "数字量输入M-S2计数器及ON持续时间",
+        const QStringList resets = {"继电器输出M-R1计数器",
+                                    "继电器输出M-R2计数器",
+                                    "所有继电器输出计数器",
+                                    "数字量输入M-S1计数器及ON持续时间",
+                                    "数字量输入M-S2计数器及ON持续时间",
                                     "所有数字量输入计数器及ON持续时间"};
         const QStringList codes = {"01 10 0B 00 00 01 02 60 03 74 91", writeFrame(0x0B00, 0x6004),
                                    "01 10 0B 00 00 01 02 6F FF 71 20", writeFrame(0x0B00, 0x6010),
@@ -552,7 +601,8 @@ private slots:
 
         rig.window.link().setResponseTimeout(kShortTimeoutMs);
         rig.press(-1);
-        QCOMPARE(rig.messages.last(), QStringLiteral("复位失败!\n复位 继电器输出M-R1计数器：超时无应答\n") + silenceHint());
+        QCOMPARE(rig.messages.last(),
+                 QStringLiteral("复位失败!\n复位 继电器输出M-R1计数器：超时无应答\n") + silenceHint());
 
         // An unanswered signal type does not stop the other three writes.
         rig.port.sim.clearLog();

@@ -41,9 +41,13 @@ private slots:
         rig.poll();
         QStringList frames;
         for (int n = 0; n < 2; ++n)
-            frames << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1) << readFrame(regs::inputOnTime(n), 2);
-        frames << "01 03 0E 20 00 02 C7 29" << "01 03 0E 22 00 01 26 E8" << "01 03 0E 80 00 01 87 0A";
-        frames << readFrame(regs::relayCount(1), 2) << readFrame(regs::relayState(1), 1) << readFrame(regs::relayCommand(1), 1);
+            frames << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1)
+                   << readFrame(regs::inputOnTime(n), 2);
+        frames << "01 03 0E 20 00 02 C7 29"
+               << "01 03 0E 22 00 01 26 E8"
+               << "01 03 0E 80 00 01 87 0A";
+        frames << readFrame(regs::relayCount(1), 2) << readFrame(regs::relayState(1), 1)
+               << readFrame(regs::relayCommand(1), 1);
         QCOMPARE(rig.requests(), frames);
 
         const QStringList cells = {"0", "OFF", "0", "0", "OFF", "0", "0", "恢复", "0", "恢复"};
@@ -54,8 +58,11 @@ private slots:
         }
         QCOMPARE(rig.window.Combo1(2)->currentText(), QStringLiteral("报警输出"));
         QCOMPARE(rig.window.Combo1(3)->currentText(), QStringLiteral("报警输出"));
-        QCOMPARE(rig.marks(), marks << "C2" << "C3");
-        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n12 次读取中有 12 次失败。\n超时无应答 12 次\n") + silenceHint()});
+        QCOMPARE(rig.marks(), marks << "C2"
+                                    << "C3");
+        QCOMPARE(
+            rig.messages.shown,
+            QStringList{kDone + QStringLiteral("\n12 次读取中有 12 次失败。\n超时无应答 12 次\n") + silenceHint()});
 
         rig.messages.clear();
         rig.port.sim.setFault(Fault::None, 0);
@@ -81,13 +88,19 @@ private slots:
         QTest::newRow("relay 1 unknown text") << E{{2, "动作"}} << 2 << QString()
                                               << "继电器1 控制方式“动作”不是控制方式（应为报警输出、上位机控制、"
                                                  "控制继电器动作、控制继电器恢复），设置未发送。";
-        QTest::newRow("input 2 without time stamp") << E{{1, "不带时标的ON/OFF输入"}} << 1 << writeFrame(0x0E8B, 1) << set;
-        QTest::newRow("reset relay 1") << E{{-1, "继电器输出M-R1计数器"}} << -1 << "01 10 0B 00 00 01 02 60 03 74 91" << reset;
+        QTest::newRow("input 2 without time stamp")
+            << E{{1, "不带时标的ON/OFF输入"}} << 1 << writeFrame(0x0E8B, 1) << set;
+        QTest::newRow("reset relay 1") << E{{-1, "继电器输出M-R1计数器"}} << -1 << "01 10 0B 00 00 01 02 60 03 74 91"
+                                       << reset;
         QTest::newRow("reset relay 2") << E{{-1, "继电器输出M-R2计数器"}} << -1 << writeFrame(0x0B00, 0x6004) << reset;
-        QTest::newRow("reset all relays") << E{{-1, "所有继电器输出计数器"}} << -1 << "01 10 0B 00 00 01 02 6F FF 71 20" << reset;
-        QTest::newRow("reset input 1") << E{{-1, "数字量输入M-S1计数器及ON持续时间"}} << -1 << writeFrame(0x0B00, 0x6010) << reset;
-        QTest::newRow("reset input 2") << E{{-1, "数字量输入M-S2计数器及ON持续时间"}} << -1 << writeFrame(0x0B00, 0x6011) << reset;
-        QTest::newRow("reset all inputs") << E{{-1, "所有数字量输入计数器及ON持续时间"}} << -1 << writeFrame(0x0B00, 0x601F) << reset;
+        QTest::newRow("reset all relays")
+            << E{{-1, "所有继电器输出计数器"}} << -1 << "01 10 0B 00 00 01 02 6F FF 71 20" << reset;
+        QTest::newRow("reset input 1") << E{{-1, "数字量输入M-S1计数器及ON持续时间"}} << -1
+                                       << writeFrame(0x0B00, 0x6010) << reset;
+        QTest::newRow("reset input 2") << E{{-1, "数字量输入M-S2计数器及ON持续时间"}} << -1
+                                       << writeFrame(0x0B00, 0x6011) << reset;
+        QTest::newRow("reset all inputs")
+            << E{{-1, "所有数字量输入计数器及ON持续时间"}} << -1 << writeFrame(0x0B00, 0x601F) << reset;
         QTest::newRow("reset typed") << E{{-1, "全部继电器"}} << -1 << QString()
                                      << "复位项目“全部继电器”不是列表中的选项，复位命令未发送。";
     }
@@ -116,12 +129,14 @@ private slots:
         rig.messages.clear();
         rig.press(2);
         QCOMPARE(rig.sent(), 0);
-        QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("继电器1 控制方式：显示的值来自一次失败的读取，不是模块中的值，"
-                                                                "设置未发送。请重新召测，或在该框中选择一个值。")});
+        QCOMPARE(rig.messages.shown,
+                 QStringList{QStringLiteral("继电器1 控制方式：显示的值来自一次失败的读取，不是模块中的值，"
+                                            "设置未发送。请重新召测，或在该框中选择一个值。")});
         QCOMPARE(rig.port.sim.reg(regs::relayCommand(0)), regs::cmdOperate);
         rig.operate({{2, QStringLiteral("控制继电器恢复")}}, 2);
         QCOMPARE(rig.requests(), QStringList{writeFrame(0x0E80, 0x3030)});
-        QCOMPARE(rig.marks(), QStringList({"L13", "L14", "L15", "L16", "L17", "L18", "L19", "L20", "L21", "L22", "C3"}));
+        QCOMPARE(rig.marks(),
+                 QStringList({"L13", "L14", "L15", "L16", "L17", "L18", "L19", "L20", "L21", "L22", "C3"}));
     }
 
     // Missing arguments are named as missing, and nothing is sent.
@@ -129,11 +144,16 @@ private slots:
     {
         QTest::addColumn<QString>("commandLine");
         QTest::addColumn<QString>("message");
-        QTest::newRow("none") << "" << "命令行缺少总线地址（第1个参数），请求未发送。";
-        QTest::newRow("address only") << "1" << "命令行缺少串口号（第2个参数），无法打开串口。";
-        QTest::newRow("no speed") << "1 1" << "命令行缺少波特率（第3个参数），无法打开串口 COM1。";
-        QTest::newRow("broadcast") << "0 1 9600" << "总线地址 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。";
-        QTest::newRow("reserved") << "248 1 9600" << "总线地址 248 无效（应为 1～247），请求未发送。";
+        QTest::newRow("none") << ""
+                              << "命令行缺少总线地址（第1个参数），请求未发送。";
+        QTest::newRow("address only") << "1"
+                                      << "命令行缺少串口号（第2个参数），无法打开串口。";
+        QTest::newRow("no speed") << "1 1"
+                                  << "命令行缺少波特率（第3个参数），无法打开串口 COM1。";
+        QTest::newRow("broadcast") << "0 1 9600"
+                                   << "总线地址 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。";
+        QTest::newRow("reserved") << "248 1 9600"
+                                  << "总线地址 248 无效（应为 1～247），请求未发送。";
     }
     void missingArguments()
     {

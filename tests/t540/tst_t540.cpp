@@ -22,7 +22,10 @@ constexpr int kReset = -1;
 // The reason line of a write the continue question's Cancel kept back.
 const QString kKeptBack = QStringLiteral("\n输入1 输入方式：已取消，未发送");
 
-QString question(int failures) { return QStringLiteral("通讯失败：%1次,继续吗？").arg(failures); }
+QString question(int failures)
+{
+    return QStringLiteral("通讯失败：%1次,继续吗？").arg(failures);
+}
 
 } // namespace
 
@@ -58,7 +61,8 @@ private slots:
         // Count (2 registers), state (1), ON time (2) per input.
         QStringList frames;
         for (int n = 0; n < 7; ++n)
-            frames << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1) << readFrame(regs::inputOnTime(n), 2);
+            frames << readFrame(regs::inputCount(n), 2) << readFrame(regs::inputState(n), 1)
+                   << readFrame(regs::inputOnTime(n), 2);
         QCOMPARE(rig.requests(), frames);
         QCOMPARE(frames.at(0), QStringLiteral("01 03 0E 40 00 02 C7 37"));
         QCOMPARE(frames.at(1), QStringLiteral("01 03 0E 42 00 01 26 F6"));
@@ -75,7 +79,9 @@ private slots:
             marks << QStringLiteral("L%1").arg(cell);
         }
         QCOMPARE(rig.marks(), marks);
-        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n21 次读取中有 21 次失败。\n超时无应答 21 次\n") + silenceHint()});
+        QCOMPARE(
+            rig.messages.shown,
+            QStringList{kDone + QStringLiteral("\n21 次读取中有 21 次失败。\n超时无应答 21 次\n") + silenceHint()});
 
         rig.messages.clear();
         rig.port.sim.setFault(Fault::None, 0);
@@ -124,11 +130,12 @@ private slots:
         QTest::newRow("input 3 mode 1") << E{{2, noTimeStamp}} << 2 << "01 10 0E 8C 00 01 02 00 01 97 5C" << kSetOk;
         QTest::newRow("input 7 mode 1") << E{{6, noTimeStamp}} << 6 << writeFrame(0x0E90, 1) << kSetOk;
         for (int i = 0; i < 7; ++i) {
-            QTest::addRow("reset input %d", i + 1) << E{{-1, QStringLiteral("数字量输入M-S%1计数器及ON持续时间").arg(i + 1)}}
-                                                   << kReset << writeFrame(0x0B00, quint16(0x6010 + i)) << kResetOk;
+            QTest::addRow("reset input %d", i + 1)
+                << E{{-1, QStringLiteral("数字量输入M-S%1计数器及ON持续时间").arg(i + 1)}} << kReset
+                << writeFrame(0x0B00, quint16(0x6010 + i)) << kResetOk;
         }
-        QTest::newRow("reset all inputs") << E{{-1, "所有数字量输入计数器及ON持续时间"}} << kReset
-                                          << "01 10 0B 00 00 01 02 60 1F 75 58" << kResetOk;
+        QTest::newRow("reset all inputs")
+            << E{{-1, "所有数字量输入计数器及ON持续时间"}} << kReset << "01 10 0B 00 00 01 02 60 1F 75 58" << kResetOk;
         // No list entry, or no list at all: nothing is sent.
         QTest::newRow("typed mode") << E{{0, "ON/OFF"}} << 0 << QString()
                                     << "输入1的输入方式“ON/OFF”不是列表中的选项，设置未发送。";
@@ -175,7 +182,8 @@ private slots:
         QTest::newRow("settings failed, Cancel") << false << kSetting << false << kSetFailed + kKeptBack;
         QTest::newRow("poll failed, reset OK") << true << kReset << true << kResetOk;
         QTest::newRow("poll failed, reset Cancel")
-            << true << kReset << false << kResetFailed + QStringLiteral("\n复位 数字量输入M-S1计数器及ON持续时间：已取消，未发送");
+            << true << kReset << false
+            << kResetFailed + QStringLiteral("\n复位 数字量输入M-S1计数器及ON持续时间：已取消，未发送");
     }
     void continueQuestion()
     {
@@ -233,9 +241,10 @@ private slots:
         rig.press(kSetting);
         rig.press(kReset);
         QCOMPARE(rig.sent(), afterPoll);
-        QCOMPARE(rig.messages.shown,
-                 (QStringList{kDone, kSetFailed + kKeptBack,
-                              kResetFailed + QStringLiteral("\n复位 数字量输入M-S1计数器及ON持续时间：已取消，未发送")}));
+        QCOMPARE(
+            rig.messages.shown,
+            (QStringList{kDone, kSetFailed + kKeptBack,
+                         kResetFailed + QStringLiteral("\n复位 数字量输入M-S1计数器及ON持续时间：已取消，未发送")}));
         QVERIFY(!rig.messages.asked.contains(true));
 
         rig.port.sim.setFault(Fault::Silent, 1);
