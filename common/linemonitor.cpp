@@ -27,10 +27,16 @@ namespace hv52 {
 
 namespace {
 
-quint8 byteAt(const QByteArray &b, int i) { return static_cast<quint8>(b[i]); }
+quint8 byteAt(const QByteArray &b, int i)
+{
+    return static_cast<quint8>(b[i]);
+}
 
 // "0x0E40": registers and written values as the module's documents give them.
-QString hex4(quint16 value) { return QStringLiteral("0x%1").arg(QString::number(value, 16).toUpper(), 4, QLatin1Char('0')); }
+QString hex4(quint16 value)
+{
+    return QStringLiteral("0x%1").arg(QString::number(value, 16).toUpper(), 4, QLatin1Char('0'));
+}
 
 const char *const kHeaders[LineLog::ColumnCount] = {"时间", "请求", "应答", "用时", "结果", "含义"};
 
@@ -168,7 +174,10 @@ QString LineMeaning::describeWrite(quint16 reg, quint16 value)
 
 // ---------------------------------------------------------------------------
 
-LineLog::LineLog(QObject *parent, int capacity) : QAbstractTableModel(parent), m_capacity(std::max(1, capacity)) {}
+LineLog::LineLog(QObject *parent, int capacity)
+    : QAbstractTableModel(parent), m_capacity(std::max(1, capacity)),
+      m_fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont))
+{}
 
 void LineLog::append(Row row)
 {
@@ -177,11 +186,11 @@ void LineLog::append(Row row)
         m_rows.pop_front();
         endRemoveRows();
         ++m_dropped;
-        emit droppedChanged(m_dropped);
     }
     const int at = int(m_rows.size());
     beginInsertRows(QModelIndex(), at, at);
     m_rows.push_back(std::move(row));
+    ++m_added;
     endInsertRows();
 }
 
@@ -201,7 +210,6 @@ void LineLog::clear()
     m_rows.clear();
     m_dropped = 0;
     endResetModel();
-    emit droppedChanged(0);
 }
 
 QString LineLog::hex(const QByteArray &bytes)
@@ -276,7 +284,7 @@ QVariant LineLog::data(const QModelIndex &index, int role) const
     }
     case Qt::FontRole:
         if (index.column() == Request || index.column() == Answer)
-            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            return m_fixed;
         return QVariant();
     default:
         return QVariant();
@@ -294,8 +302,66 @@ QVariant LineLog::headerData(int section, Qt::Orientation orientation, int role)
 
 // ---------------------------------------------------------------------------
 
+LineLogView::LineLogView(const LineLog &log, QObject *parent) : QAbstractTableModel(parent), m_log(log)
+{
+    m_first = log.firstNumber();
+    m_end = log.endNumber();
+}
+
+void LineLogView::sync()
+{
+    const qint64 first = m_log.firstNumber();
+    const qint64 end = m_log.endNumber();
+    if (first >= m_end) {
+        // Cleared, or every row shown is gone: start over.
+        beginResetModel();
+        m_first = first;
+        m_end = end;
+        endResetModel();
+        return;
+    }
+    if (first > m_first) {
+        beginRemoveRows(QModelIndex(), 0, int(first - m_first) - 1);
+        m_first = first;
+        endRemoveRows();
+    }
+    if (end > m_end) {
+        beginInsertRows(QModelIndex(), int(m_end - m_first), int(end - m_first) - 1);
+        m_end = end;
+        endInsertRows();
+    }
+}
+
+int LineLogView::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_end - m_first);
+}
+
+int LineLogView::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : LineLog::ColumnCount;
+}
+
+QVariant LineLogView::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid())
+        return QVariant();
+    // A row dropped from the log since the last sync shows empty until the next.
+    const qint64 number = m_first + index.row();
+    if (number < m_log.firstNumber() || number >= m_log.endNumber())
+        return QVariant();
+    return m_log.data(m_log.index(int(number - m_log.firstNumber()), index.column()), role);
+}
+
+QVariant LineLogView::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    return m_log.headerData(section, orientation, role);
+}
+
+// ---------------------------------------------------------------------------
+
 LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_log(log), m_table(new QTableView(this)), m_count(new QLabel(this)),
+    : QWidget(parent, Qt::Window), m_log(log), m_view(log), m_table(new QTableView(this)), m_count(new QLabel(this)),
       m_dropped(new QLabel(this)), m_clear(new QPushButton(QStringLiteral("清除"), this)),
       m_copy(new QPushButton(QStringLiteral("复制"), this)), m_save(new QPushButton(QStringLiteral("另存为…"), this))
 {
@@ -306,11 +372,14 @@ LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
 
     m_table->setObjectName(QStringLiteral("LineMonitorTable"));
     m_table->setAccessibleName(QStringLiteral("通讯记录"));
-    m_table->setModel(&m_log);
+    m_table->setModel(&m_view);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setWordWrap(false);
     m_table->setAlternatingRowColors(true);
+    // No row numbers: the time says which row is which, and a numbered
+    // header measures its labels anew for every row that comes.
+    m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView *header = m_table->horizontalHeader();
@@ -341,14 +410,31 @@ LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
     connect(m_clear, &QPushButton::clicked, &m_log, &LineLog::clear);
     connect(m_copy, &QPushButton::clicked, this, &LineMonitorWindow::copy);
     connect(m_save, &QPushButton::clicked, this, &LineMonitorWindow::saveAs);
-    connect(&m_log, &LineLog::rowsAboutToBeInserted, this, &LineMonitorWindow::rowsAboutToArrive);
-    connect(&m_log, &LineLog::rowsInserted, this, &LineMonitorWindow::rowsArrived);
-    connect(&m_log, &LineLog::modelReset, this, &LineMonitorWindow::showCounts);
-    connect(&m_log, &LineLog::droppedChanged, this, &LineMonitorWindow::showCounts);
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(kRefreshMs);
+    connect(&m_refresh, &QTimer::timeout, this, &LineMonitorWindow::refresh);
+    // A row starts the refresh timer unless it runs: the rows of the next
+    // kRefreshMs show together.
+    connect(&m_log, &LineLog::rowsInserted, &m_refresh, [this] {
+        if (!m_refresh.isActive())
+            m_refresh.start();
+    });
+    connect(&m_log, &LineLog::modelReset, this, &LineMonitorWindow::refresh);
 
     resize(1100, 420);
     showCounts();
+}
+
+void LineMonitorWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
     m_table->scrollToBottom();
+}
+
+void LineMonitorWindow::closeEvent(QCloseEvent *event)
+{
+    emit closing(saveGeometry());
+    QWidget::closeEvent(event);
 }
 
 void LineMonitorWindow::showCounts()
@@ -359,17 +445,15 @@ void LineMonitorWindow::showCounts()
     m_dropped->setVisible(dropped > 0);
 }
 
-void LineMonitorWindow::rowsAboutToArrive()
+void LineMonitorWindow::refresh()
 {
-    const QScrollBar *bar = m_table->verticalScrollBar();
-    m_follow = bar->value() >= bar->maximum();
-}
-
-void LineMonitorWindow::rowsArrived()
-{
-    showCounts();
+    m_refresh.stop();
     // Follow the new rows unless the operator scrolled back to read older ones.
-    if (m_follow)
+    const QScrollBar *bar = m_table->verticalScrollBar();
+    const bool follow = bar->value() >= bar->maximum();
+    m_view.sync();
+    showCounts();
+    if (follow)
         m_table->scrollToBottom();
 }
 
@@ -408,8 +492,7 @@ void LineMonitorWindow::saveAs()
 // ---------------------------------------------------------------------------
 
 LineMonitor::LineMonitor(QWidget *window, Link &link, const ModuleDef &module)
-    : QObject(window), m_tool(window), m_meaning(module),
-      m_action(new QAction(QStringLiteral("通讯监视…"), window))
+    : QObject(window), m_tool(window), m_meaning(module), m_action(new QAction(QStringLiteral("通讯监视…"), window))
 {
     setObjectName(QStringLiteral("LineMonitor"));
     // Recording is two signal connections: the link formats nothing for
@@ -454,15 +537,22 @@ LineMonitorWindow *LineMonitor::open()
         if (!m_geometry.isEmpty()) {
             m_window->restoreGeometry(m_geometry);
         } else if (const QScreen *screen = m_tool->screen()) {
-            // Below the tool window where it fits, so both can be seen.
+            // Below the tool window where it fits; else at the bottom of the
+            // screen, which leaves the tool's top row with 召测 in sight.
             const QRect free = screen->availableGeometry();
             const QRect tool = m_tool->frameGeometry();
-            QPoint at(tool.left(), tool.bottom() + 8);
-            if (at.y() + m_window->height() > free.bottom())
-                at = free.topLeft();
-            m_window->move(at);
+            m_window->resize(m_window->size().boundedTo(free.size()));
+            const QSize size = m_window->frameGeometry().size();
+            const int x = std::clamp(tool.center().x() - size.width() / 2, free.left(),
+                                     std::max(free.left(), free.right() + 1 - size.width()));
+            const int below = tool.bottom() + 1;
+            const int y = below + size.height() <= free.bottom() + 1
+                              ? below
+                              : std::max(free.top(), free.bottom() + 1 - size.height());
+            m_window->move(x, y);
         }
-        m_window->installEventFilter(this);
+        connect(m_window, &LineMonitorWindow::closing, this,
+                [this](const QByteArray &geometry) { m_geometry = geometry; });
     }
     m_window->show();
     m_window->raise();
@@ -473,12 +563,9 @@ LineMonitorWindow *LineMonitor::open()
 bool LineMonitor::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_tool && event->type() == QEvent::Hide && !event->spontaneous()) {
-        // The tool window closed: its monitor goes with it, or it would keep
-        // the program running with no tool to monitor.
+        // The tool window closed: its monitor goes with it.
         if (m_window)
             m_window->close();
-    } else if (m_window && watched == m_window && event->type() == QEvent::Close) {
-        m_geometry = m_window->saveGeometry();
     }
     return QObject::eventFilter(watched, event);
 }

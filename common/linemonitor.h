@@ -3,9 +3,11 @@
 #include "module.h"
 
 #include <QAbstractTableModel>
+#include <QFont>
 #include <QHash>
 #include <QPointer>
 #include <QTime>
+#include <QTimer>
 #include <QWidget>
 #include <deque>
 #include <optional>
@@ -28,6 +30,7 @@ public:
     explicit LineMeaning(const ModuleDef &module) : m_module(module) {}
 
     QString describe(const ExchangeRecord &record);
+    // Forgets the sources seen: the rows they came from were cleared.
     void forget();
 
     static QString strayText();
@@ -52,13 +55,22 @@ private:
 
 // The rows of the line monitor: one per exchange, and one per run of stray
 // bytes, the latest kCapacity of them. Columns: 时间 · 请求 · 应答 · 用时 ·
-// 结果 · 含义. The texts are made when a row is shown, not when it is
-// recorded, so recording costs little more than a copy of the bytes.
+// 结果 · 含义. Hex, time and result texts are made when a row is shown, not
+// when it is recorded; only the meaning, which depends on earlier rows, comes
+// with the record. Recording costs about a microsecond.
 class LineLog : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { Time, Request, Answer, Elapsed, Result, Meaning, ColumnCount };
+    enum Column {
+        Time,
+        Request,
+        Answer,
+        Elapsed,
+        Result,
+        Meaning,
+        ColumnCount
+    };
     static constexpr int kCapacity = 10000;
 
     explicit LineLog(QObject *parent = nullptr, int capacity = kCapacity);
@@ -71,6 +83,10 @@ public:
     int capacity() const { return m_capacity; }
     // Rows dropped at the old end to stay within the capacity.
     qint64 dropped() const { return m_dropped; }
+    // Every row ever added has a number, counted on across clear(): the
+    // first row held now, and the number the next row will get.
+    qint64 firstNumber() const { return m_added - qint64(m_rows.size()); }
+    qint64 endNumber() const { return m_added; }
 
     QString text(int row, int column) const;
     // Every row as tab-separated text, after a header line; lines end in \n.
@@ -82,9 +98,6 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     static QString hex(const QByteArray &bytes);
-
-signals:
-    void droppedChanged(qint64 dropped);
 
 private:
     struct Row
@@ -100,7 +113,32 @@ private:
 
     std::deque<Row> m_rows;
     int m_capacity;
+    QFont m_fixed; // the bytes' font
     qint64 m_dropped = 0;
+    qint64 m_added = 0;
+};
+
+// What the monitor window's table shows: the rows of a LineLog as they were
+// at the last sync(). The table follows the log in batches, so rows arriving
+// one by one cost the table nothing until it is brought up to date.
+class LineLogView : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit LineLogView(const LineLog &log, QObject *parent = nullptr);
+
+    // Takes in the rows added and drops the rows dropped since the last sync.
+    void sync();
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    const LineLog &m_log;
+    qint64 m_first = 0; // the log's numbers of the rows shown: [m_first, m_end)
+    qint64 m_end = 0;
 };
 
 // The monitor's own window: the table, the count of dropped rows and the
@@ -122,19 +160,33 @@ public:
     // Writes the rows as UTF-8 text to path; false with the reason otherwise.
     bool writeFile(const QString &path, QString *error) const;
 
+    // New rows show at most this long after their exchange ended. Painting
+    // the table takes milliseconds, an exchange on a fast line less: a paint
+    // for every row would hold up the operation the monitor is watching.
+    static constexpr int kRefreshMs = 100;
+    // Brings the table up to date now rather than at the next refresh.
+    void refresh();
+
+signals:
+    // The window closes; its place and size, for the next time it opens.
+    void closing(const QByteArray &geometry);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void showCounts();
-    void rowsAboutToArrive();
-    void rowsArrived();
 
     LineLog &m_log;
+    LineLogView m_view;
     QTableView *m_table;
     QLabel *m_count;
     QLabel *m_dropped;
     QPushButton *m_clear;
     QPushButton *m_copy;
     QPushButton *m_save;
-    bool m_follow = true; // the view was at its last row: keep the new ones in sight
+    QTimer m_refresh;
 };
 
 // The line monitor of a tool window: every exchange on the serial line in the

@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Takes the README screenshot of one tool: the window after a read-all poll of
-# the simulated module, with the completion box closed.
+# the simulated module, with the completion box closed. "monitor" takes the
+# line monitor of cfg_t516 instead: opened with F12, then a poll whose first
+# read the module refuses with an exception answer.
 #
-#   scripts/screenshot.sh t516|t540|t528
+#   scripts/screenshot.sh t516|t540|t528|monitor
 #
 # BUILD_DIR (default: build) holds the built tools and sim/hv52sim; OUT
-# (default: docs/screenshots/cfg_<tool>.png) is the picture. Needs Xvfb,
-# xdotool and ImageMagick's import; nothing else.
+# (default: docs/screenshots/cfg_<tool>.png, or monitor.png) is the picture.
+# Needs Xvfb, xdotool and ImageMagick's import; nothing else.
 set -euo pipefail
 
-tool=${1:-}
-case $tool in
-t516 | t540 | t528) ;;
+shot=${1:-}
+case $shot in
+t516 | t540 | t528) tool=$shot ;;
+monitor) tool=t516 ;;
 *)
-    echo "usage: $0 t516|t540|t528" >&2
+    echo "usage: $0 t516|t540|t528|monitor" >&2
     exit 2
     ;;
 esac
@@ -23,8 +26,18 @@ build=${BUILD_DIR:-$root/build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 sim=$build/sim/hv52sim
 program=$build/$tool/cfg_$tool
-out=${OUT:-$root/docs/screenshots/cfg_$tool.png}
 title="HV52${tool^^}扩展模块"
+if [ "$shot" = monitor ]; then
+    out=${OUT:-$root/docs/screenshots/monitor.png}
+    monitor_title="通讯监视 - cfg_$tool"
+    sim_faults=(--fault exception --fault-count 1)
+    # Room for the monitor below the tool's top row.
+    screen=1280x1024x24
+else
+    out=${OUT:-$root/docs/screenshots/cfg_$tool.png}
+    sim_faults=()
+    screen=1024x768x24
+fi
 
 for file in "$sim" "$program"; do
     [ -x "$file" ] || { echo "$file is missing: build first (BUILD_DIR=$build)" >&2; exit 1; }
@@ -68,13 +81,13 @@ find_window() {
 
 # Xvfb picks a free display itself and writes its number once it is ready: a
 # display chosen here could be taken by another run before Xvfb gets it.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 retry 100 test -s "$work/display" || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(head -n 1 "$work/display")"
 
 # Still registers, so the picture shows the module's start values.
-"$sim" --module "$tool" --dir "$work" --port 1 --no-demo >"$work/sim.log" 2>&1 &
+"$sim" --module "$tool" --dir "$work" --port 1 --no-demo ${sim_faults[@]+"${sim_faults[@]}"} >"$work/sim.log" 2>&1 &
 pids+=($!)
 retry 100 test -e "$work/com1" || { echo "hv52sim did not start:" >&2; cat "$work/sim.log" >&2; exit 1; }
 
@@ -85,6 +98,13 @@ pids+=($!)
 window=$(find_window 200 "$title") ||
     { echo "the $title window did not appear:" >&2; cat "$work/tool.log" >&2; exit 1; }
 sleep 0.5
+
+if [ "$shot" = monitor ]; then
+    # F12 on the tool window opens the monitor; it must be up before the poll.
+    xdotool windowfocus --sync "$window" key F12
+    shown=$(find_window 200 "$monitor_title") ||
+        { echo "F12 did not open the $monitor_title window:" >&2; cat "$work/tool.log" >&2; exit 1; }
+fi
 
 # "召测" in twips (its middle): the T516 row sits 30 twips lower than the others.
 if [ "$tool" = t516 ]; then read_x=9292 read_y=277; else read_x=9322 read_y=247; fi
@@ -104,6 +124,13 @@ retry 50 sh -c "! xdotool search --onlyvisible --name '^cfg_$tool\$'" ||
 # Away from the buttons, so none is drawn hovered; then let the window repaint.
 xdotool mousemove 1020 760
 sleep 0.5
+
+if [ "$shot" = monitor ]; then
+    # Tall enough for every row of the poll, the refused read at the top.
+    xdotool windowmove "$shown" 0 0 windowsize "$shown" 1100 720
+    window=$shown
+    sleep 0.5
+fi
 
 mkdir -p "$(dirname "$out")"
 import -window "$window" "$out"

@@ -12,7 +12,7 @@ Runs with Debian's /usr/bin/python3: python3-pyatspi and python3-xlib are
 system packages.
 
   e2e.py --sim PATH --tool t516=PATH [--tool t540=PATH ...] CASE
-  CASE: t516 | t540 | t528 | startup | shutdown
+  CASE: t516 | t540 | t528 | startup | shutdown | monitor_t516 | monitor_t540 | monitor_t528
 """
 
 import argparse
@@ -46,6 +46,7 @@ POLL_REQUESTS = {"t516": 27, "t540": 21, "t528": 12}
 FIRST_POLL_FRAME = "01 03 0E 40 00 02 C7 37"
 
 POLL_DONE = "召测数据，完成！"
+MONITOR_COLUMNS = ["时间", "请求", "应答", "用时", "结果", "含义"]
 SET_DONE = "设置成功！"
 RESET_DONE = "复位成功!"
 
@@ -707,6 +708,89 @@ def send_wm_delete(title):
         d.close()
 
 
+def x_window_id(title):
+    ids = [wid for t, viewable, wid in x_windows() if t == title and viewable]
+    check(len(ids) == 1, f"expected one window '{title}' on the screen, found {len(ids)}")
+    return ids[0]
+
+
+def press_f12(title):
+    """F12 on the window titled title, as the operator presses it there."""
+    xdotool("windowfocus", "--sync", str(x_window_id(title)), "key", "F12")
+
+
+def monitor_table(tool, title):
+    """The table of the line monitor window titled title (AT-SPI Table)."""
+    windows = [w for w in tool.windows() if w.name == title]
+    check(len(windows) == 1, f"expected one window '{title}' in the tree, found {len(windows)}")
+    tables = descendants(windows[0], "table")
+    check(len(tables) == 1, f"expected one table in '{title}', found {len(tables)}")
+    return tables[0].queryTable()
+
+
+def monitor_rows(tool, title):
+    table = monitor_table(tool, title)
+    return [[table.getAccessibleAt(r, c).name for c in range(table.nColumns)] for r in range(table.nRows)]
+
+
+def case_monitor(run, module):
+    """F12 opens the line monitor without a word on the line; a poll with one
+    exception answer shows there row for row as the module's log has it."""
+    sim = run.sim(module, extra=sim_settings(module) + ["--fault", "exception", "--fault-count", "1"])
+    tool = run.tool(module, ["1", "1", "9600"])
+    main_title = MAIN_TITLES[module]
+    tool.wait_main_window(main_title)
+    title = f"通讯监视 - {tool.name}"
+
+    press_f12(main_title)
+    wait_until(lambda: any(t == title and v for t, v, _ in x_windows()) and tool.main_window(title),
+               UI_TIMEOUT, f"the window '{title}' after F12")
+    table = monitor_table(tool, title)
+    headers = [table.getColumnDescription(c) for c in range(table.nColumns)]
+    check(headers == MONITOR_COLUMNS, f"monitor columns {headers}, expected {MONITOR_COLUMNS}")
+    check(table.nRows == 0, f"the monitor shows {table.nRows} rows before anything was sent")
+    check(not sim.requests(), f"opening the monitor sent {len(sim.requests())} requests")
+
+    window = tool.main_window(main_title)
+    click(tool.button(window, "召测"))
+    _, text = tool.wait_message_box(POLL_TIMEOUT)
+    check(text.startswith(POLL_DONE + "\n"), f"召测 says {text!r}, expected it to report one failure")
+    tool.answer_message_box()
+
+    pairs = sim.exchanges_since(0)
+    reads = POLL_REQUESTS[module]
+    check(len(pairs) == reads, f"召测 sent {len(pairs)} requests, expected {reads}")
+    rows = wait_until(lambda: (lambda r: r if len(r) == reads else None)(monitor_rows(tool, title)), UI_TIMEOUT,
+                      f"{reads} rows in the monitor")
+    for i, (row, (request, answer)) in enumerate(zip(rows, pairs)):
+        check(row[1] == hex_text(request), f"row {i + 1}: 请求 {row[1]!r}, the module received {hex_text(request)}")
+        check(answer is not None and row[2] == hex_text(answer),
+              f"row {i + 1}: 应答 {row[2]!r}, the module sent {hex_text(answer) if answer else None}")
+        check(re.fullmatch(r"\d\d:\d\d:\d\d\.\d{3}", row[0]), f"row {i + 1}: 时间 {row[0]!r}")
+        check(re.fullmatch(r"\d+\.\d ms", row[3]), f"row {i + 1}: 用时 {row[3]!r}")
+        expected = "异常应答 04：从站设备故障" if i == 0 else "有效"
+        check(row[4] == expected, f"row {i + 1}: 结果 {row[4]!r}, expected {expected!r}")
+    check(rows[0][5] == "输入1 输入次数 0x0E40", f"row 1: 含义 {rows[0][5]!r}")
+    state = "ON" if input_values(1)[0]["state"] == ON_CODE else "OFF"
+    check(rows[1][5] == f"输入1 输入状态 0x0E42 = {state}", f"row 2: 含义 {rows[1][5]!r}")
+    log(f"monitor: {len(rows)} rows, as logged; row 1 {rows[0][1:]}; row 2 {rows[1][1:]}")
+
+    # Closed and opened again: nothing sent, the rows are still there.
+    send_wm_delete(title)
+    wait_until(lambda: not any(t == title and v for t, v, _ in x_windows()), UI_TIMEOUT, f"'{title}' to close")
+    press_f12(main_title)
+    wait_until(lambda: len(monitor_rows(tool, title)) == reads, UI_TIMEOUT, f"'{title}' again with {reads} rows")
+    check(len(sim.requests()) == reads, f"closing and opening the monitor sent {len(sim.requests()) - reads} requests")
+    check(tool.proc.poll() is None, f"{tool.name} exited ({tool.proc.returncode}) during the run")
+    log("monitor: closed and opened again, nothing sent, the rows kept")
+
+    # Closing the tool window ends the program, the open monitor with it.
+    send_wm_delete(main_title)
+    status = tool.wait_exit()
+    check(status == 0, f"{tool.name} exit status {status} after its window closed with the monitor open")
+    log("monitor: the tool window closed with the monitor open, exit status 0")
+
+
 def case_startup(run):
     # (a) A bad argument: a message naming it before any window, exit status 2.
     tool = run.tool("t516", ["1", "x", "9600"])
@@ -773,7 +857,8 @@ def case_shutdown(run):
         click(tool.button(window, "召测"))
         _, text = tool.wait_message_box(POLL_TIMEOUT)
         total = POLL_REQUESTS[module]
-        expected = POLL_DONE + (f"\n{total} 次读取中有 {silent - sent} 次失败。" if silent > sent else "")
+        expected = POLL_DONE + (f"\n{total} 次读取中有 {silent - sent} 次失败。\n超时无应答 {silent - sent} 次"
+                                if silent > sent else "")
         check(text == expected, f"{module}: second instance's 召测 says {text!r}, expected {expected!r}")
         tool.answer_message_box()
         check(len(sim.requests()) == sent + total, f"{module}: second instance sent "
@@ -786,7 +871,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sim", required=True)
     parser.add_argument("--tool", action="append", default=[], help="MODULE=PATH")
-    parser.add_argument("case", choices=["t516", "t540", "t528", "startup", "shutdown"])
+    parser.add_argument("case", choices=["t516", "t540", "t528", "startup", "shutdown",
+                                         "monitor_t516", "monitor_t540", "monitor_t528"])
     parser.add_argument("--time-limit", type=int, default=240,
                         help="seconds before the run gives up and cleans up (below the test runner's own limit)")
     args = parser.parse_args()
@@ -803,6 +889,8 @@ def main():
         run.desktop.start()
         if args.case in ("t516", "t540", "t528"):
             case_tool(run, args.case)
+        elif args.case.startswith("monitor_"):
+            case_monitor(run, args.case[len("monitor_"):])
         elif args.case == "startup":
             case_startup(run)
         else:

@@ -1,0 +1,443 @@
+// The line monitor against the simulated module on a real pseudo-terminal:
+// one row per exchange for every way an exchange can end, stray bytes, the
+// meanings of reads and writes through the real cfg_t516 window, the row
+// bound, F12 and the context menu, copying and saving.
+#include "frm_t516.h"
+#include "linemonitor.h"
+#include "t516module.h"
+#include "toolbench.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFile>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTimer>
+
+using namespace hv52;
+using namespace hv52test;
+using hv52sim::Fault;
+namespace regs = hv52sim::regs;
+
+namespace {
+
+using Rig = Bench<frm_T516, hv52sim::Module::T516>;
+
+const QString kStray = QStringLiteral("线路杂散字节");
+
+// A link with its monitor on a bare window: the exchanges one by one.
+struct LineRig
+{
+    SimPort port{hv52sim::Module::T516};
+    QWidget window;
+    Link link;
+    LineMonitor *monitor;
+
+    explicit LineRig(int timeoutMs = kShortTimeoutMs) : monitor(LineMonitor::attach(&window, link, t516Module()))
+    {
+        link.setArgs({1, port.port(), 9600, 0});
+        link.setResponseTimeout(timeoutMs);
+    }
+    LineLog &log() { return monitor->log(); }
+};
+
+// The monitor of a tool window; attaching again only finds it.
+LineMonitor *monitorOf(frm_T516 &window)
+{
+    return LineMonitor::attach(&window, window.link(), window.module());
+}
+
+QString column(LineLog &log, int row, int c)
+{
+    return log.text(row, c);
+}
+
+QStringList columnOf(LineLog &log, int c, int from = 0)
+{
+    QStringList out;
+    for (int row = from; row < log.rowCount(); ++row)
+        out << log.text(row, c);
+    return out;
+}
+
+// Requests the module received, each with the answer it sent (empty when
+// it stayed silent).
+QList<QPair<QString, QString>> logged(const SimPort &port)
+{
+    QList<QPair<QString, QString>> out;
+    for (const auto &frame : port.sim.frames()) {
+        const QString hex = QString::fromStdString(hv52sim::Simulator::hex(frame.bytes));
+        if (frame.fromMaster)
+            out.append({hex, QString()});
+        else if (!out.isEmpty() && out.last().second.isEmpty())
+            out.last().second = hex;
+    }
+    return out;
+}
+
+double elapsedMs(const QString &text)
+{
+    bool ok = false;
+    const double ms = QString(text).remove(QStringLiteral(" ms")).toDouble(&ok);
+    return ok ? ms : -1;
+}
+
+// The 27 reads' captions of a T516 poll, as the monitor names them.
+const QStringList kPollCaptions = {
+    "输入1 输入次数",   "输入1 输入状态",   "输入1 输入ON时间",  "输入2 输入次数",    "输入2 输入状态",
+    "输入2 输入ON时间", "继电器1 输出次数", "继电器1 输出状态",  "继电器1 控制方式",  "继电器2 输出次数",
+    "继电器2 输出状态", "继电器2 控制方式", "输出1 输出值 (mA)", "输出2 输出值 (mA)", "输出3 输出值 (mA)",
+    "输出1 信号类型",   "输出2 信号类型",   "输出3 信号类型",    "输出1 参数选择",    "输出2 参数选择",
+    "输出3 参数选择",   "输出1 下限参数值", "输出1 上限参数值",  "输出2 下限参数值",  "输出2 上限参数值",
+    "输出3 下限参数值", "输出3 上限参数值",
+};
+
+} // namespace
+
+class MonitorTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+
+    // One read (or two, when a late answer needs a next exchange to be
+    // noticed) on each kind of line: the rows, their results and bytes.
+    void outcomes_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("line"); // what else happens on the line
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<QString>("meaning"); // of the first row
+        const QString state = QStringLiteral("输入1 输入状态 0x0E42");
+        const auto one = [](const char *text) { return QStringList{QString::fromUtf8(text)}; };
+        QTest::newRow("valid") << int(Fault::None) << "" << one("有效") << state + " = ON";
+        QTest::newRow("silent") << int(Fault::Silent) << "" << one("超时无应答") << state;
+        QTest::newRow("bad crc") << int(Fault::BadCrc) << "" << one("校验错误") << state;
+        QTest::newRow("partial") << int(Fault::Partial) << "" << one("应答不完整") << state;
+        QTest::newRow("exception") << int(Fault::Exception) << "" << one("异常应答 04：从站设备故障") << state;
+        QTest::newRow("extra bytes") << int(Fault::ExtraBytes) << "" << one("校验错误") << state;
+        QTest::newRow("other address") << int(Fault::OtherAddress) << "" << one("地址不符") << state;
+        QTest::newRow("other function") << int(Fault::OtherFunction) << "" << one("功能码不符") << state;
+        QTest::newRow("register the firmware lacks")
+            << int(Fault::None) << "missing" << one("异常应答 02：非法数据地址") << "寄存器 0x0E99";
+        QTest::newRow("late answer") << int(Fault::Slow) << "late" << QStringList{"超时无应答", kStray, "有效"}
+                                     << state;
+        QTest::newRow("unplugged") << int(Fault::Silent) << "unplug" << one("串口错误") << state;
+        QTest::newRow("aborted") << int(Fault::Silent) << "abort" << one("已中止") << state;
+    }
+    void outcomes()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, line);
+        QFETCH(QStringList, results);
+        QFETCH(QString, meaning);
+        LineRig rig;
+        rig.port.sim.setRegister(regs::inputState(0), regs::on);
+        rig.port.sim.setFault(Fault(fault), 1);
+        rig.port.sim.setSlowMs(kShortTimeoutMs + 80);
+        if (line == "unplug" || line == "abort") {
+            QTimer::singleShot(30, [&] {
+                if (line == "unplug")
+                    rig.port.sim.unplug();
+                else
+                    rig.link.abort();
+            });
+        }
+        const RunResult run = rig.link.run([&] {
+            rig.link.readRegister(line == "missing" ? 0x0E99 : regs::inputState(0), false);
+            if (line == "late") {
+                // The late answer waits in the port until the next exchange clears the line.
+                QTest::qWait(kShortTimeoutMs + 200);
+                rig.link.readRegister(regs::inputState(0), false);
+            }
+        });
+        QCOMPARE(run.error.isEmpty(), line != "unplug");
+
+        LineLog &log = rig.log();
+        QCOMPARE(columnOf(log, LineLog::Result), results);
+        QCOMPARE(column(log, 0, LineLog::Meaning), meaning);
+        // Every exchange row carries the request the module received and the
+        // answer it sent, as long as the answer came in its time.
+        const auto frames = logged(rig.port);
+        int exchange = 0;
+        for (int row = 0; row < log.rowCount(); ++row) {
+            const QString result = log.text(row, LineLog::Result);
+            if (result == kStray) {
+                QVERIFY(log.text(row, LineLog::Request).isEmpty());
+                QCOMPARE(log.text(row, LineLog::Answer), frames.value(exchange - 1).second);
+                QVERIFY(log.text(row, LineLog::Elapsed).isEmpty());
+                QCOMPARE(log.text(row, LineLog::Meaning), LineMeaning::strayText());
+                continue;
+            }
+            QCOMPARE(log.text(row, LineLog::Request), frames.value(exchange).first);
+            const bool nothing = result == "超时无应答" || result == "已中止" || result == "串口错误";
+            QCOMPARE(log.text(row, LineLog::Answer), nothing ? QString() : frames.value(exchange).second);
+            QVERIFY(QTime::fromString(log.text(row, LineLog::Time), "hh:mm:ss.zzz").isValid());
+            const double ms = elapsedMs(log.text(row, LineLog::Elapsed));
+            QVERIFY2(ms >= 0 && ms < 5000, qPrintable(log.text(row, LineLog::Elapsed)));
+            if (result == "超时无应答")
+                QVERIFY2(ms >= kShortTimeoutMs - 1, qPrintable(log.text(row, LineLog::Elapsed)));
+            ++exchange;
+        }
+        QCOMPARE(exchange, frames.size());
+    }
+
+    // Every outcome's words in 结果, also those no simulated fault makes.
+    void resultTexts_data()
+    {
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("valid") << int(Outcome::Valid) << 0 << "有效";
+        QTest::newRow("timeout") << int(Outcome::Timeout) << 0 << "超时无应答";
+        QTest::newRow("incomplete") << int(Outcome::Incomplete) << 0 << "应答不完整";
+        QTest::newRow("bad crc") << int(Outcome::BadCrc) << 0 << "校验错误";
+        QTest::newRow("address") << int(Outcome::WrongAddress) << 0 << "地址不符";
+        QTest::newRow("function") << int(Outcome::WrongFunction) << 0 << "功能码不符";
+        QTest::newRow("length") << int(Outcome::WrongLength) << 0 << "长度不符";
+        QTest::newRow("exception 01") << int(Outcome::Exception) << 1 << "异常应答 01：非法功能";
+        QTest::newRow("exception 0B") << int(Outcome::Exception) << 0x0B << "异常应答 0B：网关目标设备响应失败";
+        QTest::newRow("exception 7F") << int(Outcome::Exception) << 0x7F << "异常应答 7F：未知异常";
+        QTest::newRow("port error") << int(Outcome::PortError) << 0 << "串口错误";
+        QTest::newRow("aborted") << int(Outcome::Aborted) << 0 << "已中止";
+    }
+    void resultTexts()
+    {
+        QFETCH(int, outcome);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        LineLog log;
+        const ExchangeRecord record{QTime(8, 5, 9, 7), 1234567, readRequest(1, true, 0x0E, 0x40),
+                                    QByteArray("\x01\x83", 2), Verdict{Outcome(outcome), quint8(code)}};
+        log.addExchange(record, QStringLiteral("输入1 输入次数 0x0E40"));
+        QCOMPARE(log.rowCount(), 1);
+        QCOMPARE(log.text(0, LineLog::Time), QStringLiteral("08:05:09.007"));
+        QCOMPARE(log.text(0, LineLog::Request), QStringLiteral("01 03 0E 40 00 02 C7 37"));
+        QCOMPARE(log.text(0, LineLog::Answer), QStringLiteral("01 83"));
+        QCOMPARE(log.text(0, LineLog::Elapsed), QStringLiteral("1234.6 ms"));
+        QCOMPARE(log.text(0, LineLog::Result), text);
+        // Whatever is not valid stands out.
+        const QVariant colour = log.index(0, LineLog::Result).data(Qt::ForegroundRole);
+        QCOMPARE(colour.isValid(), outcome != int(Outcome::Valid));
+    }
+
+    // The real response time: a silent module's row shows the full second.
+    void timeoutRowShowsTheRealWait()
+    {
+        LineRig rig(Link::kResponseTimeoutMs);
+        rig.port.sim.setFault(Fault::Silent, 1);
+        rig.link.run([&] { rig.link.readRegister(regs::inputCount(0), true); });
+        QCOMPARE(rig.log().rowCount(), 1);
+        QCOMPARE(rig.log().text(0, LineLog::Result), QStringLiteral("超时无应答"));
+        const double ms = elapsedMs(rig.log().text(0, LineLog::Elapsed));
+        QVERIFY2(ms >= 999.5 && ms < 3000, qPrintable(rig.log().text(0, LineLog::Elapsed)));
+    }
+
+    // An operator's session: poll, set a relay, reset, set an analog output,
+    // poll again over a line that loses one source read. Each row says what
+    // the window shows or what was sent.
+    void meaningsOfASession()
+    {
+        Rig rig;
+        rig.load({r32(regs::inputCount(0), 70000), r16(regs::inputState(0), regs::on), r32(regs::inputOnTime(0), 7),
+                  r16(regs::relayCommand(0), regs::cmdOperate), r16(regs::analogValue(0), 1234),
+                  r16(regs::analogSignal(0), 1), r16(regs::analogSource(1), 28), r16(regs::analogLower(1), 4500),
+                  r16(regs::analogSource(2), 29), r16(regs::analogUpper(2), 1800)});
+        LineLog &log = monitorOf(rig.window)->log();
+        rig.poll();
+        QCOMPARE(log.rowCount(), 27);
+        QCOMPARE(columnOf(log, LineLog::Request), rig.requests());
+        for (int i = 0; i < 27; ++i) {
+            QVERIFY2(log.text(i, LineLog::Meaning).startsWith(kPollCaptions[i] + " 0x0E"),
+                     qPrintable(log.text(i, LineLog::Meaning)));
+        }
+        const QStringList reads = columnOf(log, LineLog::Meaning);
+        QCOMPARE(reads[0], QStringLiteral("输入1 输入次数 0x0E40 = 70000"));
+        QCOMPARE(reads[1], QStringLiteral("输入1 输入状态 0x0E42 = ON"));
+        QCOMPARE(reads[2], QStringLiteral("输入1 输入ON时间 0x0E5E = 0.7"));
+        QCOMPARE(reads[8], QStringLiteral("继电器1 控制方式 0x0E80 = 控制继电器动作"));
+        QCOMPARE(reads[12], QStringLiteral("输出1 输出值 (mA) 0x0E72 = 12.34"));
+        QCOMPARE(reads[15], QStringLiteral("输出1 信号类型 0x0EB2 = 0- 5 V"));
+        QCOMPARE(reads[19], QStringLiteral("输出2 参数选择 0x0EB7 = 频率"));
+        QCOMPARE(reads[23], QStringLiteral("输出2 下限参数值 0x0EB8 = 45"));
+        QCOMPARE(reads[26], QStringLiteral("输出3 上限参数值 0x0EBD = 1800"));
+        // The values are the window's own texts.
+        QCOMPARE(reads[0].section(" = ", 1), rig.cell(13));
+        QCOMPARE(reads[23].section(" = ", 1), rig.shown("C11"));
+        QCOMPARE(reads[26].section(" = ", 1), rig.shown("C15"));
+
+        rig.operate({{2, QStringLiteral("控制继电器恢复")}}, 2);
+        rig.operate({{-1, QStringLiteral("所有继电器输出计数器")}}, -1);
+        rig.operate({{4, "4-20 mA"}, {7, QStringLiteral("A相电压")}, {10, "10"}, {13, "220.5"}}, 5);
+        QCOMPARE(rig.messages.shown, (QStringList{"召测数据，完成！", "设置成功！", "复位成功!", "设置成功！"}));
+        QCOMPARE(columnOf(log, LineLog::Meaning, 27),
+                 (QStringList{
+                     "继电器1 控制方式 0x0E80 ← 0x3030 控制继电器恢复",
+                     "复位 0x0B00 ← 0x6FFF 所有继电器输出计数器",
+                     "输出1 信号类型 0x0EB2 ← 0x0000 4-20 mA",
+                     "输出1 参数选择 0x0EB3 ← 0x0005 A相电压",
+                     "输出1 下限参数值 0x0EB4 ← 0x0064 寄存器值 100 = 10（A相电压）",
+                     "输出1 上限参数值 0x0EB5 ← 0x089D 寄存器值 2205 = 220.5（A相电压）",
+                 }));
+        QCOMPARE(columnOf(log, LineLog::Result, 27), QStringList(6, QStringLiteral("有效")));
+
+        // The source of output 2 goes unanswered: its limits are shown as the
+        // register holds them, their unit being unknown.
+        int requests = 0;
+        rig.port.sim.onFrame([&](const hv52sim::Frame &f) {
+            if (f.fromMaster && ++requests == 20)
+                rig.port.sim.setFault(Fault::Silent, 1);
+        });
+        rig.poll();
+        rig.port.sim.onFrame({});
+        QCOMPARE(log.rowCount(), 27 + 6 + 27);
+        const QStringList second = columnOf(log, LineLog::Meaning, 33);
+        QCOMPARE(log.text(33 + 19, LineLog::Result), QStringLiteral("超时无应答"));
+        QCOMPARE(second[19], QStringLiteral("输出2 参数选择 0x0EB7"));
+        QCOMPARE(second[23], QStringLiteral("输出2 下限参数值 0x0EB8 = 4500（寄存器值）"));
+        QCOMPARE(second[21], QStringLiteral("输出1 下限参数值 0x0EB4 = 10"));
+        QCOMPARE(second[22], QStringLiteral("输出1 上限参数值 0x0EB5 = 220.5"));
+    }
+
+    // A tool started with the wrong bus address: the module stays silent,
+    // every row of the poll says so, and the message ends with the hint.
+    void wrongAddressIsSilenceOnEveryRow()
+    {
+        Rig rig(30);
+        rig.window.Form_Load(commandLine(rig.port, 2));
+        LineLog &log = monitorOf(rig.window)->log();
+        rig.poll();
+        QCOMPARE(log.rowCount(), 27);
+        QCOMPARE(columnOf(log, LineLog::Result), QStringList(27, QStringLiteral("超时无应答")));
+        QCOMPARE(columnOf(log, LineLog::Answer), QStringList(27, QString()));
+        QVERIFY(log.text(0, LineLog::Request).startsWith("02 03 0E 40"));
+        QCOMPARE(rig.messages.last().section(u'\n', -1),
+                 QStringLiteral("模块无应答：请检查总线地址 2、串口 COM%1、波特率 9600 与接线。").arg(rig.port.port()));
+    }
+
+    // 10,050 rows into a log of 10,000: the oldest 50 go, and the window says so.
+    void boundedRows()
+    {
+        LineLog log;
+        QSignalSpy removed(&log, &LineLog::rowsRemoved);
+        const int total = LineLog::kCapacity + 50;
+        for (int i = 0; i < total; ++i) {
+            ExchangeRecord record{QTime(12, 0), 800, readRequest(1, false, 0x0E, quint8(i)), QByteArray(), {}};
+            log.addExchange(record, QString::number(i));
+        }
+        QCOMPARE(log.rowCount(), LineLog::kCapacity);
+        QCOMPARE(log.dropped(), qint64(50));
+        QCOMPARE(removed.size(), 50);
+        QCOMPARE(log.text(0, LineLog::Meaning), QStringLiteral("50"));
+        QCOMPARE(log.text(LineLog::kCapacity - 1, LineLog::Meaning), QString::number(total - 1));
+
+        LineMonitorWindow window(log, nullptr);
+        QCOMPARE(window.droppedLabel()->text(), QStringLiteral("已丢弃较早的 50 条记录"));
+        const QAbstractItemModel *table = window.table()->model();
+        QCOMPARE(table->rowCount(), LineLog::kCapacity);
+        // The table follows in batches: rows come and go at the next refresh.
+        log.addStray(QByteArray("\x00\xFF", 2), QTime(12, 1));
+        QCOMPARE(table->rowCount(), LineLog::kCapacity);
+        QCOMPARE(table->index(1, LineLog::Meaning).data().toString(), QStringLiteral("51"));
+        window.refresh();
+        QCOMPARE(table->rowCount(), LineLog::kCapacity);
+        QCOMPARE(table->index(0, LineLog::Meaning).data().toString(), QStringLiteral("51"));
+        QCOMPARE(table->index(LineLog::kCapacity - 1, LineLog::Answer).data().toString(), QStringLiteral("00 FF"));
+        QCOMPARE(table->index(LineLog::kCapacity - 1, LineLog::Result).data().toString(), kStray);
+        QCOMPARE(window.droppedLabel()->text(), QStringLiteral("已丢弃较早的 51 条记录"));
+        QTest::mouseClick(window.clearButton(), Qt::LeftButton);
+        QCOMPARE(log.rowCount(), 0);
+        QCOMPARE(log.dropped(), qint64(0));
+        QVERIFY(window.droppedLabel()->isHidden());
+    }
+
+    // F12 and the context menu open the monitor; neither opening nor
+    // closing it touches the port, and it records while closed.
+    void openedByF12AndMenu()
+    {
+        Rig rig;
+        LineMonitor *monitor = monitorOf(rig.window);
+        QCOMPARE(LineMonitor::attach(&rig.window, rig.window.link(), rig.window.module()), monitor);
+        QCOMPARE(rig.window.contextMenuPolicy(), Qt::ActionsContextMenu);
+        int entries = 0;
+        for (const QAction *action : rig.window.actions())
+            entries += action->text() == QStringLiteral("通讯监视…");
+        QCOMPARE(entries, 1);
+
+        // A poll with the monitor closed is there when it opens.
+        rig.poll();
+        const int sent = rig.sent();
+        QCOMPARE(monitor->monitorWindow(), nullptr);
+        rig.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window));
+        QTest::keyClick(&rig.window, Qt::Key_F12);
+        LineMonitorWindow *shown = monitor->monitorWindow();
+        QVERIFY(shown && shown->isVisible());
+        QCOMPARE(shown->windowTitle(), QStringLiteral("通讯监视 - tst_monitor"));
+        QVERIFY(shown->isWindow() && !shown->isModal());
+        QCOMPARE(shown->table()->model()->rowCount(), 27);
+        QCOMPARE(shown->table()->model()->data(shown->table()->model()->index(0, LineLog::Request)).toString(),
+                 rig.requests().first());
+        // Closed where the operator put it, it opens there again.
+        shown->setGeometry(40, 50, 900, 300);
+        shown->close();
+        QTRY_VERIFY(!monitor->monitorWindow());
+        monitor->openAction()->trigger();
+        QVERIFY(monitor->monitorWindow() && monitor->monitorWindow()->isVisible());
+        QCOMPARE(monitor->monitorWindow()->geometry(), QRect(40, 50, 900, 300));
+        QCOMPARE(rig.sent(), sent);
+        QVERIFY(!rig.window.link().isPortOpen());
+
+        // Open during a poll: each row is there before the next request goes out.
+        QList<int> rowsAtSend;
+        connect(&rig.window.link(), &Link::requestSent, this,
+                [&](const QByteArray &) { rowsAtSend << monitor->log().rowCount(); });
+        rig.poll();
+        QCOMPARE(rowsAtSend.size(), 27);
+        for (int i = 0; i < 27; ++i)
+            QCOMPARE(rowsAtSend[i], 27 + i);
+        QTRY_COMPARE(monitor->monitorWindow()->table()->model()->rowCount(), 54);
+
+        // The tool window closes, and its monitor with it.
+        rig.window.close();
+        QTRY_VERIFY(!monitor->monitorWindow());
+        QCOMPARE(rig.sent(), sent + 27);
+    }
+
+    // 复制 and 另存为: all rows, tab-separated, after a header line.
+    void copyAndSave()
+    {
+        Rig rig;
+        LineMonitor *monitor = monitorOf(rig.window);
+        rig.port.sim.setFault(Fault::Exception, 1);
+        rig.poll();
+        LineMonitorWindow *window = monitor->open();
+        QTest::mouseClick(window->copyButton(), Qt::LeftButton);
+        const QString text = QGuiApplication::clipboard()->text();
+        QStringList lines = text.split(u'\n');
+        QCOMPARE(lines.takeLast(), QString());
+        QCOMPARE(lines.size(), 28);
+        QCOMPARE(lines[0], QStringLiteral("时间\t请求\t应答\t用时\t结果\t含义"));
+        for (const QString &line : lines)
+            QCOMPARE(line.count(u'\t'), 5);
+        const QStringList first = lines[1].split(u'\t');
+        QCOMPARE(first[1], rig.requests().first());
+        QCOMPARE(first[4], QStringLiteral("异常应答 04：从站设备故障"));
+        QCOMPARE(first[5], QStringLiteral("输入1 输入次数 0x0E40"));
+        QCOMPARE(lines[2].split(u'\t')[4], QStringLiteral("有效"));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("通讯记录.txt"));
+        QString error;
+        QVERIFY2(window->writeFile(path, &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()), text);
+        QVERIFY(!window->writeFile(dir.filePath(QStringLiteral("无此目录/记录.txt")), &error));
+        QVERIFY(!error.isEmpty());
+    }
+};
+
+QTEST_MAIN(MonitorTest)
+#include "tst_monitor.moc"
