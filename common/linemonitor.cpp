@@ -279,7 +279,7 @@ QVariant LineLog::data(const QModelIndex &index, int role) const
     case Qt::ForegroundRole: {
         const Row &r = m_rows[size_t(index.row())];
         if (index.column() == Result && (r.elapsedUs < 0 || !r.verdict.valid()))
-            return QColor(0xC0, 0, 0);
+            return look::kWarningText;
         return QVariant();
     }
     case Qt::FontRole:
@@ -395,7 +395,7 @@ LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
     header->resizeSection(LineLog::Elapsed, normal.horizontalAdvance(QStringLiteral("1000.0 ms")) + pad);
     header->resizeSection(LineLog::Result, normal.horizontalAdvance(QStringLiteral("异常应答 02：非法数据地址")) + pad);
 
-    m_dropped->setStyleSheet(QStringLiteral("color: #C00000"));
+    m_dropped->setStyleSheet(QStringLiteral("color: %1").arg(look::kWarningText.name()));
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_count);
     buttons->addWidget(m_dropped);

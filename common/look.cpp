@@ -50,6 +50,7 @@ const QString kFreeTextStyle = QStringLiteral("QComboBox { border: 1px solid #A0
                                               "QComboBox::drop-down { width: 0px; border: none; }"
                                               "QComboBox::down-arrow { image: none; width: 0px; }");
 const QColor kRuling(0x80, 0x80, 0x80);
+const QColor kWarningText(0xC0, 0x00, 0x00);
 
 const char *const kSetBackground = "#C0C0FF";
 const char *const kReadBackground = "#FFFFFF";

@@ -24,6 +24,7 @@ extern const QString kCellStyle;     // value cells: black on #FFFFEE
 extern const QString kGroupStyle;    // group frames: the caption sits on the border
 extern const QString kFreeTextStyle; // limit fields: an entry field, no drop-down button
 extern const QColor kRuling;         // table rulings
+extern const QColor kWarningText;    // the monitor's failed results and dropped-rows note
 
 extern const char *const kSetBackground;  // set and reset buttons: #C0C0FF
 extern const char *const kReadBackground; // the read button: #FFFFFF
