@@ -370,9 +370,18 @@ QString ToolWindow::silenceHint() const
         .arg(args.value(2));
 }
 
-QString ToolWindow::writeFailure(const WriteResult &result)
+QString ToolWindow::failedWrites(const QString &first, const QVector<QString> &names,
+                                 const QVector<WriteResult> &results) const
 {
-    return result.keptBack ? QStringLiteral("已取消，未发送") : outcomeText(result.verdict);
+    const auto failed = std::find_if(results.begin(), results.end(), [](const WriteResult &r) { return !r.ok(); });
+    const QString why = failed->keptBack ? QStringLiteral("已取消，未发送") : outcomeText(failed->verdict);
+    QString text = QStringLiteral("%1\n%2：%3").arg(first, names.value(int(failed - results.begin())), why);
+    const bool allSilent = std::all_of(results.begin(), results.end(), [](const WriteResult &r) {
+        return !r.keptBack && r.verdict.outcome == Outcome::Timeout;
+    });
+    if (allSilent)
+        text += u'\n' + silenceHint();
+    return text;
 }
 
 void ToolWindow::poll()
@@ -477,20 +486,16 @@ void ToolWindow::setRelay(int relay)
 
 void ToolWindow::reportSetting(const Setting &setting, const QVector<WriteResult> &results)
 {
-    const auto failed = std::find_if(results.begin(), results.end(), [](const WriteResult &r) { return !r.ok(); });
-    if (failed == results.end()) {
+    if (std::all_of(results.begin(), results.end(), [](const WriteResult &r) { return r.ok(); })) {
         message(QStringLiteral("设置成功！"));
         return;
     }
-    const Point *point = module().pointAt(setting.registers.value(int(failed - results.begin())));
-    QString text =
-        QStringLiteral("设置失败！\n%1：%2").arg(point ? point->caption() : setting.name, writeFailure(*failed));
-    const bool allSilent = std::all_of(results.begin(), results.end(), [](const WriteResult &r) {
-        return !r.keptBack && r.verdict.outcome == Outcome::Timeout;
-    });
-    if (allSilent)
-        text += u'\n' + silenceHint();
-    message(text);
+    QVector<QString> names;
+    for (const quint16 reg : setting.registers) {
+        const Point *point = module().pointAt(reg);
+        names << (point ? point->caption() : setting.name);
+    }
+    message(failedWrites(QStringLiteral("设置失败！"), names, results));
 }
 
 void ToolWindow::Command2_Click()
@@ -504,15 +509,9 @@ void ToolWindow::Command2_Click()
         }
         const ResetChoice &choice = choices[listIndex];
         const WriteResult result = m_client.reset(choice);
-        if (result.ok()) {
-            message(QStringLiteral("复位成功!"));
-            return;
-        }
-        QString text =
-            QStringLiteral("复位失败!\n复位 %1：%2").arg(QString::fromUtf8(choice.text), writeFailure(result));
-        if (!result.keptBack && result.verdict.outcome == Outcome::Timeout)
-            text += u'\n' + silenceHint();
-        message(text);
+        message(result.ok() ? QStringLiteral("复位成功!")
+                            : failedWrites(QStringLiteral("复位失败!"),
+                                           {QStringLiteral("复位 %1").arg(QString::fromUtf8(choice.text))}, {result}));
     });
 }
 

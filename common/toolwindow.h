@@ -167,7 +167,11 @@ private:
     void showReading(const Reading &reading);
     // The line added when every exchange of an operation timed out.
     QString silenceHint() const;
-    static QString writeFailure(const WriteResult &result);
+    // A failed operation's message: its first line, then the first failed
+    // write (named by `names`, one a write) and why; the hint when nothing
+    // answered at all.
+    QString failedWrites(const QString &first, const QVector<QString> &names,
+                         const QVector<WriteResult> &results) const;
     QWidget *control(const Target &target) const;
     static void setMark(QWidget *control, Mark mark, const QString &tip = QString());
 

@@ -178,6 +178,13 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
 
 WriteResult Link::writeRegister(quint16 reg, quint16 value)
 {
+    return write(reg, value);
+}
+
+WriteResult Link::write(quint16 reg, qint32 value)
+{
+    // The cfg_t540 question comes before anything else, the range check of
+    // the value included.
     if (m_continueQuestion) {
         if (m_failures == -1)
             return {{}, true};
@@ -186,7 +193,10 @@ WriteResult Link::writeRegister(quint16 reg, quint16 value)
             return {{}, true};
         }
     }
-    exchange(writeRequest(busAddress(), quint8(reg >> 8), quint8(reg), value));
+    const quint8 address = busAddress();
+    if (value < 0 || value > 65535)
+        throw LinkError(QStringLiteral("写入值 %1 超出范围（0～65535），请求未发送。").arg(value));
+    exchange(writeRequest(address, quint8(reg >> 8), quint8(reg), quint16(value)));
     if (m_state != Valid)
         countFailure();
     return {m_verdict, false};
@@ -200,10 +210,7 @@ QString Link::para_call(quint8 tp, quint8 CMD_H, quint8 CMD_L)
 
 bool Link::para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu)
 {
-    busAddress();
-    if (fshu < 0 || fshu > 65535)
-        throw LinkError(QStringLiteral("写入值 %1 超出范围（0～65535），请求未发送。").arg(fshu));
-    return writeRegister(quint16(CMD_H << 8 | CMD_L), quint16(fshu)).ok();
+    return write(quint16(CMD_H << 8 | CMD_L), fshu).ok();
 }
 
 void Link::waitIn(QEventLoop &loop)
@@ -213,24 +220,16 @@ void Link::waitIn(QEventLoop &loop)
     m_loop = &loop;
     loop.exec();
     m_loop = nullptr;
-    if (m_aborted) {
-        Timer1.stop();
-        m_waiting = false;
-        closePort();
-        throw Aborted();
-    }
-    if (!m_portError.isEmpty()) {
-        Timer1.stop();
-        m_waiting = false;
-        closePort();
-        throw LinkError(m_portError);
-    }
+    if (m_aborted)
+        abandon();
+    if (!m_portError.isEmpty())
+        throw LinkError(m_portError); // onPortError has closed the port
 }
 
 void Link::abandon()
 {
-    // Neither answer, timeout nor port error ended the wait: the event loop
-    // was ended because the window closed or the application is quitting.
+    // Ended by abort(), or by nothing at all (neither answer, timeout nor
+    // port error): the window closed or the application is quitting.
     m_aborted = true;
     Timer1.stop();
     m_waiting = false;
@@ -280,7 +279,6 @@ void Link::settleLine()
     if (!settled && !noisy)
         abandon();
     if (noisy) {
-        closePort();
         throw LinkError(QStringLiteral("串口 %1 线路上一直有数据，%2 毫秒内未能安静 %3 毫秒，操作中止。"
                                        "请检查接线和总线上是否有其他主站。")
                             .arg(m_portLabel)

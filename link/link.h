@@ -137,6 +137,7 @@ private:
     void openPort();
     void closePort();
     quint8 busAddress() const;
+    WriteResult write(quint16 reg, qint32 value);
     void exchange(const QByteArray &frame);
     void settleLine();
     void waitIn(QEventLoop &loop);

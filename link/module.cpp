@@ -88,30 +88,45 @@ QVector<Point> inputPoints(int inputs)
     QVector<Point> points;
     for (int n = 0; n < inputs; ++n) {
         const QString row = QStringLiteral("输入%1").arg(n + 1);
-        const QString key = QStringLiteral("input%1.").arg(n + 1);
-        points << Point{key + "count", quint16(0x0E40 + 3 * n),   true, row, QStringLiteral("输入次数"),
-                        Show::AsRead,  {Target::Cell, 13 + 3 * n}}
-               << Point{key + "state", quint16(0x0E42 + 3 * n),   false, row, QStringLiteral("输入状态"),
-                        Show::OnOff,   {Target::Cell, 14 + 3 * n}}
-               << Point{key + "on_time", quint16(0x0E5E + 2 * n),   true, row, QStringLiteral("输入ON时间"),
-                        Show::Tenths,    {Target::Cell, 15 + 3 * n}};
+        const auto cell = [&](const char *what, int address, bool pair, const QString &column, Show show, int label) {
+            return Point{QStringLiteral("input%1.%2").arg(n + 1).arg(QLatin1String(what)),
+                         quint16(address),
+                         pair,
+                         row,
+                         column,
+                         show,
+                         {Target::Cell, label}};
+        };
+        points << cell("count", 0x0E40 + 3 * n, true, QStringLiteral("输入次数"), Show::AsRead, 13 + 3 * n)
+               << cell("state", 0x0E42 + 3 * n, false, QStringLiteral("输入状态"), Show::OnOff, 14 + 3 * n)
+               << cell("on_time", 0x0E5E + 2 * n, true, QStringLiteral("输入ON时间"), Show::Tenths, 15 + 3 * n);
     }
     return points;
 }
 
-// Relay k: count at 0x0E20 + 3k, state at 0x0E22 + 3k, command at 0x0E80 + k.
+// Relay k: count at 0x0E20 + 3k, state at 0x0E22 + 3k (Label1(19 + 2k),
+// Label1(20 + 2k)), command at 0x0E80 + k (Combo1(2 + k)).
 QVector<Point> relayPoints()
 {
     QVector<Point> points;
     for (int k = 0; k < 2; ++k) {
         const QString row = QStringLiteral("继电器%1").arg(k + 1);
-        const QString key = QStringLiteral("relay%1.").arg(k + 1);
-        points << Point{key + "count", quint16(0x0E20 + 3 * k),   true, row, QStringLiteral("输出次数"),
-                        Show::AsRead,  {Target::Cell, 19 + 2 * k}}
-               << Point{key + "state",          quint16(0x0E22 + 3 * k),   false, row, QStringLiteral("输出状态"),
-                        Show::OperatedReleased, {Target::Cell, 20 + 2 * k}}
-               << Point{key + "command",    quint16(0x0E80 + k),  false, row, QStringLiteral("控制方式"),
-                        Show::RelayCommand, {Target::List, 2 + k}};
+        const auto point = [&](const char *what, int address, bool pair, const QString &column, Show show,
+                               Target target) {
+            return Point{QStringLiteral("relay%1.%2").arg(k + 1).arg(QLatin1String(what)),
+                         quint16(address),
+                         pair,
+                         row,
+                         column,
+                         show,
+                         target};
+        };
+        points << point("count", 0x0E20 + 3 * k, true, QStringLiteral("输出次数"), Show::AsRead,
+                        {Target::Cell, 19 + 2 * k})
+               << point("state", 0x0E22 + 3 * k, false, QStringLiteral("输出状态"), Show::OperatedReleased,
+                        {Target::Cell, 20 + 2 * k})
+               << point("command", 0x0E80 + k, false, QStringLiteral("控制方式"), Show::RelayCommand,
+                        {Target::List, 2 + k});
     }
     return points;
 }
