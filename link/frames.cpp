@@ -79,8 +79,15 @@ Verdict judge(const QByteArray &answer, const QByteArray &request)
     const int n = int(answer.size());
     if (n < 4 || request.size() < 2)
         return {Outcome::Incomplete};
-    if (!crcIntact(answer))
+    if (!crcIntact(answer)) {
+        // The whole answer this request expects, intact, and more after it:
+        // the module did answer (a reset may have been carried out), and the
+        // line speed is right; something else is on the line.
+        const int expected = answerLength(request);
+        if (n > expected && judge(answer.left(expected), request).valid())
+            return {Outcome::TooLong};
         return {Outcome::BadCrc};
+    }
     // An intact frame from another slave, or for another function, answers
     // some other request: it is no confirmation of ours.
     if (answer[0] != request[0])
@@ -96,9 +103,7 @@ Verdict judge(const QByteArray &answer, const QByteArray &request)
         return {Outcome::WrongLength};
     if (request[1] == 3)
         return {at(answer, 2) == 2 * at(request, 5) ? Outcome::Valid : Outcome::WrongLength};
-    if (answer.mid(4, 2) != request.mid(4, 2))
-        return {Outcome::WrongLength};
-    return {answer.mid(2, 2) == request.mid(2, 2) ? Outcome::Valid : Outcome::WrongAddress};
+    return {answer.mid(2, 4) == request.mid(2, 4) ? Outcome::Valid : Outcome::EchoMismatch};
 }
 
 ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request)
@@ -179,6 +184,14 @@ QString outcomeText(Verdict verdict)
         return QStringLiteral("串口错误");
     case Outcome::Aborted:
         return QStringLiteral("已中止");
+    case Outcome::TooLong:
+        return QStringLiteral("应答过长");
+    case Outcome::EchoMismatch:
+        return QStringLiteral("应答回显不符");
+    case Outcome::Late:
+        return QStringLiteral("应答迟到");
+    case Outcome::Unconfirmed:
+        return QStringLiteral("复读不一致");
     }
     return QString();
 }

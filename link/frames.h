@@ -21,12 +21,17 @@ enum class Outcome : quint8 {
     Timeout,       // nothing at all within the response time
     Incomplete,    // an answer began and never reached its length
     BadCrc,        // the check bytes do not match
-    WrongAddress,  // another bus address, or a write echo of another register
+    WrongAddress,  // an intact answer from another bus address
     WrongFunction, // another function code
     WrongLength,   // intact but not the length or byte count this request expects
     Exception,     // the module refused the request (function code + 0x80)
     PortError,     // the port failed during the exchange
     Aborted,       // the operation was ended (window closed, stopped)
+    TooLong,       // an intact answer followed by more bytes
+    EchoMismatch,  // a write acknowledgement echoing another register or count
+    Late,          // the module answers after the response time: this answer
+                   // came too late, or may be another request's
+    Unconfirmed,   // read again after a failure, the values did not agree
 };
 
 struct Verdict

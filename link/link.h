@@ -111,6 +111,11 @@ public:
     QString para_call(quint8 tp, quint8 CMD_H, quint8 CMD_L);
     bool para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu);
 
+    // The longest time from a request to bytes heard after its response time
+    // ran out, in the running (or last) operation: the module answers this
+    // late. 0 when no answer came late.
+    int lateAnswerMs() const { return m_lateMs; }
+
     qint16 exchangeState() const { return m_state; }
     const Verdict &lastVerdict() const { return m_verdict; }
     qint16 failureCount() const { return m_failures; }
@@ -167,6 +172,7 @@ private:
     QString m_portLabel;
     QString m_device;
     int m_guardMs = -1;
+    int m_lateMs = 0;
     QEventLoop *m_loop = nullptr;
     QElapsedTimer m_sentClock;
     QTime m_sentAt;

@@ -1,0 +1,16 @@
+#pragma once
+#include <QString>
+
+// The system's own error texts (strerror, Qt's file and port messages) put in
+// the operator's words by their kind.
+namespace hv52 {
+
+// "No space left on device" -> "磁盘空间不足"; "Permission denied" ->
+// "无权访问"; a text of no known kind -> "系统错误：<text>".
+QString systemErrorText(const QString &text);
+
+// A file error for a message: "无法写入文件 PATH：磁盘空间不足".
+QString fileWriteError(const QString &path, const QString &systemText);
+QString fileReadError(const QString &path, const QString &systemText);
+
+} // namespace hv52
