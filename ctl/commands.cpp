@@ -7,6 +7,8 @@
 
 #include "hv52version.h"
 #include "linkerror.h"
+#include "report.h"
+#include "systemtext.h"
 #include "t516module.h"
 #include "t540module.h"
 
@@ -17,8 +19,12 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <tuple>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace hv52ctl {
@@ -43,7 +49,17 @@ void printErr(const QString &text)
 
 namespace {
 
-const QString kInterrupted = QStringLiteral("已中断（Ctrl-C）");
+// Writes to standard output and says whether every byte went out.
+bool writeOut(const QByteArray &bytes, QString *error)
+{
+    errno = 0;
+    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    if (n == size_t(bytes.size()) && std::fflush(stdout) == 0)
+        return true;
+    *error = systemErrorText(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)));
+    std::clearerr(stdout);
+    return false;
+}
 
 void expectWords(const Options &o, int count, const QString &usage)
 {
@@ -56,11 +72,10 @@ void expectWords(const Options &o, int count, const QString &usage)
 
 int numberWord(const QString &what, const QString &word, int low, int high)
 {
-    bool ok = false;
-    const int n = word.toInt(&ok);
-    if (!ok || n < low || n > high || word != QString::number(n))
+    const std::optional<qint64> n = wholeNumberText(word);
+    if (!n || *n < low || *n > high)
         throw UsageError(QStringLiteral("%1“%2”无效（应为 %3～%4），请求未发送。").arg(what, word).arg(low).arg(high));
-    return n;
+    return int(*n);
 }
 
 QString failureLine(const Value &v)
@@ -68,19 +83,15 @@ QString failureLine(const Value &v)
     return QStringLiteral("%1 读取失败：%2。").arg(v.point->caption(), v.failure);
 }
 
-// What a write of one register came to, named by its value.
-bool reportWrites(const ModuleDef &def, const Setting &setting, const QVector<WriteResult> &results)
+QString registerHex(quint16 reg)
 {
-    bool ok = true;
-    for (int i = 0; i < results.size(); ++i) {
-        if (results[i].ok())
-            continue;
-        ok = false;
-        const Point *point = def.pointAt(setting.registers[i]);
-        printErr(QStringLiteral("写入%1失败：%2。")
-                     .arg(point ? point->caption() : setting.name, outcomeText(results[i].verdict)));
-    }
-    return ok;
+    return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
+}
+
+// Why a command stopped before its end: a signal, or a module that answers nothing.
+QString stopReason(const Session &s)
+{
+    return s.interrupted() ? Interrupt::text() : QStringLiteral("模块无应答");
 }
 
 // ---------------------------------------------------------------- read
@@ -93,6 +104,7 @@ int readCommand(const Options &o)
     QVector<Reading> readings;
     QString stopped;
     const int status = s.run([&] {
+        s.setFailFast(true);
         ModuleClient client(s.link(), def);
         try {
             client.poll([&](const Reading &r) {
@@ -108,15 +120,19 @@ int readCommand(const Options &o)
     if (status == NoPort)
         return NoPort;
 
+    const bool dead = s.moduleDead() && !s.interrupted();
     QVector<Value> values;
     for (int i = 0; i < def.poll.size(); ++i) {
         if (i < readings.size())
             values << valueOf(readings[i], readings);
         else if (i == readings.size() && !stopped.isEmpty())
             values << unreadValue(def.poll[i], s.portText(stopped).remove(QRegularExpression(QStringLiteral("。$"))));
+        else if (s.interrupted())
+            values << unreadValue(def.poll[i], Interrupt::text() + QStringLiteral("，未读取"));
+        else if (dead)
+            values << unreadValue(def.poll[i], QStringLiteral("模块无应答，未读取"));
         else
-            values << unreadValue(def.poll[i], s.interrupted() ? kInterrupted + QStringLiteral("，未读取")
-                                                               : QStringLiteral("召测中止，未读取"));
+            values << unreadValue(def.poll[i], QStringLiteral("召测中止，未读取"));
     }
     printOut(o.json ? valuesJson(def, values, true) : valuesTable(values));
     bool failed = status != Done;
@@ -124,7 +140,7 @@ int readCommand(const Options &o)
         printErr(s.portText(stopped));
         failed = true;
     } else if (s.interrupted()) {
-        printErr(kInterrupted + QStringLiteral("，召测未完成。"));
+        printErr(Interrupt::text() + QStringLiteral("，召测未完成。"));
         failed = true;
     }
     for (int i = 0; i < readings.size(); ++i) {
@@ -133,7 +149,197 @@ int readCommand(const Options &o)
             failed = true;
         }
     }
+    if (dead)
+        printErr(s.silenceHint());
     return failed ? Failed : Done;
+}
+
+// ---------------------------------------------------------------- apply, set, reset
+
+// The source a limit of this group is scaled by, among `raw` values by
+// register (written, before or read back); nullopt when it is not there.
+std::optional<int> sourceIn(const ModuleDef &def, const Point &limit, const QHash<quint16, quint16> &raw)
+{
+    const quint16 sourceReg = def.poll[limit.scaleFrom].address;
+    if (!raw.contains(sourceReg))
+        return std::nullopt;
+    return raw.value(sourceReg);
+}
+
+// The texts of the report's values, each limit in the unit of its own source.
+void describeValues(const ModuleDef &def, WriteReport &report)
+{
+    QHash<quint16, quint16> written, before, readBack;
+    for (const WrittenValue &v : report.values) {
+        written.insert(v.reg, v.written);
+        if (v.before)
+            before.insert(v.reg, *v.before);
+        if (v.readBack)
+            readBack.insert(v.reg, *v.readBack);
+    }
+    for (WrittenValue &v : report.values) {
+        if (!v.point)
+            continue;
+        const auto describe = [&](quint16 raw, const QHash<quint16, quint16> &sources, QString &text, QString &json) {
+            int scale = 1;
+            if (v.point->show == Show::Limit) {
+                const std::optional<int> source = sourceIn(def, *v.point, sources);
+                // A read-back limit whose source was not read back: the unit written.
+                scale = limitScale(source.value_or(sourceIn(def, *v.point, written).value_or(0)));
+            }
+            text = registerText(*v.point, raw, scale);
+            const bool listValue = !v.point->listTexts().isEmpty() || v.point->show == Show::RelayCommand;
+            const bool known = displayText(*v.point, raw, scale).has_value()
+                               && !(v.point->show == Show::RelayCommand && !relayCommandText(raw));
+            json = listValue && !known ? QString::number(raw) : jsonLiteral(*v.point, raw, text);
+        };
+        describe(v.written, written, v.writtenText, v.writtenJson);
+        if (v.before)
+            describe(*v.before, before, v.beforeText, v.beforeJson);
+        if (v.readBack)
+            describe(*v.readBack, readBack, v.readBackText, v.readBackJson);
+    }
+}
+
+WriteReport plannedReport(const ModuleDef &def, const QString &command, const QVector<Planned> &planned)
+{
+    WriteReport report{def.name, command, {}, {}};
+    for (const Planned &p : planned) {
+        for (int i = 0; i < p.values.size(); ++i) {
+            WrittenValue v;
+            v.reg = p.setting->registers[i];
+            v.point = def.pointAt(v.reg);
+            v.key = v.point ? v.point->key : p.setting->key;
+            v.caption = v.point ? v.point->caption() : p.setting->name;
+            v.written = p.values[i];
+            report.values << v;
+        }
+    }
+    return report;
+}
+
+// Inside a run: reads every register about to be written (nothing is written
+// when one of these reads fails), writes the settings one whole group after
+// the other, stopping between groups on a signal or a dead module, and reads
+// back what was written.
+void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &planned, WriteReport &report)
+{
+    Link &link = s.link();
+    s.setFailFast(true);
+    const auto valueAt = [&](quint16 reg) -> WrittenValue & {
+        return *std::find_if(report.values.begin(), report.values.end(),
+                             [reg](const WrittenValue &v) { return v.reg == reg; });
+    };
+    QVector<int> indices;
+    for (const WrittenValue &v : report.values) {
+        for (int i = 0; i < def.poll.size(); ++i) {
+            if (def.poll[i].address == v.reg)
+                indices << i;
+        }
+    }
+    std::sort(indices.begin(), indices.end()); // sources before the limits they scale
+
+    try {
+        for (const int i : indices) {
+            s.stopIfInterrupted();
+            const Point &point = def.poll[i];
+            const ReadResult r = link.readRegister(point.address, point.pair);
+            if (!r.ok()) {
+                QString text = QStringLiteral("写入前读取%1（寄存器 %2）失败：%3，未写入任何值。")
+                                   .arg(point.name(), registerHex(point.address), outcomeText(r.verdict));
+                if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
+                    text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
+                printErr(text);
+                for (WrittenValue &v : report.values)
+                    v.reason = QStringLiteral("写入前读取%1失败").arg(point.name());
+                s.stopIfInterrupted(); // a dead module says so
+                return;
+            }
+            valueAt(point.address).before = quint16(r.value);
+        }
+        ModuleClient client(link, def);
+        for (const Planned &p : planned) {
+            s.stopIfInterrupted();
+            const QVector<WriteResult> results = client.apply(*p.setting, p.values);
+            for (int i = 0; i < results.size(); ++i) {
+                WrittenValue &v = valueAt(p.setting->registers[i]);
+                if (results[i].ok()) {
+                    v.outcome = WrittenValue::Outcome::Acknowledged;
+                } else {
+                    v.outcome = WrittenValue::Outcome::WriteFailed;
+                    v.reason = outcomeText(results[i].verdict);
+                    printErr(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                }
+            }
+        }
+        // A write that failed is not read back: its register holds what it held.
+        for (const int i : indices) {
+            const Point &point = def.poll[i];
+            WrittenValue &v = valueAt(point.address);
+            if (v.outcome != WrittenValue::Outcome::Acknowledged)
+                continue;
+            s.stopIfInterrupted();
+            const ReadResult r = link.readRegister(point.address, point.pair);
+            if (!r.ok()) {
+                v.outcome = WrittenValue::Outcome::ReadBackFailed;
+                v.reason = outcomeText(r.verdict);
+                printErr(QStringLiteral("%1 读回失败：%2。").arg(v.caption, v.reason));
+                continue;
+            }
+            v.readBack = quint16(r.value);
+            v.outcome = *v.readBack == v.written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
+            if (v.outcome == WrittenValue::Outcome::Mismatch)
+                v.reason = QStringLiteral("读回值与写入值不符");
+        }
+    } catch (const Aborted &) {
+        report.stopped = stopReason(s);
+        throw; // ends the run quietly
+    }
+}
+
+// After a run: what was never reached says why, the report's texts are
+// filled in, every value not done has its line on stderr, and the report goes
+// to stdout. Returns the exit status.
+int finishReport(Session &s, const ModuleDef &def, WriteReport &report, int status, bool readBack)
+{
+    if (report.stopped.isEmpty() && s.interrupted())
+        report.stopped = Interrupt::text();
+    const QString why = !report.stopped.isEmpty() ? report.stopped
+                        : status != Done          ? QStringLiteral("操作中止")
+                                                  : QString();
+    for (WrittenValue &v : report.values) {
+        if (v.outcome == WrittenValue::Outcome::Acknowledged && readBack) {
+            v.outcome = WrittenValue::Outcome::ReadBackFailed;
+            v.reason = QStringLiteral("%1，未读回").arg(why);
+        } else if (v.outcome == WrittenValue::Outcome::NotSent && v.reason.isEmpty()) {
+            v.reason = QStringLiteral("%1，未发送").arg(why);
+        }
+    }
+    describeValues(def, report);
+    for (const WrittenValue &v : report.values) {
+        if (v.outcome == WrittenValue::Outcome::Mismatch)
+            printErr(QStringLiteral("%1 读回值与写入值不符：写入 %2，读回 %3。")
+                         .arg(v.caption, v.writtenText, v.readBackText));
+    }
+    if (!report.stopped.isEmpty()) {
+        const int written = int(std::count_if(report.values.begin(), report.values.end(), [](const WrittenValue &v) {
+            return v.outcome != WrittenValue::Outcome::NotSent && v.outcome != WrittenValue::Outcome::WriteFailed;
+        }));
+        printErr(QStringLiteral("%1：写入到一半的模拟量输出已写完，此后未再写入；已写入 %2 个值，%3 个未发送。")
+                     .arg(report.stopped)
+                     .arg(written)
+                     .arg(report.count(WrittenValue::Outcome::NotSent)));
+        if (report.stopped == u"模块无应答")
+            printErr(s.silenceHint());
+    }
+    if (s.options().json) {
+        printOut(report.json());
+    } else {
+        if (!report.stopped.isEmpty())
+            printOut(report.table());
+        printOut(report.summary() + u'\n');
+    }
+    return report.allDone() && status == Done ? Done : (status == NoPort ? NoPort : Failed);
 }
 
 // ---------------------------------------------------------------- set
@@ -188,16 +394,19 @@ int setCommand(const Options &o)
         throw UsageError(QStringLiteral("set 的对象“%1”无效（应为 relay 或 analog），请求未发送。").arg(what));
     }
 
+    const QVector<Planned> planned = {Planned{setting, values}};
+    WriteReport report = plannedReport(def, QStringLiteral("set"), planned);
     Session s(o);
-    bool written = false;
     const int status = s.run([&] {
-        ModuleClient client(s.link(), def);
-        written = reportWrites(def, *setting, client.apply(*setting, values));
-        return written ? Done : Failed;
+        writeAndVerify(s, def, planned, report);
+        return Done;
     });
-    if (status == Done)
-        printOut(QStringLiteral("已设置%1：%2。\n").arg(setting->name, texts.join(QStringLiteral("，"))));
-    return status;
+    if (status == NoPort)
+        return NoPort;
+    if (report.allDone() && status == Done && !o.json)
+        printOut(QStringLiteral("已设置%1：%2（模块已确认，读回核对一致）。\n")
+                     .arg(setting->name, texts.join(QStringLiteral("，"))));
+    return finishReport(s, def, report, status, true);
 }
 
 // ---------------------------------------------------------------- reset
@@ -220,9 +429,10 @@ int resetCommand(const Options &o)
     expectWords(o, 2, QStringLiteral("reset MODULE 复位项（文字或 reset MODULE --list 列出的序号）"));
     const ModuleDef &def = moduleNamed(o.words[0]);
     const QString what = o.words[1].trimmed();
+    const std::optional<qint64> number = wholeNumberText(what);
     int position = -1;
     for (int i = 0; i < def.resets.size(); ++i) {
-        if (what == QString::fromUtf8(def.resets[i].text) || what == QString::number(i + 1))
+        if (what == QString::fromUtf8(def.resets[i].text) || (number && *number == i + 1))
             position = i;
     }
     if (position < 0) {
@@ -233,17 +443,35 @@ int resetCommand(const Options &o)
                 .arg(def.resets.size()));
     }
     const ResetChoice &choice = def.resets[position];
+    const QString text = QString::fromUtf8(choice.text);
+    WriteReport report{def.name, QStringLiteral("reset"), {}, {}};
+    WrittenValue v;
+    v.key = QStringLiteral("reset");
+    v.caption = QStringLiteral("复位 %1").arg(text);
+    v.reg = def.resetRegister;
+    v.written = choice.code;
+    v.writtenText = text;
+    v.writtenJson = jsonString(text);
+    report.values << v;
     Session s(o);
-    return s.run([&] {
+    const int status = s.run([&] {
+        s.stopIfInterrupted();
         const WriteResult result = ModuleClient(s.link(), def).reset(choice);
-        if (!result.ok()) {
-            printErr(
-                QStringLiteral("复位“%1”失败：%2。").arg(QString::fromUtf8(choice.text), outcomeText(result.verdict)));
-            return Failed;
+        WrittenValue &r = report.values[0];
+        if (result.ok()) {
+            r.outcome = WrittenValue::Outcome::Acknowledged;
+        } else {
+            r.outcome = WrittenValue::Outcome::WriteFailed;
+            r.reason = outcomeText(result.verdict);
+            printErr(QStringLiteral("复位“%1”失败：%2。").arg(text, r.reason));
         }
-        printOut(QStringLiteral("已复位：%1。\n").arg(QString::fromUtf8(choice.text)));
         return Done;
     });
+    if (status == NoPort)
+        return NoPort;
+    if (report.allDone() && status == Done && !o.json)
+        printOut(QStringLiteral("已复位：%1（模块已确认）。\n").arg(text));
+    return finishReport(s, def, report, status, false);
 }
 
 // ---------------------------------------------------------------- save, apply
@@ -262,22 +490,40 @@ int saveCommand(const Options &o)
     expectWords(o, 2, QStringLiteral("save MODULE FILE"));
     const ModuleDef &def = moduleNamed(o.words[0]);
     const QString file = o.words[1];
+    const bool toStdout = file == u"-";
+    // Written to a temporary file beside it and renamed over it only when
+    // every byte is in: a full disk leaves the old file whole. Opened before
+    // anything is sent: a file that cannot be written is bad input.
     QSaveFile out(file);
-    // Opened before anything is sent: a file that cannot be written is bad input.
-    if (!out.open(QIODevice::WriteOnly))
-        throw UsageError(QStringLiteral("无法写入文件 %1：%2，请求未发送。").arg(file, out.errorString()));
+    if (!toStdout) {
+        const QFileInfo info(file);
+        if (info.isDir())
+            throw UsageError(fileWriteError(file, QStringLiteral("Is a directory")) + QStringLiteral("，请求未发送。"));
+        if (info.exists() && !info.isFile())
+            throw UsageError(
+                QStringLiteral("无法写入文件 %1：不是普通文件（要写到标准输出请用 -），请求未发送。").arg(file));
+        if (!out.open(QIODevice::WriteOnly))
+            throw UsageError(fileWriteError(file, out.errorString()) + QStringLiteral("，请求未发送。"));
+    }
+    const QString where = toStdout ? QStringLiteral("标准输出") : QStringLiteral("文件 %1").arg(file);
 
     const QVector<int> indices = settingIndices(def, readableSettings(def));
     Session s(o);
     QVector<Reading> readings;
     const int status = s.run([&] {
+        s.setFailFast(true);
         readings = readPoints(s.link(), def, indices, [&] { s.stopIfInterrupted(); });
         return Done;
     });
-    if (status != Done)
+    if (status != Done) {
+        printErr(QStringLiteral("%1未写入。").arg(where));
         return status;
-    if (s.interrupted()) {
-        printErr(kInterrupted + QStringLiteral("，文件 %1 未写入。").arg(file));
+    }
+    if (s.interrupted() || s.moduleDead()) {
+        if (s.interrupted())
+            printErr(Interrupt::text() + QStringLiteral("，%1未写入。").arg(where));
+        else
+            printErr(QStringLiteral("%1\n%2未写入。").arg(s.silenceHint(), where));
         return Failed;
     }
     QVector<Value> values;
@@ -288,19 +534,24 @@ int saveCommand(const Options &o)
         if (!v.ok) {
             printErr(failureLine(v));
             failed = true;
-        } else if (v.point->show == Show::RelayCommand && !relayCommandText(v.raw)) {
-            printErr(QStringLiteral("读回的%1 %2 不是可设置的控制方式。").arg(v.point->caption()).arg(v.raw));
-            failed = true;
         }
     }
     if (failed) {
-        printErr(QStringLiteral("文件 %1 未写入。").arg(file));
+        printErr(QStringLiteral("%1未写入。").arg(where));
         return Failed;
     }
-    out.write(valuesJson(def, values, false).toUtf8());
-    if (!out.commit()) {
-        printErr(QStringLiteral("无法写入文件 %1：%2。").arg(file, out.errorString()));
-        return BadInput;
+    const QByteArray bytes = valuesJson(def, values, false).toUtf8();
+    if (toStdout) {
+        QString error;
+        if (!writeOut(bytes, &error)) {
+            printErr(QStringLiteral("无法写入标准输出：%1。").arg(error));
+            return Failed;
+        }
+        return Done;
+    }
+    if (out.write(bytes) != bytes.size() || !out.commit()) {
+        printErr(fileWriteError(file, out.errorString()) + QStringLiteral("，原文件未改动。"));
+        return Failed;
     }
     printOut(QStringLiteral("已将 %1 个值保存到 %2。\n").arg(values.size()).arg(file));
     return Done;
@@ -311,71 +562,27 @@ int applyCommand(const Options &o)
     expectWords(o, 2, QStringLiteral("apply MODULE FILE"));
     const ModuleDef &def = moduleNamed(o.words[0]);
     const QString file = o.words[1];
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        throw UsageError(QStringLiteral("无法读取文件 %1：%2，请求未发送。").arg(file, in.errorString()));
-    const QVector<Planned> planned = plannedFromFile(def, in.readAll(), file);
-
-    QVector<const Setting *> settings;
-    QHash<quint16, quint16> written; // register -> value written
-    for (const Planned &p : planned) {
-        settings << p.setting;
-        for (int i = 0; i < p.values.size(); ++i)
-            written.insert(p.setting->registers[i], p.values[i]);
+    const QVector<Planned> planned = plannedFromFile(def, readInputFile(file), file);
+    if (o.check) {
+        int count = 0;
+        for (const Planned &p : planned)
+            count += int(p.values.size());
+        printOut(QStringLiteral("文件 %1 检查通过：%2 个值可写入 %3。\n").arg(file).arg(count).arg(def.name.toUpper()));
+        return Done;
     }
-    const QVector<int> indices = settingIndices(def, settings);
-
+    if (planned.isEmpty()) {
+        printOut(QStringLiteral("文件 %1 中没有可写入的值。\n").arg(file));
+        return Done;
+    }
+    WriteReport report = plannedReport(def, QStringLiteral("apply"), planned);
     Session s(o);
-    QSet<quint16> writeFailed;
-    QVector<Reading> readings;
     const int status = s.run([&] {
-        ModuleClient client(s.link(), def);
-        for (const Planned &p : planned) {
-            s.stopIfInterrupted();
-            const QVector<WriteResult> results = client.apply(*p.setting, p.values);
-            reportWrites(def, *p.setting, results);
-            for (int i = 0; i < results.size(); ++i) {
-                if (!results[i].ok())
-                    writeFailed << p.setting->registers[i];
-            }
-        }
-        readings = readPoints(s.link(), def, indices, [&] { s.stopIfInterrupted(); });
+        writeAndVerify(s, def, planned, report);
         return Done;
     });
-    if (status != Done)
-        return status;
-    if (s.interrupted()) {
-        printErr(kInterrupted + QStringLiteral("，设置未全部写入和核对。"));
-        return Failed;
-    }
-
-    bool failed = !writeFailed.isEmpty();
-    for (const Reading &r : readings) {
-        const Value v = valueOf(r, readings);
-        const quint16 reg = r.point->address;
-        if (writeFailed.contains(reg))
-            continue; // already reported
-        if (!r.ok()) {
-            printErr(QStringLiteral("%1 读回失败：%2。").arg(r.point->caption(), outcomeText(r.result.verdict)));
-            failed = true;
-            continue;
-        }
-        if (r.result.value == written.value(reg))
-            continue;
-        // Each side in the unit of its own source.
-        int scale = 1;
-        if (r.point->show == Show::Limit)
-            scale = limitScale(written.value(def.poll[r.point->scaleFrom].address));
-        printErr(QStringLiteral("%1 读回值与写入值不符：写入 %2，读回 %3。")
-                     .arg(r.point->caption(), registerText(*r.point, written.value(reg), scale),
-                          v.ok ? v.text : QString::number(r.result.value)));
-        failed = true;
-    }
-    if (failed)
-        return Failed;
-    printOut(planned.isEmpty() ? QStringLiteral("文件 %1 中没有可写入的值。\n").arg(file)
-                               : QStringLiteral("已写入并读回核对 %1 个值。\n").arg(written.size()));
-    return Done;
+    if (status == NoPort)
+        return NoPort;
+    return finishReport(s, def, report, status, true);
 }
 
 // ---------------------------------------------------------------- watch
@@ -431,26 +638,41 @@ struct Found
     QString module; // "t516", ..., or "unknown"
 };
 
-bool illegalAddress(const ReadResult &r)
+enum class Probe {
+    Answered,
+    Refused, // exception 02: the module has no such register
+    Other,   // no answer, or a bad one: tells nothing
+};
+
+Probe probe(Link &link, const Point &point)
 {
-    return r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02;
+    const ReadResult r = link.readRegister(point.address, point.pair);
+    if (r.ok())
+        return Probe::Answered;
+    if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
+        return Probe::Refused;
+    return Probe::Other;
 }
 
-// Which module answered: only the T540 has a third input, only the T516
-// analog outputs; a module refuses a register it does not have (exception 02).
+// Which module answered, named only when every probe agrees: the registers
+// of its kind answer and those only the other kinds have are refused. Input
+// 3 is the T540's alone, relay 1 the T516's and the T528's, analog output 1
+// the T516's. A module that answers them all, or refuses in another pattern,
+// is of unknown kind.
 QString moduleKind(Link &link)
 {
-    const Point *thirdInput = t540Module().point(QStringLiteral("input3.count"));
-    const ReadResult input = link.readRegister(thirdInput->address, thirdInput->pair);
-    if (input.ok())
+    using P = Probe;
+    const P input3 = probe(link, *t540Module().point(QStringLiteral("input3.count")));
+    const P relay = probe(link, *t516Module().point(QStringLiteral("relay1.state")));
+    const P analog = probe(link, *t516Module().point(QStringLiteral("analog1.value")));
+    const std::tuple<P, P, P> seen{input3, relay, analog};
+    if (seen == std::tuple{P::Answered, P::Refused, P::Refused})
         return QStringLiteral("t540");
-    if (!illegalAddress(input))
-        return QStringLiteral("unknown");
-    const Point *analog = t516Module().point(QStringLiteral("analog1.value"));
-    const ReadResult value = link.readRegister(analog->address, analog->pair);
-    if (value.ok())
+    if (seen == std::tuple{P::Refused, P::Answered, P::Answered})
         return QStringLiteral("t516");
-    return illegalAddress(value) ? QStringLiteral("t528") : QStringLiteral("unknown");
+    if (seen == std::tuple{P::Refused, P::Answered, P::Refused})
+        return QStringLiteral("t528");
+    return QStringLiteral("unknown");
 }
 
 // The bytes of a request and of the longest answer on the wire, 10 bits a
@@ -468,21 +690,45 @@ void progress(const QString &text)
     std::fflush(stderr);
 }
 
+QString foundJson(const QVector<Found> &list, bool withModule)
+{
+    QStringList rows;
+    for (const Found &f : list) {
+        rows << QStringLiteral("    {\"speed\": %1, \"address\": %2%3}")
+                    .arg(f.speed)
+                    .arg(f.address)
+                    .arg(withModule ? QStringLiteral(", \"module\": %1").arg(jsonString(f.module)) : QString());
+    }
+    return rows.isEmpty() ? QStringLiteral("[]") : QStringLiteral("[\n%1\n  ]").arg(rows.join(QStringLiteral(",\n")));
+}
+
 int scanCommand(const Options &o)
 {
     expectWords(o, 0, QStringLiteral("scan [--speeds LIST] [--addresses RANGE] [--scan-timeout MS]"));
     const bool bar = ::isatty(STDERR_FILENO) == 1;
-    const Point *probe = t516Module().point(QStringLiteral("input1.count"));
+    const Point *probePoint = t516Module().point(QStringLiteral("input1.count"));
     Session s(o);
     QVector<Found> found;
+    QVector<Found> late; // answered after the scan timeout
     const int total = int(o.speeds.size() * o.addresses.size());
     int done = 0;
+    int status = Done;
     for (int speed : o.speeds) {
-        const int status = s.run(speed, o.addresses.first(), [&] {
+        const qsizetype before = found.size();
+        status = s.run(speed, o.addresses.first(), [&] {
             s.link().setResponseTimeout(o.scanTimeoutMs + frameMs(speed));
             // Each request goes to another address, so a late answer gives
             // itself away by its address: no quiet time between them.
             s.link().setGuardMs(0);
+            const auto noteLate = [&](const ReadResult &r, int address) {
+                if (r.verdict.outcome != Outcome::WrongAddress || s.link().receiveBuffer().isEmpty())
+                    return;
+                const int from = quint8(s.link().receiveBuffer()[0]);
+                const bool known = std::any_of(late.begin(), late.end(),
+                                               [&](const Found &f) { return f.speed == speed && f.address == from; });
+                if (from != address && o.addresses.contains(from) && !known)
+                    late << Found{speed, from, {}};
+            };
             for (int address : o.addresses) {
                 s.stopIfInterrupted();
                 s.setAddress(address, speed);
@@ -497,31 +743,25 @@ int scanCommand(const Options &o)
                                  .arg(found.size()));
                 }
                 ++done;
-                if (s.link().readRegister(probe->address, probe->pair).ok())
+                const ReadResult r = s.link().readRegister(probePoint->address, probePoint->pair);
+                noteLate(r, address);
+                if (r.ok())
                     found << Found{speed, address, moduleKind(s.link())};
             }
             return Done;
         });
-        if (status == NoPort || status == Failed)
-            return status;
-        if (s.interrupted())
+        if (bar)
+            progress(QStringLiteral("\r%1\r").arg(QString(78, u' ')));
+        if (status != Done || s.interrupted())
             break;
-        if (!bar)
-            printErr(QStringLiteral("已扫描 %1 bit/s：共找到 %2 个模块。").arg(speed).arg(found.size()));
+        printErr(QStringLiteral("已扫描 %1 bit/s：找到 %2 个模块").arg(speed).arg(found.size() - before));
     }
-    if (bar)
-        progress(QStringLiteral("\r%1\r").arg(QString(78, u' ')));
+    if (status == NoPort && found.isEmpty())
+        return NoPort;
 
     if (o.json) {
-        QStringList rows;
-        for (const Found &f : found)
-            rows << QStringLiteral("    {\"speed\": %1, \"address\": %2, \"module\": %3}")
-                        .arg(f.speed)
-                        .arg(f.address)
-                        .arg(jsonString(f.module));
-        printOut(rows.isEmpty()
-                     ? QStringLiteral("{\n  \"found\": []\n}\n")
-                     : QStringLiteral("{\n  \"found\": [\n%1\n  ]\n}\n").arg(rows.join(QStringLiteral(",\n"))));
+        printOut(QStringLiteral("{\n  \"found\": %1,\n  \"late\": %2\n}\n")
+                     .arg(foundJson(found, true), foundJson(late, false)));
     } else if (!found.isEmpty()) {
         QString table =
             padded(QStringLiteral("波特率"), 9) + padded(QStringLiteral("地址"), 6) + QStringLiteral("模块\n");
@@ -531,9 +771,20 @@ int scanCommand(const Options &o)
         }
         printOut(table);
     }
+    for (const Found &f : late) {
+        printErr(
+            QStringLiteral("%1 bit/s 地址 %2 的模块应答迟到（晚于扫描超时 %3 毫秒）：请加大 --scan-timeout 再扫描。")
+                .arg(f.speed)
+                .arg(f.address)
+                .arg(o.scanTimeoutMs + frameMs(f.speed)));
+    }
     if (s.interrupted()) {
-        printErr(kInterrupted + QStringLiteral("，扫描未完成，只列出已找到的模块。"));
+        printErr(Interrupt::text() + QStringLiteral("，扫描未完成，只列出已找到的模块。"));
         return Failed;
+    }
+    if (status != Done) {
+        printErr(QStringLiteral("扫描未完成，只列出已找到的模块。"));
+        return status;
     }
     if (found.isEmpty()) {
         printErr(QStringLiteral("未找到模块。"));

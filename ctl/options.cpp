@@ -1,5 +1,6 @@
 #include "options.h"
 #include "ctl.h"
+#include "values.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -19,21 +20,20 @@ QString speedListText()
     return texts.join(QStringLiteral("、"));
 }
 
-// A whole number in [low, high] or UsageError naming the option.
+// A whole number in [low, high] or UsageError naming the option. Blanks and
+// leading zeros as everywhere else (wholeNumberText).
 int wholeNumber(const QString &option, const QString &text, int low, int high)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    const QString t = text.trimmed();
-    if (!digits.match(t).hasMatch())
-        throw UsageError(QStringLiteral("%1 的值“%2”不是整数，请求未发送。").arg(option, text));
-    const int value = t.toInt();
-    if (value < low || value > high)
+    const std::optional<qint64> value = wholeNumberText(text);
+    if (!value)
+        throw UsageError(
+            QStringLiteral("%1 的值“%2”不是整数（应为 %3～%4），请求未发送。").arg(option, text).arg(low).arg(high));
+    if (*value < low || *value > high)
         throw UsageError(QStringLiteral("%1 的值 %2 超出范围（应为 %3～%4），请求未发送。")
-                             .arg(option)
-                             .arg(value)
+                             .arg(option, text.trimmed())
                              .arg(low)
                              .arg(high));
-    return value;
+    return int(*value);
 }
 
 int standardSpeed(const QString &option, const QString &text)
@@ -55,14 +55,14 @@ struct Owned
 };
 const Owned kOwned[] = {
     {"interval", "watch"}, {"speeds", "scan"}, {"addresses", "scan"}, {"scan-timeout", "scan"}, {"list", "reset"},
-    {"type", "set"},       {"source", "set"},  {"lower", "set"},      {"upper", "set"},
+    {"check", "apply"},    {"type", "set"},    {"source", "set"},     {"lower", "set"},         {"upper", "set"},
 };
 
 } // namespace
 
 bool Options::needsPort() const
 {
-    return !command.isEmpty() && !(command == u"reset" && list);
+    return !command.isEmpty() && !(command == u"reset" && list) && !(command == u"apply" && check);
 }
 
 QList<int> parseAddressRange(const QString &text)
@@ -105,8 +105,8 @@ Options parseOptions(const QStringList &arguments)
         {{"h", "help"}, {}},   {"version", {}},        {"port", {}, "N"},          {"device", {}, "PATH"},
         {"speed", {}, "B"},    {"address", {}, "A"},   {"timeout", {}, "MS"},      {"json", {}},
         {"interval", {}, "S"}, {"speeds", {}, "LIST"}, {"addresses", {}, "RANGE"}, {"scan-timeout", {}, "MS"},
-        {"list", {}},          {"type", {}, "T"},      {"source", {}, "S"},        {"lower", {}, "X"},
-        {"upper", {}, "Y"},
+        {"list", {}},          {"check", {}},          {"type", {}, "T"},          {"source", {}, "S"},
+        {"lower", {}, "X"},    {"upper", {}, "Y"},
     };
     p.addOptions(all);
     if (!p.parse(arguments)) {
@@ -124,6 +124,14 @@ Options parseOptions(const QStringList &arguments)
     for (const QCommandLineOption &option : all) {
         if (p.isSet(option))
             o.given << option.names().last();
+    }
+    // The same option twice: which one was meant is anybody's guess.
+    QStringList seen;
+    for (const QString &name : p.optionNames()) {
+        const QString full = name == u"h" ? QStringLiteral("help") : name;
+        if (seen.contains(full))
+            throw UsageError(QStringLiteral("选项 --%1 给出了两次，请求未发送。").arg(full));
+        seen << full;
     }
     o.help = p.isSet(QStringLiteral("help"));
     o.version = p.isSet(QStringLiteral("version"));
@@ -169,9 +177,9 @@ Options parseOptions(const QStringList &arguments)
         o.speed = standardSpeed(QStringLiteral("--speed"), p.value(QStringLiteral("speed")));
     if (p.isSet(QStringLiteral("address"))) {
         const QString text = p.value(QStringLiteral("address"));
-        o.address = wholeNumber(QStringLiteral("--address"), text, 0, 247);
-        if (o.address == 0)
+        if (wholeNumberText(text) == 0)
             throw UsageError(QStringLiteral("--address 的值 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。"));
+        o.address = wholeNumber(QStringLiteral("--address"), text, 1, 247);
     }
     if (p.isSet(QStringLiteral("timeout")))
         o.timeoutMs = wholeNumber(QStringLiteral("--timeout"), p.value(QStringLiteral("timeout")), 1, 60000);
@@ -193,6 +201,7 @@ Options parseOptions(const QStringList &arguments)
         o.scanTimeoutMs =
             wholeNumber(QStringLiteral("--scan-timeout"), p.value(QStringLiteral("scan-timeout")), 1, 10000);
     o.list = p.isSet(QStringLiteral("list"));
+    o.check = p.isSet(QStringLiteral("check"));
     if (o.needsPort() && !o.port && o.device.isEmpty())
         throw UsageError(QStringLiteral("缺少串口：请用 --port N 或 --device 路径 指定，请求未发送。"));
     using Slot = std::pair<const char *, std::optional<QString> *>;
@@ -224,7 +233,9 @@ QString helpText()
         "  reset MODULE --list         列出复位列表及序号（不打开串口）\n"
         "  save MODULE FILE            读出窗口能设置的全部值（继电器控制方式；T516 还有模拟量输出），\n"
         "                              写入 JSON 文件 FILE\n"
-        "  apply MODULE FILE           先检查整个文件，再写入，读回核对；读回不符的值逐个列出\n"
+        "  apply MODULE FILE           先检查整个文件，再读出要写的寄存器（有一个读取失败就不写入），\n"
+        "                              再逐组写入，读回核对；每个值的结果逐个列出\n"
+        "  apply MODULE FILE --check   只检查文件（不打开串口）\n"
         "  watch MODULE                反复召测，每个变化的值打印一行带时间的记录（首次全部打印）；\n"
         "                              Ctrl-C 结束\n"
         "  scan                        按波特率和地址逐个查找模块，并判断模块型号\n"
@@ -236,17 +247,22 @@ QString helpText()
         "  --speed B           波特率（默认 9600；1200、2400、4800、9600、19200、38400、57600、115200）\n"
         "  --address A         总线地址（默认 1，1～247）\n"
         "  --timeout MS        应答超时，毫秒（默认 1000）\n"
-        "  --json              read、watch、scan、reset --list 以 JSON 输出\n"
+        "  --json              read、watch、scan、reset --list 以 JSON 输出；apply、set、reset\n"
+        "                      输出每个值的写入报告\n"
         "  --interval S        watch：两次召测之间的间隔，秒（默认 1，可带小数）\n"
         "  --speeds LIST       scan：要扫描的波特率，逗号分隔（默认全部 8 种）\n"
         "  --addresses RANGE   scan：要扫描的地址，如 1-247 或 1-10,17（默认 1-247）\n"
         "  --scan-timeout MS   scan：每个地址的应答超时，毫秒，另加该波特率下的帧时间（默认 100）\n"
         "  --list              reset：列出复位列表\n"
+        "  --check             apply：只检查文件\n"
         "  -h, --help          显示本说明\n"
         "  --version           显示版本\n"
         "\n"
-        "退出状态：0 全部完成；1 通讯失败或读回值与写入值不符；2 命令行或输入有误（未发送任何请求）；\n"
-        "3 串口无法打开。\n");
+        "退出状态：0 全部完成；1 通讯失败、读回值与写入值不符、模块无应答、文件未能写入或被信号中断；\n"
+        "2 命令行或输入文件有误（未发送任何请求）；3 串口无法打开。\n"
+        "\n"
+        "Ctrl-C、SIGTERM、SIGHUP：写完正在写的一组值（模拟量输出的四个值）后停止，不再写入，\n"
+        "列出已写入和未写入的值，退出状态 1；watch 写完最后一行后结束。\n");
 }
 
 } // namespace hv52ctl

@@ -29,6 +29,7 @@ struct Options
     QList<int> addresses;                              // scan
     int scanTimeoutMs = 100;                           // scan
     bool list = false;                                 // reset --list
+    bool check = false;                                // apply --check
     std::optional<QString> type, source, lower, upper; // set ... analog
 
     QSet<QString> given; // long names of the options on the command line

@@ -16,11 +16,12 @@ namespace hv52ctl {
 namespace {
 
 int g_pipe[2] = {-1, -1};
-volatile sig_atomic_t g_interrupted = 0;
+volatile sig_atomic_t g_interrupted = 0; // the signal that came first, 0 for none
 
-extern "C" void onSigint(int)
+extern "C" void onSignal(int number)
 {
-    g_interrupted = 1;
+    if (g_interrupted == 0)
+        g_interrupted = number;
     const char byte = 1;
     // Nothing to do about a full pipe: one byte in it already wakes the loop.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
@@ -30,24 +31,28 @@ extern "C" void onSigint(int)
 
 Interrupt::Interrupt()
 {
-    // Started with Ctrl-C ignored (a background job of a script): stay so.
-    struct sigaction previous = {};
-    if (sigaction(SIGINT, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-        return;
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return; // no pipe: Ctrl-C keeps its default action
+        return; // no pipe: the signals keep their default action
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char buffer[16];
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {}
         emit raised();
     });
-    struct sigaction action = {};
-    action.sa_handler = onSigint;
-    sigemptyset(&action.sa_mask);
-    // A second Ctrl-C takes the default action: the way out of anything stuck.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        // Started with a signal ignored (Ctrl-C in a background job of a
+        // script, SIGHUP under nohup): stay so.
+        struct sigaction previous = {};
+        if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        // A second signal of the kind takes the default action: the way out
+        // of anything stuck.
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigaction(number, &action, nullptr);
+    }
 }
 
 Interrupt &Interrupt::instance()
@@ -61,12 +66,27 @@ bool Interrupt::arrived()
     return g_interrupted != 0;
 }
 
+QString Interrupt::text()
+{
+    switch (g_interrupted) {
+    case SIGTERM:
+        return QStringLiteral("已中断（SIGTERM）");
+    case SIGHUP:
+        return QStringLiteral("已中断（SIGHUP）");
+    default:
+        return QStringLiteral("已中断（Ctrl-C）");
+    }
+}
+
 Session::Session(const Options &options) : m_options(options), m_link(std::make_unique<hv52::Link>())
 {
     Interrupt::instance();
     m_link->setResponseTimeout(options.timeoutMs);
     m_link->setDevice(options.device);
     m_portNumber = options.port;
+    QObject::connect(m_link.get(), &hv52::Link::exchanged, [this](const hv52::ExchangeRecord &record) {
+        m_silentInRow = record.verdict.outcome == hv52::Outcome::Timeout ? m_silentInRow + 1 : 0;
+    });
 }
 
 Session::~Session()
@@ -94,8 +114,13 @@ int Session::run(int speed, int address, const std::function<int()> &work)
     bool opened = false;
     const auto connection = QObject::connect(m_link.get(), &hv52::Link::portOpened, [&] { opened = true; });
     int status = Done;
+    m_silentInRow = 0;
     const hv52::RunResult result = m_link->run([&] { status = work(); });
     QObject::disconnect(connection);
+    if (m_link->lateAnswerMs() > 0 && !m_lateHinted && m_options.command != u"scan") {
+        m_lateHinted = true;
+        printErr(lateHint());
+    }
     if (!result.error.isEmpty()) {
         printErr(portText(result.error));
         return opened ? Failed : NoPort;
@@ -105,8 +130,35 @@ int Session::run(int speed, int address, const std::function<int()> &work)
 
 void Session::stopIfInterrupted() const
 {
-    if (interrupted())
+    if (interrupted() || (m_failFast && moduleDead()))
         throw hv52::Aborted();
+}
+
+void Session::setFailFast(bool on)
+{
+    m_failFast = on;
+    m_silentInRow = 0;
+}
+
+QString Session::silenceHint() const
+{
+    const hv52::ArgArray &args = m_link->args();
+    return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
+        .arg(args.value(0))
+        .arg(m_link->portLabel())
+        .arg(args.value(2));
+}
+
+QString Session::lateHint() const
+{
+    const int late = m_link->lateAnswerMs();
+    // Room above the lateness seen, in whole tenths of a second.
+    const int suggested = std::min(60000, (late + std::max(100, late / 2) + 99) / 100 * 100);
+    return QStringLiteral("模块应答迟到：应答在请求后约 %1 毫秒才到，超过应答超时 %2 毫秒，迟到的应答不作数。"
+                          "请加大 --timeout（如 --timeout %3）。")
+        .arg(late)
+        .arg(m_link->responseTimeout())
+        .arg(suggested);
 }
 
 void Session::pause(int ms)

@@ -10,15 +10,19 @@
 
 namespace hv52ctl {
 
-// Ctrl-C (SIGINT) as an event of the Qt loop: the handler only writes a byte
-// to a pipe, whose notifier wakes whatever loop is running (the link's wait
-// for an answer, or a pause between polls). A second Ctrl-C kills at once.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP as an event of the Qt loop: the
+// handler only writes a byte to a pipe, whose notifier wakes whatever loop is
+// running (the link's wait for an answer, or a pause between polls). The
+// exchange on the line is never cut: work stops at its next stopping point.
+// A second signal of the same kind kills at once.
 class Interrupt : public QObject
 {
     Q_OBJECT
 public:
     static Interrupt &instance();
     static bool arrived();
+    // "已中断（Ctrl-C）", "已中断（SIGTERM）", "已中断（SIGHUP）".
+    static QString text();
 
 signals:
     void raised();
@@ -49,8 +53,22 @@ public:
     int run(const std::function<int()> &work) { return run(m_options.speed, m_options.address, work); }
 
     bool interrupted() const { return Interrupt::arrived(); }
-    // Called between exchanges: ends the work when Ctrl-C came.
+    // Called between exchanges: ends the work when a signal came, or (with
+    // failFast) when the module is dead.
     void stopIfInterrupted() const;
+
+    // A dead module: read, save and apply stop after this many exchanges in a
+    // row in which not one byte was heard.
+    static constexpr int kDeadAfter = 3;
+    // Counts the exchanges that heard nothing, from now on; stopIfInterrupted
+    // then also stops the work once kDeadAfter of them came in a row.
+    void setFailFast(bool on);
+    bool moduleDead() const { return m_silentInRow >= kDeadAfter; }
+    // The windows' hint for a module that answers nothing.
+    QString silenceHint() const;
+    // Printed once after a run in which the module answered late: its
+    // lateness, and the --timeout that would cover it.
+    QString lateHint() const;
     // Waits in the event loop; ends early on Ctrl-C.
     void pause(int ms);
 
@@ -63,6 +81,9 @@ private:
     Options m_options;
     std::unique_ptr<hv52::Link> m_link;
     int m_portNumber = 0;
+    bool m_failFast = false;
+    int m_silentInRow = 0;
+    bool m_lateHinted = false;
 };
 
 } // namespace hv52ctl

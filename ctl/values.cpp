@@ -7,6 +7,11 @@
 #include "t528module.h"
 #include "t540module.h"
 
+#include "systemtext.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,8 +38,6 @@ QString Value::shown() const
     return ok ? text : QStringLiteral("（读取失败：%1）").arg(failure);
 }
 
-namespace {
-
 QString jsonLiteral(const Point &point, quint32 raw, const QString &text)
 {
     switch (point.show) {
@@ -49,6 +52,8 @@ QString jsonLiteral(const Point &point, quint32 raw, const QString &text)
     }
 }
 
+namespace {
+
 const Reading *readingAt(const QVector<Reading> &readings, int index)
 {
     for (const Reading &r : readings) {
@@ -56,6 +61,56 @@ const Reading *readingAt(const QVector<Reading> &readings, int index)
             return &r;
     }
     return nullptr;
+}
+
+// The keys of the top-level object of valid JSON text, each with its line
+// (from 1). QJsonDocument keeps only the last of a key given twice.
+QVector<std::pair<QString, int>> topLevelKeys(const QByteArray &text)
+{
+    QVector<std::pair<QString, int>> keys;
+    int depth = 0;
+    int line = 1;
+    bool expectKey = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            ++line;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+            expectKey = depth == 1 && c == '{';
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ',' && depth == 1) {
+            expectKey = true;
+        } else if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\')
+                    ++i;
+            }
+            if (depth == 1 && expectKey) {
+                // The string as JSON decodes it, escapes and all.
+                const QJsonArray one = QJsonDocument::fromJson("[" + text.mid(start, i - start + 1) + "]").array();
+                keys.append({one.at(0).toString(), line});
+                expectKey = false;
+            }
+        }
+    }
+    return keys;
+}
+
+void refuseDuplicateKeys(const QByteArray &contents, const QString &file)
+{
+    QHash<QString, int> seen;
+    for (const auto &[key, line] : topLevelKeys(contents)) {
+        const auto first = seen.constFind(key);
+        if (first != seen.constEnd())
+            throw UsageError(QStringLiteral("文件 %1：条目“%2”出现两次（第 %3 行和第 %4 行），请求未发送。")
+                                 .arg(file, key)
+                                 .arg(*first)
+                                 .arg(line));
+        seen.insert(key, line);
+    }
 }
 
 } // namespace
@@ -73,6 +128,14 @@ Value valueOf(const Reading &reading, const QVector<Reading> &readings)
         const Reading *source = readingAt(readings, reading.point->scaleFrom);
         v.failure =
             QStringLiteral("%1读取失败，单位未知").arg(source ? source->point->name() : QStringLiteral("参数选择"));
+        v.json = QStringLiteral("null");
+        return v;
+    }
+    if (reading.point->show == Show::RelayCommand && !relayCommandText(reading.result.value)) {
+        // Shown as a bare number it would pass for a command.
+        v.failure = QStringLiteral("寄存器值 %1（0x%2）不是已知的控制方式")
+                        .arg(reading.result.value)
+                        .arg(QString::number(reading.result.value, 16).toUpper().rightJustified(4, u'0'));
         v.json = QStringLiteral("null");
         return v;
     }
@@ -157,6 +220,62 @@ QString valuesTable(const QVector<Value> &values)
     return out;
 }
 
+std::optional<qint64> wholeNumberText(const QString &text)
+{
+    static const QRegularExpression number(QStringLiteral("^([+-]?)0*([0-9]+)$"));
+    const QRegularExpressionMatch m = number.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QString digits = m.captured(2);
+    const bool negative = m.captured(1) == u"-";
+    // Beyond 15 digits every number is out of any range we take.
+    const qint64 magnitude = digits.size() > 15 ? qint64(1e15) : digits.toLongLong();
+    return negative ? -magnitude : magnitude;
+}
+
+int wholeNumberIn(const QString &what, const QString &text, int low, int high)
+{
+    const std::optional<qint64> n = wholeNumberText(text);
+    if (!n)
+        throw UsageError(
+            QStringLiteral("%1“%2”不是整数（应为 %3～%4），请求未发送。").arg(what, text).arg(low).arg(high));
+    if (*n < low || *n > high)
+        throw UsageError(
+            QStringLiteral("%1“%2”超出范围（应为 %3～%4），请求未发送。").arg(what, text).arg(low).arg(high));
+    return int(*n);
+}
+
+QByteArray readInputFile(const QString &file)
+{
+    // Looked at before opening: opening a named pipe would wait for a writer.
+    const QFileInfo info(file);
+    if (!info.exists())
+        throw UsageError(fileReadError(file, QStringLiteral("No such file or directory"))
+                         + QStringLiteral("，请求未发送。"));
+    if (info.isDir())
+        throw UsageError(fileReadError(file, QStringLiteral("Is a directory")) + QStringLiteral("，请求未发送。"));
+    if (!info.isFile())
+        throw UsageError(
+            QStringLiteral("无法读取文件 %1：不是普通文件（设备、管道等不能作为输入文件），请求未发送。").arg(file));
+    if (info.size() > kMaxInputFileBytes)
+        throw UsageError(QStringLiteral("无法读取文件 %1：文件过大（%2 字节，最多 %3 字节），请求未发送。")
+                             .arg(file)
+                             .arg(info.size())
+                             .arg(kMaxInputFileBytes));
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        throw UsageError(fileReadError(file, in.errorString()) + QStringLiteral("，请求未发送。"));
+    // The bound holds also for a file that grows after the look above.
+    const QByteArray contents = in.read(kMaxInputFileBytes + 1);
+    if (in.error() != QFileDevice::NoError)
+        throw UsageError(fileReadError(file, in.errorString()) + QStringLiteral("，请求未发送。"));
+    if (contents.size() > kMaxInputFileBytes)
+        throw UsageError(QStringLiteral("无法读取文件 %1：文件过大（最多 %2 字节），请求未发送。")
+                             .arg(file)
+                             .arg(kMaxInputFileBytes));
+    return contents;
+}
+
 quint16 relayCommandWord(const QString &what, const QString &word)
 {
     const QString w = word.trimmed();
@@ -188,11 +307,11 @@ int sourceWord(const QString &what, const QString &word)
     const int i = int(kSourceQuantityTexts.indexOf(w));
     if (i >= 0)
         return i;
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,2}$"));
-    if (digits.match(w).hasMatch() && w.toInt() < kSourceQuantityTexts.size())
-        return w.toInt();
-    throw UsageError(QStringLiteral("%1“%2”不是参数选择列表中的文字或序号（0～%3），请求未发送。")
-                         .arg(what, word)
+    const std::optional<qint64> n = wholeNumberText(w);
+    if (n && *n >= 0 && *n < kSourceQuantityTexts.size())
+        return int(*n);
+    throw UsageError(QStringLiteral("%1“%2”不是参数选择列表中的文字或序号（%30～%4），请求未发送。")
+                         .arg(what, word, n ? QStringLiteral("超出范围，应为 ") : QString())
                          .arg(kSourceQuantityTexts.size() - 1));
 }
 
@@ -240,6 +359,7 @@ QVector<Planned> plannedFromFile(const ModuleDef &def, const QByteArray &content
     }
     if (!doc.isObject())
         throw UsageError(QStringLiteral("文件 %1：应为一个 JSON 对象，请求未发送。").arg(file));
+    refuseDuplicateKeys(contents, file);
     const QJsonObject object = doc.object();
     const auto bad = [&](const QString &text) { return UsageError(QStringLiteral("文件 %1：%2").arg(file, text)); };
 

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <optional>
 
 namespace hv52ctl {
 
@@ -41,6 +42,9 @@ Value unreadValue(const hv52::Point &point, const QString &why);
 QVector<hv52::Reading> readPoints(hv52::Link &link, const hv52::ModuleDef &def, const QVector<int> &indices,
                                   const std::function<void()> &between = {});
 
+// A register value of a point as a JSON literal, given its text as the
+// window shows it: a number, or a string.
+QString jsonLiteral(const hv52::Point &point, quint32 raw, const QString &text);
 // A JSON string literal.
 QString jsonString(const QString &text);
 // The values as one JSON object, in poll order, with "module" first and
@@ -51,6 +55,24 @@ QString valuesTable(const QVector<Value> &values);
 // Pads to `width` terminal columns (CJK characters take two).
 QString padded(const QString &text, int width);
 int displayWidth(const QString &text);
+
+// --- numbers and files -----------------------------------------------------
+
+// A whole number as an operator or a file writes it: blanks around it, a
+// sign, leading zeros alike ("  007" is 7). Any count of digits: a number too
+// large for the result is clamped, so that it reads as out of range, not as
+// "not a number". nullopt when the text is no whole number.
+std::optional<qint64> wholeNumberText(const QString &text);
+// The same in [low, high], else UsageError: "WHAT“TEXT”不是整数（应为 L～H）" or
+// "WHAT“TEXT”超出范围（应为 L～H）".
+int wholeNumberIn(const QString &what, const QString &text, int low, int high);
+
+// The largest input file read: far above any real one.
+constexpr qint64 kMaxInputFileBytes = 64 * 1024;
+// The contents of an input file: a regular file of at most kMaxInputFileBytes.
+// Anything else (missing, a directory, a device, a named pipe, too large) is
+// refused at once with UsageError, without waiting on it.
+QByteArray readInputFile(const QString &file);
 
 // --- what an operator types for a setting ---------------------------------
 

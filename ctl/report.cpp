@@ -1,0 +1,126 @@
+#include "report.h"
+#include "values.h"
+
+namespace hv52ctl {
+
+using Outcome = WrittenValue::Outcome;
+
+namespace {
+
+const Outcome kOrder[] = {Outcome::Verified, Outcome::Acknowledged,   Outcome::WriteFailed,
+                          Outcome::Mismatch, Outcome::ReadBackFailed, Outcome::NotSent};
+
+QString hex(quint16 reg)
+{
+    return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
+}
+
+QString rawJson(const std::optional<quint16> &raw)
+{
+    return raw ? QString::number(*raw) : QStringLiteral("null");
+}
+
+} // namespace
+
+QString outcomeKey(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Verified:
+        return QStringLiteral("verified");
+    case Outcome::Acknowledged:
+        return QStringLiteral("acknowledged");
+    case Outcome::WriteFailed:
+        return QStringLiteral("write_failed");
+    case Outcome::ReadBackFailed:
+        return QStringLiteral("read_back_failed");
+    case Outcome::Mismatch:
+        return QStringLiteral("mismatch");
+    case Outcome::NotSent:
+        break;
+    }
+    return QStringLiteral("not_sent");
+}
+
+QString outcomeWords(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Verified:
+        return QStringLiteral("已写入并读回核对");
+    case Outcome::Acknowledged:
+        return QStringLiteral("已写入（模块已确认）");
+    case Outcome::WriteFailed:
+        return QStringLiteral("写入失败");
+    case Outcome::ReadBackFailed:
+        return QStringLiteral("读回失败");
+    case Outcome::Mismatch:
+        return QStringLiteral("读回不符");
+    case Outcome::NotSent:
+        break;
+    }
+    return QStringLiteral("未发送");
+}
+
+int WriteReport::count(Outcome outcome) const
+{
+    return int(
+        std::count_if(values.begin(), values.end(), [outcome](const WrittenValue &v) { return v.outcome == outcome; }));
+}
+
+bool WriteReport::allDone() const
+{
+    return stopped.isEmpty()
+           && std::all_of(values.begin(), values.end(), [](const WrittenValue &v) { return v.done(); });
+}
+
+QString WriteReport::summary() const
+{
+    QStringList parts;
+    for (const Outcome outcome : kOrder) {
+        const int n = count(outcome);
+        // The verified count always stands, the others when there are some.
+        if (n > 0 || (outcome == Outcome::Verified && command != u"reset"))
+            parts << QStringLiteral("%1 个%2").arg(n).arg(outcomeWords(outcome));
+    }
+    return QStringLiteral("%1 个值：%2").arg(values.size()).arg(parts.join(QStringLiteral("，")));
+}
+
+QString WriteReport::table() const
+{
+    int width = 0;
+    for (const WrittenValue &v : values)
+        width = std::max(width, displayWidth(v.caption));
+    QString out;
+    for (const WrittenValue &v : values) {
+        QString line = padded(v.caption, width + 2) + outcomeWords(v.outcome);
+        if (v.outcome != Outcome::NotSent)
+            line += QStringLiteral("  写入 %1").arg(v.writtenText);
+        if (v.readBack && v.outcome == Outcome::Mismatch)
+            line += QStringLiteral("，读回 %1").arg(v.readBackText);
+        if (!v.reason.isEmpty())
+            line += QStringLiteral("（%1）").arg(v.reason);
+        out += line + u'\n';
+    }
+    return out;
+}
+
+QString WriteReport::json() const
+{
+    QStringList rows;
+    for (const WrittenValue &v : values) {
+        rows << QStringLiteral("    {\"key\": %1, \"register\": %2, \"before\": %3, \"written\": %4, "
+                               "\"read_back\": %5, \"outcome\": %6, \"reason\": %7, "
+                               "\"before_raw\": %8, \"written_raw\": %9, \"read_back_raw\": %10}")
+                    .arg(jsonString(v.key), jsonString(hex(v.reg)), v.beforeJson, v.writtenJson, v.readBackJson,
+                         jsonString(outcomeKey(v.outcome)),
+                         v.reason.isEmpty() ? QStringLiteral("null") : jsonString(v.reason), rawJson(v.before))
+                    .arg(v.written)
+                    .arg(rawJson(v.readBack));
+    }
+    return QStringLiteral("{\n  \"module\": %1,\n  \"command\": %2,\n  \"values\": [%3],\n  \"summary\": %4,\n"
+                          "  \"stopped\": %5\n}\n")
+        .arg(jsonString(module), jsonString(command),
+             rows.isEmpty() ? QString() : u'\n' + rows.join(QStringLiteral(",\n")) + QStringLiteral("\n  "),
+             jsonString(summary()), stopped.isEmpty() ? QStringLiteral("null") : jsonString(stopped));
+}
+
+} // namespace hv52ctl

@@ -1,0 +1,68 @@
+#pragma once
+// What became of each value that apply, set or reset sent: its value before,
+// the value written, the value read back and the outcome with its reason.
+// hv52ctl prints it as a summary line or as JSON; a commissioning record is
+// built from the same report.
+#include "module.h"
+
+#include <QString>
+#include <QVector>
+#include <optional>
+
+namespace hv52ctl {
+
+struct WrittenValue
+{
+    enum class Outcome {
+        Verified,       // written, read back, the same
+        Acknowledged,   // written and acknowledged; not read back (a reset)
+        WriteFailed,    // the write was not acknowledged
+        ReadBackFailed, // written, but its read-back failed
+        Mismatch,       // written, read back another value
+        NotSent,        // never written: stopped before, or a read before failed
+    };
+
+    QString key;     // "relay1.command", "analog2.lower", "reset"
+    QString caption; // "继电器1 控制方式"
+    quint16 reg = 0;
+    const hv52::Point *point = nullptr; // null for the reset register
+
+    std::optional<quint16> before; // the register before the write, when read
+    quint16 written = 0;
+    std::optional<quint16> readBack;
+    // Each value as the window shows it and as a JSON literal, in the unit of
+    // its own source (limits); empty and "null" when there is none.
+    QString beforeText, writtenText, readBackText;
+    QString beforeJson = QStringLiteral("null"), writtenJson = QStringLiteral("null"),
+            readBackJson = QStringLiteral("null");
+
+    Outcome outcome = Outcome::NotSent;
+    QString reason; // why it is not verified or acknowledged; empty when it is
+
+    bool done() const { return outcome == Outcome::Verified || outcome == Outcome::Acknowledged; }
+};
+
+// "verified", "acknowledged", "write_failed", "read_back_failed", "mismatch",
+// "not_sent": the JSON words.
+QString outcomeKey(WrittenValue::Outcome outcome);
+// "已写入并读回核对", "写入失败", ...: the summary's words.
+QString outcomeWords(WrittenValue::Outcome outcome);
+
+struct WriteReport
+{
+    QString module;  // "t516"
+    QString command; // "apply", "set", "reset"
+    QVector<WrittenValue> values;
+    QString stopped; // why the command ended before its end; empty when it did not
+
+    int count(WrittenValue::Outcome outcome) const;
+    bool allDone() const;
+    // "14 个值：12 个已写入并读回核对，1 个写入失败，1 个读回不符"
+    QString summary() const;
+    // One line a value: caption, outcome, the values, the reason.
+    QString table() const;
+    // {"module", "command", "values": [...], "summary", "stopped"}
+    QString json() const;
+};
+
+} // namespace hv52ctl
