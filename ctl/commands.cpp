@@ -250,6 +250,8 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
                 if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
                     text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
                 printErr(text);
+                if (s.nothingHeard())
+                    printErr(s.silenceHint());
                 for (WrittenValue &v : report.values)
                     v.reason = QStringLiteral("写入前读取%1失败").arg(point.name());
                 s.stopIfInterrupted(); // a dead module says so
@@ -505,7 +507,7 @@ int saveCommand(const Options &o)
         if (!out.open(QIODevice::WriteOnly))
             throw UsageError(fileWriteError(file, out.errorString()) + QStringLiteral("，请求未发送。"));
     }
-    const QString where = toStdout ? QStringLiteral("标准输出") : QStringLiteral("文件 %1").arg(file);
+    const QString where = toStdout ? QStringLiteral("标准输出") : QStringLiteral("文件 %1 ").arg(file);
 
     const QVector<int> indices = settingIndices(def, readableSettings(def));
     Session s(o);
@@ -549,7 +551,9 @@ int saveCommand(const Options &o)
         }
         return Done;
     }
-    if (out.write(bytes) != bytes.size() || !out.commit()) {
+    // flush() is where the bytes meet the disk: a full one fails there, and
+    // commit() alone would rename an empty file over the old one.
+    if (out.write(bytes) != bytes.size() || !out.flush() || out.error() != QFileDevice::NoError || !out.commit()) {
         printErr(fileWriteError(file, out.errorString()) + QStringLiteral("，原文件未改动。"));
         return Failed;
     }

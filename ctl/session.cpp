@@ -85,6 +85,7 @@ Session::Session(const Options &options) : m_options(options), m_link(std::make_
     m_link->setDevice(options.device);
     m_portNumber = options.port;
     QObject::connect(m_link.get(), &hv52::Link::exchanged, [this](const hv52::ExchangeRecord &record) {
+        ++m_exchanges;
         m_silentInRow = record.verdict.outcome == hv52::Outcome::Timeout ? m_silentInRow + 1 : 0;
     });
 }
@@ -115,6 +116,7 @@ int Session::run(int speed, int address, const std::function<int()> &work)
     const auto connection = QObject::connect(m_link.get(), &hv52::Link::portOpened, [&] { opened = true; });
     int status = Done;
     m_silentInRow = 0;
+    m_exchanges = 0;
     const hv52::RunResult result = m_link->run([&] { status = work(); });
     QObject::disconnect(connection);
     if (m_link->lateAnswerMs() > 0 && !m_lateHinted && m_options.command != u"scan") {

@@ -63,7 +63,10 @@ public:
     // Counts the exchanges that heard nothing, from now on; stopIfInterrupted
     // then also stops the work once kDeadAfter of them came in a row.
     void setFailFast(bool on);
-    bool moduleDead() const { return m_silentInRow >= kDeadAfter; }
+    // A module heard answering late is not dead, only slow.
+    bool moduleDead() const { return m_silentInRow >= kDeadAfter && m_link->lateAnswerMs() == 0; }
+    // Every exchange of the running work so far heard nothing at all.
+    bool nothingHeard() const { return m_exchanges > 0 && m_silentInRow == m_exchanges; }
     // The windows' hint for a module that answers nothing.
     QString silenceHint() const;
     // Printed once after a run in which the module answered late: its
@@ -83,6 +86,7 @@ private:
     int m_portNumber = 0;
     bool m_failFast = false;
     int m_silentInRow = 0;
+    int m_exchanges = 0;
     bool m_lateHinted = false;
 };
 

@@ -310,8 +310,9 @@ int sourceWord(const QString &what, const QString &word)
     const std::optional<qint64> n = wholeNumberText(w);
     if (n && *n >= 0 && *n < kSourceQuantityTexts.size())
         return int(*n);
-    throw UsageError(QStringLiteral("%1“%2”不是参数选择列表中的文字或序号（%30～%4），请求未发送。")
+    throw UsageError(QStringLiteral("%1“%2”不是参数选择列表中的文字或序号（%3%4～%5），请求未发送。")
                          .arg(what, word, n ? QStringLiteral("超出范围，应为 ") : QString())
+                         .arg(0)
                          .arg(kSourceQuantityTexts.size() - 1));
 }
 

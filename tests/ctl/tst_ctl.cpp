@@ -16,7 +16,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <QDir>
+#include <QScopeGuard>
+
+#include <atomic>
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace hv52test;
 using hv52sim::Fault;
@@ -248,6 +253,26 @@ private slots:
         QTest::newRow("scan with --address") << QStringList{"scan", "--address", "3"} << "scan 不用 --address";
         QTest::newRow("apply a missing file")
             << QStringList{"apply", "t516", "/nonexistent/a.json"} << "无法读取文件 /nonexistent/a.json";
+        QTest::newRow("option twice") << QStringList{"--timeout", "100", "--timeout", "200", "read", "t516"}
+                                      << "选项 --timeout 给出了两次";
+        QTest::newRow("flag twice") << QStringList{"read", "t516", "--json", "--json"} << "选项 --json 给出了两次";
+        QTest::newRow("address 999 names 1～247")
+            << QStringList{"--address", "999", "read", "t516"} << "--address 的值 999 超出范围（应为 1～247）";
+        QTest::newRow("a huge timeout is out of range, not no number")
+            << QStringList{"--timeout", "99999999999", "read", "t516"} << "--timeout 的值 99999999999 超出范围";
+        QTest::newRow("negative timeout")
+            << QStringList{"--timeout=-3", "read", "t516"} << "--timeout 的值 -3 超出范围（应为 1～60000）";
+        QTest::newRow("relay 003") << QStringList{"set", "t516", "relay", "003", "host"}
+                                   << "继电器号“003”无效（应为 1～2）";
+        QTest::newRow("source 0030") << QStringList{"set",      "t516", "analog",  "1", "--type",  "0-5V",
+                                                    "--source", "0030", "--lower", "0", "--upper", "5"}
+                                     << "输出1 参数选择“0030”不是参数选择列表中的文字或序号（超出范围，应为 0～29）";
+        QTest::newRow("apply /dev/zero") << QStringList{"apply", "t516", "/dev/zero"} << "不是普通文件";
+        QTest::newRow("apply a directory") << QStringList{"apply", "t516", "/tmp"} << "无法读取文件 /tmp：是目录";
+        QTest::newRow("check a missing file")
+            << QStringList{"apply", "t516", "/nonexistent/a.json", "--check"} << "无此文件或目录";
+        QTest::newRow("save onto /dev/full")
+            << QStringList{"save", "t516", "/dev/full"} << "无法写入文件 /dev/full：不是普通文件";
         QTest::newRow("save into a missing folder")
             << QStringList{"save", "t516", "/nonexistent/a.json"} << "无法写入文件 /nonexistent/a.json";
     }
@@ -309,6 +334,13 @@ private slots:
             << t528 << 1 << QStringList{"reset", "t528", "6"} << QStringList{"01 10 0B 00 00 01 02 60 1F 75 58"};
         QTest::newRow("reset t540 input 3") << t540 << 1 << QStringList{"reset", "t540", "3"}
                                             << QStringList{writeFrame(regs::reset, regs::resetInput(2))};
+        QTest::newRow("relay number with blank and zero")
+            << t516 << 1 << QStringList{"set", "t516", "relay", " 02", "host"}
+            << writtenAndVerified({regs::relayCommand(1)}, {1});
+        QTest::newRow("reset position 03") << t528 << 1 << QStringList{"reset", "t528", " 03"}
+                                           << QStringList{writeFrame(regs::reset, regs::resetRelays)};
+        QTest::newRow("apply --check sends nothing")
+            << t516 << 1 << QStringList{"apply", "t516", "@relays", "--check"} << QStringList{};
         QTest::newRow("reset list sends nothing")
             << t540 << 1 << QStringList{"reset", "t540", "--list"} << QStringList{};
         QTest::newRow("save t516") << t516 << 1 << QStringList{"save", "t516", "@file"} << settingFrames(Module::T516);
@@ -323,6 +355,11 @@ private slots:
         QFETCH(QStringList, frames);
         Rig rig{Module(module), uint8_t(address)};
         args.replaceInStrings(QStringLiteral("@file"), rig.port.dir.filePath(QStringLiteral("saved.json")));
+        QFile relays(rig.port.dir.filePath(QStringLiteral("relays.json")));
+        QVERIFY(relays.open(QIODevice::WriteOnly));
+        relays.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate"})");
+        relays.close();
+        args.replaceInStrings(QStringLiteral("@relays"), relays.fileName());
         const Result r = rig.run(args);
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
@@ -589,6 +626,12 @@ private slots:
                                             << "条目 analog2.upper（输出2 上限参数值） 65.536 × 1000 = 65536 超出";
         QTest::newRow("limit text") << analog + R"(, "analog2.upper": "ten"})"
                                     << "“ten”不是数字";
+        QTest::newRow("a key twice") << QByteArray("{\"module\": \"t516\",\n\"relay2.command\": \"报警输出\",\n"
+                                                   "\"relay1.command\": \"host\",\n\"relay2.command\": \"operate\"}")
+                                     << "条目“relay2.command”出现两次（第 2 行和第 4 行）";
+        QTest::newRow("a key twice, escaped") << QByteArray(R"({"module": "t516", "relay1.command": "host", )"
+                                                            R"("relay1\u002ecommand": "host"})")
+                                              << "条目“relay1.command”出现两次（第 1 行和第 1 行）";
         QTest::newRow("source") << QByteArray(
             R"({"module": "t516", "analog1.type": "0-5V", "analog1.source": "电流", "analog1.lower": 0, "analog1.upper": 1})")
                                 << "条目 analog1.source（输出1 参数选择）“电流”不是参数选择列表";
@@ -849,6 +892,466 @@ private slots:
         QCOMPARE(list[2].toObject()["text"].toString(), QStringLiteral("数字量输入M-S3计数器及ON持续时间"));
         const Result text = runCtl({"reset", "t516", "--list"});
         QCOMPARE(text.out.split(u'\n')[2], QStringLiteral("3  所有继电器输出计数器"));
+    }
+
+    // Input files: a regular file of at most 64 KiB, anything else refused
+    // at once (a named pipe without a writer would block for ever).
+    void inputFilesRefusedAtOnce_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("named pipe") << "fifo"
+                                    << "不是普通文件";
+        QTest::newRow("70000 bytes") << "large"
+                                     << "字节，最多 65536 字节）";
+        QTest::newRow("a character device") << "/dev/zero"
+                                            << "无法读取文件 /dev/zero：不是普通文件";
+    }
+    void inputFilesRefusedAtOnce()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        Rig rig;
+        QString file = kind;
+        if (kind == u"fifo") {
+            file = rig.port.dir.filePath(QStringLiteral("pipe.json"));
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        } else if (kind == u"large") {
+            QFile f(rig.port.dir.filePath(QStringLiteral("large.json")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("{\"module\": \"t516\", \"relay1.command\": \"host\", \"x\": \"" + QByteArray(70000, 'x') + "\"}");
+            file = f.fileName();
+        }
+        for (const QStringList &args :
+             {QStringList{"apply", "t516", file}, QStringList{"apply", "t516", file, "--check"}}) {
+            const Result r = runCtl(QStringList{"--port", "1"} + args, 10000);
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains(message), qPrintable(r.err));
+            QCOMPARE(r.err.count(u'\n'), 1);
+        }
+        QCOMPARE(rig.port.sim.requestCount(), size_t(0));
+    }
+
+    // A module that answers later than the response time: no value is taken
+    // for another request's. Every value is the module's own or null with a
+    // reason, the lateness is named with a --timeout that covers it, and the
+    // next read with that timeout gets every value.
+    void lateModuleNeverGivesAWrongValue_data()
+    {
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("turnaroundMs");
+        QTest::addColumn<bool>("thenRead");
+        QTest::newRow("100 ms timeout, 150 ms late") << 100 << 150 << false;
+        QTest::newRow("100 ms timeout, 260 ms late, then read again") << 100 << 260 << true;
+        QTest::newRow("200 ms timeout, 320 ms late") << 200 << 320 << false;
+    }
+    void lateModuleNeverGivesAWrongValue()
+    {
+        QFETCH(int, timeoutMs);
+        QFETCH(int, turnaroundMs);
+        QFETCH(bool, thenRead);
+        SimPort port(Module::T516);
+        hv52sim::Simulator &sim = port.sim;
+        // Values that tell the registers apart: a count read as an ON time,
+        // or a command as a state, would show.
+        sim.setRegister32(regs::inputCount(0), 7000);
+        sim.setRegister(regs::relayCommand(0), regs::cmdOperate);
+        sim.setRegister(regs::relayState(1), regs::off);
+        sim.setRegister(regs::analogSource(0), 9);
+        sim.setRegister(regs::analogLower(0), 3600);
+        const auto read = [&](int timeout) {
+            return runCtl({"--port", "1", "--timeout", QString::number(timeout), "read", "t516", "--json"}, 120000);
+        };
+        const Result truth = read(1000);
+        QCOMPARE(truth.status, 0);
+        const QJsonObject expected = truth.json();
+
+        sim.setPacing(9600, turnaroundMs * 1000);
+        const Result late = read(timeoutMs);
+        const QJsonObject json = late.json();
+        QCOMPARE(json.size(), 27 + 2);
+        const QJsonObject failures = json["failures"].toObject();
+        for (const QString &key : expected.keys()) {
+            if (key == u"failures")
+                continue;
+            if (json[key].isNull())
+                QVERIFY2(!failures[key].toString().isEmpty(), qPrintable(key));
+            else
+                QVERIFY2(
+                    json[key] == expected[key] && !failures.contains(key),
+                    qPrintable(QStringLiteral("%1: %2, true %3")
+                                   .arg(key, json[key].toVariant().toString(), expected[key].toVariant().toString())));
+        }
+        QCOMPARE(late.status, failures.isEmpty() ? 0 : 1);
+        QVERIFY2(late.err.contains(QStringLiteral("模块应答迟到")) && late.err.contains(QStringLiteral("--timeout")),
+                 qPrintable(late.err));
+        const QRegularExpressionMatch suggested =
+            QRegularExpression(QStringLiteral("--timeout (\\d+)")).match(late.err);
+        QVERIFY2(suggested.hasMatch() && suggested.captured(1).toInt() > turnaroundMs, qPrintable(late.err));
+
+        if (thenRead) {
+            const Result again = read(suggested.captured(1).toInt());
+            QVERIFY2(again.status == 0, qPrintable(again.err));
+            QCOMPARE(again.json(), expected);
+            QVERIFY(!again.err.contains(QStringLiteral("迟到")));
+        }
+    }
+
+    // A module that answers nothing: read, save and apply stop after three
+    // exchanges without a byte and name what to check.
+    void deadModuleStopsAfterThreeExchanges_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("read") << QStringList{"read", "t516", "--json"} << "input1.count";
+        QTest::newRow("save") << QStringList{"save", "t516", "@file"} << "未写入";
+        QTest::newRow("apply") << QStringList{"apply", "t516", "@file"} << "未写入任何值";
+        QTest::newRow("set") << QStringList{"set", "t516", "relay", "1", "host"} << "未写入任何值";
+    }
+    void deadModuleStopsAfterThreeExchanges()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        Rig rig;
+        const QString file = rig.port.dir.filePath(QStringLiteral("meter.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate"})");
+        f.close();
+        args.replaceInStrings(QStringLiteral("@file"), file);
+        rig.port.sim.setFault(Fault::Silent);
+        const Result r = rig.run(args);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("模块无应答：请检查总线地址 1、串口 COM1、波特率 9600 与接线。")),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains(message) || r.out.contains(message), qPrintable(r.err));
+        QVERIFY2(rig.port.sim.requestCount() <= 3, qPrintable(QString::number(rig.port.sim.requestCount())));
+        for (const QString &request : rig.port.requests())
+            QVERIFY2(request.mid(3, 2) == u"03", qPrintable(request)); // nothing written
+        QFile kept(file);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll().contains("relay1.command")); // save kept the old file
+        if (args[0] == u"read") {
+            const QJsonObject json = r.json();
+            QVERIFY(json["analog3.upper"].isNull());
+            QCOMPARE(json["failures"].toObject()["analog3.upper"].toString(), QStringLiteral("模块无应答，未读取"));
+        }
+    }
+
+    // A T516 file applied to a T528: the registers are read first, the
+    // module refuses the analog ones, and nothing at all is written.
+    void applyToAnotherKindWritesNothing_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("apply") << "apply";
+        QTest::newRow("set") << "set";
+    }
+    void applyToAnotherKindWritesNothing()
+    {
+        QFETCH(QString, command);
+        Rig rig(Module::T528);
+        const quint16 relay1 = rig.port.sim.reg(regs::relayCommand(0));
+        const QString file = rig.port.dir.filePath(QStringLiteral("t516.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"module": "t516", "relay1.command": "operate", "relay2.command": "operate",)"
+                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, "analog1.upper": 420})");
+        f.close();
+        const Result r = command == u"apply" ? rig.run({"apply", "t516", file, "--json"})
+                                             : rig.run({"set", "t516", "analog", "1", "--type", "0-5V", "--source", "9",
+                                                        "--lower", "1", "--upper", "2", "--json"});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(
+            r.err.contains(QStringLiteral("写入前读取输出1信号类型（寄存器 0x0EB2）失败：异常应答 02：非法数据地址"))
+                && r.err.contains(QStringLiteral("可能不是 T516")),
+            qPrintable(r.err));
+        for (const QString &request : rig.port.requests())
+            QVERIFY2(request.mid(3, 2) == u"03", qPrintable(request));
+        QCOMPARE(rig.port.sim.reg(regs::relayCommand(0)), relay1);
+        const QJsonObject report = r.json();
+        const QJsonArray values = report["values"].toArray();
+        QCOMPARE(values.size(), command == u"apply" ? 6 : 4);
+        for (const QJsonValue &v : values) {
+            QCOMPARE(v["outcome"].toString(), QStringLiteral("not_sent"));
+            QVERIFY(v["reason"].toString().contains(QStringLiteral("写入前读取")));
+        }
+    }
+
+    // The report of every value: before, written, read back, outcome.
+    void applyReportsEveryValue()
+    {
+        Rig rig;
+        hv52sim::Simulator &sim = rig.port.sim;
+        sim.setRegister(regs::relayCommand(0), regs::cmdAlarm);
+        sim.setRegister(regs::relayCommand(1), regs::cmdRestore);
+        const QString file = rig.port.dir.filePath(QStringLiteral("meter.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate",)"
+                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, "analog1.upper": 420})");
+        f.close();
+        // The module acknowledges relay 2's write and keeps its old command;
+        // it refuses analog 1's lower limit.
+        sim.onFrame([&](const hv52sim::Frame &fr) {
+            if (fr.fromMaster && fr.bytes[1] == 16 && fr.bytes[3] == uint8_t(regs::analogLower(0)))
+                sim.setFault(Fault::Exception, 1);
+            if (!fr.fromMaster && fr.bytes.size() == 8 && fr.bytes[1] == 16
+                && fr.bytes[3] == uint8_t(regs::relayCommand(1)))
+                sim.setRegister(regs::relayCommand(1), regs::cmdRestore);
+        });
+        const Result r = rig.run({"apply", "t516", file, "--json"});
+        sim.onFrame({});
+        QCOMPARE(r.status, 1);
+        const QJsonObject report = r.json();
+        QCOMPARE(report["summary"].toString(),
+                 QStringLiteral("6 个值：4 个已写入并读回核对，1 个写入失败，1 个读回不符"));
+        QVERIFY(report["stopped"].isNull());
+        QHash<QString, QJsonObject> byKey;
+        for (const QJsonValue &v : report["values"].toArray())
+            byKey.insert(v["key"].toString(), v.toObject());
+        QCOMPARE(byKey["relay1.command"]["outcome"].toString(), QStringLiteral("verified"));
+        QCOMPARE(byKey["relay1.command"]["before"].toString(), QStringLiteral("报警输出"));
+        QCOMPARE(byKey["relay1.command"]["written"].toString(), QStringLiteral("上位机控制"));
+        QCOMPARE(byKey["relay1.command"]["read_back"].toString(), QStringLiteral("上位机控制"));
+        QCOMPARE(byKey["relay2.command"]["outcome"].toString(), QStringLiteral("mismatch"));
+        QCOMPARE(byKey["relay2.command"]["read_back"].toString(), QStringLiteral("控制继电器恢复"));
+        QCOMPARE(byKey["relay2.command"]["written_raw"].toInt(), int(regs::cmdOperate));
+        QCOMPARE(byKey["analog1.lower"]["outcome"].toString(), QStringLiteral("write_failed"));
+        QCOMPARE(byKey["analog1.lower"]["reason"].toString(), QStringLiteral("异常应答 04：从站设备故障"));
+        QVERIFY(byKey["analog1.lower"]["read_back"].isNull());
+        QCOMPARE(byKey["analog1.upper"]["written"].toDouble(), 420.0);
+        QCOMPARE(byKey["analog1.upper"]["register"].toString(), QStringLiteral("0x0EB5"));
+        // The failed write was not read back.
+        QVERIFY(!rig.port.requests().mid(6 + 6).contains(readFrame(regs::analogLower(0), 1)));
+    }
+
+    // SIGTERM, SIGHUP and Ctrl-C in the middle of apply: the analog output
+    // being written is finished, nothing after it, what was written and what
+    // not is printed; each analog output holds all old or all new values.
+    void signalDuringApplyLeavesWholeGroups_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("atRequest"); // sent when the module gets this request
+        QTest::addColumn<int>("requests");  // what the module got in all
+        // 14 reads before, 2 relay writes, 12 analog writes, 14 reads back.
+        QTest::newRow("SIGTERM during the reads before") << int(SIGTERM) << 3 << 3;
+        QTest::newRow("SIGTERM at analog 1's first write") << int(SIGTERM) << 17 << 20;
+        QTest::newRow("SIGTERM at analog 2's source") << int(SIGTERM) << 22 << 24;
+        QTest::newRow("SIGHUP at analog 3's upper limit") << int(SIGHUP) << 28 << 28;
+        QTest::newRow("Ctrl-C during the reads back") << int(SIGINT) << 30 << 30;
+    }
+    void signalDuringApplyLeavesWholeGroups()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, atRequest);
+        QFETCH(int, requests);
+        Rig rig;
+        hv52sim::Simulator &sim = rig.port.sim;
+        const QString file = rig.port.dir.filePath(QStringLiteral("meter.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate",)"
+                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, "analog1.upper": 420,)"
+                R"("analog2.type": "0-5V", "analog2.source": "频率", "analog2.lower": 45, "analog2.upper": 55,)"
+                R"("analog3.type": "0-5V", "analog3.source": "总有功功率", "analog3.lower": 1, "analog3.upper": 2})");
+        f.close();
+        QList<quint16> old;
+        for (int k = 0; k < 3; ++k) {
+            for (int i = 0; i < 4; ++i)
+                old << sim.reg(quint16(regs::analogSignal(k) + i));
+        }
+        QProcess p;
+        defaultSigint(p);
+        auto pid = std::make_shared<std::atomic<qint64>>(0);
+        auto count = std::make_shared<int>(0);
+        sim.onFrame([pid, count, atRequest, signal](const hv52sim::Frame &fr) {
+            if (fr.fromMaster && ++*count == atRequest && *pid > 0)
+                ::kill(pid_t(pid->load()), signal);
+        });
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "apply", "t516", file});
+        QVERIFY(p.waitForStarted());
+        *pid = p.processId();
+        QVERIFY(p.waitForFinished(20000));
+        sim.onFrame({});
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const QString name = signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "Ctrl-C";
+        QVERIFY2(err.contains(QStringLiteral("已中断（%1）").arg(name)), qPrintable(err));
+        QVERIFY2(out.contains(QStringLiteral("14 个值：")), qPrintable(out));
+        QVERIFY2(out.count(u'\n') == 14 + 1, qPrintable(out)); // a line a value, then the summary
+        QCOMPARE(int(rig.port.sim.requestCount()), requests);
+        const int notSent = atRequest <= 14 ? 14 : std::max(0, 14 - (requests - 14));
+        QVERIFY2(out.contains(QStringLiteral("%1 个未发送").arg(notSent)) || notSent == 0, qPrintable(out));
+
+        // Then the module read as it stands: every analog output whole.
+        const QJsonObject now = rig.run({"read", "t516", "--json"}).json();
+        QCOMPARE(now["failures"].toObject().size(), 0);
+        const QList<QList<quint16>> wanted = {{1, 9, 3600, 4200}, {1, 28, 4500, 5500}, {1, 12, 10, 20}};
+        for (int k = 0; k < 3; ++k) {
+            QList<quint16> group;
+            for (int i = 0; i < 4; ++i)
+                group << sim.reg(quint16(regs::analogSignal(k) + i));
+            QVERIFY2(group == old.mid(4 * k, 4) || group == wanted[k],
+                     qPrintable(
+                         QStringLiteral("analog %1: %2").arg(k + 1).arg(QString::fromLatin1(QTest::toString(group)))));
+        }
+    }
+
+    // save: written whole or not at all; the old file stays on any failure.
+    void saveKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("full filesystem") << "tmpfs";
+        QTest::newRow("standard output on /dev/full") << "stdout";
+        QTest::newRow("interrupted") << "signal";
+    }
+    void saveKeepsTheOldFile()
+    {
+        QFETCH(QString, where);
+        Rig rig;
+        const QByteArray old = R"({"module": "t516", "relay1.command": "host"})";
+        QString folder = rig.port.dir.filePath(QStringLiteral("full"));
+        QVERIFY(QDir().mkpath(folder));
+        bool mounted = false;
+        if (where == u"tmpfs") {
+            mounted =
+                QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", folder}) == 0;
+            if (!mounted)
+                QSKIP("a tmpfs cannot be mounted here (needs root)");
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                QProcess::execute(QStringLiteral("umount"), {folder});
+        });
+        const QString file = QDir(folder).filePath(QStringLiteral("meter.json"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(old), old.size());
+        }
+        if (where == u"tmpfs") {
+            // Fill the rest of it.
+            QFile filler(QDir(folder).filePath(QStringLiteral("filler")));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(1024, 'x');
+            while (filler.write(block) == block.size()) {}
+        }
+        Result r;
+        if (where == u"stdout") {
+            QProcess p;
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+            p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "save", "t516", "-"});
+            QVERIFY(p.waitForFinished(20000));
+            r.status = p.exitCode();
+            r.err = QString::fromUtf8(p.readAllStandardError());
+            QVERIFY2(r.err.contains(QStringLiteral("无法写入标准输出：磁盘空间不足")), qPrintable(r.err));
+        } else if (where == u"signal") {
+            QProcess p;
+            auto pid = std::make_shared<std::atomic<qint64>>(0);
+            auto count = std::make_shared<int>(0);
+            rig.port.sim.onFrame([pid, count](const hv52sim::Frame &fr) {
+                if (fr.fromMaster && ++*count == 5 && *pid > 0)
+                    ::kill(pid_t(pid->load()), SIGTERM);
+            });
+            p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "save", "t516", file});
+            QVERIFY(p.waitForStarted());
+            *pid = p.processId();
+            QVERIFY(p.waitForFinished(20000));
+            rig.port.sim.onFrame({});
+            r.status = p.exitCode();
+            r.err = QString::fromUtf8(p.readAllStandardError());
+            QVERIFY2(r.err.contains(QStringLiteral("已中断（SIGTERM），文件 %1 未写入").arg(file)), qPrintable(r.err));
+        } else {
+            r = rig.run({"save", "t516", file});
+            QVERIFY2(r.err.contains(QStringLiteral("无法写入文件 %1：磁盘空间不足").arg(file)), qPrintable(r.err));
+            QVERIFY(r.out.isEmpty());
+        }
+        QCOMPARE(r.status, 1);
+        QFile kept(file);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), old);
+        // No temporary file left beside it.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).filter(QStringLiteral("meter")),
+                 QStringList{QStringLiteral("meter.json")});
+    }
+
+    // save - writes the file's JSON to standard output.
+    void saveToStandardOutput()
+    {
+        Rig rig(Module::T528);
+        rig.port.sim.setRegister(regs::relayCommand(1), regs::cmdOperate);
+        const Result r = rig.run({"save", "t528", "-"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.json()["relay2.command"].toString(), QStringLiteral("控制继电器动作"));
+        QCOMPARE(r.json().size(), 3);
+    }
+
+    // A relay command register holding no known command is a failed read,
+    // not a number that passes for a command.
+    void unknownRelayCommandIsAFailedRead()
+    {
+        Rig rig(Module::T528);
+        rig.port.sim.setRegister(regs::relayCommand(0), 0x1234);
+        const Result r = rig.run({"read", "t528", "--json"});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.json()["relay1.command"].isNull());
+        QCOMPARE(r.json()["failures"].toObject()["relay1.command"].toString(),
+                 QStringLiteral("寄存器值 4660（0x1234）不是已知的控制方式"));
+        const Result save = rig.run({"save", "t528", "-"});
+        QCOMPARE(save.status, 1);
+        QVERIFY(save.out.isEmpty());
+    }
+
+    // A scan cut short prints what it found so far, as valid JSON.
+    void scanCutShort_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void scanCutShort()
+    {
+        QFETCH(int, signal);
+        SimPort port(Module::T516, 1, 2);
+        QProcess p;
+        auto pid = std::make_shared<std::atomic<qint64>>(0);
+        auto count = std::make_shared<int>(0);
+        port.sim.onFrame([pid, count, signal](const hv52sim::Frame &fr) {
+            if (fr.fromMaster && ++*count == 8 && *pid > 0) // after the module at 2 and its probes
+                ::kill(pid_t(pid->load()), signal);
+        });
+        p.start(QStringLiteral(HV52CTL_PROGRAM),
+                {"--port", "1", "scan", "--speeds", "9600", "--addresses", "1-40", "--scan-timeout", "20", "--json"});
+        QVERIFY(p.waitForStarted());
+        *pid = p.processId();
+        QVERIFY(p.waitForFinished(20000));
+        port.sim.onFrame({});
+        QCOMPARE(p.exitCode(), 1);
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(p.readAllStandardOutput(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonArray found = json["found"].toArray();
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0]["address"].toInt(), 2);
+        QVERIFY(port.sim.requestCount() < 12);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("扫描未完成")));
+    }
+
+    // A module slower than the scan timeout is named, not missed silently.
+    void scanNamesALateModule()
+    {
+        SimPort port(Module::T528, 1, 17);
+        port.sim.setPacing(19200, 60000);
+        const Result r = runCtl(
+            {"--port", "1", "scan", "--speeds", "19200", "--addresses", "16-20", "--scan-timeout", "20", "--json"});
+        QCOMPARE(r.status, 1);
+        const QJsonArray late = r.json()["late"].toArray();
+        QCOMPARE(late.size(), 1);
+        QCOMPARE(late[0]["address"].toInt(), 17);
+        QVERIFY2(r.err.contains(QStringLiteral("19200 bit/s 地址 17 的模块应答迟到")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("已扫描 19200 bit/s：找到 0 个模块")), qPrintable(r.err));
     }
 
     void addressRanges_data()
