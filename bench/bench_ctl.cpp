@@ -2,7 +2,8 @@
 // the same simulated line, each in a process of its own, in turns: the time
 // from start to exit and the time on the line (first request in to last
 // answer out, from the simulator's log), medians of several runs, paced at
-// 9600 and 115200 bit/s and unpaced. Then a scan of a dead line at one speed.
+// 9600 and 115200 bit/s and unpaced. Then a dead module's read and a scan of
+// a dead line.
 //
 //   bench_ctl [--runs N] [--no-dead-line]
 //   bench_ctl --modbus-master DEVICE BAUD REG:COUNT...   (the libmodbus side)
@@ -142,6 +143,23 @@ int main(int argc, char **argv)
                     median(ctlTurn), median(mbTurn));
     }
     sim.setPacing(0);
+
+    if (deadLine) {
+        // A dead module: read stops after three exchanges without a byte,
+        // beside the 27 timeouts of 1000 ms it waited out before.
+        sim.setFault(hv52sim::Fault::Silent);
+        std::vector<double> deadRead;
+        int deadRequests = 0;
+        for (int i = 0; i < std::min(runs, 3); ++i) {
+            const Sample s = timed(sim, ctl, {"--port", "1", "read", "t516"});
+            deadRead.push_back(s.wallMs);
+            deadRequests = s.requests;
+        }
+        std::printf("dead module, read t516, 1000 ms timeout: %.2f s, %d requests (the whole poll: 27 x 1000 ms = "
+                    "27 s and more)\n",
+                    median(deadRead) / 1000, deadRequests);
+        sim.setFault(hv52sim::Fault::None, 0);
+    }
 
     if (deadLine) {
         // Nobody answers: every address waits out the scan timeout plus the
