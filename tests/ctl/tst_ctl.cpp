@@ -1354,6 +1354,34 @@ private slots:
         QVERIFY2(r.err.contains(QStringLiteral("已扫描 19200 bit/s：找到 0 个模块")), qPrintable(r.err));
     }
 
+    // SIGTERM and SIGHUP end a watch as Ctrl-C does: after its last line,
+    // every line whole.
+    void watchEndsOnASignal_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void watchEndsOnASignal()
+    {
+        QFETCH(int, signal);
+        SimPort port(Module::T528);
+        QProcess p;
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "100", "watch", "t528", "--json"});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(port.sim.waitForRequests(5, 10000));
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray out = p.readAllStandardOutput();
+        QVERIFY(out.endsWith('\n'));
+        const QList<QByteArray> lines = out.trimmed().split('\n');
+        QVERIFY(lines.size() >= 4);
+        for (const QByteArray &line : lines)
+            QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+    }
+
     void addressRanges_data()
     {
         QTest::addColumn<QString>("text");
