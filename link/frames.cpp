@@ -196,6 +196,14 @@ QString outcomeText(Verdict verdict)
     return QString();
 }
 
+bool isAnotherAnswer(const QByteArray &extra, const QByteArray &request)
+{
+    if (extra.size() < 2 || request.isEmpty() || extra[0] != request[0])
+        return false;
+    const quint8 function = at(extra, 1) & 0x7F;
+    return function == 3 || function == 16;
+}
+
 quint32 answerValue(const QByteArray &answer, bool pair)
 {
     if (answer.size() < (pair ? 7 : 5))

@@ -84,6 +84,10 @@ Verdict judgeAtTimeout(const QByteArray &answer, const QByteArray &request);
 // to this request (5 bytes: our address, function + 0x80, code, CRC).
 bool isExceptionAnswer(const QByteArray &answer, const QByteArray &request);
 
+// Whether bytes found after a complete answer begin another answer from the
+// same module (its address, then a read, write or exception function code).
+bool isAnotherAnswer(const QByteArray &extra, const QByteArray &request);
+
 // The register value of a valid read answer: bytes 3-4, or 3-6 for a pair.
 quint32 answerValue(const QByteArray &answer, bool pair);
 

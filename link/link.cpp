@@ -1,7 +1,9 @@
 #include "link.h"
 #include "frames.h"
 #include "linkerror.h"
+#include "portlock.h"
 #include "portname.h"
+#include "systemtext.h"
 
 #include <QEventLoop>
 #include <QMetaMethod>
@@ -61,6 +63,13 @@ RunResult Link::run(const std::function<void()> &work)
     result.started = true;
     BusyGuard guard(m_busy);
     m_aborted = false;
+    // Lateness and doubt belong to the operation: a new one starts with the
+    // port just opened and nothing in flight that it could mistake.
+    m_unsure = false;
+    m_lateMs = 0;
+    m_runClock.start();
+    m_holding = false;
+    m_held.clear();
     try {
         openPort();
         work();
@@ -109,6 +118,7 @@ void Link::openPort()
     } else {
         m_portLabel = device = m_device;
     }
+
     if (given < 3)
         throw LinkError(QStringLiteral("命令行缺少波特率（第3个参数），无法打开串口 %1。").arg(m_portLabel));
     const qint32 speed = m_args[2];
@@ -143,6 +153,14 @@ void Link::openPort()
         const QString where = device == m_portLabel ? m_portLabel : QStringLiteral("%1（%2）").arg(m_portLabel, device);
         throw LinkError(QStringLiteral("无法打开串口 %1：%2。").arg(where, reason));
     }
+    // The port's own lock follows the name it was opened by; a symlink and
+    // its target are still one device, held by one operation at a time.
+    if (!lockDevice(MSComm1.handle())) {
+        MSComm1.close();
+        const QString where = device == m_portLabel ? m_portLabel : QStringLiteral("%1（%2）").arg(m_portLabel, device);
+        throw LinkError(
+            QStringLiteral("无法打开串口 %1：串口已被占用（另一程序通过其他路径打开了同一设备）。").arg(where));
+    }
     emit portOpened();
 }
 
@@ -168,12 +186,112 @@ quint8 Link::busAddress() const
 
 ReadResult Link::readRegister(quint16 reg, bool pair)
 {
-    exchange(readRequest(busAddress(), pair, quint8(reg >> 8), quint8(reg)));
-    if (m_state != Valid) {
-        countFailure();
-        return {m_verdict, 0};
+    ReadResult result;
+    // A bus scan addresses another module with each request: a late answer
+    // gives itself away by its address there, and needs no second read.
+    if (m_unsure && m_guardMs < 0) {
+        m_holding = true;
+        try {
+            const qint64 failedSentMs = m_lastSentMs;
+            result = readOnce(reg, pair);
+            if (result.ok()) {
+                const qint64 arrivedMs = m_answerAtMs;
+                bool another = false;
+                result = confirm(reg, pair, result, &another);
+                another = another || result.verdict.outcome == Outcome::Late
+                          || result.verdict.outcome == Outcome::Unconfirmed;
+                // The first answer was the failed request's, this late.
+                if (another)
+                    m_lateMs = std::max(m_lateMs, int(arrivedMs - failedSentMs));
+            }
+        } catch (...) {
+            flushHeld();
+            throw;
+        }
+        flushHeld();
+        m_verdict = result.verdict;
+        m_state = stateOf(result.verdict.outcome);
+    } else {
+        result = readOnce(reg, pair);
     }
+    if (!result.ok())
+        countFailure();
+    return result;
+}
+
+ReadResult Link::readOnce(quint16 reg, bool pair)
+{
+    exchange(readRequest(busAddress(), pair, quint8(reg >> 8), quint8(reg)));
+    if (m_state != Valid)
+        return {m_verdict, 0};
     return {m_verdict, answerValue(m_receive, pair)};
+}
+
+ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, bool *firstWasAnother)
+{
+    // Modbus RTU answers carry no request number. After a failed exchange the
+    // module may still be answering an earlier request, each answer one
+    // request behind, so the first answer here may be another register's.
+    // Two answers in a row that agree are this register's: when behind by
+    // one, the second and third both answer this register's requests.
+    const int firstRow = int(m_held.size()) - 1;
+    ReadResult previous = first;
+    Verdict failure;
+    for (int more = 0; more < 2; ++more) {
+        const ReadResult again = readOnce(reg, pair);
+        if (again.ok() && previous.ok() && again.value == previous.value) {
+            if (more == 1) {
+                // The second and third agree without the first: it answered
+                // another request.
+                *firstWasAnother = previous.value != first.value;
+                if (firstRow >= 0)
+                    m_held[firstRow].record.verdict = {*firstWasAnother ? Outcome::Late : Outcome::Unconfirmed};
+            }
+            return again;
+        }
+        if (!again.ok())
+            failure = again.verdict;
+        previous = again;
+    }
+    // Nothing agreed. A silent or late second read after a valid first one
+    // says the first answer most likely came late, for another request.
+    if (failure.valid())
+        failure = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
+    else if (failure.outcome == Outcome::Timeout && m_lateMs > 0)
+        failure = {Outcome::Late};
+    if (firstRow >= 0)
+        m_held[firstRow].record.verdict = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
+    return {failure, 0};
+}
+
+void Link::record(const ExchangeRecord &r)
+{
+    if (m_holding)
+        m_held.append({r, {}});
+    else
+        emit exchanged(r);
+}
+
+void Link::stray(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_holding)
+        m_held.append({{}, bytes});
+    else
+        emit strayBytes(bytes);
+}
+
+void Link::flushHeld()
+{
+    m_holding = false;
+    const QVector<Held> held = std::exchange(m_held, {});
+    for (const Held &h : held) {
+        if (h.stray.isEmpty())
+            emit exchanged(h.record);
+        else
+            emit strayBytes(h.stray);
+    }
 }
 
 WriteResult Link::writeRegister(quint16 reg, quint16 value)
@@ -196,6 +314,8 @@ WriteResult Link::write(quint16 reg, qint32 value)
     const quint8 address = busAddress();
     if (value < 0 || value > 65535)
         throw LinkError(QStringLiteral("写入值 %1 超出范围（0～65535），请求未发送。").arg(value));
+    // A write is never repeated: the module may have carried it out even
+    // when its acknowledgement was lost.
     exchange(writeRequest(address, quint8(reg >> 8), quint8(reg), quint16(value)));
     if (m_state != Valid)
         countFailure();
@@ -239,16 +359,37 @@ void Link::abandon()
 
 void Link::discard(const QByteArray &bytes)
 {
-    if (!bytes.isEmpty())
-        emit strayBytes(bytes);
+    stray(bytes);
 }
 
-void Link::settleLine()
+bool Link::spoiledByLateness(const Verdict &verdict) const
+{
+    switch (verdict.outcome) {
+    case Outcome::TooLong:
+        // Two answers back to back: one of them came late.
+        return m_lateMs > 0 || isAnotherAnswer(m_receive.mid(answerLength(m_send)), m_send);
+    case Outcome::Timeout:
+    case Outcome::Incomplete:
+    case Outcome::WrongLength:
+    case Outcome::WrongFunction:
+    case Outcome::EchoMismatch:
+        // The shape of another request's answer, or none in time, from a
+        // module already heard answering late.
+        return m_lateMs > 0;
+    default:
+        return false; // damage, a refusal or another module: not lateness
+    }
+}
+
+Link::Settled Link::settleLine()
 {
     // Modbus RTU answers carry no request number: a late answer to the
     // request that just failed would pass for the next one of the same shape.
     // Wait until the line has been quiet for the guard time, dropping what
-    // comes meanwhile.
+    // comes meanwhile. Once the module was heard answering late, the wait
+    // also covers that lateness (half again, and the answer's own length),
+    // counted from the failed request.
+    Settled settled;
     QEventLoop loop;
     QTimer quiet;
     quiet.setSingleShot(true);
@@ -257,10 +398,27 @@ void Link::settleLine()
     limit.setSingleShot(true);
     limit.setTimerType(Qt::PreciseTimer);
     bool noisy = false;
-    bool settled = false;
+    bool done = false;
     const int guard = guardMs();
+    // Once the module was heard answering late, the line must stay quiet as
+    // long as it was late (its backlog of answers comes about that far
+    // apart), and the wait lasts at least half again that lateness from the
+    // failed request.
+    const bool late = m_lateMs > 0 && m_guardMs < 0;
+    const int quietMs = late ? std::max(guard, m_lateMs) : guard;
+    const qint64 coverUntil = late ? qint64(m_lateMs) * 3 / 2 + longestAnswerMs(m_args.size() > 3 ? m_args[2] : 0) : 0;
+    const auto take = [&] {
+        const QByteArray bytes = MSComm1.readAll();
+        if (bytes.isEmpty())
+            return false;
+        if (settled.firstByteMs < 0)
+            settled.firstByteMs = m_sentClock.elapsed();
+        settled.heard += bytes;
+        return true;
+    };
+    const auto restart = [&] { quiet.start(int(std::max<qint64>(quietMs, coverUntil - m_sentClock.elapsed()))); };
     connect(&quiet, &QTimer::timeout, &loop, [&] {
-        settled = true;
+        done = true;
         loop.quit();
     });
     connect(&limit, &QTimer::timeout, &loop, [&] {
@@ -268,24 +426,29 @@ void Link::settleLine()
         loop.quit();
     });
     const auto arrived = connect(&MSComm1, &QSerialPort::readyRead, &loop, [&] {
-        discard(MSComm1.readAll());
-        quiet.start(guard);
+        take();
+        restart();
     });
-    discard(MSComm1.readAll());
-    quiet.start(guard);
-    limit.start(std::max(kSettleLimitMs, 2 * guard));
+    take();
+    restart();
+    // A line that never goes quiet ends the operation; a late module's
+    // backlog is not that.
+    const int limitMs = int(std::max<qint64>({kSettleLimitMs, 2 * guard, coverUntil + 4 * qint64(quietMs)}));
+    limit.start(limitMs);
     waitIn(loop);
     disconnect(arrived);
-    if (!settled && !noisy)
+    if (!done && !noisy)
         abandon();
     if (noisy) {
+        stray(settled.heard);
         throw LinkError(QStringLiteral("串口 %1 线路上一直有数据，%2 毫秒内未能安静 %3 毫秒，操作中止。"
                                        "请检查接线和总线上是否有其他主站。")
                             .arg(m_portLabel)
-                            .arg(limit.interval())
+                            .arg(limitMs)
                             .arg(guard));
     }
     m_settle = false;
+    return settled;
 }
 
 void Link::exchange(const QByteArray &frame)
@@ -297,7 +460,7 @@ void Link::exchange(const QByteArray &frame)
         throw LinkError(QStringLiteral("串口 %1 未打开，请求未发送。").arg(m_portLabel));
 
     if (m_settle)
-        settleLine();
+        stray(settleLine().heard);
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
     discard(MSComm1.readAll());
@@ -305,11 +468,13 @@ void Link::exchange(const QByteArray &frame)
     m_receive.clear();
     m_state = Waiting;
     m_verdict = {};
+    m_timedOut = false;
 
     const bool recording = isSignalConnected(QMetaMethod::fromSignal(&Link::exchanged));
     if (recording)
         m_sentAt = QTime::currentTime();
     m_sentClock.start();
+    m_lastSentMs = m_runClock.elapsed();
     if (MSComm1.write(frame) != frame.size()) {
         const QString text = m_portError.isEmpty()
                                  ? QStringLiteral("串口 %1 写入失败：%2。").arg(m_portLabel, MSComm1.errorString())
@@ -329,14 +494,40 @@ void Link::exchange(const QByteArray &frame)
     } catch (...) {
         if (recording) {
             const Outcome outcome = m_aborted ? Outcome::Aborted : Outcome::PortError;
-            emit exchanged({m_sentAt, m_sentClock.nsecsElapsed() / 1000, frame, m_receive, {outcome}});
+            record({m_sentAt, m_sentClock.nsecsElapsed() / 1000, frame, m_receive, {outcome}});
         }
         m_settle = true;
         throw;
     }
+    const qint64 elapsedUs = m_sentClock.nsecsElapsed() / 1000;
+    if (m_verdict.valid()) {
+        m_answerAtMs = m_runClock.elapsed();
+        if (recording)
+            record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+        return;
+    }
+
+    // A failed exchange: the line must go quiet before anything else is
+    // sent, and what it brings meanwhile tells whether the module is late.
+    m_unsure = true;
+    Settled settled;
+    try {
+        settled = settleLine();
+    } catch (...) {
+        if (recording)
+            record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+        throw;
+    }
+    // Bytes after the response time ran out: the module answers late.
+    if (m_timedOut && settled.firstByteMs >= 0)
+        m_lateMs = std::max(m_lateMs, int(settled.firstByteMs));
+    if (spoiledByLateness(m_verdict)) {
+        m_verdict = {Outcome::Late};
+        m_state = stateOf(Outcome::Late);
+    }
     if (recording)
-        emit exchanged({m_sentAt, m_sentClock.nsecsElapsed() / 1000, frame, m_receive, m_verdict});
-    m_settle = !m_verdict.valid();
+        record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+    stray(settled.heard);
 }
 
 void Link::finish(Verdict verdict)
@@ -384,6 +575,7 @@ void Link::Timer1_Timer()
     }
     // An answer that began but never reached its length (an exception
     // answer, a broken frame) is taken so it cannot leak into the next one.
+    m_timedOut = true;
     m_receive = MSComm1.readAll();
     finish(judgeAtTimeout(m_receive, m_send));
 }
@@ -403,8 +595,8 @@ void Link::onPortError(QSerialPort::SerialPortError error)
         return;
     // An unplugged device keeps reporting read errors as fast as the loop
     // spins; closing on the first one stops that at once.
-    m_portError =
-        QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。").arg(m_portLabel, MSComm1.errorString());
+    m_portError = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。")
+                      .arg(m_portLabel, systemErrorText(MSComm1.errorString()));
     closePort();
     Timer1.stop();
     m_waiting = false;

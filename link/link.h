@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QTime>
 #include <QTimer>
+#include <QVector>
 #include <functional>
 
 class QEventLoop;
@@ -139,12 +140,25 @@ signals:
     void portClosed();
 
 private:
+    // What the quiet wait after a failed exchange heard.
+    struct Settled
+    {
+        QByteArray heard;
+        qint64 firstByteMs = -1; // from the failed request, -1: nothing heard
+    };
+
     void openPort();
     void closePort();
     quint8 busAddress() const;
     WriteResult write(quint16 reg, qint32 value);
+    ReadResult readOnce(quint16 reg, bool pair);
+    ReadResult confirm(quint16 reg, bool pair, const ReadResult &first, bool *firstWasAnother);
     void exchange(const QByteArray &frame);
-    void settleLine();
+    Settled settleLine();
+    bool spoiledByLateness(const Verdict &verdict) const;
+    void record(const ExchangeRecord &record);
+    void stray(const QByteArray &bytes);
+    void flushHeld();
     void waitIn(QEventLoop &loop);
     [[noreturn]] void abandon();
     void discard(const QByteArray &bytes);
@@ -166,7 +180,20 @@ private:
     bool m_waiting = false;
     bool m_busy = false;
     bool m_aborted = false;
-    bool m_settle = false; // the last exchange did not end with a valid answer
+    bool m_timedOut = false; // the exchange was ended by the response timer
+    bool m_settle = false;   // the last exchange did not end with a valid answer
+    // An exchange of this operation failed: a late answer to it may still be
+    // on its way, so a read now counts only when read again alike.
+    bool m_unsure = false;
+    // Monitor rows held back while a read is being confirmed, so that its
+    // first exchange is shown with what the confirmation made of it.
+    bool m_holding = false;
+    struct Held
+    {
+        ExchangeRecord record;
+        QByteArray stray; // non-empty: a stray-bytes row instead
+    };
+    QVector<Held> m_held;
     ContinueQuestion m_continueQuestion;
     QString m_portError;
     QString m_portLabel;
@@ -175,6 +202,9 @@ private:
     int m_lateMs = 0;
     QEventLoop *m_loop = nullptr;
     QElapsedTimer m_sentClock;
+    QElapsedTimer m_runClock; // from the start of the operation
+    qint64 m_lastSentMs = 0;  // the latest request, on m_runClock
+    qint64 m_answerAtMs = 0;  // the latest valid answer's arrival
     QTime m_sentAt;
 };
 

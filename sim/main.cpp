@@ -27,11 +27,13 @@ const char kUsage[] = "usage: hv52sim --module t516|t540|t528 --dir DIR --port N
                       "  --pace               delay answers by the wire time of request and answer at --baud\n"
                       "  --turnaround-us U    extra delay before each paced answer (default 0)\n"
                       "  --fault NAME         none, silent, bad-crc, partial, exception, extra-bytes,\n"
-                      "                       split, slow, other-address, other-function\n"
+                      "                       split, slow, other-address, other-function, held\n"
                       "  --fault-count N      answers the fault applies to (default -1: all)\n"
                       "  --split-pieces P     pieces of a split answer (default 3)\n"
                       "  --split-gap-ms G     gap between pieces (default 20)\n"
                       "  --slow-ms D          delay of a slow answer (default 500)\n"
+                      "  --held-ms H          a held answer goes out H ms after the next request (default 10)\n"
+                      "  --held-follow-ms F   that request's own answer F ms later (default -1: lost)\n"
                       "  --other-address A    address used by other-address (default address + 1)\n"
                       "  --set REG=VALUE      set a register before starting (repeatable; 0x.. allowed)\n"
                       "  --set32 REG=VALUE    set a register pair, high half first (repeatable)\n"
@@ -65,7 +67,8 @@ int main(int argc, char **argv)
     int port = -1, address = 1, baud = 0, speed = 0, turnaroundUs = 0;
     bool pace = false, logFrames = false, demo = true;
     hv52sim::Fault fault = hv52sim::Fault::None;
-    int faultCount = -1, splitPieces = 3, splitGapMs = 20, slowMs = 500, otherAddress = -1;
+    int faultCount = -1, splitPieces = 3, splitGapMs = 20, slowMs = 500, otherAddress = -1, heldMs = 10,
+        heldFollowMs = -1;
     std::vector<std::pair<uint16_t, uint32_t>> set16, set32;
 
     for (int i = 1; i < argc; ++i) {
@@ -117,6 +120,10 @@ int main(int argc, char **argv)
             splitPieces = int(number(opt, value(), 1, 256));
         } else if (opt == "--split-gap-ms") {
             splitGapMs = int(number(opt, value(), 0, 60000));
+        } else if (opt == "--held-ms") {
+            heldMs = int(number(opt, value(), 0, 600000));
+        } else if (opt == "--held-follow-ms") {
+            heldFollowMs = int(number(opt, value(), -1, 600000));
         } else if (opt == "--slow-ms") {
             slowMs = int(number(opt, value(), 0, 600000));
         } else if (opt == "--other-address") {
@@ -160,6 +167,7 @@ int main(int argc, char **argv)
     sim.setFault(fault, faultCount);
     sim.setSplit(splitPieces, splitGapMs);
     sim.setSlowMs(slowMs);
+    sim.setHeld(heldMs, heldFollowMs);
     if (otherAddress >= 0)
         sim.setOtherAddress(uint8_t(otherAddress));
     sim.setListenSpeed(speed);

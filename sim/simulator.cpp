@@ -79,6 +79,7 @@ static const struct
     {Fault::Slow, "slow"},
     {Fault::OtherAddress, "other-address"},
     {Fault::OtherFunction, "other-function"},
+    {Fault::Held, "held"},
 };
 
 const char *faultName(Fault f)
@@ -181,6 +182,9 @@ struct Simulator::Impl
     int splitPieces = 3;
     int splitGapMs = 20;
     int slowMs = 500;
+    int heldMs = 10;
+    int heldFollowMs = -1;
+    std::vector<uint8_t> heldAnswer; // the answer a Held fault keeps back
     int otherAddress = -1;
     int baud = 0;
     int turnaroundUs = 0;
@@ -690,7 +694,7 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t> &request, Clock::ti
         return; // garbage to a module at another speed: no answer, no effect
     std::vector<uint8_t> a;
     Fault f = Fault::None;
-    int pieces = 1, gapMs = 0, delayMs = 0, lineBaud = 0, turnaround = 0;
+    int pieces = 1, gapMs = 0, delayMs = 0, lineBaud = 0, turnaround = 0, held = 0, follow = -1;
     {
         std::lock_guard<std::mutex> lk(mu);
         a = answer(request);
@@ -707,6 +711,8 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t> &request, Clock::ti
         }
         if (f == Fault::Slow)
             delayMs = std::max(0, slowMs);
+        held = heldMs;
+        follow = heldFollowMs;
         lineBaud = baud;
         turnaround = turnaroundUs;
         if (f == Fault::OtherAddress) {
@@ -714,7 +720,32 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t> &request, Clock::ti
             a[0] = uint8_t(other);
         }
     }
+    std::vector<uint8_t> late;
+    {
+        std::lock_guard<std::mutex> lk(mu);
+        late.swap(heldAnswer);
+    }
+    if (!late.empty()) {
+        // The answer held back from the request before goes out now, where
+        // this request's own answer is expected.
+        if (!sleepUntil(lastByte + std::chrono::milliseconds(held)))
+            return;
+        Clock::time_point at = Clock::now();
+        record(false, late, at, false);
+        writeLine(late);
+        notifyFrame(Frame{false, late, at});
+        if (follow < 0)
+            return;
+        lastByte = Clock::now() + std::chrono::milliseconds(follow);
+        delayMs = 0;
+        f = Fault::None;
+    }
     switch (f) {
+    case Fault::Held: {
+        std::lock_guard<std::mutex> lk(mu);
+        heldAnswer = a;
+        return;
+    }
     case Fault::Silent:
         return;
     case Fault::BadCrc:
@@ -1025,6 +1056,13 @@ void Simulator::setSlowMs(int ms)
 {
     std::lock_guard<std::mutex> lk(d->mu);
     d->slowMs = ms;
+}
+
+void Simulator::setHeld(int heldMs, int followMs)
+{
+    std::lock_guard<std::mutex> lk(d->mu);
+    d->heldMs = std::max(0, heldMs);
+    d->heldFollowMs = followMs;
 }
 
 void Simulator::setOtherAddress(uint8_t address)

@@ -131,6 +131,9 @@ enum class Fault {
     Slow,          // the answer after D ms (setSlowMs)
     OtherAddress,  // a valid answer from another bus address (setOtherAddress)
     OtherFunction, // a valid answer whose function code is one higher (3 -> 4)
+    Held,          // the answer held back and sent H ms after the next request
+                   // arrives, in place of that request's own answer, which
+                   // follows F ms later or is lost (setHeld)
 };
 const char *faultName(Fault f); // "silent", "bad-crc", ...
 bool parseFault(const std::string &name, Fault *f);
@@ -183,6 +186,9 @@ public:
     void setSplit(int pieces, int gapMs);  // default 3 pieces, 20 ms
     void setSlowMs(int ms);                // default 500 ms
     void setOtherAddress(uint8_t address); // default address + 1
+    // A held answer goes out heldMs after the next request; that request's
+    // own answer followMs after it, or never when followMs < 0. Default 10, -1.
+    void setHeld(int heldMs, int followMs);
 
     // Line-speed pacing: each answer leaves no earlier than the last request
     // byte's arrival + (request + 3.5 + answer + 3.5) * 10 bits / baud +

@@ -327,12 +327,29 @@ private slots:
         QCOMPARE(b.read(0, 0x42), QStringLiteral("7"));
     }
 
+    void busyPort_data()
+    {
+        QTest::addColumn<bool>("byTarget");
+        QTest::newRow("another program, same path") << false;
+        // Another operation holding the device by its real path: the lock
+        // follows the device, not the name.
+        QTest::newRow("another link, the symlink's target") << true;
+    }
     void busyPort()
     {
+        QFETCH(bool, byTarget);
         Bench b;
         QSerialPort other(b.port.linkPath());
-        QVERIFY(other.open(QIODevice::ReadWrite));
-        b.read(0, 0x42);
+        Link holder;
+        if (byTarget) {
+            holder.setArgs({1, 0, 9600, 0});
+            holder.setDevice(QString::fromStdString(b.port.sim.devicePath()));
+            const RunResult held = holder.run([&] { b.read(0, 0x42); });
+            QVERIFY2(held.error.isEmpty(), qPrintable(held.error));
+        } else {
+            QVERIFY(other.open(QIODevice::ReadWrite));
+            b.read(0, 0x42);
+        }
         QCOMPARE(b.messages.shown.size(), 1);
         QVERIFY2(b.messages.last().contains(QStringLiteral("COM1"))
                      && b.messages.last().contains(QStringLiteral("占用")),
@@ -423,6 +440,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         int reads = 0;
+        int sent = 0;
+        connect(&b.link, &Link::requestSent, this, [&] { ++sent; });
         b.run([&] {
             for (int i = 0; i < 3; ++i, ++reads)
                 b.link.para_call(0, 0x0E, 0x42);
@@ -432,7 +451,10 @@ private slots:
         noise.join();
         ::close(master);
         ::close(slave);
-        QCOMPARE(reads, 1); // the first read failed; the second never went out
+        // The first read failed and the quiet wait after it ended the
+        // operation: the second never went out.
+        QCOMPARE(reads, 0);
+        QCOMPARE(sent, 1);
         QCOMPARE(b.messages.shown.size(), 1);
         QVERIFY2(b.messages.last().contains(QStringLiteral("COM7"))
                      && b.messages.last().contains(QStringLiteral("一直有数据")),
@@ -459,6 +481,126 @@ private slots:
         Link link;
         link.setArgs({1, 1, speed, 0});
         QCOMPARE(link.guardMs(), guard);
+    }
+
+    // A module that answers after the response time, or an answer that lands
+    // in the next request's wait: every read is the register's true value or
+    // a failure, never another register's answer. A healthy read follows.
+    void lateAnswersNeverPassForAnother_data()
+    {
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("turnaroundMs"); // paced at 9600, -1: a held answer
+        QTest::addColumn<int>("followMs");     // held: the next own answer, -1 lost
+        QTest::addColumn<bool>("lateSeen");
+        QTest::newRow("on time") << 60 << 0 << 0 << false;
+        QTest::newRow("late into the quiet wait") << 60 << 50 << 0 << true;
+        QTest::newRow("late past the quiet wait") << 60 << 120 << 0 << true;
+        QTest::newRow("late by twice the timeout") << 60 << 200 << 0 << true;
+        QTest::newRow("late by several requests") << 40 << 400 << 0 << true;
+        // Found out by the second read disagreeing with the first.
+        QTest::newRow("one answer in the next wait, its own lost") << 60 << -1 << -1 << true;
+        QTest::newRow("one answer in the next wait, its own after") << 60 << -1 << 25 << true;
+    }
+    void lateAnswersNeverPassForAnother()
+    {
+        QFETCH(int, timeoutMs);
+        QFETCH(int, turnaroundMs);
+        QFETCH(int, followMs);
+        QFETCH(bool, lateSeen);
+        Bench b(timeoutMs);
+        // Same-shaped registers holding different values, and pairs.
+        const QVector<std::pair<quint16, bool>> regs = {{0x0E42, false}, {0x0E45, false}, {0x0E80, false},
+                                                        {0x0E81, false}, {0x0E40, true},  {0x0E43, true},
+                                                        {0x0EB3, false}, {0x0EB7, false}, {0x0E5E, true}};
+        QHash<quint16, quint32> truth;
+        quint32 next = 101;
+        for (const auto &[reg, pair] : regs) {
+            if (pair)
+                b.port.sim.setRegister32(reg, next * 65537u);
+            else
+                b.port.sim.setRegister(reg, quint16(next));
+            truth.insert(reg, pair ? next * 65537u : next);
+            next += 7;
+        }
+        if (turnaroundMs >= 0) {
+            b.port.sim.setPacing(9600, turnaroundMs * 1000);
+        } else {
+            b.port.sim.setHeld(10, followMs);
+            b.port.sim.setFault(Fault::Silent, 0);
+        }
+        int valid = 0, sent = 0;
+        QStringList wrong;
+        connect(&b.link, &Link::requestSent, this, [&] { ++sent; });
+        b.run([&] {
+            for (int round = 0; round < 2; ++round) {
+                for (int i = 0; i < regs.size(); ++i) {
+                    if (turnaroundMs < 0 && round == 0 && i == 2)
+                        b.port.sim.setFault(Fault::Held, 1);
+                    const ReadResult r = b.link.readRegister(regs[i].first, regs[i].second);
+                    if (r.ok() && r.value != truth[regs[i].first])
+                        wrong << QStringLiteral("%1: %2").arg(regs[i].first, 0, 16).arg(r.value);
+                    valid += r.ok();
+                    if (!r.ok())
+                        QVERIFY(r.verdict.outcome != Outcome::Valid);
+                }
+            }
+        });
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", ")));
+        QVERIFY2(b.messages.shown.isEmpty(), qPrintable(b.messages.shown.join(u'\n')));
+        QCOMPARE(b.link.lateAnswerMs() > 0, lateSeen);
+        if (lateSeen)
+            QVERIFY(b.link.lateAnswerMs() > timeoutMs);
+        if (turnaroundMs == 0) {
+            QCOMPARE(valid, 2 * int(regs.size()));
+            QCOMPARE(sent, 2 * int(regs.size())); // a healthy line: one request a read
+        }
+        if (turnaroundMs < 0)
+            QVERIFY2(valid >= 2 * int(regs.size()) - 3, qPrintable(QString::number(valid)));
+
+        // Then the module is on time again: the next operation reads true.
+        b.port.sim.setPacing(0);
+        b.port.sim.setFault(Fault::None);
+        QTest::qWait(turnaroundMs > 0 ? 3 * turnaroundMs : 50);
+        for (const auto &[reg, pair] : regs) {
+            QString text;
+            b.run([&] { text = b.link.para_call(pair, quint8(reg >> 8), quint8(reg)); });
+            QCOMPARE(text, QString::number(truth[reg]));
+        }
+    }
+
+    // Once late bytes were heard, a timed-out exchange is named late, and the
+    // quiet wait grows to take the module's late answers off the line.
+    void lateModuleNamedLate()
+    {
+        Bench b(60);
+        b.port.sim.setPacing(9600, 150 * 1000);
+        QVector<Outcome> outcomes;
+        b.run([&] {
+            for (int i = 0; i < 6; ++i)
+                outcomes << b.link.readRegister(0x0E42, false).verdict.outcome;
+        });
+        QVERIFY(!outcomes.contains(Outcome::Valid));
+        QCOMPARE(outcomes.last(), Outcome::Late);
+        // About 23 ms on the wire and 150 ms turnaround; the first late bytes
+        // heard may be an earlier request's, so the figure grows to it.
+        QVERIFY2(b.link.lateAnswerMs() >= 150 && b.link.lateAnswerMs() < 400,
+                 qPrintable(QString::number(b.link.lateAnswerMs())));
+    }
+
+    // A write is never repeated, even after failures and on a late line.
+    void writesAreNeverRepeated()
+    {
+        Bench b(60);
+        b.port.sim.setPacing(9600, 120 * 1000);
+        int writes = 0;
+        connect(&b.link, &Link::requestSent, this, [&](const QByteArray &frame) { writes += frame[1] == 16; });
+        b.run([&] {
+            for (int i = 0; i < 3; ++i) {
+                b.link.readRegister(0x0E42, false);
+                b.link.writeRegister(0x0E80, quint16(i));
+            }
+        });
+        QCOMPARE(writes, 3);
     }
 
     void realResponseTimeout()
