@@ -39,8 +39,9 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME hv52-io-tools)
 # Qt loads its platform plugins at run time, out of dpkg-shlibdeps' sight
 # (Debian 12 has the X11 one in libqt6gui6, the others and fontconfig come
 # with qt6-qpa-plugins); the windows are all Chinese text, which needs a CJK
-# font.
-set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-cjk | fonts-wqy-zenhei")
+# font, and Qt's own texts (the file dialog) come in Chinese from Qt's
+# translations.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-cjk | fonts-wqy-zenhei, qt6-translations-l10n")
 # The first line is the summary; CPack indents the rest as the long description.
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION [=[HV52 I/O module configuration tools / HV52 I/O 扩展模块配置工具
 cfg_t516, cfg_t540 and cfg_t528 commission the T516, T540 and T528 I/O

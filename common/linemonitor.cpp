@@ -1,6 +1,7 @@
 #include "linemonitor.h"
 #include "look.h"
 #include "messagebox.h"
+#include "systemtext.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -14,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
@@ -362,7 +364,7 @@ QVariant LineLogView::headerData(int section, Qt::Orientation orientation, int r
 
 LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
     : QWidget(parent, Qt::Window), m_log(log), m_view(log), m_table(new QTableView(this)), m_count(new QLabel(this)),
-      m_dropped(new QLabel(this)), m_clear(new QPushButton(QStringLiteral("清除"), this)),
+      m_dropped(new QLabel(this)), m_status(new QLabel(this)), m_clear(new QPushButton(QStringLiteral("清除"), this)),
       m_copy(new QPushButton(QStringLiteral("复制"), this)), m_save(new QPushButton(QStringLiteral("另存为…"), this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -396,10 +398,16 @@ LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
     header->resizeSection(LineLog::Result, normal.horizontalAdvance(QStringLiteral("异常应答 02：非法数据地址")) + pad);
 
     m_dropped->setStyleSheet(QStringLiteral("color: %1").arg(look::kWarningText.name()));
+    m_status->setObjectName(QStringLiteral("LineMonitorStatus"));
+    // A long path must not widen the window: it is cut, the tooltip has it all.
+    m_status->setMinimumWidth(0);
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    for (QPushButton *button : {m_clear, m_copy, m_save})
+        button->setAutoDefault(true); // Enter presses the focused button
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_count);
     buttons->addWidget(m_dropped);
-    buttons->addStretch(1);
+    buttons->addWidget(m_status, 1);
     buttons->addWidget(m_clear);
     buttons->addWidget(m_copy);
     buttons->addWidget(m_save);
@@ -464,13 +472,42 @@ void LineMonitorWindow::copy()
 
 bool LineMonitorWindow::writeFile(const QString &path, QString *error) const
 {
+    const QByteArray bytes = m_log.tabText().toUtf8();
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(m_log.tabText().toUtf8()) < 0
-        || !file.commit()) {
+    // Nothing replaces the old file unless every byte reached the disk: a
+    // short write cancels, and commit() fails when the last flush does.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
         if (error)
             *error = file.errorString();
         return false;
     }
+    return true;
+}
+
+bool LineMonitorWindow::saveTo(const QString &path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    QString error;
+    if (!writeFile(path, &error)) {
+        m_status->clear();
+        m_status->setToolTip(QString());
+        const QString text = QStringLiteral("通讯记录未保存。\n") + fileWriteError(shown, error);
+        if (m_messenger)
+            m_messenger(text);
+        else
+            showMessageBox(this, text);
+        return false;
+    }
+    // The header line and one line a row.
+    const QString lines = QLocale(QLocale::Chinese, QLocale::China).toString(m_log.rowCount() + 1);
+    m_status->setText(QStringLiteral("已保存 %1 行到 %2").arg(lines, shown));
+    m_status->setToolTip(m_status->text());
     return true;
 }
 
@@ -484,9 +521,7 @@ void LineMonitorWindow::saveAs()
                                                       QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
     if (path.isEmpty())
         return;
-    QString error;
-    if (!writeFile(path, &error))
-        showMessageBox(this, QStringLiteral("通讯记录未能保存到 %1：%2。").arg(QDir::toNativeSeparators(path), error));
+    saveTo(path);
 }
 
 // ---------------------------------------------------------------------------
@@ -530,10 +565,37 @@ QString LineMonitor::title()
     return QStringLiteral("通讯监视 - ") + QCoreApplication::applicationName();
 }
 
+void LineMonitor::setMessenger(LineMonitorWindow::Messenger messenger)
+{
+    m_messenger = std::move(messenger);
+    if (m_window)
+        m_window->setMessenger(m_messenger);
+}
+
+namespace {
+
+// Moves and shrinks a window until its frame lies within `free`.
+void fitWithin(QWidget *window, const QRect &free)
+{
+    const QSize frameExtra = window->frameGeometry().size() - window->size();
+    const QSize size = window->size().boundedTo(free.size() - frameExtra);
+    if (size != window->size())
+        window->resize(size);
+    const QSize outer = size + frameExtra;
+    const QPoint at = window->frameGeometry().topLeft();
+    const int x = std::clamp(at.x(), free.left(), std::max(free.left(), free.right() + 1 - outer.width()));
+    const int y = std::clamp(at.y(), free.top(), std::max(free.top(), free.bottom() + 1 - outer.height()));
+    if (QPoint(x, y) != at)
+        window->move(x, y);
+}
+
+} // namespace
+
 LineMonitorWindow *LineMonitor::open()
 {
     if (!m_window) {
         m_window = new LineMonitorWindow(m_log, m_tool);
+        m_window->setMessenger(m_messenger);
         if (!m_geometry.isEmpty()) {
             m_window->restoreGeometry(m_geometry);
         } else if (const QScreen *screen = m_tool->screen()) {
@@ -554,7 +616,15 @@ LineMonitorWindow *LineMonitor::open()
         connect(m_window, &LineMonitorWindow::closing, this,
                 [this](const QByteArray &geometry) { m_geometry = geometry; });
     }
+    // No larger than the screen, also where the screen is small for its
+    // scale factor or the geometry was saved on another screen; once more
+    // when shown, when the window manager's frame is known.
+    const QScreen *screen = m_tool->screen() ? m_tool->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        fitWithin(m_window, screen->availableGeometry());
     m_window->show();
+    if (screen)
+        fitWithin(m_window, screen->availableGeometry());
     m_window->raise();
     m_window->activateWindow();
     return m_window;

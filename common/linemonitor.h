@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <deque>
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -149,15 +150,29 @@ class LineMonitorWindow : public QWidget
 public:
     LineMonitorWindow(LineLog &log, QWidget *parent);
 
+    // How the window's messages reach the operator; a message box by default.
+    using Messenger = std::function<void(const QString &text)>;
+    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
+
     QTableView *table() const { return m_table; }
     QLabel *droppedLabel() const { return m_dropped; }
+    // The status line: what the last 另存为… did.
+    QLabel *statusLabel() const { return m_status; }
     QPushButton *clearButton() const { return m_clear; }
     QPushButton *copyButton() const { return m_copy; }
     QPushButton *saveButton() const { return m_save; }
 
     void copy();
+    // Asks for a file name, then saveTo() it.
     void saveAs();
-    // Writes the rows as UTF-8 text to path; false with the reason otherwise.
+    // Writes the rows to path and says how it went: on success in the status
+    // line ("已保存 10,001 行到 …"), else in a message naming the path and the
+    // reason. A file already there stays whole unless the new one is
+    // complete. True when saved.
+    bool saveTo(const QString &path);
+    // Writes the rows as UTF-8 text to path through a temporary file that
+    // replaces it only once complete; false with the system's reason
+    // otherwise.
     bool writeFile(const QString &path, QString *error) const;
 
     // New rows show at most this long after their exchange ended. Painting
@@ -180,9 +195,11 @@ private:
 
     LineLog &m_log;
     LineLogView m_view;
+    Messenger m_messenger;
     QTableView *m_table;
     QLabel *m_count;
     QLabel *m_dropped;
+    QLabel *m_status;
     QPushButton *m_clear;
     QPushButton *m_copy;
     QPushButton *m_save;
@@ -207,8 +224,12 @@ public:
     QAction *openAction() const { return m_action; }
     // The open monitor window, or null.
     LineMonitorWindow *monitorWindow() const { return m_window; }
-    // Shows the monitor window (made anew if it was closed) and raises it.
+    // Shows the monitor window (made anew if it was closed) and raises it,
+    // within the screen's available area.
     LineMonitorWindow *open();
+    // How the monitor window's messages reach the operator (the tool
+    // window's own way); a message box when none is set.
+    void setMessenger(LineMonitorWindow::Messenger messenger);
 
     static QString title();
 
@@ -224,6 +245,7 @@ private:
     QAction *m_action;
     QPointer<LineMonitorWindow> m_window;
     QByteArray m_geometry;
+    LineMonitorWindow::Messenger m_messenger;
 };
 
 } // namespace hv52

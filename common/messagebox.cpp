@@ -1,8 +1,10 @@
 #include "messagebox.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 namespace hv52 {
 
@@ -22,6 +24,16 @@ bool showMessageBox(QWidget *parent, const QString &text, bool ask)
         box.setEscapeButton(ok);
     box.exec();
     return box.clickedButton() == ok;
+}
+
+bool installQtChinese()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 } // namespace hv52

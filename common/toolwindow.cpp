@@ -20,6 +20,7 @@ namespace {
 
 const char *kMarkProperty = "hv52mark";
 const char *kNormalStyleProperty = "hv52normalStyle";
+const char *kNotReadProperty = "hv52notRead";
 
 // The input table has the columns of every module's input group, so the
 // three tools line up: name, count, state, ON time, and the mode column.
@@ -53,6 +54,16 @@ ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips, co
 
 ToolWindow::~ToolWindow() = default;
 
+void ToolWindow::setMessenger(Messenger messenger)
+{
+    m_messenger = std::move(messenger);
+    LineMonitorWindow::Messenger forMonitor;
+    if (m_messenger)
+        forMonitor = [this](const QString &text) { message(text); };
+    if (LineMonitor *monitor = LineMonitor::of(this))
+        monitor->setMessenger(forMonitor);
+}
+
 bool ToolWindow::message(const QString &text, bool ask)
 {
     if (m_messenger)
@@ -76,6 +87,14 @@ void ToolWindow::Form_Load(const QString &commandLine)
     for (int i = 0; i < m_startLists; ++i)
         Combo1(i)->setCurrentIndex(0);
     m_combo2->setCurrentIndex(0);
+    // The lists and limit boxes that show the module's settings start on
+    // their first entries, which are not the module's: until a poll reads
+    // them or the operator chooses, no set button may send them. The reset
+    // list is a command to choose, not a setting of the module.
+    for (const Point &point : module().poll) {
+        if (point.target.kind == Target::List)
+            setNotRead(Combo1(point.target.index), NotRead::NeverPolled);
+    }
     // Text put in by the program shows from its start, not scrolled to its end.
     for (QComboBox *box : findChildren<QComboBox *>())
         box->lineEdit()->setCursorPosition(0);
@@ -157,6 +176,8 @@ QPushButton *ToolWindow::addButton(int index, QWidget *parent, const QString &te
 {
     auto *button = new QPushButton(text, parent);
     button->setObjectName(index < 0 ? QStringLiteral("Command2") : QStringLiteral("Command1_%1").arg(index));
+    // Enter presses the focused button, as Space does.
+    button->setAutoDefault(true);
     button->setGeometry(geometry);
     button->setFont(look::songFont(10.5));
     button->setStyleSheet(look::buttonStyle(background));
@@ -267,6 +288,11 @@ Mark ToolWindow::markOf(const QWidget *control)
     return Mark(control->property(kMarkProperty).toInt());
 }
 
+NotRead ToolWindow::notReadWhy(const QWidget *control)
+{
+    return NotRead(control->property(kNotReadProperty).toInt());
+}
+
 bool ToolWindow::isMarkedFailed(const QWidget *control)
 {
     const Mark mark = markOf(control);
@@ -287,6 +313,24 @@ void ToolWindow::setMark(QWidget *control, Mark mark, const QString &tip)
     const bool isLabel = qobject_cast<QLabel *>(control) != nullptr;
     control->setStyleSheet(mark == Mark::None ? normal : normal + look::markStyle(mark, isLabel));
     control->setToolTip(tip);
+}
+
+void ToolWindow::setNotRead(QWidget *control, NotRead why)
+{
+    QString tip;
+    switch (why) {
+    case NotRead::EndedEarly:
+        tip = QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。");
+        break;
+    case NotRead::PortNotOpen:
+        tip = QStringLiteral("本次召测未读到：串口未能打开，这里显示的是之前的内容。");
+        break;
+    case NotRead::NeverPolled:
+        tip = QStringLiteral("尚未召测：这里显示的是初始内容，不是模块中的值。");
+        break;
+    }
+    control->setProperty(kNotReadProperty, int(why));
+    setMark(control, Mark::NotRead, tip);
 }
 
 void ToolWindow::showInList(QComboBox *box, const QString &text)
@@ -337,28 +381,74 @@ void ToolWindow::showReading(const Reading &r)
     }
 }
 
-void ToolWindow::operate(const std::function<void()> &work)
+RunResult ToolWindow::operate(const std::function<void()> &work)
 {
     m_stopRequested = false;
     const RunResult result = m_link.run(work);
     if (result.aborted && m_stopRequested) {
-        message(QStringLiteral("召测已中止：%1 次读取中已完成 %2 次。").arg(module().poll.size()).arg(m_pollCompleted));
+        QString text =
+            QStringLiteral("召测已中止：%1 次读取中已完成 %2 次").arg(module().poll.size()).arg(m_pollCompleted);
+        if (!m_pollFailed.isEmpty())
+            text += QStringLiteral("（%1）").arg(reasonCounts(m_pollFailed));
+        message(text + QStringLiteral("。"));
     } else if (!result.error.isEmpty()) {
         message(result.error);
     }
     m_stopRequested = false;
+    return result;
+}
+
+void ToolWindow::pollOperation()
+{
+    // A press during another operation is ignored, as the link ignores it.
+    if (m_link.isBusy())
+        return;
+    bool started = false;
+    m_pollCompleted = 0;
+    m_pollFailed.clear();
+    // Esc stops the poll whichever of the tool's windows has the focus: the
+    // tool window or its line monitor.
+    qApp->installEventFilter(this);
+    const RunResult result = operate([this, &started] {
+        started = true;
+        poll();
+    });
+    qApp->removeEventFilter(this);
+    // The port did not open: nothing shown comes from this poll.
+    if (result.started && !started)
+        markNotRead(0, NotRead::PortNotOpen);
+}
+
+bool ToolWindow::stopPoll()
+{
+    if (!m_polling || !m_link.isBusy())
+        return false;
+    m_stopRequested = true;
+    m_link.abort();
+    return true;
 }
 
 void ToolWindow::keyPressEvent(QKeyEvent *event)
 {
     // Esc ends a poll (on a dead line it would take all its timeouts); a
     // setting or reset runs to its end: half a setting is worse than a wait.
-    if (event->key() == Qt::Key_Escape && m_polling && m_link.isBusy()) {
-        m_stopRequested = true;
-        m_link.abort();
+    if (event->key() == Qt::Key_Escape && stopPoll())
         return;
-    }
     QWidget::keyPressEvent(event);
+}
+
+bool ToolWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Installed on the application while a poll runs: Esc in any window of
+    // this tool (its line monitor is a window of its own) stops the poll.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        if (const auto *widget = qobject_cast<const QWidget *>(watched)) {
+            const QWidget *window = widget->window();
+            if ((window == this || window->parentWidget() == this) && stopPoll())
+                return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString ToolWindow::silenceHint() const
@@ -384,24 +474,48 @@ QString ToolWindow::failedWrites(const QString &first, const QVector<QString> &n
     return text;
 }
 
+void ToolWindow::markNotRead(int from, NotRead why)
+{
+    const QVector<Point> &points = module().poll;
+    for (int i = from; i < points.size(); ++i)
+        setNotRead(control(points[i].target), why);
+}
+
+QString ToolWindow::reasonCounts(const QVector<Verdict> &failed)
+{
+    QStringList reasons;
+    QMap<QString, int> counts;
+    for (const Verdict &verdict : failed) {
+        const QString reason =
+            verdict.outcome == Outcome::Exception ? QStringLiteral("异常应答") : outcomeText(verdict);
+        if (!counts.contains(reason))
+            reasons << reason;
+        ++counts[reason];
+    }
+    QStringList parts;
+    for (const QString &reason : reasons)
+        parts << QStringLiteral("%1 %2 次").arg(reason).arg(counts[reason]);
+    return parts.join(QStringLiteral("，"));
+}
+
 void ToolWindow::poll()
 {
     const QVector<Point> &points = module().poll;
     m_pollCompleted = 0;
+    m_pollFailed.clear();
     m_polling = true;
     PollResult result;
     try {
         result = m_client.poll([&](const Reading &r) {
             ++m_pollCompleted;
+            if (!r.ok())
+                m_pollFailed << r.result.verdict;
             showReading(r);
         });
     } catch (...) {
         m_polling = false;
         // What this poll did not reach still shows an earlier value: say so.
-        for (int i = m_pollCompleted; i < points.size(); ++i) {
-            setMark(control(points[i].target), Mark::NotRead,
-                    QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。"));
-        }
+        markNotRead(m_pollCompleted, NotRead::EndedEarly);
         throw;
     }
     m_polling = false;
@@ -409,23 +523,14 @@ void ToolWindow::poll()
     if (result.failures > 0) {
         text += QStringLiteral("\n%1 次读取中有 %2 次失败。").arg(points.size()).arg(result.failures);
         // How many failed for which reason, in the order they first came.
-        QStringList reasons;
-        QMap<QString, int> counts;
-        bool allSilent = true;
+        QVector<Verdict> failed;
         for (const Reading &r : result.readings) {
-            if (r.ok())
-                continue;
-            allSilent = allSilent && r.result.verdict.outcome == Outcome::Timeout;
-            const QString reason = r.result.verdict.outcome == Outcome::Exception ? QStringLiteral("异常应答")
-                                                                                  : outcomeText(r.result.verdict);
-            if (!counts.contains(reason))
-                reasons << reason;
-            ++counts[reason];
+            if (!r.ok())
+                failed << r.result.verdict;
         }
-        QStringList parts;
-        for (const QString &reason : reasons)
-            parts << QStringLiteral("%1 %2 次").arg(reason).arg(counts[reason]);
-        text += u'\n' + parts.join(QStringLiteral("，"));
+        const bool allSilent =
+            std::all_of(failed.begin(), failed.end(), [](const Verdict &v) { return v.outcome == Outcome::Timeout; });
+        text += u'\n' + reasonCounts(failed);
         if (allSilent && result.failures == points.size())
             text += u'\n' + silenceHint();
     }
@@ -448,8 +553,19 @@ void ToolWindow::requireChosen(const Point &point) const
             QStringLiteral("%1：显示的值按一次读取失败的参数选择换算，单位不可信，设置未发送。请重新召测，或%2。")
                 .arg(point.caption(), action));
     case Mark::NotRead:
-        throw LinkError(QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或%2。")
-                            .arg(point.caption(), action));
+        switch (notReadWhy(widget)) {
+        case NotRead::EndedEarly:
+            throw LinkError(
+                QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或%2。")
+                    .arg(point.caption(), action));
+        case NotRead::PortNotOpen:
+            throw LinkError(
+                QStringLiteral("%1：显示的值不是本次召测读到的（串口未能打开），设置未发送。请重新召测，或%2。")
+                    .arg(point.caption(), action));
+        case NotRead::NeverPolled:
+            throw LinkError(QStringLiteral("%1：显示的值不是从模块读到的（尚未召测），设置未发送。请先召测，或%2。")
+                                .arg(point.caption(), action));
+        }
     }
 }
 
@@ -525,6 +641,7 @@ void ToolWindow::closeEvent(QCloseEvent *event)
 int runTool(int argc, char **argv, const std::function<ToolWindow *()> &makeWindow)
 {
     QApplication app(argc, argv);
+    installQtChinese();
     std::unique_ptr<ToolWindow> window(makeWindow());
     try {
         window->Form_Load(argumentText(QCoreApplication::arguments()));

@@ -57,7 +57,14 @@ enum class Mark {
     None,
     Failed,      // the read failed: the control shows what 0 converts to
     UnitUnknown, // a limit converted with the scale of a source whose read failed
-    NotRead,     // the poll ended before it reached this control
+    NotRead,     // not from this poll: see NotRead below for why
+};
+
+// Why a control carries Mark::NotRead.
+enum class NotRead {
+    EndedEarly,  // the poll ended before it reached this control
+    PortNotOpen, // the poll could not open the port
+    NeverPolled, // no poll yet: the control shows its start-up value
 };
 
 // The window of one module tool. It owns the serial link and the controls,
@@ -75,9 +82,10 @@ public:
     const ModuleDef &module() const { return m_client.module(); }
 
     // How messages reach the operator: text, and whether it is the OK/Cancel
-    // question; true for OK. Replaceable so tests can answer boxes.
+    // question; true for OK. Replaceable so tests can answer boxes; the
+    // line monitor's messages take the same way.
     using Messenger = std::function<bool(const QString &text, bool ask)>;
-    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
+    void setMessenger(Messenger messenger);
     bool message(const QString &text, bool ask = false);
 
     // Start-up: the command line (argument text after the program name), then
@@ -93,10 +101,15 @@ public:
     QPushButton *Command2() const { return m_command2; }
 
     virtual void Command1_Click(int Index) = 0;
+    // Stops a running poll (Esc, in the tool window or its line monitor);
+    // false when no poll runs. A setting or reset runs to its end.
+    bool stopPoll();
     // The reset: the code of the entry chosen in Combo2.
     void Command2_Click();
 
     static Mark markOf(const QWidget *control);
+    // Why a control marked NotRead is not from this poll.
+    static NotRead notReadWhy(const QWidget *control);
     // A failure mark: a failed read or a unit that came from one.
     static bool isMarkedFailed(const QWidget *control);
     // Puts text in an editable list: its item when one matches, else as text
@@ -142,12 +155,13 @@ protected:
 
     // Runs one button operation on the link; its error path's text, if any,
     // reaches the operator once the port is closed.
-    void operate(const std::function<void()> &work);
+    RunResult operate(const std::function<void()> &work);
 
-    // The read-all poll: every read of the module's poll into its control as
-    // its answer arrives, then the closing message. Controls the poll did
-    // not reach (it ended early) are marked as not read in this poll.
-    void poll();
+    // The read-all poll as a button operation: the port opened, every read
+    // of the module's poll into its control as its answer arrives, then the
+    // closing message. Controls the poll did not reach (it ended early, or
+    // the port did not open) are marked as not read in this poll.
+    void pollOperation();
     // The settings every tool has; each refuses, before anything is sent, a
     // control that does not show a value the operator can stand by.
     void setInputMode(int input);
@@ -162,9 +176,16 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void poll();
     void showReading(const Reading &reading);
+    // Marks the poll's controls from `from` on as not read, and why.
+    void markNotRead(int from, NotRead why);
+    // The failed reads of a poll counted by reason, in the order the reasons
+    // first came: "超时无应答 2 次，校验错误 1 次".
+    static QString reasonCounts(const QVector<Verdict> &failed);
     // The line added when every exchange of an operation timed out.
     QString silenceHint() const;
     // A failed operation's message: its first line, then the first failed
@@ -174,6 +195,7 @@ private:
                          const QVector<WriteResult> &results) const;
     QWidget *control(const Target &target) const;
     static void setMark(QWidget *control, Mark mark, const QString &tip = QString());
+    static void setNotRead(QWidget *control, NotRead why);
 
     Link m_link;
     ModuleClient m_client;
@@ -186,9 +208,10 @@ private:
     QMap<int, QGroupBox *> m_frames;
     QComboBox *m_combo2 = nullptr;
     QPushButton *m_command2 = nullptr;
-    bool m_polling = false;       // a poll's reads are under way (Esc stops them)
-    bool m_stopRequested = false; // Esc was pressed during this poll
-    int m_pollCompleted = 0;      // reads of the running poll that have ended
+    bool m_polling = false;        // a poll's reads are under way (Esc stops them)
+    bool m_stopRequested = false;  // Esc was pressed during this poll
+    int m_pollCompleted = 0;       // reads of the running poll that have ended
+    QVector<Verdict> m_pollFailed; // why the failed reads of the running poll failed
 };
 
 // Runs a tool: parses the command line before the window appears (a bad

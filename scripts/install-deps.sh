@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev qt6-serialport-dev libqt6test6 qt6-qpa-plugins libgl-dev
   # Chinese text in the windows and screenshots
   fonts-noto-cjk fonts-wqy-zenhei
+  # Qt's own texts (file dialog, overwrite question) in Chinese: qtbase_zh_CN.qm
+  qt6-translations-l10n
   # windows without a screen, synthetic clicks, screenshots
   xvfb xauth xdotool x11-utils imagemagick
   # end-to-end runs: the windows read back through the accessibility bus, a

@@ -62,13 +62,13 @@ void frm_T516::addAnalogGroup()
 
 void frm_T516::Command1_Click(int Index)
 {
+    if (Index == kReadButton) {
+        pollOperation();
+        return;
+    }
     // Any other index opens and closes the port and does nothing in between.
     operate([this, Index] {
-        if (setChannel(Index))
-            return;
-        if (Index == kReadButton)
-            poll();
-        else if (Index >= 5 && Index < 5 + kAnalogOutputs)
+        if (!setChannel(Index) && Index >= 5 && Index < 5 + kAnalogOutputs)
             setAnalogOutput(Index - 5);
     });
 }

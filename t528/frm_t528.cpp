@@ -10,9 +10,10 @@ frm_T528::frm_T528()
 
 void frm_T528::Command1_Click(int Index)
 {
+    if (Index == kReadButton) {
+        pollOperation();
+        return;
+    }
     // Any other index opens and closes the port and does nothing in between.
-    operate([this, Index] {
-        if (!setChannel(Index) && Index == kReadButton)
-            poll();
-    });
+    operate([this, Index] { setChannel(Index); });
 }

@@ -15,11 +15,11 @@ frm_T540::frm_T540() : ToolWindow(QStringLiteral("HV52T540扩展模块"), 9885, 
 
 void frm_T540::Command1_Click(int Index)
 {
+    if (Index == kReadButton) {
+        pollOperation();
+        return;
+    }
     operate([this, Index] {
-        if (Index == kReadButton) {
-            poll();
-            return;
-        }
         // Only indices 0..6 have a list; any other would set a mode nobody chose.
         if (Index < 0 || Index >= kInputs)
             throw hv52::LinkError(QStringLiteral("没有第%1号设置按钮，设置未发送。").arg(Index));

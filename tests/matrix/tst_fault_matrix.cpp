@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTimer>
@@ -108,13 +109,18 @@ QString reasonOf(Line line)
 {
     switch (line) {
     case Line::Silent:
-    case Line::SlowLong:
         return QStringLiteral("超时无应答");
-    case Line::BadCrc:
-    case Line::ExtraBytes: // the check is over every byte received
-        return QStringLiteral("校验错误");
-    case Line::Partial:
+    // An answer, or its end, heard after the response time: the module is
+    // there but slow, and the bytes may belong to the next request.
+    case Line::SlowLong:
     case Line::SplitLong:
+        return QStringLiteral("应答迟到");
+    case Line::BadCrc:
+        return QStringLiteral("校验错误");
+    // An intact answer with bytes after it: the module did answer.
+    case Line::ExtraBytes:
+        return QStringLiteral("应答过长");
+    case Line::Partial:
         return QStringLiteral("应答不完整");
     case Line::Exception:
         return QStringLiteral("异常应答 04：从站设备故障");
@@ -154,6 +160,25 @@ void press(ToolWindow &w, const Tool &tool, int op)
         w.Command2_Click();
     else
         w.Command1_Click(op);
+}
+
+// The operator takes every value shown as it stands: each list entry chosen
+// again, each limit typed again. A fresh window's values are no module state
+// until then, and a set button refuses them.
+void chooseShown(ToolWindow &w)
+{
+    for (QComboBox *box : w.findChildren<QComboBox *>()) {
+        if (box == w.Combo2() || !box->isVisible())
+            continue;
+        if (box->count() > 0) {
+            box->setCurrentIndex(std::max(0, box->currentIndex()));
+            emit box->activated(box->currentIndex());
+        } else {
+            const QString text = box->currentText();
+            box->lineEdit()->clear();
+            QTest::keyClicks(box->lineEdit(), text);
+        }
+    }
 }
 
 // The value cells of a tool with what the module holds, as the window must
@@ -338,6 +363,8 @@ private slots:
             break;
         }
 
+        if (op >= 0)
+            chooseShown(*w);
         press(*w, t, op);
 
         QVERIFY(!w->link().isBusy());
@@ -359,8 +386,8 @@ private slots:
             // With answers due in 40 ms, a loaded machine sometimes answers
             // late: such a read fails as a timeout, whatever the line's fault.
             const QString late = QStringLiteral("超时无应答");
-            const int writes = op >= 5 && t.analogOutputs > 0 ? 4 : 1;
-            const bool dead = l == Line::Silent || (l == Line::SlowLong && op != -1 && writes == 1);
+            // A late answer is an answer: no hint that nothing answered.
+            const bool dead = l == Line::Silent;
             if (op == -1) {
                 QCOMPARE(lines.value(0), QStringLiteral("召测数据，完成！"));
                 if (outcomeOf(l) == Outcome::Failed) {
@@ -502,6 +529,8 @@ private slots:
         Messages &messages = rig.messages;
         std::unique_ptr<ToolWindow> &w = rig.window;
         port.sim.setFault(Fault::Silent);
+        if (op >= 0)
+            chooseShown(*w);
         QTimer::singleShot(50, w.get(), [&] { w->close(); });
         QElapsedTimer clock;
         clock.start();

@@ -1,9 +1,12 @@
 // cfg_t516 through its real window against the simulated module: start-up,
 // the 27-read poll, the set buttons and the reset, frame for frame.
 #include "frm_t516.h"
+#include "linemonitor.h"
 #include "toolbench.h"
 
 #include <QElapsedTimer>
+#include <QSerialPort>
+#include <QTableView>
 #include <QTimer>
 
 using namespace hv52test;
@@ -38,6 +41,24 @@ QStringList pollFrames()
     return f;
 }
 
+// Every control a T516 poll fills, as Bench::unread() lists them.
+QStringList pollControls()
+{
+    QStringList out;
+    for (int i : kCells)
+        out << QStringLiteral("L%1").arg(i);
+    for (int i = 2; i <= 15; ++i)
+        out << QStringLiteral("C%1").arg(i);
+    return out;
+}
+
+// The refusal of a set button whose control shows a start-up value.
+QString neverPolled(const char *control, const char *action = "选择")
+{
+    return QStringLiteral("%1：显示的值不是从模块读到的（尚未召测），设置未发送。请先召测，或在该框中%2一个值。")
+        .arg(QString::fromUtf8(control), QString::fromUtf8(action));
+}
+
 // The four writes of analog output k: type, source, lower, upper.
 QStringList analog(int k, QList<int> values)
 {
@@ -70,6 +91,15 @@ private slots:
         QVERIFY(w.Label1(4)->isHidden() && w.Combo1(0)->isHidden() && w.Command1(1)->isHidden());
         QVERIFY(w.Command1(2)->isVisible() && w.Command1(7)->isVisible());
         QCOMPARE(rig.sent(), 0);
+        // The relay and analog lists and the limits show no module state
+        // yet: marked, the reset list not.
+        QStringList startValues;
+        for (int i = 2; i <= 15; ++i)
+            startValues << QStringLiteral("C%1").arg(i);
+        QCOMPARE(rig.unread(), startValues);
+        QCOMPARE(rig.marks(), QStringList());
+        QCOMPARE(hv52::ToolWindow::markOf(w.Combo2()), hv52::Mark::None);
+        QCOMPARE(w.Combo1(3)->toolTip(), QStringLiteral("尚未召测：这里显示的是初始内容，不是模块中的值。"));
 
         // A typed text is no list entry, and Enter adds none.
         for (int combo : {-1, 2, 7}) {
@@ -88,11 +118,12 @@ private slots:
     {
         Rig rig;
         const QString cellStyle = rig.window.Label1(13)->styleSheet();
-        const QString limitStyle = rig.window.Combo1(10)->styleSheet();
         rig.poll();
         QCOMPARE(rig.requests(), pollFrames());
         QCOMPARE(rig.messages.shown, QStringList{kDone});
         QCOMPARE(rig.marks(), QStringList());
+        QCOMPARE(rig.unread(), QStringList());
+        const QString limitStyle = rig.window.Combo1(10)->styleSheet();
 
         rig.messages.clear();
         rig.port.sim.setFault(Fault::Silent);
@@ -253,6 +284,117 @@ private slots:
         QCOMPARE(rig.messages.shown, QStringList{message});
     }
 
+    // A fresh window, no poll: a set button whose controls still show their
+    // start-up values sends nothing and names the control; choosing or
+    // typing a value takes the mark off, and the next press sends it. The
+    // reset list is a command, not module state: it goes at once.
+    void freshWindowSendsOnlyChosenValues_data()
+    {
+        QTest::addColumn<QList<Entry>>("first");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QStringList>("firstFrames");
+        QTest::addColumn<QString>("firstMessage");
+        QTest::addColumn<QList<Entry>>("then");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<QString>("message");
+        using E = QList<Entry>;
+        const QString typeA = QStringLiteral("4-20 mA"), typeV = QStringLiteral("0- 5 V");
+        QTest::newRow("relay 1, then chosen")
+            << E{} << 2 << QStringList() << neverPolled("继电器1 控制方式") << E{{2, "控制继电器动作"}}
+            << QStringList{writeFrame(0x0E80, 0x5050)} << kSet;
+        QTest::newRow("relay 2, then typed")
+            << E{} << 3 << QStringList() << neverPolled("继电器2 控制方式") << E{{3, "上位机控制", true}}
+            << QStringList{writeFrame(0x0E81, 1)} << kSet;
+        QTest::newRow("relay 2 chosen, relay 1 still refused")
+            << E{{3, "控制继电器恢复"}} << 2 << QStringList() << neverPolled("继电器1 控制方式")
+            << E{{2, "控制继电器恢复"}} << QStringList{writeFrame(0x0E80, 0x3030)} << kSet;
+        QTest::newRow("output 1, then the whole row")
+            << E{} << 5 << QStringList() << neverPolled("输出1 信号类型")
+            << E{{4, typeA}, {7, "A相电流"}, {10, "0"}, {13, "10"}} << analog(0, {0, 1, 0, 10000}) << kSet;
+        QTest::newRow("output 1, signal type only")
+            << E{{4, typeV}} << 5 << QStringList() << neverPolled("输出1 参数选择")
+            << E{{7, "频率"}, {10, "45"}, {13, "55"}} << analog(0, {1, 28, 4500, 5500}) << kSet;
+        QTest::newRow("output 2, limits left")
+            << E{{5, typeA}, {8, "频率"}} << 6 << QStringList() << neverPolled("输出2 下限参数值", "输入")
+            << E{{11, "45"}, {14, "55"}} << analog(1, {0, 28, 4500, 5500}) << kSet;
+        QTest::newRow("output 3, upper left")
+            << E{{6, typeA}, {9, "频率"}, {12, "45"}} << 7 << QStringList() << neverPolled("输出3 上限参数值", "输入")
+            << E{{15, "0"}} << analog(2, {0, 28, 4500, 0}) << kSet;
+        QTest::newRow("reset goes at once") << E{} << -1 << QStringList{writeFrame(0x0B00, 0x6003)} << kReset << E{}
+                                            << QStringList{writeFrame(0x0B00, 0x6003)} << kReset;
+    }
+    void freshWindowSendsOnlyChosenValues()
+    {
+        QFETCH(QList<Entry>, first);
+        QFETCH(int, button);
+        QFETCH(QStringList, firstFrames);
+        QFETCH(QString, firstMessage);
+        QFETCH(QList<Entry>, then);
+        QFETCH(QStringList, frames);
+        QFETCH(QString, message);
+        Rig rig;
+        rig.operate(first, button);
+        QCOMPARE(rig.requests(), firstFrames);
+        QCOMPARE(rig.messages.shown, QStringList{firstMessage});
+        rig.port.sim.clearLog();
+        rig.messages.clear();
+        rig.operate(then, button);
+        QCOMPARE(rig.requests(), frames);
+        QCOMPARE(rig.messages.shown, QStringList{message});
+    }
+
+    // A good poll, then one that cannot open the port: nothing the window
+    // shows comes from that poll, so every control is marked, a set button
+    // refuses what it was not given anew, and a good poll takes the marks off.
+    void failedOpenMarksWhatIsShown_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::newRow("device missing") << "missing";
+        QTest::newRow("device busy") << "busy";
+    }
+    void failedOpenMarksWhatIsShown()
+    {
+        QFETCH(QString, device);
+        Rig rig;
+        rig.port.sim.setRegister(regs::relayCommand(1), 0);
+        rig.poll();
+        QCOMPARE(rig.unread(), QStringList());
+        std::unique_ptr<QSerialPort> holder;
+        if (device == "missing") {
+            rig.port.sim.unplug();
+        } else {
+            holder = std::make_unique<QSerialPort>(rig.port.linkPath());
+            QVERIFY(holder->open(QIODevice::ReadWrite));
+        }
+        rig.messages.clear();
+        rig.poll();
+        QCOMPARE(rig.messages.shown.size(), 1);
+        QVERIFY2(rig.messages.last().contains(QStringLiteral("COM1")), qPrintable(rig.messages.last()));
+        QCOMPARE(rig.unread(), pollControls());
+        QCOMPARE(rig.marks(), QStringList());
+        // The values of the poll before are still there, marked.
+        QCOMPARE(rig.cell(13), QStringLiteral("70000"));
+        QCOMPARE(rig.shown("C3"), QStringLiteral("报警输出"));
+        QCOMPARE(rig.window.Label1(13)->toolTip(),
+                 QStringLiteral("本次召测未读到：串口未能打开，这里显示的是之前的内容。"));
+
+        holder.reset();
+        if (device == "missing")
+            QVERIFY(rig.port.sim.replug());
+        rig.port.sim.clearLog();
+        rig.messages.clear();
+        rig.press(3);
+        QCOMPARE(rig.requests(), QStringList());
+        QCOMPARE(rig.messages.shown,
+                 QStringList{QStringLiteral("继电器2 控制方式：显示的值不是本次召测读到的（串口未能打开），设置未发送。"
+                                            "请重新召测，或在该框中选择一个值。")});
+        rig.operate({{3, QStringLiteral("控制继电器恢复")}}, 3);
+        QCOMPARE(rig.requests(), QStringList{writeFrame(0x0E81, 0x3030)});
+        rig.poll();
+        QCOMPARE(rig.unread(), QStringList());
+        QCOMPARE(rig.shown("C3"), QStringLiteral("控制继电器恢复"));
+    }
+
     // A poll that ends early marks every control it did not reach, apart
     // from a failed read; the next full poll takes the marks off.
     void earlyEndMarksWhatWasNotReached()
@@ -308,41 +450,66 @@ private slots:
         rig.poll();
         QCOMPARE(rig.marks(), QStringList{late});
         QCOMPARE(rig.shown(next), shown);
-        QCOMPARE(rig.sent(), 27);
-        QCOMPARE(rig.messages.shown,
-                 QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次")});
+        // Every read after the failed one is read again to confirm it.
+        QCOMPARE(rig.sent(), 27 + (27 - step));
+        // The answer heard after its time names the read: it came late.
+        QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n应答迟到 1 次")});
     }
 
-    // Esc ends a poll at once, sends nothing more and says how far it got;
-    // a setting is not stopped by it.
+    // Esc ends a poll at once, sends nothing more and says how far it got
+    // and why the reads so far failed; also while the operator looks at the
+    // line monitor. A setting is not stopped by it.
     void escapeStopsAPoll_data()
     {
         QTest::addColumn<int>("answered"); // reads answered before the line goes dead
-        QTest::newRow("dead from the start") << 0;
-        QTest::newRow("dead after two reads") << 2;
+        QTest::addColumn<int>("stopAt");   // Esc while this read (1-based) waits
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<bool>("monitor"); // Esc in the line monitor, which has the focus
+        QTest::addColumn<QString>("message");
+        const int real = hv52::Link::kResponseTimeoutMs;
+        QTest::newRow("dead from the start") << 0 << 1 << real << false << "召测已中止：27 次读取中已完成 0 次。";
+        QTest::newRow("dead after two reads") << 2 << 3 << real << false << "召测已中止：27 次读取中已完成 2 次。";
+        QTest::newRow("two reads unanswered")
+            << 0 << 3 << kShortTimeoutMs << false << "召测已中止：27 次读取中已完成 2 次（超时无应答 2 次）。";
+        QTest::newRow("in the monitor, dead after two reads")
+            << 2 << 3 << real << true << "召测已中止：27 次读取中已完成 2 次。";
+        QTest::newRow("in the monitor, two reads unanswered")
+            << 0 << 3 << kShortTimeoutMs << true << "召测已中止：27 次读取中已完成 2 次（超时无应答 2 次）。";
     }
     void escapeStopsAPoll()
     {
         QFETCH(int, answered);
-        Rig rig(hv52::Link::kResponseTimeoutMs);
+        QFETCH(int, stopAt);
+        QFETCH(int, timeoutMs);
+        QFETCH(bool, monitor);
+        QFETCH(QString, message);
+        Rig rig(timeoutMs);
         int requests = 0;
         rig.port.sim.onFrame([&](const hv52sim::Frame &f) {
             if (f.fromMaster && ++requests == answered + 1)
                 rig.port.sim.setFault(Fault::Silent);
         });
-        QTimer::singleShot(300, &rig.window, [&] { QTest::keyClick(&rig.window, Qt::Key_Escape); });
-        QElapsedTimer clock;
-        clock.start();
+        QWidget *focus = &rig.window;
+        if (monitor) {
+            hv52::LineMonitorWindow *shown = hv52::LineMonitor::of(&rig.window)->open();
+            QVERIFY(QTest::qWaitForWindowActive(shown));
+            shown->table()->setFocus();
+            focus = shown->table();
+        }
+        // Esc once the read `stopAt` is out and waits for its answer.
+        int sent = 0;
+        connect(&rig.window.link(), &hv52::Link::requestSent, &rig.window, [&] {
+            if (++sent == stopAt)
+                QTimer::singleShot(0, focus, [focus] { QTest::keyClick(focus, Qt::Key_Escape); });
+        });
         rig.poll();
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(100);
         rig.port.sim.onFrame({});
-        QCOMPARE(rig.sent(), answered + 1);
-        QCOMPARE(rig.messages.shown,
-                 QStringList{QStringLiteral("召测已中止：27 次读取中已完成 %1 次。").arg(answered)});
+        QCOMPARE(rig.sent(), stopAt);
+        QCOMPARE(rig.messages.shown, QStringList{message});
         QVERIFY(!rig.window.link().isPortOpen());
-        QCOMPARE(rig.marks(), QStringList());
-        QCOMPARE(rig.unread().size(), 27 - answered);
+        QCOMPARE(rig.unread().size(), 27 - (stopAt - 1));
+        QCOMPARE(rig.marks().size(), stopAt - 1 - answered);
         if (answered > 0)
             QCOMPARE(rig.cell(13), QStringLiteral("70000"));
 
@@ -358,6 +525,8 @@ private slots:
     {
         Rig rig;
         rig.port.sim.setFault(Fault::Silent);
+        for (const Entry &e : QList<Entry>{{4, "4-20 mA"}, {7, "平均电流"}, {10, "0"}, {13, "0"}})
+            rig.choose(e);
         QTimer::singleShot(50, &rig.window, [&] { QTest::keyClick(&rig.window, Qt::Key_Escape); });
         rig.press(5);
         QCOMPARE(rig.sent(), 4);
@@ -521,24 +690,30 @@ private slots:
             << E{{4, typeA}, {7, "A相电流"}, {10, "0"}, {13, "5"}} << 5 << analog(0, {0, 1, 0, 5000}) << kSet;
         QTest::newRow("output 2 frequency")
             << E{{5, typeV}, {8, "频率"}, {11, "45"}, {14, "55"}} << 6 << analog(1, {1, 28, 4500, 5500}) << kSet;
+        // The whole row of output k as the operator fills it in a fresh
+        // window: each of its four controls chosen or typed.
+        const auto row = [&](int k, const QString &type, const char *source, const char *lower, const char *upper) {
+            return E{{4 + k, type}, {7 + k, source}, {10 + k, lower}, {13 + k, upper}};
+        };
         QTest::newRow("output 3 code 12")
-            << E{{9, "总有功功率"}, {15, "300"}} << 7 << analog(2, {0, 12, 0, 3000}) << kSet;
+            << row(2, typeA, "总有功功率", "0", "300") << 7 << analog(2, {0, 12, 0, 3000}) << kSet;
         QTest::newRow("output 3 code 13")
-            << E{{9, "A相有功功率"}, {15, "300"}} << 7 << analog(2, {0, 13, 0, 300}) << kSet;
-        QTest::newRow("halves to even") << E{{7, "A相有功功率"}, {10, "2.5"}, {13, "3.5"}} << 5
-                                        << analog(0, {0, 13, 2, 4}) << kSet;
-        QTest::newRow("voltage") << E{{8, "AB线电压"}, {14, "220"}} << 6 << analog(1, {0, 9, 0, 2200}) << kSet;
-        QTest::newRow("power factor") << E{{9, "C相功率因数"}, {12, "0.5"}, {15, "1"}} << 7
-                                      << analog(2, {0, 27, 500, 1000}) << kSet;
+            << row(2, typeA, "A相有功功率", "0", "300") << 7 << analog(2, {0, 13, 0, 300}) << kSet;
+        QTest::newRow("halves to even") << row(0, typeA, "A相有功功率", "2.5", "3.5") << 5 << analog(0, {0, 13, 2, 4})
+                                        << kSet;
+        QTest::newRow("voltage") << row(1, typeA, "AB线电压", "0", "220") << 6 << analog(1, {0, 9, 0, 2200}) << kSet;
+        QTest::newRow("power factor") << row(2, typeA, "C相功率因数", "0.5", "1") << 7 << analog(2, {0, 27, 500, 1000})
+                                      << kSet;
         // A bad row sends nothing, not even the good values before it.
-        QTest::newRow("empty lower") << E{{10, ""}} << 5 << QStringList() << "输出1下限参数值为空，设置未发送。";
-        QTest::newRow("letters") << E{{10, "abc"}} << 5 << QStringList()
+        QTest::newRow("empty lower") << row(0, typeA, "A相电流", "", "5") << 5 << QStringList()
+                                     << "输出1下限参数值为空，设置未发送。";
+        QTest::newRow("letters") << row(0, typeA, "A相电流", "abc", "5") << 5 << QStringList()
                                  << "输出1下限参数值“abc”不是数字，设置未发送。";
-        QTest::newRow("negative power factor") << E{{8, "总功率因数"}, {11, "-0.5"}} << 6 << QStringList()
+        QTest::newRow("negative power factor") << row(1, typeA, "总功率因数", "-0.5", "1") << 6 << QStringList()
                                                << "输出2下限参数值 -0.5 × 1000 = -500 超出 0～65535，设置未发送。";
-        QTest::newRow("70 for a current")
-            << E{{13, "70"}} << 5 << QStringList() << "输出1上限参数值 70 × 1000 = 70000 超出 0～65535，设置未发送。";
-        QTest::newRow("typed source") << E{{9, "电流"}} << 7 << QStringList()
+        QTest::newRow("70 for a current") << row(0, typeA, "A相电流", "0", "70") << 5 << QStringList()
+                                          << "输出1上限参数值 70 × 1000 = 70000 超出 0～65535，设置未发送。";
+        QTest::newRow("typed source") << row(2, typeA, "电流", "0", "1") << 7 << QStringList()
                                       << "输出3参数选择“电流”不是列表中的选项，设置未发送。";
 
         const QStringList resets = {"继电器输出M-R1计数器",
@@ -595,7 +770,7 @@ private slots:
         Rig rig(hv52::Link::kResponseTimeoutMs);
         QCOMPARE(rig.window.link().responseTimeout(), 1000);
         rig.port.sim.setFault(Fault::Silent);
-        rig.press(2);
+        rig.operate({{2, QStringLiteral("控制继电器动作")}}, 2);
         QCOMPARE(rig.messages.shown,
                  QStringList{QStringLiteral("设置失败！\n继电器1 控制方式：超时无应答\n") + silenceHint()});
 
@@ -607,8 +782,7 @@ private slots:
         // An unanswered signal type does not stop the other three writes.
         rig.port.sim.clearLog();
         rig.port.sim.setFault(Fault::Silent, 1);
-        rig.window.Combo1(14)->setEditText(QStringLiteral("55"));
-        rig.press(6);
+        rig.operate({{5, "4-20 mA"}, {8, "平均电流"}, {11, "0"}, {14, "55"}}, 6);
         QCOMPARE(rig.sent(), 4);
         QCOMPARE(rig.port.sim.reg(regs::analogUpper(1)), quint16(55000));
         // Only the first write went unanswered: no hint about a dead module.

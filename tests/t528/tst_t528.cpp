@@ -30,6 +30,10 @@ private slots:
             QVERIFY(rig.cell(i).isEmpty());
         for (int i = -1; i <= 3; ++i)
             QCOMPARE(rig.box(i)->currentIndex(), 0);
+        // The relay commands shown are no module state yet; the reset list
+        // and the hidden input modes are commands to choose.
+        QCOMPARE(rig.unread(), (QStringList{"C2", "C3"}));
+        QCOMPARE(rig.marks(), QStringList());
     }
 
     // No module: the twelve reads in order, each control at its failure text
@@ -81,6 +85,15 @@ private slots:
         using E = QList<Entry>;
         const QString set = QStringLiteral("设置成功！"), reset = QStringLiteral("复位成功!");
         QTest::newRow("relay 1 operate") << E{{2, "控制继电器动作"}} << 2 << "01 10 0E 80 00 01 02 50 50 6A 6C" << set;
+        // A relay's box as the window started: no command was read or chosen.
+        const auto neverPolled = [](int relay) {
+            return QStringLiteral("继电器%1 控制方式：显示的值不是从模块读到的（尚未召测），设置未发送。"
+                                  "请先召测，或在该框中选择一个值。")
+                .arg(relay);
+        };
+        QTest::newRow("relay 1 as started") << E{} << 2 << QString() << neverPolled(1);
+        QTest::newRow("relay 2 as started, relay 1 chosen")
+            << E{{2, "控制继电器动作"}} << 3 << QString() << neverPolled(2);
         QTest::newRow("relay 2 restore") << E{{3, "控制继电器恢复"}} << 3 << "01 10 0E 81 00 01 02 30 30 43 95" << set;
         QTest::newRow("relay 2 operate") << E{{3, "控制继电器动作"}} << 3 << writeFrame(0x0E81, 0x5050) << set;
         QTest::newRow("relay 1 typed host control") << E{{2, "上位机控制"}} << 2 << writeFrame(0x0E80, 1) << set;
@@ -137,6 +150,34 @@ private slots:
         QCOMPARE(rig.requests(), QStringList{writeFrame(0x0E80, 0x3030)});
         QCOMPARE(rig.marks(),
                  QStringList({"L13", "L14", "L15", "L16", "L17", "L18", "L19", "L20", "L21", "L22", "C3"}));
+    }
+
+    // A good poll, then one whose port is missing: every control it would
+    // fill is marked, and the relay command shown is not written back.
+    void failedOpenThenSet()
+    {
+        Rig rig;
+        rig.poll();
+        rig.port.sim.unplug();
+        rig.messages.clear();
+        rig.poll();
+        QCOMPARE(rig.messages.shown.size(), 1);
+        QStringList all;
+        for (int i = 13; i <= 22; ++i)
+            all << QStringLiteral("L%1").arg(i);
+        QCOMPARE(rig.unread(), all << "C2"
+                                   << "C3");
+        QCOMPARE(rig.cell(13), QStringLiteral("70000"));
+        QVERIFY(rig.port.sim.replug());
+        rig.port.sim.clearLog();
+        rig.messages.clear();
+        rig.press(2);
+        QCOMPARE(rig.sent(), 0);
+        QCOMPARE(rig.messages.shown,
+                 QStringList{QStringLiteral("继电器1 控制方式：显示的值不是本次召测读到的（串口未能打开），设置未发送。"
+                                            "请重新召测，或在该框中选择一个值。")});
+        rig.operate({{2, QStringLiteral("控制继电器恢复")}}, 2);
+        QCOMPARE(rig.requests(), QStringList{writeFrame(0x0E80, 0x3030)});
     }
 
     // Missing arguments are named as missing, and nothing is sent.

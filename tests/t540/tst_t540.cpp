@@ -3,6 +3,8 @@
 #include "frm_t540.h"
 #include "toolbench.h"
 
+#include <QSerialPort>
+
 using namespace hv52test;
 using hv52sim::Fault;
 namespace regs = hv52sim::regs;
@@ -51,6 +53,43 @@ private slots:
         QCOMPARE(w.Combo2()->currentIndex(), 0);
         QVERIFY(w.Command1(7)->isVisible() && w.Command2()->isVisible());
         QCOMPARE(rig.sent(), 0);
+        // The T540 window shows no module state before a poll: its lists are
+        // commands to choose (input modes, reset), nothing is marked.
+        QCOMPARE(rig.unread(), QStringList());
+    }
+
+    // A good poll, then one that cannot open the port (the device gone, or
+    // held by another program): every cell of the poll before is marked as
+    // not read in this one, until a good poll.
+    void failedOpenMarksTheCells_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("device missing") << false;
+        QTest::newRow("device busy") << true;
+    }
+    void failedOpenMarksTheCells()
+    {
+        QFETCH(bool, busy);
+        Rig rig;
+        rig.poll();
+        std::unique_ptr<QSerialPort> holder;
+        if (busy) {
+            holder = std::make_unique<QSerialPort>(rig.port.linkPath());
+            QVERIFY(holder->open(QIODevice::ReadWrite));
+        } else {
+            rig.port.sim.unplug();
+        }
+        rig.poll();
+        QStringList cells;
+        for (int cell = 13; cell <= 33; ++cell)
+            cells << QStringLiteral("L%1").arg(cell);
+        QCOMPARE(rig.unread(), cells);
+        QCOMPARE(rig.cell(13), QStringLiteral("70000"));
+        holder.reset();
+        if (!busy)
+            QVERIFY(rig.port.sim.replug());
+        rig.poll();
+        QCOMPARE(rig.unread(), QStringList());
     }
 
     // Good, silent, good again: the 21 reads in order, failure texts and marks.
