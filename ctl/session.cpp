@@ -154,9 +154,10 @@ QString Session::silenceHint() const
 QString Session::lateHint() const
 {
     const int late = m_link->lateAnswerMs();
-    // Room above the lateness seen, in whole tenths of a second.
-    const int suggested = std::min(60000, (late + std::max(100, late / 2) + 99) / 100 * 100);
-    return QStringLiteral("模块应答迟到：应答在请求后约 %1 毫秒才到，超过应答超时 %2 毫秒，迟到的应答不作数。"
+    // The lateness heard is a lower bound (the first late answer heard may be
+    // an earlier request's): twice that, in whole tenths of a second.
+    const int suggested = std::min(60000, (2 * late + 100 + 99) / 100 * 100);
+    return QStringLiteral("模块应答迟到：应答在请求后 %1 毫秒以上才到，超过应答超时 %2 毫秒，迟到的应答不作数。"
                           "请加大 --timeout（如 --timeout %3）。")
         .arg(late)
         .arg(m_link->responseTimeout())

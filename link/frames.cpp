@@ -204,6 +204,23 @@ bool isAnotherAnswer(const QByteArray &extra, const QByteArray &request)
     return function == 3 || function == 16;
 }
 
+bool isOtherRequestsAnswer(const QByteArray &bytes, const QByteArray &request)
+{
+    if (bytes.size() < 7 || request.size() < 2 || bytes[0] != request[0])
+        return false;
+    // A read answer of one or two registers (7 or 9 bytes) or a write
+    // acknowledgement (8), told by function code and byte count.
+    int length = 0;
+    if (bytes[1] == 3)
+        length = 5 + at(bytes, 2);
+    else if (bytes[1] == 16)
+        length = 8;
+    if ((length != 7 && length != 8 && length != 9) || bytes.size() < length)
+        return false;
+    const QByteArray frame = bytes.left(length);
+    return crcIntact(frame) && !judge(frame, request).valid();
+}
+
 quint32 answerValue(const QByteArray &answer, bool pair)
 {
     if (answer.size() < (pair ? 7 : 5))

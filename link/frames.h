@@ -88,6 +88,10 @@ bool isExceptionAnswer(const QByteArray &answer, const QByteArray &request);
 // same module (its address, then a read, write or exception function code).
 bool isAnotherAnswer(const QByteArray &extra, const QByteArray &request);
 
+// Whether the bytes begin with a whole, intact answer of this module to a
+// read or write request of another shape than `request`: another request's.
+bool isOtherRequestsAnswer(const QByteArray &bytes, const QByteArray &request);
+
 // The register value of a valid read answer: bytes 3-4, or 3-6 for a pair.
 quint32 answerValue(const QByteArray &answer, bool pair);
 

@@ -474,6 +474,8 @@ void Link::exchange(const QByteArray &frame)
     if (recording)
         m_sentAt = QTime::currentTime();
     m_sentClock.start();
+    const bool afterFailure = m_unsure;
+    const qint64 previousSentMs = m_lastSentMs;
     m_lastSentMs = m_runClock.elapsed();
     if (MSComm1.write(frame) != frame.size()) {
         const QString text = m_portError.isEmpty()
@@ -510,6 +512,11 @@ void Link::exchange(const QByteArray &frame)
     // A failed exchange: the line must go quiet before anything else is
     // sent, and what it brings meanwhile tells whether the module is late.
     m_unsure = true;
+    if (afterFailure && isOtherRequestsAnswer(m_receive, frame)) {
+        // Just after a failed exchange, a whole answer of ours that fits
+        // another request: the failed one's, this late.
+        m_lateMs = std::max(m_lateMs, int(m_runClock.elapsed() - previousSentMs));
+    }
     Settled settled;
     try {
         settled = settleLine();

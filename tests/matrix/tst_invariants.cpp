@@ -88,11 +88,12 @@ private slots:
                 return;
             const int r = int((*line)() % 100);
             const Fault fault = r < 75   ? Fault::None
-                                : r < 83 ? Fault::Silent
-                                : r < 88 ? Fault::BadCrc
-                                : r < 92 ? Fault::Exception
-                                : r < 96 ? Fault::Partial
-                                         : Fault::Slow; // lands after its timeout
+                                : r < 82 ? Fault::Silent
+                                : r < 87 ? Fault::BadCrc
+                                : r < 91 ? Fault::Exception
+                                : r < 94 ? Fault::Partial
+                                : r < 97 ? Fault::Slow  // lands after its timeout
+                                         : Fault::Held; // lands in the next request's wait
             if (fault != Fault::None)
                 rig.port.sim.setFault(fault, 1);
         });
@@ -165,6 +166,73 @@ private slots:
         }
         rig.port.sim.onFrame({});
         qInfo("seed %d: %d polls, %d settings sent, %d refused", seed, polls, sent, refused);
+    }
+
+    // A poll whose answers come late: one answer held back into the next
+    // request's wait (its own lost, or following), or a module slower than
+    // the response time throughout. Every cell shows its true value or a
+    // mark; then each set button, pressed without choosing, writes only
+    // what the module holds, or nothing.
+    void lateAnswersInAWindow_data()
+    {
+        QTest::addColumn<int>("heldAt");       // register whose answer is held, 0: none
+        QTest::addColumn<int>("followMs");     // the next request's own answer, -1 lost
+        QTest::addColumn<int>("turnaroundMs"); // paced at 9600, 0: not paced
+        QTest::newRow("relay 1 state into relay 1 command") << 0x0E22 << -1 << 0;
+        QTest::newRow("relay 1 state, the next 25 ms behind") << 0x0E22 << 25 << 0;
+        QTest::newRow("output 1 value into output 2 value") << 0x0E72 << 25 << 0;
+        QTest::newRow("output 2 lower limit into its upper") << 0x0EB8 << -1 << 0;
+        QTest::newRow("a module late throughout") << 0 << 0 << 70;
+    }
+    void lateAnswersInAWindow()
+    {
+        QFETCH(int, heldAt);
+        QFETCH(int, followMs);
+        QFETCH(int, turnaroundMs);
+        Rig rig(kTimeoutMs);
+        const hv52::ModuleDef &def = hv52::t516Module();
+        // Neighbours that differ, so a value in the wrong place shows.
+        rig.port.sim.setRegister(hv52sim::regs::relayState(0), hv52sim::regs::off);
+        rig.port.sim.setRegister(hv52sim::regs::relayCommand(0), hv52sim::regs::cmdRestore);
+        rig.port.sim.setRegister(hv52sim::regs::relayCommand(1), hv52sim::regs::cmdHost);
+        for (int k = 0; k < 3; ++k) {
+            rig.port.sim.setRegister(hv52sim::regs::analogValue(k), quint16(1200 + 400 * k));
+            rig.port.sim.setRegister(hv52sim::regs::analogSignal(k), quint16(k % 2));
+            rig.port.sim.setRegister(hv52sim::regs::analogSource(k), quint16(1 + k));
+            rig.port.sim.setRegister(hv52sim::regs::analogLower(k), quint16(100 * k));
+            rig.port.sim.setRegister(hv52sim::regs::analogUpper(k), quint16(1000 + 100 * k));
+        }
+        rig.port.sim.setHeld(10, followMs);
+        rig.port.sim.setPacing(turnaroundMs ? 9600 : 0, turnaroundMs * 1000);
+        rig.port.sim.onFrame([&rig, heldAt](const hv52sim::Frame &f) {
+            if (f.fromMaster && heldAt && f.bytes.size() == 8 && (f.bytes[2] << 8 | f.bytes[3]) == heldAt)
+                rig.port.sim.setFault(Fault::Held, 1);
+        });
+        rig.poll();
+        rig.port.sim.onFrame({});
+        QTest::qWait(turnaroundMs ? 40 * turnaroundMs : 3 * kTimeoutMs); // the late ones have landed
+        rig.port.sim.setPacing(0);
+        int unmarked = 0;
+        for (const Point &point : def.poll) {
+            if (ToolWindow::markOf(control(rig, point)) != Mark::None)
+                continue;
+            ++unmarked;
+            QCOMPARE(shown(rig, point), truth(rig.port.sim, point));
+        }
+        if (!turnaroundMs)
+            QVERIFY2(unmarked >= def.poll.size() - 2, qPrintable(QString::number(unmarked)));
+
+        // Every set button as it stands: a write carries the module's own value.
+        QHash<int, quint16> held;
+        for (const Point &point : def.poll)
+            held.insert(point.address, rig.port.sim.reg(point.address));
+        for (const int button : {2, 3, 5, 6, 7}) {
+            rig.port.sim.clearLog();
+            rig.messages.clear();
+            rig.press(button);
+            for (const auto &[reg, value] : writes(rig.port.sim))
+                QVERIFY2(held.value(reg) == value, qPrintable(QStringLiteral("%1 <- %2").arg(reg, 0, 16).arg(value)));
+        }
     }
 };
 
