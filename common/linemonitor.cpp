@@ -474,9 +474,22 @@ bool LineMonitorWindow::writeFile(const QString &path, QString *error) const
 {
     const QByteArray bytes = m_log.tabText().toUtf8();
     QSaveFile file(path);
-    // Nothing replaces the old file unless every byte reached the disk: a
-    // short write cancels, and commit() fails when the last flush does.
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    // A full disk first takes part of a write and says nothing: write on
+    // until every byte is in or a write fails with the system's reason.
+    // Nothing replaces the old file unless every byte reached the disk.
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written < bytes.size() || !file.flush()) {
         if (error)
             *error = file.errorString();
         file.cancelWriting();

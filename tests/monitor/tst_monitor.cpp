@@ -4,16 +4,24 @@
 // bound, F12 and the context menu, copying and saving.
 #include "frm_t516.h"
 #include "linemonitor.h"
+#include "messagebox.h"
 #include "t516module.h"
 #include "toolbench.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 using namespace hv52;
 using namespace hv52test;
@@ -76,6 +84,67 @@ QList<QPair<QString, QString>> logged(const SimPort &port)
     return out;
 }
 
+QString toText(const QRect &r)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// A small filesystem to fill up: a tmpfs mounted on a temporary folder (this
+// needs root). Where mounting is not allowed, the same write failure comes
+// from a file size limit on this process instead: writes beyond it fail as
+// on a full disk, only with another reason.
+struct SmallDisk
+{
+    QTemporaryDir dir;
+    bool mounted = false;
+    bool limited = false;
+    rlimit oldLimit{};
+
+    explicit SmallDisk(int bytes)
+    {
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        mounted = ::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~SmallDisk()
+    {
+        release();
+        if (mounted)
+            ::umount2(QFile::encodeName(dir.path()).constData(), MNT_DETACH);
+    }
+    bool ready() const { return dir.isValid(); }
+    QString filler() const { return dir.filePath(QStringLiteral("filler")); }
+
+    // Leaves only `freeBytes` for new data.
+    bool fill(qint64 freeBytes)
+    {
+        if (!mounted) {
+            // Every file written from now on may grow to freeBytes only.
+            ::signal(SIGXFSZ, SIG_IGN);
+            getrlimit(RLIMIT_FSIZE, &oldLimit);
+            rlimit limit = oldLimit;
+            limit.rlim_cur = rlim_t(freeBytes);
+            limited = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+            return limited;
+        }
+        QFile f(filler());
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return false;
+        const QByteArray block(4096, 'x');
+        while (f.write(block) == block.size()) {}
+        f.close();
+        return f.resize(std::max<qint64>(0, f.size() - freeBytes));
+    }
+    void release()
+    {
+        if (limited)
+            setrlimit(RLIMIT_FSIZE, &oldLimit);
+        limited = false;
+        QFile::remove(filler());
+    }
+    // Why the save failed, as the message says it.
+    QString reason() const { return mounted ? QStringLiteral("磁盘空间不足") : QStringLiteral("文件过大"); }
+};
+
 double elapsedMs(const QString &text)
 {
     bool ok = false;
@@ -116,12 +185,15 @@ private slots:
         QTest::newRow("bad crc") << int(Fault::BadCrc) << "" << one("校验错误") << state;
         QTest::newRow("partial") << int(Fault::Partial) << "" << one("应答不完整") << state;
         QTest::newRow("exception") << int(Fault::Exception) << "" << one("异常应答 04：从站设备故障") << state;
-        QTest::newRow("extra bytes") << int(Fault::ExtraBytes) << "" << one("校验错误") << state;
+        // An intact answer with bytes after it: the module did answer, the
+        // line speed is right.
+        QTest::newRow("extra bytes") << int(Fault::ExtraBytes) << "" << one("应答过长") << state;
         QTest::newRow("other address") << int(Fault::OtherAddress) << "" << one("地址不符") << state;
         QTest::newRow("other function") << int(Fault::OtherFunction) << "" << one("功能码不符") << state;
         QTest::newRow("register the firmware lacks")
             << int(Fault::None) << "missing" << one("异常应答 02：非法数据地址") << "寄存器 0x0E99";
-        QTest::newRow("late answer") << int(Fault::Slow) << "late" << QStringList{"超时无应答", kStray, "有效"}
+        // The read after a failed exchange is read again to confirm it.
+        QTest::newRow("late answer") << int(Fault::Slow) << "late" << QStringList{"超时无应答", kStray, "有效", "有效"}
                                      << state;
         QTest::newRow("unplugged") << int(Fault::Silent) << "unplug" << one("串口错误") << state;
         QTest::newRow("aborted") << int(Fault::Silent) << "abort" << one("已中止") << state;
@@ -201,6 +273,10 @@ private slots:
         QTest::newRow("exception 7F") << int(Outcome::Exception) << 0x7F << "异常应答 7F：未知异常";
         QTest::newRow("port error") << int(Outcome::PortError) << 0 << "串口错误";
         QTest::newRow("aborted") << int(Outcome::Aborted) << 0 << "已中止";
+        QTest::newRow("too long") << int(Outcome::TooLong) << 0 << "应答过长";
+        QTest::newRow("echo mismatch") << int(Outcome::EchoMismatch) << 0 << "应答回显不符";
+        QTest::newRow("late") << int(Outcome::Late) << 0 << "应答迟到";
+        QTest::newRow("unconfirmed") << int(Outcome::Unconfirmed) << 0 << "复读不一致";
     }
     void resultTexts()
     {
@@ -291,8 +367,17 @@ private slots:
         });
         rig.poll();
         rig.port.sim.onFrame({});
-        QCOMPARE(log.rowCount(), 27 + 6 + 27);
-        const QStringList second = columnOf(log, LineLog::Meaning, 33);
+        // The seven reads after the failed one are each read again to
+        // confirm them: a row of their own, with the same request.
+        QCOMPARE(log.rowCount(), 27 + 6 + 27 + 7);
+        QStringList second;
+        for (int row = 33; row < log.rowCount(); ++row) {
+            if (log.text(row, LineLog::Request) != log.text(row - 1, LineLog::Request))
+                second << log.text(row, LineLog::Meaning);
+            else
+                QCOMPARE(log.text(row, LineLog::Meaning), second.last());
+        }
+        QCOMPARE(second.size(), 27);
         QCOMPARE(log.text(33 + 19, LineLog::Result), QStringLiteral("超时无应答"));
         QCOMPARE(second[19], QStringLiteral("输出2 参数选择 0x0EB7"));
         QCOMPARE(second[23], QStringLiteral("输出2 下限参数值 0x0EB8 = 4500（寄存器值）"));
@@ -380,12 +465,12 @@ private slots:
         QCOMPARE(shown->table()->model()->data(shown->table()->model()->index(0, LineLog::Request)).toString(),
                  rig.requests().first());
         // Closed where the operator put it, it opens there again.
-        shown->setGeometry(40, 50, 900, 300);
+        shown->setGeometry(40, 50, 700, 300);
         shown->close();
         QTRY_VERIFY(!monitor->monitorWindow());
         monitor->openAction()->trigger();
         QVERIFY(monitor->monitorWindow() && monitor->monitorWindow()->isVisible());
-        QCOMPARE(monitor->monitorWindow()->geometry(), QRect(40, 50, 900, 300));
+        QCOMPARE(monitor->monitorWindow()->geometry(), QRect(40, 50, 700, 300));
         QCOMPARE(rig.sent(), sent);
         QVERIFY(!rig.window.link().isPortOpen());
 
@@ -417,7 +502,9 @@ private slots:
         const QString text = QGuiApplication::clipboard()->text();
         QStringList lines = text.split(u'\n');
         QCOMPARE(lines.takeLast(), QString());
-        QCOMPARE(lines.size(), 28);
+        // The poll's 27 rows, and the reads confirmed after the failed one.
+        QVERIFY(monitor->log().rowCount() >= 27);
+        QCOMPARE(lines.size(), monitor->log().rowCount() + 1);
         QCOMPARE(lines[0], QStringLiteral("时间\t请求\t应答\t用时\t结果\t含义"));
         for (const QString &line : lines)
             QCOMPARE(line.count(u'\t'), 5);
@@ -436,6 +523,180 @@ private slots:
         QCOMPARE(QString::fromUtf8(file.readAll()), text);
         QVERIFY(!window->writeFile(dir.filePath(QStringLiteral("无此目录/记录.txt")), &error));
         QVERIFY(!error.isEmpty());
+
+        // Through 另存为…'s own path: the status line says what was saved.
+        QVERIFY(window->saveTo(path));
+        QCOMPARE(window->statusLabel()->text(),
+                 QStringLiteral("已保存 %1 行到 %2").arg(lines.size()).arg(QDir::toNativeSeparators(path)));
+        QVERIFY(file.seek(0));
+        QCOMPARE(QString::fromUtf8(file.readAll()), text);
+        QCOMPARE(rig.messages.shown.size(), 1); // the poll's
+        QVERIFY(!window->saveTo(dir.filePath(QStringLiteral("无此目录/记录.txt"))));
+        QCOMPARE(rig.messages.last(), QStringLiteral("通讯记录未保存。\n无法写入文件 %1：无此文件或目录")
+                                          .arg(QDir::toNativeSeparators(dir.filePath("无此目录/记录.txt"))));
+        QVERIFY(window->statusLabel()->text().isEmpty());
+    }
+
+    // 另存为… onto a filesystem that is full, or has room for part of the
+    // record only: a message names the file and the reason, a file already
+    // there stays whole, no part-written file is left; with room again the
+    // whole record is saved and the status line says so.
+    void saveOnAFullDisk_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("freeBytes");
+        QTest::addColumn<bool>("oldFile");
+        QTest::newRow("full, new file") << 27 << 0 << false;
+        QTest::newRow("full, old file kept") << 27 << 0 << true;
+        QTest::newRow("24 KB free, 10,000 rows") << LineLog::kCapacity << 24 * 1024 << true;
+        QTest::newRow("24 KB free, 10,000 rows, new file") << LineLog::kCapacity << 24 * 1024 << false;
+    }
+    void saveOnAFullDisk()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, freeBytes);
+        QFETCH(bool, oldFile);
+        Rig rig;
+        LineMonitor *monitor = monitorOf(rig.window);
+        for (int i = 0; i < rows; ++i) {
+            const ExchangeRecord record{QTime(9, 0), 700, readRequest(1, true, 0x0E, 0x40), QByteArray(), {}};
+            monitor->log().addExchange(record, QStringLiteral("输入1 输入次数 0x0E40 = %1").arg(i));
+        }
+        LineMonitorWindow *window = monitor->open();
+        SmallDisk disk(4 * 1024 * 1024);
+        QVERIFY(disk.ready());
+        const QString path = disk.dir.filePath(QStringLiteral("通讯记录.txt"));
+        const QByteArray old = QByteArray("08:00:00.000\t01 03 0E 40 00 02 C7 37\t\t\t有效\t旧记录\n").repeated(20);
+        if (oldFile) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
+        }
+        QVERIFY(disk.fill(freeBytes));
+        const QStringList before = QDir(disk.dir.path()).entryList(QDir::Files);
+
+        QVERIFY(!window->saveTo(path));
+        QCOMPARE(rig.messages.shown.size(), 1);
+        const QString prefix =
+            QStringLiteral("通讯记录未保存。\n无法写入文件 %1：").arg(QDir::toNativeSeparators(path));
+        QVERIFY2(rig.messages.last().startsWith(prefix), qPrintable(rig.messages.last()));
+        QCOMPARE(rig.messages.last().mid(prefix.size()), disk.reason());
+        QVERIFY(window->statusLabel()->text().isEmpty());
+        QFile saved(path);
+        QCOMPARE(saved.exists(), oldFile);
+        if (oldFile) {
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            QCOMPARE(saved.readAll(), old);
+            saved.close();
+        }
+        QCOMPARE(QDir(disk.dir.path()).entryList(QDir::Files), before);
+
+        // Room again: the whole record, and the status line.
+        disk.release();
+        QVERIFY(window->saveTo(path));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), monitor->log().tabText());
+        const QString lines = rows == LineLog::kCapacity ? QStringLiteral("10,001") : QString::number(rows + 1);
+        QCOMPARE(window->statusLabel()->text(),
+                 QStringLiteral("已保存 %1 行到 %2").arg(lines, QDir::toNativeSeparators(path)));
+        QCOMPARE(rig.messages.shown.size(), 1);
+    }
+
+    // However large its last size or the default, the monitor opens within
+    // the screen's available area, frame and all.
+    void opensWithinTheScreen_data()
+    {
+        QTest::addColumn<QRect>("closedAt"); // where it was closed; null: first opening
+        QTest::newRow("first opening") << QRect();
+        QTest::newRow("closed wider than the screen") << QRect(-100, 20, 1650, 400);
+        QTest::newRow("closed taller than the screen") << QRect(10, 10, 600, 2000);
+    }
+    void opensWithinTheScreen()
+    {
+        QFETCH(QRect, closedAt);
+        Rig rig;
+        LineMonitor *monitor = monitorOf(rig.window);
+        if (!closedAt.isNull()) {
+            LineMonitorWindow *shown = monitor->open();
+            shown->setGeometry(closedAt);
+            shown->close();
+            QTRY_VERIFY(!monitor->monitorWindow());
+        }
+        LineMonitorWindow *window = monitor->open();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QRect free = window->screen()->availableGeometry();
+        QVERIFY2(free.contains(window->frameGeometry()),
+                 qPrintable(QStringLiteral("%1 in %2").arg(toText(window->frameGeometry()), toText(free))));
+        QVERIFY(window->width() > 100 && window->height() > 100);
+    }
+
+    // Enter on a focused button presses it, as Space does: in the tool
+    // window and in the monitor.
+    void enterPressesTheFocusedButton_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::newRow("召测, Return") << "召测" << int(Qt::Key_Return);
+        QTest::newRow("召测, Enter") << "召测" << int(Qt::Key_Enter);
+        QTest::newRow("复位, Return") << "复位" << int(Qt::Key_Return);
+        QTest::newRow("复制, Return") << "复制" << int(Qt::Key_Return);
+        QTest::newRow("清除, Enter") << "清除" << int(Qt::Key_Enter);
+    }
+    void enterPressesTheFocusedButton()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        Rig rig;
+        LineMonitor *monitor = monitorOf(rig.window);
+        rig.poll();
+        rig.messages.clear();
+        QGuiApplication::clipboard()->clear();
+        LineMonitorWindow *window = monitor->open();
+        QPushButton *target = button == "召测"   ? rig.window.Command1(4)
+                              : button == "复位" ? rig.window.Command2()
+                              : button == "复制" ? window->copyButton()
+                                                 : window->clearButton();
+        target->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(target->window()));
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key(key));
+        if (button == "召测")
+            QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("召测数据，完成！")});
+        else if (button == "复位")
+            QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("复位成功!")});
+        else if (button == "复制")
+            QCOMPARE(QGuiApplication::clipboard()->text(), monitor->log().tabText());
+        else
+            QCOMPARE(monitor->log().rowCount(), 0);
+    }
+
+    // Qt's own texts (the file dialog and its overwrite question) come in
+    // Chinese from Qt's translation.
+    void qtTextsInChinese_data()
+    {
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("chinese");
+        QTest::newRow("overwrite question") << "QFileDialog"
+                                            << "%1 already exists.\nDo you want to replace it?"
+                                            << "%1 已存在。\n您想要替换它吗？";
+        QTest::newRow("file name") << "QFileDialog"
+                                   << "File &name:"
+                                   << "文件名称(&N)：";
+        QTest::newRow("save button") << "QPlatformTheme"
+                                     << "Save"
+                                     << "保存";
+        QTest::newRow("cancel button") << "QPlatformTheme"
+                                       << "Cancel"
+                                       << "取消";
+    }
+    void qtTextsInChinese()
+    {
+        QFETCH(QString, context);
+        QFETCH(QString, english);
+        QFETCH(QString, chinese);
+        static const bool installed = installQtChinese();
+        QVERIFY2(installed, "qtbase_zh_CN.qm missing: install qt6-translations-l10n");
+        QCOMPARE(QCoreApplication::translate(qPrintable(context), qPrintable(english)), chinese);
     }
 };
 
