@@ -8,18 +8,27 @@
 // pacing the poll is as short as the pseudo-terminal allows, which makes the
 // monitor's share as large as it can be; at 115200 bit/s the line takes its
 // wire time. Last, the monitor's own share of one exchange without the line:
-// recording a poll's 27 records, with the window closed and open.
+// recording a poll's 27 records, with the window closed and open. Then the
+// memory of the open monitor once it holds its 10,000 rows, accessibility on
+// (as with a screen reader: every change of the table becomes an event that
+// the accessibility layer and its client follow): heap in use and resident
+// size after every 50 of 200 more polls, and the growth per poll.
 //
-//   bench_monitor [polls per kind, default 100]
+//   bench_monitor [polls per kind, default 100] [polls after the cap, default 200]
 #include "benchsim.h"
 #include "frm_t516.h"
 #include "linemonitor.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTableView>
 
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -84,6 +93,46 @@ void settle()
     clock.start();
     while (clock.elapsed() < 2 * hv52::LineMonitorWindow::kRefreshMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Bytes the heap has handed out and not taken back.
+double heapKb()
+{
+    return double(mallinfo2().uordblks) / 1024.0;
+}
+
+// Resident set size.
+double rssKb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / 1024.0 : 0;
+}
+
+// An accessibility client as a screen reader is one: for every event it asks
+// the accessibility layer for the object's interface and what it says.
+// A table that gained rows is asked for the new rows' cells and their text.
+void followAccessibility(QAccessibleEvent *event)
+{
+    QAccessibleInterface *iface = event->accessibleInterface();
+    if (!iface)
+        return;
+    (void)iface->text(QAccessible::Name);
+    (void)iface->childCount();
+    if (event->type() != QAccessible::TableModelChanged)
+        return;
+    const auto *change = static_cast<QAccessibleTableModelChangeEvent *>(event);
+    QAccessibleTableInterface *table = iface->tableInterface();
+    if (!table || change->modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted)
+        return;
+    for (int row = std::max(0, change->firstRow()); row <= change->lastRow(); ++row) {
+        for (int column = 0; column < table->columnCount(); ++column) {
+            if (QAccessibleInterface *cell = table->cellAt(row, column))
+                (void)cell->text(QAccessible::Name);
+        }
+    }
 }
 
 } // namespace
@@ -161,6 +210,43 @@ int main(int argc, char **argv)
         std::printf("recording one exchange, window %s: %.2f us (%d rows kept, %lld dropped)\n",
                     shown ? "open" : "closed", us, monitor->log().rowCount(),
                     static_cast<long long>(monitor->log().dropped()));
+    }
+
+    // The open monitor at its cap, accessibility on: memory over more polls.
+    {
+        const int after = argc > 2 ? std::max(50, atoi(argv[2])) : 200;
+        QAccessible::installUpdateHandler(followAccessibility);
+        QAccessible::setActive(true);
+        Tool tool(Open, 9600);
+        hv52::LineMonitor *monitor = hv52::LineMonitor::of(&tool.window);
+        // Up to the cap with the records of real polls, shown as they come.
+        while (monitor->log().dropped() == 0) {
+            for (const hv52::ExchangeRecord &r : records)
+                emit tool.window.link().exchanged(r);
+            settle();
+        }
+        for (int i = 0; i < 20; ++i) // the first polls after the cap settle caches
+            tool.poll();
+        settle();
+        const double heap0 = heapKb(), rss0 = rssKb();
+        std::vector<double> ms;
+        std::printf("open monitor at its cap of %d rows, accessibility on, %d polls:\n", hv52::LineLog::kCapacity,
+                    after);
+        std::printf("  %6s %12s %12s %10s\n", "polls", "heap kB", "RSS kB", "poll ms");
+        std::printf("  %6d %12.0f %12.0f\n", 0, heap0, rss0);
+        for (int i = 1; i <= after; ++i) {
+            ms.push_back(tool.poll());
+            settle();
+            if (i % 50 == 0)
+                std::printf("  %6d %12.0f %12.0f %10.2f\n", i, heapKb(), rssKb(), median(ms));
+        }
+        const double heapGrowth = (heapKb() - heap0) / after, rssGrowth = (rssKb() - rss0) / after;
+        std::printf("  growth per poll: heap %.2f kB, RSS %.2f kB (%d rows kept, %lld dropped)\n", heapGrowth,
+                    rssGrowth, monitor->log().rowCount(), static_cast<long long>(monitor->log().dropped()));
+        if (tool.message != QStringLiteral("召测数据，完成！"))
+            status = 1;
+        QAccessible::setActive(false);
+        QAccessible::installUpdateHandler(nullptr);
     }
     return status;
 }

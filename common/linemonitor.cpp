@@ -196,14 +196,26 @@ void LineLog::append(Row row)
     endInsertRows();
 }
 
+namespace {
+
+// A copy of just the bytes: what a port read hands over may sit in a block
+// reserved for far more (QIODevice::readAll() reserves kilobytes), and a
+// row holding on to it would keep the whole block for its life.
+QByteArray compact(const QByteArray &bytes)
+{
+    return QByteArray(bytes.constData(), bytes.size());
+}
+
+} // namespace
+
 void LineLog::addExchange(const ExchangeRecord &record, const QString &meaning)
 {
-    append({record.sentAt, record.elapsedUs, record.request, record.answer, record.verdict, meaning});
+    append({record.sentAt, record.elapsedUs, compact(record.request), compact(record.answer), record.verdict, meaning});
 }
 
 void LineLog::addStray(const QByteArray &bytes, QTime at)
 {
-    append({at, -1, QByteArray(), bytes, Verdict(), LineMeaning::strayText()});
+    append({at, -1, QByteArray(), compact(bytes), Verdict(), LineMeaning::strayText()});
 }
 
 void LineLog::clear()
