@@ -1,14 +1,16 @@
 // The answer path of the link: a request, then whatever the line delivers in
-// pieces, received the way Link does it (accumulate; once answerLength bytes
-// are in, judge everything buffered; input over first: the timeout rule).
+// pieces, fed to the link's own receive rule (link/receiverule.h) and checked
+// against what an answer must be, over RTU and over Modbus TCP framing.
 //
 // Input: kind, address, register high, register low, value high, value low,
 // piece count, that many piece lengths, then the bytes on the line.
 //   kind % 3: 0 read of one register, 1 read of a pair, 2 write.
 //   kind & 0x80: ignore the line bytes' framing and send a correct answer
 //   built from them instead; it must be recognised.
+//   kind & 0x40: the same line also as Modbus TCP frames.
 #include "crc.h"
 #include "frames.h"
+#include "receiverule.h"
 
 #include "check.h"
 
@@ -88,21 +90,6 @@ struct Received
     QByteArray received;
 };
 
-// What Link::MSComm1_OnComm and Link::Timer1_Timer make of the pieces: an
-// intact exception answer ends the exchange as soon as its 5 bytes are in.
-Received receive(const QByteArray &request, const std::vector<QByteArray> &pieces)
-{
-    QByteArray buffered;
-    for (const QByteArray &piece : pieces) {
-        buffered += piece;
-        if (buffered.size() == 5 && isExceptionAnswer(*Exact(buffered), *Exact(request)))
-            return {stateOf(judge(*Exact(buffered), *Exact(request)).outcome), buffered};
-        if (answerDue(buffered.size(), request))
-            return {judgeAnswer(*Exact(buffered), *Exact(request)), buffered};
-    }
-    return {stateOf(judgeAtTimeout(*Exact(buffered), *Exact(request)).outcome), buffered};
-}
-
 // Splits line into pieces of the given lengths; what is left comes last.
 std::vector<QByteArray> split(const QByteArray &line, const std::vector<int> &lengths)
 {
@@ -115,6 +102,63 @@ std::vector<QByteArray> split(const QByteArray &line, const std::vector<int> &le
     if (at < line.size())
         pieces.push_back(line.mid(at));
     return pieces;
+}
+
+// The link's own receive rule over the pieces: the verdict as soon as it
+// has one, else what the response timer makes of the bytes in.
+Received receive(Framing framing, const QByteArray &request, const std::vector<QByteArray> &pieces,
+                 QByteArray *dropped = nullptr)
+{
+    ReceiveRule rule(framing, *Exact(request));
+    Verdict verdict;
+    bool done = false;
+    for (const QByteArray &piece : pieces) {
+        if (rule.take(*Exact(piece))) {
+            done = true;
+            break;
+        }
+    }
+    verdict = done ? rule.verdict() : rule.expire();
+    if (dropped)
+        *dropped = rule.dropped();
+    // The same judgement on an exact copy of what the rule took, so that a read
+    // past its end shows (the rule keeps a buffer of its own).
+    if (framing == Framing::Rtu && rule.answer().size() >= 4)
+        CHECK(judge(*Exact(rule.answer()), *Exact(request)).outcome == verdict.outcome || !done);
+    return {stateOf(verdict.outcome), rule.answer()};
+}
+
+// Modbus TCP: the same request as a data unit behind an MBAP header. A valid
+// verdict needs this transaction, protocol 0, the length in the header, the
+// unit and the data unit this request expects; every frame dropped on the way
+// was whole and of another transaction.
+void checkMbap(int op, quint8 address, quint16 reg, quint16 value, const QByteArray &line,
+               const std::vector<int> &lengths)
+{
+    const bool pair = op == 1;
+    const QByteArray unit = op == 2 ? writeUnit(reg, value) : readUnit(pair, reg);
+    const quint16 transaction = quint16(value ^ 0x5A5A);
+    const QByteArray request = frameMbap(transaction, address, unit);
+    CHECK(request.size() == kMbapHeader + unit.size());
+    CHECK(splitFrame(Framing::Mbap, request).unit == unit);
+    QByteArray dropped;
+    const Received got = receive(Framing::Mbap, request, split(line, lengths), &dropped);
+    const QByteArray &r = got.received;
+    if (got.state == Valid) {
+        CHECK(r.size() >= kMbapHeader);
+        CHECK(r.left(2) == request.left(2) && r[2] == 0 && r[3] == 0 && r[6] == request[6]);
+        CHECK((byteAt(r, 4) << 8 | byteAt(r, 5)) == int(r.size()) - 6);
+        const QByteArray answerUnit = r.mid(kMbapHeader);
+        CHECK(judgeUnit(answerUnit, unit).valid());
+        CHECK(answerUnit.size() == (op == 2 ? 5 : pair ? 6 : 4));
+        (void)unitValue(*Exact(answerUnit), pair);
+    }
+    for (int at = 0; at < dropped.size();) {
+        CHECK(dropped.size() - at >= kMbapHeader);
+        CHECK(dropped.mid(at, 2) != request.left(2));
+        at += 6 + (byteAt(dropped, at + 4) << 8 | byteAt(dropped, at + 5));
+        CHECK(at <= dropped.size());
+    }
 }
 
 } // namespace
@@ -161,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         appendCrc(answer);
         CHECK(answer.size() == threshold);
-        const Received got = receive(request, split(answer, lengths));
+        const Received got = receive(Framing::Rtu, request, split(answer, lengths));
         CHECK(got.state == Valid);
         CHECK(got.received == answer);
         if (op != 2) {
@@ -173,7 +217,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
 
-    const Received got = receive(request, split(line, lengths));
+    if (kind & 0x40)
+        checkMbap(op, address, quint16(regHigh << 8 | regLow), value, line, lengths);
+
+    const Received got = receive(Framing::Rtu, request, split(line, lengths));
     const QByteArray &r = got.received;
     if (r.size() < threshold) {
         // Only the timer ends an exchange that never reached its length.

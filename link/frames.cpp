@@ -1,22 +1,10 @@
 #include "frames.h"
 #include "crc.h"
+#include "dataunit.h"
 
 namespace hv52 {
 
 namespace {
-
-constexpr int kGenpoly = 40961; // 0xA001
-
-// Stores the CRC of the bytes before the last two in those two, low byte first.
-void closeFrame(QByteArray &frame)
-{
-    const int n = int(frame.size()) - 2;
-    int crc = 0xFFFF;
-    for (int i = 0; i < n; ++i)
-        crc = CrcResult(static_cast<unsigned char>(frame[i]), kGenpoly, crc);
-    frame[n] = char(crc & 255);
-    frame[n + 1] = char((crc / 256) & 255);
-}
 
 quint8 at(const QByteArray &b, int i)
 {
@@ -27,29 +15,12 @@ quint8 at(const QByteArray &b, int i)
 
 QByteArray readRequest(quint8 address, bool pair, quint8 CMD_H, quint8 CMD_L)
 {
-    QByteArray frame(8, 0);
-    frame[0] = char(address);
-    frame[1] = 3;
-    frame[2] = char(CMD_H);
-    frame[3] = char(CMD_L);
-    frame[5] = char(pair ? 2 : 1);
-    closeFrame(frame);
-    return frame;
+    return frameRtu(address, readUnit(pair, quint16(CMD_H << 8 | CMD_L)));
 }
 
 QByteArray writeRequest(quint8 address, quint8 CMD_H, quint8 CMD_L, quint16 value)
 {
-    QByteArray frame(11, 0);
-    frame[0] = char(address);
-    frame[1] = 16;
-    frame[2] = char(CMD_H);
-    frame[3] = char(CMD_L);
-    frame[5] = 1;
-    frame[6] = 2;
-    frame[7] = char(value / 256);
-    frame[8] = char(value % 256);
-    closeFrame(frame);
-    return frame;
+    return frameRtu(address, writeUnit(quint16(CMD_H << 8 | CMD_L), value));
 }
 
 int answerLength(const QByteArray &request)
@@ -88,22 +59,11 @@ Verdict judge(const QByteArray &answer, const QByteArray &request)
             return {Outcome::TooLong};
         return {Outcome::BadCrc};
     }
-    // An intact frame from another slave, or for another function, answers
-    // some other request: it is no confirmation of ours.
+    // An intact frame from another slave answers some other request: it is
+    // no confirmation of ours.
     if (answer[0] != request[0])
         return {Outcome::WrongAddress};
-    if (isExceptionAnswer(answer, request))
-        return {Outcome::Exception, at(answer, 2)};
-    if (answer[1] != request[1])
-        return {Outcome::WrongFunction};
-    // Nor is a late answer to the previous request that lands in this one's
-    // wait: a read answer must carry the registers asked for, a write answer
-    // must echo this write's register and count.
-    if (n != answerLength(request))
-        return {Outcome::WrongLength};
-    if (request[1] == 3)
-        return {at(answer, 2) == 2 * at(request, 5) ? Outcome::Valid : Outcome::WrongLength};
-    return {answer.mid(2, 4) == request.mid(2, 4) ? Outcome::Valid : Outcome::EchoMismatch};
+    return judgeUnit(answer.mid(1, n - 3), request.mid(1, request.size() - 3));
 }
 
 ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request)

@@ -1,11 +1,16 @@
 // The pieces of the link that need no port: CRC, command line, port names.
 #include "cmdline.h"
 #include "crc.h"
+#include "dataunit.h"
 #include "frames.h"
 #include "linkerror.h"
 #include "portname.h"
+#include "receiverule.h"
 
 #include <QTest>
+
+Q_DECLARE_METATYPE(hv52::Framing)
+Q_DECLARE_METATYPE(hv52::Outcome)
 
 using namespace hv52;
 
@@ -139,6 +144,113 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(bool, valid);
         QCOMPARE(judgeAnswer(answer, request) == Valid, valid);
+    }
+
+    void framings_data()
+    {
+        QTest::addColumn<QByteArray>("unit");
+        QTest::addColumn<QByteArray>("rtu");
+        QTest::addColumn<QByteArray>("mbap");
+        // The module's documented request frames (bus address 1); the same
+        // data unit behind an MBAP header of transaction 0x0102, unit 1.
+        QTest::newRow("read one at 0x0000") << readUnit(false, 0x0000) << QByteArray::fromHex("010300000001840A")
+                                            << QByteArray::fromHex("010200000006010300000001");
+        QTest::newRow("read pair at 0x0B00")
+            << readUnit(true, 0x0B00) << QByteArray::fromHex("01030B000002C62F")
+            << QByteArray::fromHex("010200000006010300000002").replace(8, 2, QByteArray::fromHex("0B00"));
+        QTest::newRow("write 0x6003 to 0x0B00")
+            << writeUnit(0x0B00, 0x6003) << QByteArray::fromHex("01100B0000010260037491")
+            << QByteArray::fromHex("010200000009011000000001026003").replace(8, 2, QByteArray::fromHex("0B00"));
+    }
+    void framings()
+    {
+        QFETCH(QByteArray, unit);
+        QFETCH(QByteArray, rtu);
+        QFETCH(QByteArray, mbap);
+        QCOMPARE(frameRtu(1, unit), rtu);
+        QCOMPARE(frameMbap(0x0102, 1, unit), mbap);
+        QCOMPARE(splitFrame(Framing::Rtu, rtu).unit, unit);
+        QCOMPARE(splitFrame(Framing::Mbap, mbap).unit, unit);
+        QCOMPARE(int(splitFrame(Framing::Mbap, mbap).transaction), 0x0102);
+        // The old builders give the same bytes as the data unit in RTU framing.
+        if (unit[0] == 3)
+            QCOMPARE(readRequest(1, unit[4] == 2, quint8(unit[1]), quint8(unit[2])), rtu);
+    }
+
+    void receiveRule_data()
+    {
+        QTest::addColumn<hv52::Framing>("framing");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<bool>("beforeTimeout"); // a verdict without the timer
+        QTest::addColumn<hv52::Outcome>("outcome");
+        QTest::addColumn<int>("dropped");
+        const QByteArray one = readRequest(1, false, 0x0E, 0x42);
+        const QByteArray ok = withCrc("0103021234");
+        QTest::newRow("rtu whole") << Framing::Rtu << one << QByteArrayList{ok} << true << Outcome::Valid << 0;
+        QTest::newRow("rtu byte by byte")
+            << Framing::Rtu << one << QByteArrayList{ok.left(1), ok.mid(1, 3), ok.mid(4, 2), ok.mid(6)} << true
+            << Outcome::Valid << 0;
+        QTest::newRow("rtu exception ends at 5")
+            << Framing::Rtu << one << QByteArrayList{withCrc("018302")} << true << Outcome::Exception << 0;
+        QTest::newRow("rtu three bytes") << Framing::Rtu << one << QByteArrayList{ok.left(3)} << false
+                                         << Outcome::Incomplete << 0;
+        QTest::newRow("rtu nothing") << Framing::Rtu << one << QByteArrayList{} << false << Outcome::Timeout << 0;
+        QTest::newRow("rtu trailing bytes")
+            << Framing::Rtu << one << QByteArrayList{ok + "\x01"} << true << Outcome::TooLong << 0;
+
+        const QByteArray unit = readUnit(false, 0x0E42);
+        const QByteArray req = frameMbap(7, 1, unit);
+        const QByteArray answer = QByteArray::fromHex("03021234");
+        const QByteArray mine = frameMbap(7, 1, answer);
+        const QByteArray late = frameMbap(6, 1, QByteArray::fromHex("03021111"));
+        QTest::newRow("mbap whole") << Framing::Mbap << req << QByteArrayList{mine} << true << Outcome::Valid << 0;
+        QTest::newRow("mbap in pieces") << Framing::Mbap << req
+                                        << QByteArrayList{mine.left(5), mine.mid(5, 3), mine.mid(8)} << true
+                                        << Outcome::Valid << 0;
+        // The previous request's answer, late: refused by its transaction,
+        // and ours still taken after it.
+        QTest::newRow("mbap late then ours") << Framing::Mbap << req << QByteArrayList{late + mine.left(4), mine.mid(4)}
+                                             << true << Outcome::Valid << int(late.size());
+        QTest::newRow("mbap only a late one")
+            << Framing::Mbap << req << QByteArrayList{late} << false << Outcome::Late << int(late.size());
+        QTest::newRow("mbap other unit") << Framing::Mbap << req << QByteArrayList{frameMbap(7, 2, answer)} << true
+                                         << Outcome::WrongAddress << 0;
+        QTest::newRow("mbap exception") << Framing::Mbap << req
+                                        << QByteArrayList{frameMbap(7, 1, QByteArray::fromHex("8302"))} << true
+                                        << Outcome::Exception << 0;
+        QTest::newRow("mbap pair for one")
+            << Framing::Mbap << req << QByteArrayList{frameMbap(7, 1, QByteArray::fromHex("030400011170"))} << true
+            << Outcome::WrongLength << 0;
+        QTest::newRow("mbap not a header")
+            << Framing::Mbap << req << QByteArrayList{QByteArray::fromHex("00070001000601")} << true
+            << Outcome::WrongLength << 0;
+        QTest::newRow("mbap cut short") << Framing::Mbap << req << QByteArrayList{mine.left(9)} << false
+                                        << Outcome::Incomplete << 0;
+        QTest::newRow("mbap nothing") << Framing::Mbap << req << QByteArrayList{} << false << Outcome::Timeout << 0;
+    }
+    void receiveRule()
+    {
+        QFETCH(hv52::Framing, framing);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(bool, beforeTimeout);
+        QFETCH(hv52::Outcome, outcome);
+        QFETCH(int, dropped);
+        ReceiveRule rule(framing, request);
+        bool done = false;
+        for (const QByteArray &piece : pieces) {
+            QVERIFY(!done);
+            // Never more needed than the rest of the answer in hand.
+            QVERIFY(rule.needed() >= 1);
+            done = rule.take(piece);
+        }
+        QCOMPARE(done, beforeTimeout);
+        const Verdict verdict = done ? rule.verdict() : rule.expire();
+        QCOMPARE(verdict.outcome, outcome);
+        QCOMPARE(int(rule.dropped().size()), dropped);
+        if (verdict.valid())
+            QCOMPARE(unitValue(rule.answerUnit(), false), 0x1234u);
     }
 
     void portNames()
