@@ -727,7 +727,7 @@ int scanCommand(const Options &o)
             const auto noteLate = [&](const ReadResult &r, int address) {
                 if (r.verdict.outcome != Outcome::WrongAddress || s.link().receiveBuffer().isEmpty())
                     return;
-                const int from = quint8(s.link().receiveBuffer()[0]);
+                const int from = hv52::splitFrame(s.link().framing(), s.link().receiveBuffer()).address;
                 const bool known = std::any_of(late.begin(), late.end(),
                                                [&](const Found &f) { return f.speed == speed && f.address == from; });
                 if (from != address && o.addresses.contains(from) && !known)

@@ -97,16 +97,47 @@ QList<int> parseSpeedList(const QString &text)
     return out;
 }
 
+void parseEndpoint(const QString &option, const QString &text, QString *host, quint16 *port)
+{
+    // HOST:PORT, an IPv6 address in brackets: [::1]:502.
+    static const QRegularExpression form(QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^:\\[\\]\\s]+)):([0-9]{1,5})$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        throw UsageError(
+            QStringLiteral("%1 的值“%2”无效（应为 主机:端口，如 192.168.1.10:502），请求未发送。").arg(option, text));
+    const int number = m.captured(3).toInt();
+    if (number < 1 || number > 65535)
+        throw UsageError(QStringLiteral("%1 的端口 %2 无效（应为 1～65535），请求未发送。").arg(option).arg(number));
+    *host = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
+    *port = quint16(number);
+}
+
 Options parseOptions(const QStringList &arguments)
 {
     QCommandLineParser p;
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QList<QCommandLineOption> all = {
-        {{"h", "help"}, {}},   {"version", {}},        {"port", {}, "N"},          {"device", {}, "PATH"},
-        {"speed", {}, "B"},    {"address", {}, "A"},   {"timeout", {}, "MS"},      {"json", {}},
-        {"interval", {}, "S"}, {"speeds", {}, "LIST"}, {"addresses", {}, "RANGE"}, {"scan-timeout", {}, "MS"},
-        {"list", {}},          {"check", {}},          {"type", {}, "T"},          {"source", {}, "S"},
-        {"lower", {}, "X"},    {"upper", {}, "Y"},
+        {{"h", "help"}, {}},
+        {"version", {}},
+        {"port", {}, "N"},
+        {"device", {}, "PATH"},
+        {"speed", {}, "B"},
+        {"address", {}, "A"},
+        {"timeout", {}, "MS"},
+        {"json", {}},
+        {"interval", {}, "S"},
+        {"speeds", {}, "LIST"},
+        {"addresses", {}, "RANGE"},
+        {"scan-timeout", {}, "MS"},
+        {"list", {}},
+        {"check", {}},
+        {"type", {}, "T"},
+        {"source", {}, "S"},
+        {"lower", {}, "X"},
+        {"upper", {}, "Y"},
+        {"tcp", {}, "HOST:PORT"},
+        {"modbus-tcp", {}, "HOST:PORT"},
+        {"connect-timeout", {}, "MS"},
     };
     p.addOptions(all);
     if (!p.parse(arguments)) {
@@ -173,6 +204,25 @@ Options parseOptions(const QStringList &arguments)
     }
     if (o.port && !o.device.isEmpty())
         throw UsageError(QStringLiteral("--port 和 --device 只能给出一个，请求未发送。"));
+    for (const char *name : {"tcp", "modbus-tcp"}) {
+        const QString option = QLatin1String(name);
+        if (!p.isSet(option))
+            continue;
+        QString host;
+        quint16 port = 0;
+        parseEndpoint(QStringLiteral("--") + option, p.value(option), &host, &port);
+        if (o.port || !o.device.isEmpty() || !o.tcpHost.isEmpty())
+            throw UsageError(QStringLiteral("--port、--device、--tcp 和 --modbus-tcp 只能给出一个，请求未发送。"));
+        o.tcpHost = host;
+        o.tcpPort = port;
+        o.modbusTcp = option == u"modbus-tcp";
+    }
+    if (p.isSet(QStringLiteral("connect-timeout"))) {
+        if (o.tcpHost.isEmpty())
+            throw UsageError(QStringLiteral("--connect-timeout 只用于 --tcp 或 --modbus-tcp，请求未发送。"));
+        o.connectTimeoutMs =
+            wholeNumber(QStringLiteral("--connect-timeout"), p.value(QStringLiteral("connect-timeout")), 1, 60000);
+    }
     if (p.isSet(QStringLiteral("speed")))
         o.speed = standardSpeed(QStringLiteral("--speed"), p.value(QStringLiteral("speed")));
     if (p.isSet(QStringLiteral("address"))) {
@@ -202,8 +252,11 @@ Options parseOptions(const QStringList &arguments)
             wholeNumber(QStringLiteral("--scan-timeout"), p.value(QStringLiteral("scan-timeout")), 1, 10000);
     o.list = p.isSet(QStringLiteral("list"));
     o.check = p.isSet(QStringLiteral("check"));
-    if (o.needsPort() && !o.port && o.device.isEmpty())
+    if (o.needsPort() && !o.port && o.device.isEmpty() && o.tcpHost.isEmpty())
         throw UsageError(QStringLiteral("缺少串口：请用 --port N 或 --device 路径 指定，请求未发送。"));
+    // Behind a gateway the line speed is the gateway's own: one pass.
+    if (!o.tcpHost.isEmpty() && !p.isSet(QStringLiteral("speeds")))
+        o.speeds = {o.speed};
     using Slot = std::pair<const char *, std::optional<QString> *>;
     for (const auto &[name, slot] : std::initializer_list<Slot>{Slot{"type", &o.type}, Slot{"source", &o.source},
                                                                 Slot{"lower", &o.lower}, Slot{"upper", &o.upper}}) {
@@ -244,6 +297,11 @@ QString helpText()
         "  --port N            串口号 N：Windows 上为 COMN，其他系统为 $HV52_SERIAL_DIR/comN\n"
         "                      或 /dev/ttyS(N-1)\n"
         "  --device PATH       串口设备路径，如 /dev/ttyUSB0（与 --port 二选一）\n"
+        "  --tcp HOST:PORT     经串口服务器（透传 Modbus RTU 帧的 TCP 端口）访问总线\n"
+        "  --modbus-tcp HOST:PORT\n"
+        "                      经 Modbus TCP 网关访问总线，总线地址即单元标识符\n"
+        "  --connect-timeout MS\n"
+        "                      建立 TCP 连接的超时，毫秒（默认 3000）\n"
         "  --speed B           波特率（默认 9600；1200、2400、4800、9600、19200、38400、57600、115200）\n"
         "  --address A         总线地址（默认 1，1～247）\n"
         "  --timeout MS        应答超时，毫秒（默认 1000）\n"
@@ -259,7 +317,7 @@ QString helpText()
         "  --version           显示版本\n"
         "\n"
         "退出状态：0 全部完成；1 通讯失败、读回值与写入值不符、模块无应答、文件未能写入或被信号中断；\n"
-        "2 命令行或输入文件有误（未发送任何请求）；3 串口无法打开。\n"
+        "2 命令行或输入文件有误（未发送任何请求）；3 串口无法打开或无法建立连接。\n"
         "\n"
         "Ctrl-C、SIGTERM、SIGHUP：写完正在写的一组值（模拟量输出的四个值）后停止，不再写入，\n"
         "列出已写入和未写入的值，退出状态 1；watch 写完最后一行后结束。\n");

@@ -19,6 +19,13 @@ struct Options
 
     int port = 0;   // --port N, 0 when not given
     QString device; // --device PATH
+    // --tcp HOST:PORT (RTU frames through a serial device server) or
+    // --modbus-tcp HOST:PORT (a Modbus TCP gateway; the address is the unit
+    // identifier). Empty host: a serial port.
+    QString tcpHost;
+    quint16 tcpPort = 0;
+    bool modbusTcp = false;
+    int connectTimeoutMs = 3000; // --connect-timeout MS
     int speed = 9600;
     int address = 1;
     int timeoutMs = 1000;
@@ -42,6 +49,10 @@ Options parseOptions(const QStringList &arguments);
 
 // The --help text.
 QString helpText();
+
+// "192.168.1.10:502", "[::1]:502" -> host and port; UsageError naming the
+// option otherwise.
+void parseEndpoint(const QString &option, const QString &text, QString *host, quint16 *port);
 
 // "1-10,17,20-30" -> the addresses in order, each 1..247 once.
 QList<int> parseAddressRange(const QString &text);

@@ -83,6 +83,15 @@ Session::Session(const Options &options) : m_options(options), m_link(std::make_
     Interrupt::instance();
     m_link->setResponseTimeout(options.timeoutMs);
     m_link->setDevice(options.device);
+    if (!options.tcpHost.isEmpty()) {
+        hv52::LineSettings tcp;
+        tcp.kind = hv52::LineSettings::Kind::Tcp;
+        tcp.host = options.tcpHost;
+        tcp.tcpPort = options.tcpPort;
+        tcp.framing = options.modbusTcp ? hv52::Framing::Mbap : hv52::Framing::Rtu;
+        tcp.connectTimeoutMs = options.connectTimeoutMs;
+        m_link->setTcp(tcp);
+    }
     m_portNumber = options.port;
     QObject::connect(m_link.get(), &hv52::Link::exchanged, [this](const hv52::ExchangeRecord &record) {
         ++m_exchanges;
@@ -145,6 +154,10 @@ void Session::setFailFast(bool on)
 QString Session::silenceHint() const
 {
     const hv52::ArgArray &args = m_link->args();
+    if (!m_options.tcpHost.isEmpty())
+        return QStringLiteral("模块无应答：请检查总线地址 %1、%2、网关的串口设置（波特率等）与接线。")
+            .arg(args.value(0))
+            .arg(m_link->lineName());
     return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
         .arg(args.value(0))
         .arg(m_link->portLabel())

@@ -1,9 +1,9 @@
 #include "link.h"
 #include "frames.h"
 #include "linkerror.h"
-#include "portlock.h"
 #include "portname.h"
-#include "systemtext.h"
+#include "serialtransport.h"
+#include "tcptransport.h"
 
 #include <QEventLoop>
 #include <QMetaMethod>
@@ -38,8 +38,6 @@ Link::Link(QObject *parent) : QObject(parent)
     // operator waits for on a dead line, so keep it to the millisecond.
     Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &Link::Timer1_Timer);
-    connect(&MSComm1, &QSerialPort::readyRead, this, &Link::MSComm1_OnComm);
-    connect(&MSComm1, &QSerialPort::errorOccurred, this, &Link::onPortError);
 }
 
 Link::~Link()
@@ -107,6 +105,14 @@ void Link::openPort()
         throw LinkError(QStringLiteral("命令行缺少总线地址（第1个参数），请求未发送。"));
     busAddress();
     QString device;
+    if (m_tcp.isTcp()) {
+        m_portLabel = QString();
+        auto *line = makeLine<TcpTransport>();
+        line->configure(m_tcp.host, m_tcp.tcpPort, m_tcp.framing, m_tcp.connectTimeoutMs);
+        m_portLabel = line->label();
+        openLine();
+        return;
+    }
     if (m_device.isEmpty()) {
         if (given < 2)
             throw LinkError(QStringLiteral("命令行缺少串口号（第2个参数），无法打开串口。"));
@@ -125,51 +131,69 @@ void Link::openPort()
     if (speed <= 0)
         throw LinkError(QStringLiteral("波特率 %1 无效，无法打开串口 %2。").arg(speed).arg(m_portLabel));
 
-    // Settings go in before open(): a pseudo-terminal refuses some of them on
-    // an open port. DTR and RTS are left as the port has them.
-    MSComm1.setPortName(device);
-    MSComm1.setBaudRate(speed);
-    MSComm1.setDataBits(QSerialPort::Data8);
-    MSComm1.setParity(QSerialPort::NoParity);
-    MSComm1.setStopBits(QSerialPort::OneStop);
-    MSComm1.setFlowControl(QSerialPort::NoFlowControl);
-    MSComm1.clearError();
-    if (!MSComm1.open(QIODevice::ReadWrite)) {
-        QString reason;
-        switch (MSComm1.error()) {
-        case QSerialPort::DeviceNotFoundError:
-            reason = QStringLiteral("设备不存在");
-            break;
-        case QSerialPort::PermissionError:
-            reason = QStringLiteral("串口已被占用或无权访问");
-            break;
-        case QSerialPort::UnsupportedOperationError:
-            reason = QStringLiteral("不是串口设备");
-            break;
-        default:
-            reason = MSComm1.errorString();
-            break;
-        }
-        const QString where = device == m_portLabel ? m_portLabel : QStringLiteral("%1（%2）").arg(m_portLabel, device);
-        throw LinkError(QStringLiteral("无法打开串口 %1：%2。").arg(where, reason));
-    }
-    // The port's own lock follows the name it was opened by; a symlink and
-    // its target are still one device, held by one operation at a time.
-    if (!lockDevice(MSComm1.handle())) {
-        MSComm1.close();
-        const QString where = device == m_portLabel ? m_portLabel : QStringLiteral("%1（%2）").arg(m_portLabel, device);
-        throw LinkError(
-            QStringLiteral("无法打开串口 %1：串口已被占用（另一程序通过其他路径打开了同一设备）。").arg(where));
+    makeLine<SerialTransport>()->configure(device, m_portLabel, speed);
+    openLine();
+}
+
+void Link::openLine()
+{
+    try {
+        m_line->open();
+    } catch (...) {
+        m_line.reset(); // a half-made connection is not reused
+        throw;
     }
     emit portOpened();
 }
 
+template <class T>
+T *Link::makeLine()
+{
+    if (auto *line = qobject_cast<T *>(m_line.get()))
+        return line;
+    m_line = std::make_unique<T>();
+    connect(m_line.get(), &Transport::readyRead, this, &Link::MSComm1_OnComm);
+    connect(m_line.get(), &Transport::failed, this, &Link::onLineFailed);
+    return static_cast<T *>(m_line.get());
+}
+
 void Link::closePort()
 {
-    if (MSComm1.isOpen()) {
-        MSComm1.close();
+    if (m_line && m_line->isOpen()) {
+        m_line->close();
         emit portClosed();
+    } else if (m_line) {
+        m_line->close();
     }
+}
+
+bool Link::isPortOpen() const
+{
+    return m_line && m_line->isOpen();
+}
+
+Framing Link::framing() const
+{
+    return m_line ? m_line->framing() : (m_tcp.isTcp() ? m_tcp.framing : Framing::Rtu);
+}
+
+QString Link::lineName() const
+{
+    return m_line ? m_line->lineName() : QStringLiteral("串口 %1").arg(m_portLabel);
+}
+
+void Link::setTcp(const LineSettings &tcp)
+{
+    m_tcp = tcp;
+    m_line.reset();
+}
+
+QByteArray Link::frameOf(const QByteArray &unit)
+{
+    const quint8 address = busAddress();
+    if (framing() == Framing::Mbap)
+        return frameMbap(++m_transaction, address, unit);
+    return frameRtu(address, unit);
 }
 
 quint8 Link::busAddress() const
@@ -188,8 +212,9 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
 {
     ReadResult result;
     // A bus scan addresses another module with each request: a late answer
-    // gives itself away by its address there, and needs no second read.
-    if (m_unsure && m_guardMs < 0) {
+    // gives itself away by its address there, and needs no second read; on
+    // Modbus TCP every answer does, by its transaction identifier.
+    if (m_unsure && m_guardMs < 0 && framing() == Framing::Rtu) {
         m_holding = true;
         try {
             const qint64 failedSentMs = m_lastSentMs;
@@ -221,10 +246,10 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
 
 ReadResult Link::readOnce(quint16 reg, bool pair)
 {
-    exchange(readRequest(busAddress(), pair, quint8(reg >> 8), quint8(reg)));
+    exchange(frameOf(readUnit(pair, reg)));
     if (m_state != Valid)
         return {m_verdict, 0};
-    return {m_verdict, answerValue(m_receive, pair)};
+    return {m_verdict, unitValue(m_rule.answerUnit(), pair)};
 }
 
 ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, bool *firstWasAnother)
@@ -316,7 +341,8 @@ WriteResult Link::write(quint16 reg, qint32 value)
         throw LinkError(QStringLiteral("写入值 %1 超出范围（0～65535），请求未发送。").arg(value));
     // A write is never repeated: the module may have carried it out even
     // when its acknowledgement was lost.
-    exchange(writeRequest(address, quint8(reg >> 8), quint8(reg), quint16(value)));
+    Q_UNUSED(address);
+    exchange(frameOf(writeUnit(reg, quint16(value))));
     if (m_state != Valid)
         countFailure();
     return {m_verdict, false};
@@ -343,7 +369,7 @@ void Link::waitIn(QEventLoop &loop)
     if (m_aborted)
         abandon();
     if (!m_portError.isEmpty())
-        throw LinkError(m_portError); // onPortError has closed the port
+        throw LinkError(m_portError); // onLineFailed has closed the line
 }
 
 void Link::abandon()
@@ -408,7 +434,7 @@ Link::Settled Link::settleLine()
     const int quietMs = late ? std::max(guard, m_lateMs) : guard;
     const qint64 coverUntil = late ? qint64(m_lateMs) * 3 / 2 + longestAnswerMs(m_args.size() > 3 ? m_args[2] : 0) : 0;
     const auto take = [&] {
-        const QByteArray bytes = MSComm1.readAll();
+        const QByteArray bytes = m_line->readAll();
         if (bytes.isEmpty())
             return false;
         if (settled.firstByteMs < 0)
@@ -425,7 +451,7 @@ Link::Settled Link::settleLine()
         noisy = true;
         loop.quit();
     });
-    const auto arrived = connect(&MSComm1, &QSerialPort::readyRead, &loop, [&] {
+    const auto arrived = connect(m_line.get(), &Transport::readyRead, &loop, [&] {
         take();
         restart();
     });
@@ -441,9 +467,9 @@ Link::Settled Link::settleLine()
         abandon();
     if (noisy) {
         stray(settled.heard);
-        throw LinkError(QStringLiteral("串口 %1 线路上一直有数据，%2 毫秒内未能安静 %3 毫秒，操作中止。"
+        throw LinkError(QStringLiteral("%1 线路上一直有数据，%2 毫秒内未能安静 %3 毫秒，操作中止。"
                                        "请检查接线和总线上是否有其他主站。")
-                            .arg(m_portLabel)
+                            .arg(lineName())
                             .arg(limitMs)
                             .arg(guard));
     }
@@ -456,16 +482,17 @@ void Link::exchange(const QByteArray &frame)
     m_send = frame;
     if (!m_portError.isEmpty())
         throw LinkError(m_portError);
-    if (!MSComm1.isOpen())
-        throw LinkError(QStringLiteral("串口 %1 未打开，请求未发送。").arg(m_portLabel));
+    if (!isPortOpen())
+        throw LinkError(QStringLiteral("%1 未打开，请求未发送。").arg(lineName()));
 
     if (m_settle)
         stray(settleLine().heard);
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
-    discard(MSComm1.readAll());
-    MSComm1.clear(QSerialPort::AllDirections);
+    discard(m_line->readAll());
+    m_line->clear();
     m_receive.clear();
+    m_rule = ReceiveRule(m_line->framing(), frame);
     m_state = Waiting;
     m_verdict = {};
     m_timedOut = false;
@@ -477,10 +504,8 @@ void Link::exchange(const QByteArray &frame)
     const bool afterFailure = m_unsure;
     const qint64 previousSentMs = m_lastSentMs;
     m_lastSentMs = m_runClock.elapsed();
-    if (MSComm1.write(frame) != frame.size()) {
-        const QString text = m_portError.isEmpty()
-                                 ? QStringLiteral("串口 %1 写入失败：%2。").arg(m_portLabel, MSComm1.errorString())
-                                 : m_portError;
+    if (!m_line->write(frame)) {
+        const QString text = m_portError.isEmpty() ? m_line->failure() : m_portError;
         closePort();
         throw LinkError(text);
     }
@@ -502,6 +527,19 @@ void Link::exchange(const QByteArray &frame)
         throw;
     }
     const qint64 elapsedUs = m_sentClock.nsecsElapsed() / 1000;
+    // Another transaction's answer on Modbus TCP: an earlier request's, late.
+    const QByteArray refused = m_rule.dropped();
+    if (m_line->framing() == Framing::Mbap) {
+        // It came at the latest by now, after the request it answered.
+        if (!refused.isEmpty())
+            m_lateMs = std::max(m_lateMs, int(m_runClock.elapsed() - previousSentMs));
+        if (recording)
+            record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+        stray(refused);
+        if (m_verdict.valid())
+            m_answerAtMs = m_runClock.elapsed();
+        return; // no quiet wait: the identifier pairs answers with requests
+    }
     if (m_verdict.valid()) {
         m_answerAtMs = m_runClock.elapsed();
         if (recording)
@@ -560,18 +598,10 @@ void Link::MSComm1_OnComm()
     if (!m_waiting)
         return; // left for the flush before the next request
     emit bytesArrived();
-    const qint64 buffered = MSComm1.bytesAvailable();
-    // A module that refuses the request says so in 5 bytes: no need to wait
-    // for the timer once they are in and intact.
-    if (buffered == 5 && isExceptionAnswer(MSComm1.peek(5), m_send)) {
-        m_receive = MSComm1.readAll();
-        finish(judge(m_receive, m_send));
-        return;
+    if (m_rule.take(m_line->readAll())) {
+        m_receive = m_rule.answer();
+        finish(m_rule.verdict());
     }
-    if (!answerDue(buffered, m_send))
-        return; // the answer is still coming in pieces
-    m_receive = MSComm1.readAll();
-    finish(judge(m_receive, m_send));
 }
 
 void Link::Timer1_Timer()
@@ -583,27 +613,16 @@ void Link::Timer1_Timer()
     // An answer that began but never reached its length (an exception
     // answer, a broken frame) is taken so it cannot leak into the next one.
     m_timedOut = true;
-    m_receive = MSComm1.readAll();
-    finish(judgeAtTimeout(m_receive, m_send));
+    m_rule.take(m_line->readAll());
+    m_receive = m_rule.answer();
+    finish(m_rule.expire());
 }
 
-void Link::onPortError(QSerialPort::SerialPortError error)
+void Link::onLineFailed(const QString &reason)
 {
-    switch (error) {
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::ResourceError:
-    case QSerialPort::UnknownError:
-        break;
-    default:
-        return; // open() reports its own failures; NoError is noise
-    }
-    if (!MSComm1.isOpen())
-        return;
-    // An unplugged device keeps reporting read errors as fast as the loop
-    // spins; closing on the first one stops that at once.
-    m_portError = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。")
-                      .arg(m_portLabel, systemErrorText(MSComm1.errorString()));
+    // The port failed or the peer closed the connection: the operation ends
+    // with the transport's own reason.
+    m_portError = reason;
     closePort();
     Timer1.stop();
     m_waiting = false;

@@ -1,18 +1,22 @@
 #pragma once
 #include "cmdline.h"
 #include "frames.h"
+#include "receiverule.h"
+#include "transport.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QSerialPort>
 #include <QTime>
 #include <QTimer>
 #include <QVector>
 #include <functional>
+#include <memory>
 
 class QEventLoop;
 
 namespace hv52 {
+
+class SerialTransport;
 
 // One exchange as it went over the line: what the line monitor shows.
 struct ExchangeRecord
@@ -78,6 +82,15 @@ public:
     // A device path to open instead of the port numbered by argument [1]
     // (the command-line tool's --device); empty: by number, as the windows do.
     void setDevice(const QString &path) { m_device = path; }
+    // A line behind a TCP endpoint instead of a serial port (settings of kind
+    // Tcp: host, port, framing, connect timeout); any other kind: back to the
+    // serial port. The bus address and speed still come from the arguments.
+    void setTcp(const LineSettings &tcp);
+    const LineSettings &tcp() const { return m_tcp; }
+    // How requests are framed on the present line.
+    Framing framing() const;
+    // The line as messages name it: "串口 COM3", "连接 127.0.0.1:5020".
+    QString lineName() const;
 
     void setResponseTimeout(int ms) { Timer1.setInterval(ms); }
     int responseTimeout() const { return Timer1.interval(); }
@@ -123,7 +136,7 @@ public:
     void setFailureCount(qint16 n) { m_failures = n; }
     const QByteArray &sendBuffer() const { return m_send; }
     const QByteArray &receiveBuffer() const { return m_receive; }
-    bool isPortOpen() const { return MSComm1.isOpen(); }
+    bool isPortOpen() const;
     // "COMn" (or the device path) of the last opened port.
     const QString &portLabel() const { return m_portLabel; }
 
@@ -148,6 +161,10 @@ private:
     };
 
     void openPort();
+    void openLine();
+    template <class T>
+    T *makeLine();
+    QByteArray frameOf(const QByteArray &unit);
     void closePort();
     quint8 busAddress() const;
     WriteResult write(quint16 reg, qint32 value);
@@ -167,13 +184,18 @@ private:
 
     void MSComm1_OnComm();
     void Timer1_Timer();
-    void onPortError(QSerialPort::SerialPortError error);
+    void onLineFailed(const QString &reason);
 
-    QSerialPort MSComm1; // the serial port, open only while an operation runs
-    QTimer Timer1;       // the response timer
+    // The line: the serial port (MSComm1 in SerialTransport) or a TCP
+    // connection, open only while an operation runs.
+    std::unique_ptr<Transport> m_line;
+    LineSettings m_tcp;
+    quint16 m_transaction = 0; // the MBAP transaction identifier last sent
+    QTimer Timer1;             // the response timer
     ArgArray m_args;
     QByteArray m_send;
     QByteArray m_receive;
+    ReceiveRule m_rule; // the receive rule of the exchange in flight
     qint16 m_state = Valid;
     Verdict m_verdict;
     qint16 m_failures = 0;

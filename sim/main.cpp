@@ -1,5 +1,6 @@
 // hv52sim: runs one simulated module on a pseudo-terminal until SIGINT/SIGTERM.
 #include "sim/simulator.h"
+#include "sim/tcpserver.h"
 
 #include <cerrno>
 #include <csignal>
@@ -16,9 +17,16 @@
 namespace {
 
 const char kUsage[] = "usage: hv52sim --module t516|t540|t528 --dir DIR --port N [options]\n"
+                      "       hv52sim --module t516|t540|t528 --tcp PORT [--framing rtu|mbap] [options]\n"
                       "Simulates one module as a Modbus RTU slave on a pseudo-terminal linked as DIR/comN.\n"
                       "Prints one line when the link is ready, runs until SIGINT/SIGTERM, then removes it.\n"
                       "\n"
+                      "  --tcp PORT           serve on 127.0.0.1:PORT instead of a pseudo-terminal (0: any free\n"
+                      "                       port), as a serial device server or Modbus TCP gateway would\n"
+                      "  --framing F          with --tcp: rtu (RTU frames passed through, default) or mbap\n"
+                      "                       (Modbus TCP; the unit identifier is the bus address)\n"
+                      "  --tcp-fault NAME     with --tcp: none, silent, late (held until the next request),\n"
+                      "                       drop (3 bytes, then the connection closed); --fault-count times\n"
                       "  --address A          bus address, 1..247 (default 1)\n"
                       "  --speed B            answer only a master whose port is set to B bit/s: 1200, 2400,\n"
                       "                       4800, 9600, 19200, 38400, 57600 or 115200 (default: any speed;\n"
@@ -70,6 +78,9 @@ int main(int argc, char **argv)
     int faultCount = -1, splitPieces = 3, splitGapMs = 20, slowMs = 500, otherAddress = -1, heldMs = 10,
         heldFollowMs = -1;
     std::vector<std::pair<uint16_t, uint32_t>> set16, set32;
+    int tcpPort = -1;
+    hv52sim::TcpFraming framing = hv52sim::TcpFraming::Rtu;
+    hv52sim::TcpFault tcpFault = hv52sim::TcpFault::None;
 
     for (int i = 1; i < argc; ++i) {
         std::string opt = argv[i];
@@ -95,6 +106,24 @@ int main(int argc, char **argv)
             dir = value();
         } else if (opt == "--port") {
             port = int(number(opt, value(), 0, 9999));
+        } else if (opt == "--tcp") {
+            tcpPort = int(number(opt, value(), 0, 65535));
+        } else if (opt == "--framing") {
+            const std::string name = value();
+            if (!hv52sim::parseTcpFraming(name, &framing))
+                usageError("--framing: expected rtu or mbap, got '" + name + "'");
+        } else if (opt == "--tcp-fault") {
+            const std::string name = value();
+            if (name == "none")
+                tcpFault = hv52sim::TcpFault::None;
+            else if (name == "silent")
+                tcpFault = hv52sim::TcpFault::Silent;
+            else if (name == "late")
+                tcpFault = hv52sim::TcpFault::Late;
+            else if (name == "drop")
+                tcpFault = hv52sim::TcpFault::Drop;
+            else
+                usageError("--tcp-fault: expected none, silent, late or drop, got '" + name + "'");
         } else if (opt == "--address") {
             address = int(number(opt, value(), 1, 247));
         } else if (opt == "--baud") {
@@ -145,9 +174,9 @@ int main(int argc, char **argv)
         usageError("--module is required");
     if (!hv52sim::parseModule(moduleText, &module))
         usageError("unknown module '" + moduleText + "' (t516, t540 or t528)");
-    if (dir.empty())
+    if (tcpPort < 0 && dir.empty())
         usageError("--dir is required");
-    if (port < 0)
+    if (tcpPort < 0 && port < 0)
         usageError("--port is required");
 
     // Blocked before the service thread exists so that it inherits the mask
@@ -185,6 +214,32 @@ int main(int argc, char **argv)
     }
 
     std::string error;
+    if (tcpPort >= 0) {
+        hv52sim::TcpServer server(sim, framing);
+        server.setFault(tcpFault, faultCount);
+        if (logFrames) {
+            server.onFrame([](char direction, const std::vector<uint8_t> &bytes) {
+                std::printf("%s %s\n", direction == '>' ? "->" : "<-", Simulator::hex(bytes).c_str());
+                std::fflush(stdout);
+            });
+        }
+        if (!server.start(tcpPort, &error)) {
+            std::fprintf(stderr, "hv52sim: cannot listen on 127.0.0.1:%d: %s\n", tcpPort, error.c_str());
+            return 1;
+        }
+        std::printf("hv52sim: %s at address %d ready on 127.0.0.1:%d (%s)\n", hv52sim::moduleName(module), address,
+                    server.port(), framing == hv52sim::TcpFraming::Mbap ? "Modbus TCP" : "RTU over TCP");
+        std::fflush(stdout);
+        // The inputs change once a second unless --no-demo, as on the
+        // pseudo-terminal.
+        const timespec second{1, 0};
+        while (sigtimedwait(&sigs, nullptr, &second) < 0) {
+            if (demo)
+                sim.demoStep();
+        }
+        server.stop();
+        return 0;
+    }
     if (!sim.start(dir, port, &error)) {
         std::fprintf(stderr, "hv52sim: cannot start: %s\n", error.c_str());
         return 1;

@@ -5,6 +5,7 @@
 // watch ended with Ctrl-C.
 #include "harness.h"
 #include "options.h"
+#include "sim/tcpserver.h"
 
 #include "hv52version.h"
 
@@ -15,6 +16,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 
 #include <QDir>
 #include <QScopeGuard>
@@ -163,6 +165,50 @@ struct Rig
     }
 };
 
+// A module behind a TCP port on loopback: RTU frames passed through, or
+// Modbus TCP. Requests are listed as the RTU frames they stand for.
+struct TcpRig
+{
+    TcpRig(bool modbusTcp, uint8_t address = 1, Module m = Module::T516)
+        : sim(m, address), server(sim, modbusTcp ? hv52sim::TcpFraming::Mbap : hv52sim::TcpFraming::Rtu),
+          mbap(modbusTcp)
+    {
+        sim.setDemo(false);
+        std::string error;
+        if (!server.start(0, &error))
+            qFatal("server did not start: %s", error.c_str());
+    }
+    QStringList line() const
+    {
+        return {mbap ? "--modbus-tcp" : "--tcp", QStringLiteral("127.0.0.1:%1").arg(server.port())};
+    }
+    Result run(const QStringList &args)
+    {
+        return runCtl(line() + QStringList{"--timeout", QString::number(kShortTimeoutMs)} + args);
+    }
+    QStringList requests() const
+    {
+        QStringList out;
+        int transaction = 0;
+        for (const std::vector<uint8_t> &r : server.requests()) {
+            if (!mbap) {
+                out << QString::fromStdString(hv52sim::Simulator::hex(r));
+                continue;
+            }
+            // Transactions count up from 1 in each command; the unit and the
+            // data unit are what an RTU frame would carry.
+            const int id = r[0] << 8 | r[1];
+            out << (id == transaction + 1 || id == 1 ? QString() : QStringLiteral("transaction %1 ").arg(id));
+            transaction = id;
+            out.last() += frame(std::vector<uint8_t>(r.begin() + 6, r.end()));
+        }
+        return out;
+    }
+    hv52sim::Simulator sim;
+    hv52sim::TcpServer server;
+    bool mbap;
+};
+
 // Answers nothing to the n-th request from now (1-based): a fault set while
 // a request is logged applies to its own answer.
 void failRequest(hv52sim::Simulator &sim, int n, Fault fault = Fault::Silent)
@@ -216,6 +262,15 @@ private slots:
                                     << "--speed 的值 9601 不是模块的波特率";
         QTest::newRow("timeout text") << QStringList{"--timeout", "1s", "read", "t516"} << "--timeout 的值“1s”不是整数";
         QTest::newRow("port and device") << QStringList{"--device", "/dev/ttyUSB0", "read", "t516"} << "只能给出一个";
+        QTest::newRow("port and tcp") << QStringList{"--tcp", "127.0.0.1:4001", "read", "t516"} << "只能给出一个";
+        QTest::newRow("tcp without a port number")
+            << QStringList{"--tcp", "127.0.0.1", "read", "t516"} << "--tcp 的值“127.0.0.1”无效（应为 主机:端口";
+        QTest::newRow("modbus-tcp port 0")
+            << QStringList{"--modbus-tcp", "gw:0", "read", "t516"} << "--modbus-tcp 的端口 0 无效（应为 1～65535）";
+        QTest::newRow("modbus-tcp port 70000")
+            << QStringList{"--modbus-tcp", "[::1]:70000", "scan"} << "--modbus-tcp 的端口 70000 无效";
+        QTest::newRow("connect timeout on a serial port") << QStringList{"--connect-timeout", "500", "read", "t516"}
+                                                          << "--connect-timeout 只用于 --tcp 或 --modbus-tcp";
         QTest::newRow("extra word") << QStringList{"read", "t516", "now"} << "read 的参数过多";
         QTest::newRow("relay on the t540") << QStringList{"set", "t540", "relay", "1", "host"} << "T540 没有继电器输出";
         QTest::newRow("relay 3") << QStringList{"set", "t516", "relay", "3", "host"} << "继电器号“3”无效";
@@ -773,6 +828,92 @@ private slots:
         QCOMPARE(table.status, 0);
         QCOMPARE(table.out.split(u'\n')[1].simplified(),
                  QStringLiteral("19200 17 %1").arg(nameOf(Module(module)).toUpper()));
+    }
+
+    // Every command over RTU over TCP and Modbus TCP: the module receives
+    // what it receives on a serial line, the address as the unit identifier.
+    void commandsOverTcp_data()
+    {
+        QTest::addColumn<bool>("modbusTcp");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<QString>("output");
+        for (const bool mbap : {false, true}) {
+            const char *kind = mbap ? "modbus tcp " : "tcp ";
+            QTest::addRow("%sread t516", kind)
+                << mbap << QStringList{"--address", "7", "read", "t516"} << pollFrames(Module::T516, 7) << "输入1";
+            QTest::addRow("%srelay 1 operate", kind)
+                << mbap << QStringList{"--address", "7", "set", "t516", "relay", "1", "operate"}
+                << QStringList{readFrame(regs::relayCommand(0), 1, 7), writeFrame(regs::relayCommand(0), 0x5050, 7),
+                               readFrame(regs::relayCommand(0), 1, 7)}
+                << "";
+            QTest::addRow("%sreset all relays", kind)
+                << mbap << QStringList{"--address", "7", "reset", "t516", "所有继电器输出计数器"}
+                << QStringList{writeFrame(regs::reset, regs::resetRelays, 7)} << "";
+            QStringList probes;
+            for (uint8_t a : {6, 7, 8}) {
+                probes << readFrame(regs::inputCount(0), 2, a);
+                if (a == 7)
+                    probes << readFrame(regs::inputCount(2), 2, a) << readFrame(regs::relayState(0), 1, a)
+                           << readFrame(regs::analogValue(0), 1, a);
+            }
+            QTest::addRow("%sscan", kind)
+                << mbap << QStringList{"scan", "--addresses", "6-8", "--scan-timeout", "60"} << probes << "7";
+        }
+    }
+    void commandsOverTcp()
+    {
+        QFETCH(bool, modbusTcp);
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, frames);
+        QFETCH(QString, output);
+        TcpRig rig(modbusTcp, 7);
+        const Result r = args.first() == u"scan" ? runCtl(rig.line() + args) : rig.run(args);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(rig.requests(), frames);
+        QVERIFY2(r.out.contains(output), qPrintable(r.out));
+        if (args.first() == u"scan")
+            QCOMPARE(r.out.split(u'\n').value(1).simplified().section(u' ', 1), QStringLiteral("7 T516"));
+        // One connection for the whole command.
+        QCOMPARE(int(rig.server.connections()), 1);
+    }
+
+    // A refused connection, then the module is there; a connection closed
+    // in the middle of an answer, then the next command reads.
+    void tcpConnectionFailures_data()
+    {
+        QTest::addColumn<bool>("modbusTcp");
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("tcp refused") << false << false << 3 << "连接被拒绝（该端口没有服务在监听）";
+        QTest::newRow("modbus tcp refused") << true << false << 3 << "连接被拒绝（该端口没有服务在监听）";
+        QTest::newRow("tcp dropped") << false << true << 1 << "被对方关闭（应答未收完），操作中止。";
+        QTest::newRow("modbus tcp dropped") << true << true << 1 << "被对方关闭（应答未收完），操作中止。";
+    }
+    void tcpConnectionFailures()
+    {
+        QFETCH(bool, modbusTcp);
+        QFETCH(bool, listening);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        TcpRig rig(modbusTcp);
+        QStringList line = rig.line();
+        if (!listening) {
+            QTcpServer probe; // a port free a moment ago: nothing listens there
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            line[1] = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+        } else {
+            rig.server.setFault(hv52sim::TcpFault::Drop, 1);
+        }
+        const Result failed = runCtl(line + QStringList{"--timeout", "200", "read", "t516"});
+        QCOMPARE(failed.status, status);
+        QVERIFY2(failed.err.contains(message), qPrintable(failed.err));
+        QVERIFY2(failed.err.contains(line[1]), qPrintable(failed.err));
+        const Result again = rig.run({"read", "t516", "--json"});
+        QVERIFY2(again.status == 0, qPrintable(again.err));
+        const QStringList asked = rig.requests();
+        QCOMPARE(asked.mid(asked.size() - 27), pollFrames(Module::T516));
     }
 
     void scanOfADeadLine()

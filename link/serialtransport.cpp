@@ -1,0 +1,121 @@
+#include "serialtransport.h"
+#include "linkerror.h"
+#include "portlock.h"
+#include "systemtext.h"
+#include "wakeup.h"
+
+namespace hv52 {
+
+SerialTransport::SerialTransport(QObject *parent) : Transport(parent)
+{
+    connect(&MSComm1, &QSerialPort::readyRead, this, &Transport::readyRead);
+    connect(&MSComm1, &QSerialPort::errorOccurred, this, &SerialTransport::onPortError);
+}
+
+SerialTransport::~SerialTransport()
+{
+    close();
+}
+
+void SerialTransport::configure(const QString &device, const QString &label, qint32 speed)
+{
+    m_device = device;
+    m_label = label;
+    m_speed = speed;
+}
+
+void SerialTransport::open()
+{
+    close();
+    clearFailure();
+    // Settings go in before open(): a pseudo-terminal refuses some of them on
+    // an open port. DTR and RTS are left as the port has them.
+    MSComm1.setPortName(m_device);
+    MSComm1.setBaudRate(m_speed);
+    MSComm1.setDataBits(QSerialPort::Data8);
+    MSComm1.setParity(QSerialPort::NoParity);
+    MSComm1.setStopBits(QSerialPort::OneStop);
+    MSComm1.setFlowControl(QSerialPort::NoFlowControl);
+    MSComm1.clearError();
+    const QString where = m_device == m_label ? m_label : QStringLiteral("%1（%2）").arg(m_label, m_device);
+    if (!MSComm1.open(QIODevice::ReadWrite)) {
+        QString reason;
+        switch (MSComm1.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            reason = QStringLiteral("设备不存在");
+            break;
+        case QSerialPort::PermissionError:
+            reason = QStringLiteral("串口已被占用或无权访问");
+            break;
+        case QSerialPort::UnsupportedOperationError:
+            reason = QStringLiteral("不是串口设备");
+            break;
+        default:
+            reason = MSComm1.errorString();
+            break;
+        }
+        throw LinkError(QStringLiteral("无法打开串口 %1：%2。").arg(where, reason));
+    }
+    // The port's own lock follows the name it was opened by; a symlink and
+    // its target are still one device, held by one operation at a time.
+    if (!lockDevice(MSComm1.handle())) {
+        MSComm1.close();
+        throw LinkError(
+            QStringLiteral("无法打开串口 %1：串口已被占用（另一程序通过其他路径打开了同一设备）。").arg(where));
+    }
+    m_minimumRead = -1;
+    emit opened();
+}
+
+void SerialTransport::close()
+{
+    if (MSComm1.isOpen()) {
+        MSComm1.close();
+        emit closed();
+    }
+}
+
+bool SerialTransport::write(const QByteArray &bytes)
+{
+    if (MSComm1.write(bytes) == bytes.size())
+        return true;
+    if (failure().isEmpty())
+        fail(QStringLiteral("串口 %1 写入失败：%2。").arg(m_label, MSComm1.errorString()));
+    return false;
+}
+
+void SerialTransport::clear()
+{
+    MSComm1.clear(QSerialPort::AllDirections);
+}
+
+void SerialTransport::expect(int bytes)
+{
+    // Wakes the reader once per answer instead of once per byte where the
+    // terminal allows it; what is buffered can always be read at the timeout.
+    if (bytes != m_minimumRead && MSComm1.isOpen() && setMinimumRead(MSComm1.handle(), bytes))
+        m_minimumRead = bytes;
+}
+
+void SerialTransport::onPortError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+    case QSerialPort::UnknownError:
+        break;
+    default:
+        return; // open() reports its own failures; NoError is noise
+    }
+    if (!MSComm1.isOpen())
+        return;
+    // An unplugged device keeps reporting read errors as fast as the loop
+    // spins; closing on the first one stops that at once.
+    const QString reason = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。")
+                               .arg(m_label, systemErrorText(MSComm1.errorString()));
+    close();
+    fail(reason);
+}
+
+} // namespace hv52

@@ -1,0 +1,42 @@
+#pragma once
+#include "transport.h"
+
+#include <QSerialPort>
+
+namespace hv52 {
+
+// The serial port of a tool, as it has always been driven: QSerialPort, 8N1,
+// no flow control, the device locked while open.
+class SerialTransport : public Transport
+{
+    Q_OBJECT
+public:
+    explicit SerialTransport(QObject *parent = nullptr);
+    ~SerialTransport() override;
+
+    // The device to open, the label messages give it ("COM3", or the path)
+    // and the line speed.
+    void configure(const QString &device, const QString &label, qint32 speed);
+
+    void open() override;
+    void close() override;
+    bool isOpen() const override { return MSComm1.isOpen(); }
+    bool write(const QByteArray &bytes) override;
+    QByteArray readAll() override { return MSComm1.readAll(); }
+    void clear() override;
+    Framing framing() const override { return Framing::Rtu; }
+    void expect(int bytes) override;
+    QString label() const override { return m_label; }
+    QString lineName() const override { return QStringLiteral("串口 %1").arg(m_label); }
+
+private:
+    void onPortError(QSerialPort::SerialPortError error);
+
+    QSerialPort MSComm1; // the serial port, open only while an operation runs
+    QString m_device;
+    QString m_label;
+    qint32 m_speed = 0;
+    int m_minimumRead = -1; // what the terminal wakes the reader at, -1: not set
+};
+
+} // namespace hv52

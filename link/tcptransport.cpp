@@ -1,0 +1,128 @@
+#include "tcptransport.h"
+#include "linkerror.h"
+#include "systemtext.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace hv52 {
+
+TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
+{
+    connect(&m_socket, &QTcpSocket::readyRead, this, &Transport::readyRead);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onError);
+}
+
+TcpTransport::~TcpTransport()
+{
+    m_socket.disconnect(this);
+    close();
+}
+
+void TcpTransport::configure(const QString &host, quint16 port, Framing framing, int connectTimeoutMs)
+{
+    m_host = host;
+    m_port = port;
+    m_framing = framing;
+    m_connectTimeoutMs = connectTimeoutMs;
+}
+
+QString TcpTransport::label() const
+{
+    // An IPv6 address in brackets, so that its port stays apart.
+    return m_host.contains(u':') ? QStringLiteral("[%1]:%2").arg(m_host).arg(m_port)
+                                 : QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+}
+
+void TcpTransport::open()
+{
+    close();
+    clearFailure();
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    bool timedOut = false;
+    const auto done = connect(&m_socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+    const auto refused = connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    connect(&limit, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    m_socket.connectToHost(m_host, m_port);
+    if (m_socket.state() != QAbstractSocket::ConnectedState && m_socket.state() != QAbstractSocket::UnconnectedState) {
+        limit.start(m_connectTimeoutMs);
+        loop.exec();
+    }
+    disconnect(done);
+    disconnect(refused);
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        // Small frames go out at once, not gathered for a later packet.
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_connected = true;
+        emit opened();
+        return;
+    }
+    const QAbstractSocket::SocketError error = m_socket.error();
+    const QString text = m_socket.errorString();
+    m_socket.abort();
+    QString reason;
+    if (timedOut)
+        reason = QStringLiteral("%1 毫秒内未能建立连接（连接超时），请检查地址、端口和网络").arg(m_connectTimeoutMs);
+    else if (error == QAbstractSocket::ConnectionRefusedError)
+        reason = QStringLiteral("连接被拒绝（该端口没有服务在监听）");
+    else if (error == QAbstractSocket::HostNotFoundError)
+        reason = QStringLiteral("找不到主机");
+    else if (error == QAbstractSocket::NetworkError)
+        reason = QStringLiteral("网络不可达");
+    else
+        reason = systemErrorText(text);
+    throw LinkError(QStringLiteral("无法连接 %1：%2。").arg(label(), reason));
+}
+
+void TcpTransport::close()
+{
+    if (!m_connected) {
+        m_socket.abort();
+        return;
+    }
+    m_connected = false;
+    m_socket.abort(); // nothing of ours is left to send: the answer decides
+    emit closed();
+}
+
+bool TcpTransport::isOpen() const
+{
+    return m_connected && m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
+bool TcpTransport::write(const QByteArray &bytes)
+{
+    if (m_socket.write(bytes) == bytes.size()) {
+        m_socket.flush();
+        return true;
+    }
+    if (failure().isEmpty())
+        fail(QStringLiteral("连接 %1 写入失败：%2。").arg(label(), systemErrorText(m_socket.errorString())));
+    return false;
+}
+
+void TcpTransport::clear()
+{
+    m_socket.readAll();
+}
+
+void TcpTransport::onError(QAbstractSocket::SocketError error)
+{
+    if (!m_connected)
+        return; // open() names its own failures
+    QString reason;
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        reason = QStringLiteral("连接 %1 被对方关闭（应答未收完），操作中止。").arg(label());
+    else
+        reason = QStringLiteral("连接 %1 中断：%2。").arg(label(), systemErrorText(m_socket.errorString()));
+    m_connected = false;
+    emit closed();
+    fail(reason);
+}
+
+} // namespace hv52

@@ -1,0 +1,13 @@
+#pragma once
+#include <QtGlobal>
+
+namespace hv52 {
+
+// Makes an open serial port wake its reader only once `bytes` bytes are
+// buffered (at least 1), so that an answer costs one or two wake-ups instead
+// of one a byte. False where the platform has no such setting: the reader
+// then wakes at every byte, as before. wakeup_posix.cpp serves Linux and the
+// other POSIX systems, wakeup_other.cpp every other platform.
+bool setMinimumRead(qintptr handle, int bytes);
+
+} // namespace hv52

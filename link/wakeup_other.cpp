@@ -1,0 +1,12 @@
+// Platforms without a terminal minimum-read count (Windows): the reader wakes
+// at every byte, as the port delivers them.
+#include "wakeup.h"
+
+namespace hv52 {
+
+bool setMinimumRead(qintptr, int)
+{
+    return false;
+}
+
+} // namespace hv52

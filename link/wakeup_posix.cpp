@@ -1,0 +1,23 @@
+// Linux and other POSIX systems: the terminal's minimum-read count.
+#include "wakeup.h"
+
+#include <termios.h>
+
+namespace hv52 {
+
+bool setMinimumRead(qintptr handle, int bytes)
+{
+    termios tio;
+    if (handle < 0 || ::tcgetattr(int(handle), &tio) != 0)
+        return false;
+    // Non-canonical reads with no inter-byte timer: poll() reports the port
+    // readable once VMIN bytes are in; a read still takes whatever is there.
+    const int count = qBound(1, bytes, 255);
+    if (tio.c_cc[VMIN] == count && tio.c_cc[VTIME] == 0)
+        return true;
+    tio.c_cc[VMIN] = cc_t(count);
+    tio.c_cc[VTIME] = 0;
+    return ::tcsetattr(int(handle), TCSANOW, &tio) == 0;
+}
+
+} // namespace hv52

@@ -1,0 +1,253 @@
+// The link over each of its lines: the serial port, RTU frames through a TCP
+// port, and Modbus TCP. A simulated module answers on loopback.
+#include "dataunit.h"
+#include "harness.h"
+#include "linkerror.h"
+#include "module.h"
+#include "sim/tcpserver.h"
+#include "t516module.h"
+
+#include <QTcpServer>
+#include <QTest>
+
+using namespace hv52;
+using namespace hv52test;
+
+Q_DECLARE_METATYPE(hv52::Framing)
+
+namespace {
+
+QString hexOf(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString hexOf(const std::vector<uint8_t> &bytes)
+{
+    return hexOf(QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
+}
+
+// The RTU frame a Modbus TCP request stands for: its unit identifier as the
+// bus address, its data unit, the CRC.
+QString asRtu(const std::vector<uint8_t> &mbap)
+{
+    const QByteArray frame(reinterpret_cast<const char *>(mbap.data()), qsizetype(mbap.size()));
+    const FrameParts parts = splitFrame(Framing::Mbap, frame);
+    return hexOf(frameRtu(parts.address, parts.unit));
+}
+
+LineSettings tcpTo(int port, Framing framing)
+{
+    LineSettings line;
+    line.kind = LineSettings::Kind::Tcp;
+    line.host = QStringLiteral("127.0.0.1");
+    line.tcpPort = quint16(port);
+    line.framing = framing;
+    line.connectTimeoutMs = 2000;
+    return line;
+}
+
+// A module behind a TCP port on loopback.
+struct TcpModule
+{
+    explicit TcpModule(hv52sim::TcpFraming framing) : sim(hv52sim::Module::T516), server(sim, framing)
+    {
+        std::string error;
+        if (!server.start(0, &error))
+            qFatal("server did not start: %s", error.c_str());
+    }
+    hv52sim::Simulator sim;
+    hv52sim::TcpServer server;
+};
+
+hv52sim::TcpFraming simFraming(Framing framing)
+{
+    return framing == Framing::Mbap ? hv52sim::TcpFraming::Mbap : hv52sim::TcpFraming::Rtu;
+}
+
+} // namespace
+
+class TransportTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void framings_data()
+    {
+        QTest::addColumn<hv52::Framing>("framing");
+        QTest::newRow("rtu over tcp") << Framing::Rtu;
+        QTest::newRow("modbus tcp") << Framing::Mbap;
+    }
+
+    // The T516 poll asks the module over TCP exactly what it asks on the
+    // serial port, and shows the same values.
+    void pollByteForByte_data() { framings_data(); }
+    void pollByteForByte()
+    {
+        QFETCH(hv52::Framing, framing);
+        SimPort serial(hv52sim::Module::T516);
+        serial.sim.setDemo(false);
+        Link serialLink;
+        serialLink.setArgs({1, serial.port(), 9600, 0});
+        ModuleClient serialClient(serialLink, t516Module());
+        PollResult serialPoll;
+        QVERIFY(serialLink.run([&] { serialPoll = serialClient.poll(); }).error.isEmpty());
+
+        TcpModule tcp(simFraming(framing));
+        tcp.sim.setDemo(false);
+        Link link;
+        link.setArgs({1, 0, 9600, 0});
+        link.setTcp(tcpTo(tcp.server.port(), framing));
+        ModuleClient client(link, t516Module());
+        PollResult poll;
+        QStringList cells;
+        const RunResult run = link.run([&] { poll = client.poll([&](const Reading &r) { cells << r.text; }); });
+        QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
+
+        QStringList asked;
+        const auto requests = tcp.server.requests();
+        for (size_t i = 0; i < requests.size(); ++i) {
+            asked << (framing == Framing::Mbap ? asRtu(requests[i]) : hexOf(requests[i]));
+            // Each Modbus TCP request carries its own transaction identifier.
+            if (framing == Framing::Mbap && i > 0)
+                QCOMPARE((requests[i][0] << 8 | requests[i][1]), (requests[i - 1][0] << 8 | requests[i - 1][1]) + 1);
+        }
+        QCOMPARE(asked, serial.requests());
+        QCOMPARE(poll.failures, 0);
+        QCOMPARE(poll.readings.size(), serialPoll.readings.size());
+        QCOMPARE(cells.size(), poll.readings.size()); // each value as it arrived
+        for (int i = 0; i < poll.readings.size(); ++i)
+            QCOMPARE(poll.readings[i].text, serialPoll.readings[i].text);
+        QCOMPARE(int(tcp.server.connections()), 1); // one connection for the operation
+        QVERIFY(!link.isPortOpen());
+    }
+
+    void writesByteForByte_data()
+    {
+        QTest::addColumn<hv52::Framing>("framing");
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("rtu"); // what the module must receive
+        // The relay command and the reset of all relay counters.
+        QTest::newRow("rtu relay 1 operate")
+            << Framing::Rtu << 0x0E80 << 0x5050 << hexOf(writeRequest(1, 0x0E, 0x80, 0x5050));
+        QTest::newRow("rtu reset relays")
+            << Framing::Rtu << 0x0B00 << 0x6FFF << hexOf(writeRequest(1, 0x0B, 0x00, 0x6FFF));
+        QTest::newRow("mbap relay 1 operate")
+            << Framing::Mbap << 0x0E80 << 0x5050 << QStringLiteral("00 01 00 00 00 09 01 10 0E 80 00 01 02 50 50");
+        QTest::newRow("mbap reset relays")
+            << Framing::Mbap << 0x0B00 << 0x6FFF << QStringLiteral("00 01 00 00 00 09 01 10 0B 00 00 01 02 6F FF");
+    }
+    void writesByteForByte()
+    {
+        QFETCH(hv52::Framing, framing);
+        QFETCH(int, reg);
+        QFETCH(int, value);
+        QFETCH(QString, rtu);
+        TcpModule tcp(simFraming(framing));
+        tcp.sim.setDemo(false);
+        tcp.sim.setRegister32(hv52sim::regs::relayCount(0), 7);
+        Link link;
+        link.setArgs({1, 0, 9600, 0});
+        link.setTcp(tcpTo(tcp.server.port(), framing));
+        WriteResult written;
+        QVERIFY(link.run([&] { written = link.writeRegister(quint16(reg), quint16(value)); }).error.isEmpty());
+        QVERIFY(written.ok());
+        QCOMPARE(int(tcp.server.requests().size()), 1);
+        QCOMPARE(hexOf(tcp.server.requests().front()), rtu);
+        if (reg == 0x0E80)
+            QCOMPARE(int(tcp.sim.reg(hv52sim::regs::relayCommand(0))), value);
+        else
+            QCOMPARE(int(tcp.sim.reg32(hv52sim::regs::relayCount(0))), 0); // the reset took
+    }
+
+    // On Modbus TCP an answer that comes after its time is refused by its
+    // transaction identifier: the next read takes its own answer at once, and
+    // the late one is shown as stray bytes.
+    void lateModbusTcpAnswerRefused()
+    {
+        TcpModule tcp(hv52sim::TcpFraming::Mbap);
+        tcp.sim.setDemo(false);
+        tcp.sim.setRegister(hv52sim::regs::analogValue(0), 1111);
+        tcp.sim.setRegister(hv52sim::regs::analogValue(1), 2222);
+        tcp.server.setFault(hv52sim::TcpFault::Late, 1);
+        Link link;
+        link.setArgs({1, 0, 9600, 0});
+        link.setTcp(tcpTo(tcp.server.port(), Framing::Mbap));
+        link.setResponseTimeout(kShortTimeoutMs);
+        QList<QByteArray> strays;
+        QList<Outcome> outcomes;
+        connect(&link, &Link::strayBytes, this, [&](const QByteArray &b) { strays << b; });
+        connect(&link, &Link::exchanged, this, [&](const ExchangeRecord &r) { outcomes << r.verdict.outcome; });
+        ReadResult first, second, third;
+        const RunResult run = link.run([&] {
+            first = link.readRegister(hv52sim::regs::analogValue(0), false);
+            second = link.readRegister(hv52sim::regs::analogValue(1), false);
+            third = link.readRegister(hv52sim::regs::analogValue(0), false);
+        });
+        QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
+        QCOMPARE(first.verdict.outcome, Outcome::Timeout);
+        QVERIFY(second.ok());
+        QCOMPARE(second.value, 2222u); // never the late 1111
+        QVERIFY(third.ok());
+        QCOMPARE(third.value, 1111u);
+        QCOMPARE(outcomes, (QList<Outcome>{Outcome::Timeout, Outcome::Valid, Outcome::Valid}));
+        // Three requests: nothing read twice, no quiet wait needed.
+        QCOMPARE(int(tcp.server.requests().size()), 3);
+        QCOMPARE(strays.size(), 1);
+        QCOMPARE(strays.front().left(2), QByteArray::fromHex("0001")); // the first request's transaction
+        QVERIFY(link.lateAnswerMs() > 0);
+    }
+
+    // A refused connection and one dropped mid-answer each end the operation
+    // with their own reason; the next operation then reads as usual.
+    void connectionFailures_data()
+    {
+        QTest::addColumn<hv52::Framing>("framing");
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("rtu refused") << Framing::Rtu << false << QStringLiteral("连接被拒绝");
+        QTest::newRow("mbap refused") << Framing::Mbap << false << QStringLiteral("连接被拒绝");
+        QTest::newRow("rtu dropped") << Framing::Rtu << true << QStringLiteral("被对方关闭（应答未收完）");
+        QTest::newRow("mbap dropped") << Framing::Mbap << true << QStringLiteral("被对方关闭（应答未收完）");
+    }
+    void connectionFailures()
+    {
+        QFETCH(hv52::Framing, framing);
+        QFETCH(bool, listening);
+        QFETCH(QString, reason);
+        TcpModule tcp(simFraming(framing));
+        tcp.sim.setDemo(false);
+        tcp.sim.setRegister(hv52sim::regs::analogValue(2), 4321);
+        int port = tcp.server.port();
+        if (!listening) {
+            // A port that was free a moment ago: nothing listens there.
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            port = probe.serverPort();
+        } else {
+            tcp.server.setFault(hv52sim::TcpFault::Drop, 1);
+        }
+        Link link;
+        link.setArgs({1, 0, 9600, 0});
+        link.setTcp(tcpTo(port, framing));
+        link.setResponseTimeout(kShortTimeoutMs);
+        bool reached = false;
+        const RunResult failed =
+            link.run([&] { reached = link.readRegister(hv52sim::regs::analogValue(2), false).ok(); });
+        QVERIFY(!reached);
+        QVERIFY2(failed.error.contains(reason), qPrintable(failed.error));
+        QVERIFY2(failed.error.contains(QStringLiteral("127.0.0.1:%1").arg(port)), qPrintable(failed.error));
+        QVERIFY(!link.isPortOpen());
+
+        // The operator tries again against the module.
+        link.setTcp(tcpTo(tcp.server.port(), framing));
+        ReadResult again;
+        const RunResult ok = link.run([&] { again = link.readRegister(hv52sim::regs::analogValue(2), false); });
+        QVERIFY2(ok.error.isEmpty(), qPrintable(ok.error));
+        QVERIFY(again.ok());
+        QCOMPARE(again.value, 4321u);
+    }
+};
+
+QTEST_GUILESS_MAIN(TransportTest)
+#include "tst_transport.moc"
