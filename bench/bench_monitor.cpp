@@ -141,8 +141,9 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int polls = argc > 1 ? std::max(10, atoi(argv[1])) : 100;
     constexpr int kBlocks = 20;
+    // At least one poll per block and kind: fewer would leave no figures.
+    const int polls = argc > 1 ? std::max(kBlocks, atoi(argv[1])) : 100;
 
     BenchModule module;
     if (!module.start(64))
