@@ -549,7 +549,13 @@ void Link::exchange(const QByteArray &frame)
 
     // A failed exchange: the line must go quiet before anything else is
     // sent, and what it brings meanwhile tells whether the module is late.
-    m_unsure = true;
+    // An intact refusal, or our answer with stray bytes after it, answered
+    // this request: nothing is owed, the reads after it need no second read.
+    const bool answered = m_verdict.outcome == Outcome::Exception
+                          || (m_verdict.outcome == Outcome::TooLong
+                              && !isAnotherAnswer(m_receive.mid(answerLength(frame)), frame));
+    if (!answered)
+        m_unsure = true;
     if (afterFailure && isOtherRequestsAnswer(m_receive, frame)) {
         // Just after a failed exchange, a whole answer of ours that fits
         // another request: the failed one's, this late.
