@@ -587,6 +587,33 @@ private slots:
                  qPrintable(QString::number(b.link.lateAnswerMs())));
     }
 
+    // Reads are read twice only after a failure that may still owe an answer:
+    // a refusal or an answer with stray bytes after it owes none.
+    void secondReadsOnlyWhereAnAnswerIsOwed_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("requests"); // for one faulted read and three more
+        QTest::newRow("exception") << int(Fault::Exception) << 4;
+        QTest::newRow("extra bytes") << int(Fault::ExtraBytes) << 4;
+        QTest::newRow("silent") << int(Fault::Silent) << 1 + 3 * 2;
+        QTest::newRow("bad crc") << int(Fault::BadCrc) << 1 + 3 * 2;
+    }
+    void secondReadsOnlyWhereAnAnswerIsOwed()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, requests);
+        Bench b;
+        b.port.sim.setFault(Fault(fault), 1);
+        int sent = 0, valid = 0;
+        connect(&b.link, &Link::requestSent, this, [&] { ++sent; });
+        b.run([&] {
+            for (int i = 0; i < 4; ++i)
+                valid += b.link.readRegister(0x0E42, false).ok();
+        });
+        QCOMPARE(valid, 3);
+        QCOMPARE(sent, requests);
+    }
+
     // A write is never repeated, even after failures and on a late line.
     void writesAreNeverRepeated()
     {
