@@ -1,13 +1,24 @@
 // A full T516 poll through the real window against the simulated module in
 // its line-speed pacing mode, beside the time the frames take on the wire
 // (10 bits a byte and the 3.5-character gap before each frame); and a poll of
-// a dead line beside 27 response timeouts.
+// a dead line beside 27 response timeouts. Unpaced (--unpaced N): N polls as
+// fast as the line goes, beside a libmodbus master doing the same 27 reads on
+// the same pseudo-terminal, in turns; the form to profile the tool's own
+// share of an exchange with perf or callgrind.
+//
+//   bench_poll [--no-dead-line]
+//   bench_poll --unpaced N
 #include "benchsim.h"
 #include "frm_t516.h"
+#include "t516module.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSerialPort>
+
+#ifdef HV52_BENCH_LIBMODBUS
+#include <modbus/modbus.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -54,6 +65,65 @@ Run poll(frm_T516 &window, int baud)
     return run;
 }
 
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+#ifdef HV52_BENCH_LIBMODBUS
+// libmodbus's RTU master: the 27 reads of the poll, in order, one context
+// opened and closed around them as the window opens and closes its port.
+double libmodbusPoll(const char *device, bool *ok)
+{
+    QElapsedTimer clock;
+    clock.start();
+    modbus_t *ctx = modbus_new_rtu(device, 9600, 'N', 8, 1);
+    *ok = ctx && modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0;
+    if (*ok) {
+        modbus_set_response_timeout(ctx, 1, 0);
+        uint16_t values[2];
+        for (const hv52::Point &p : hv52::t516Module().poll)
+            *ok = modbus_read_registers(ctx, p.address, p.pair ? 2 : 1, values) == (p.pair ? 2 : 1) && *ok;
+        modbus_close(ctx);
+    }
+    if (ctx)
+        modbus_free(ctx);
+    return clock.nsecsElapsed() / 1e6;
+}
+#endif
+
+int unpaced(hv52sim::Simulator &sim, int polls)
+{
+    sim.setPacing(0);
+    frm_T516 window;
+    window.Form_Load(QStringLiteral("1 1 9600"));
+    std::vector<double> tool, toolUs, modbus;
+    int status = 0;
+    for (int i = 0; i < polls; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = poll(window, 9600);
+        tool.push_back(clock.nsecsElapsed() / 1e6); // press to message, port opening included
+        toolUs.insert(toolUs.end(), run.toolUs.begin(), run.toolUs.end());
+        if (run.message != QStringLiteral("召测数据，完成！") || run.requests != 27)
+            status = 1;
+#ifdef HV52_BENCH_LIBMODBUS
+        bool ok = false;
+        modbus.push_back(libmodbusPoll(sim.devicePath().c_str(), &ok));
+        if (!ok)
+            status = 1;
+#endif
+    }
+    std::printf("unpaced T516 poll, 27 reads, median of %d: window %.3f ms (%.1f us an exchange; its own turn "
+                "median %.0f us)",
+                polls, median(tool), median(tool) * 1000 / 27, median(toolUs));
+    if (!modbus.empty())
+        std::printf(", libmodbus %.3f ms, ratio %.3f", median(modbus), median(tool) / median(modbus));
+    std::printf("\n");
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -66,6 +136,9 @@ int main(int argc, char **argv)
     if (!module.start(64))
         return 1;
     hv52sim::Simulator &sim = module.sim;
+    sim.setDemo(false);
+    if (argc > 2 && QByteArray(argv[1]) == "--unpaced")
+        return unpaced(sim, std::max(1, QByteArray(argv[2]).toInt()));
 
     int status = 0;
     for (const int baud : {9600, 115200}) {

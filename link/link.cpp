@@ -451,6 +451,7 @@ Link::Settled Link::settleLine()
         noisy = true;
         loop.quit();
     });
+    m_line->expect(1); // every byte restarts the quiet time
     const auto arrived = connect(m_line.get(), &Transport::readyRead, &loop, [&] {
         take();
         restart();
@@ -493,6 +494,9 @@ void Link::exchange(const QByteArray &frame)
     m_line->clear();
     m_receive.clear();
     m_rule = ReceiveRule(m_line->framing(), frame);
+    // Wake once the shortest answer (an exception answer) could be in, not at
+    // every byte.
+    m_line->expect(m_rule.needed());
     m_state = Waiting;
     m_verdict = {};
     m_timedOut = false;
@@ -551,9 +555,9 @@ void Link::exchange(const QByteArray &frame)
     // sent, and what it brings meanwhile tells whether the module is late.
     // An intact refusal, or our answer with stray bytes after it, answered
     // this request: nothing is owed, the reads after it need no second read.
-    const bool answered = m_verdict.outcome == Outcome::Exception
-                          || (m_verdict.outcome == Outcome::TooLong
-                              && !isAnotherAnswer(m_receive.mid(answerLength(frame)), frame));
+    const bool answered =
+        m_verdict.outcome == Outcome::Exception
+        || (m_verdict.outcome == Outcome::TooLong && !isAnotherAnswer(m_receive.mid(answerLength(frame)), frame));
     if (!answered)
         m_unsure = true;
     if (afterFailure && isOtherRequestsAnswer(m_receive, frame)) {
@@ -605,8 +609,11 @@ void Link::MSComm1_OnComm()
         return; // left for the flush before the next request
     emit bytesArrived();
     if (m_rule.take(m_line->readAll())) {
+        m_line->expect(1); // bytes after the answer are heard at once
         m_receive = m_rule.answer();
         finish(m_rule.verdict());
+    } else {
+        m_line->expect(m_rule.needed());
     }
 }
 
@@ -616,6 +623,11 @@ void Link::Timer1_Timer()
         Timer1.stop();
         return;
     }
+    // Bytes not yet handed over (fewer than the answer still needed) come in
+    // now; they may even complete it.
+    m_line->pull();
+    if (!m_waiting)
+        return;
     // An answer that began but never reached its length (an exception
     // answer, a broken frame) is taken so it cannot leak into the next one.
     m_timedOut = true;

@@ -93,8 +93,22 @@ void SerialTransport::expect(int bytes)
 {
     // Wakes the reader once per answer instead of once per byte where the
     // terminal allows it; what is buffered can always be read at the timeout.
+    // HV52_WAKE_EVERY_BYTE=1 keeps the reader waking at every byte: for a
+    // driver that mishandles the count, and to measure what it saves.
+    static const bool everyByte = qEnvironmentVariableIntValue("HV52_WAKE_EVERY_BYTE") != 0;
+    if (everyByte)
+        return;
     if (bytes != m_minimumRead && MSComm1.isOpen() && setMinimumRead(MSComm1.handle(), bytes))
         m_minimumRead = bytes;
+}
+
+void SerialTransport::pull()
+{
+    // With a minimum-read count the bytes of a short answer stay with the
+    // terminal: wake at any byte again, and look once without waiting.
+    expect(1);
+    if (MSComm1.isOpen())
+        MSComm1.waitForReadyRead(0);
 }
 
 void SerialTransport::onPortError(QSerialPort::SerialPortError error)

@@ -26,6 +26,7 @@ public:
     void clear() override;
     Framing framing() const override { return Framing::Rtu; }
     void expect(int bytes) override;
+    void pull() override;
     QString label() const override { return m_label; }
     QString lineName() const override { return QStringLiteral("串口 %1").arg(m_label); }
 

@@ -52,6 +52,9 @@ public:
     // The answer needs at least this many more bytes: a transport that can
     // wake its reader only once they are in may do so (0: wake at any byte).
     virtual void expect(int bytes) { Q_UNUSED(bytes); }
+    // Takes in at once whatever the line holds that has not woken the reader
+    // yet (readyRead comes from inside when there is some).
+    virtual void pull() {}
     // "COM3", "/dev/ttyUSB0", "192.168.1.10:502".
     virtual QString label() const = 0;
     // The line as messages name it: "串口 COM3", "连接 192.168.1.10:502".
