@@ -5,9 +5,15 @@
 // 9600 and 115200 bit/s and unpaced. Then a dead module's read and a scan of
 // a dead line.
 //
+// Over loopback TCP: `hv52ctl --modbus-tcp` beside libmodbus's modbus_new_tcp
+// master against the same server; `hv52ctl --tcp` (RTU over TCP) alone, as
+// libmodbus has no master for it.
+//
 //   bench_ctl [--runs N] [--no-dead-line]
 //   bench_ctl --modbus-master DEVICE BAUD REG:COUNT...   (the libmodbus side)
+//   bench_ctl --modbus-tcp-master PORT REG:COUNT...      (the same over TCP)
 #include "benchsim.h"
+#include "sim/tcpserver.h"
 #include "t516module.h"
 
 #include <QCoreApplication>
@@ -44,6 +50,54 @@ int modbusMaster(int argc, char **argv)
     modbus_close(ctx);
     modbus_free(ctx);
     return failed ? 1 : 0;
+}
+
+// libmodbus's Modbus TCP master against 127.0.0.1:PORT, unit 1.
+int modbusTcpMaster(int argc, char **argv)
+{
+    if (argc < 3)
+        return 2;
+    modbus_t *ctx = modbus_new_tcp("127.0.0.1", std::atoi(argv[2]));
+    if (!ctx || modbus_set_slave(ctx, 1) != 0 || modbus_connect(ctx) != 0) {
+        std::fprintf(stderr, "libmodbus: %s\n", modbus_strerror(errno));
+        return 3;
+    }
+    modbus_set_response_timeout(ctx, 1, 0);
+    int failed = 0;
+    for (int i = 3; i < argc; ++i) {
+        unsigned reg = 0, count = 0;
+        std::sscanf(argv[i], "%x:%u", &reg, &count);
+        uint16_t values[2];
+        if (modbus_read_registers(ctx, int(reg), int(count), values) != int(count))
+            ++failed;
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+    return failed ? 1 : 0;
+}
+
+// A command's process timed from start to exit, and its requests counted
+// at the TCP server.
+struct TcpSample
+{
+    double wallMs = 0;
+    int requests = 0;
+    bool ok = false;
+};
+
+TcpSample timedTcp(hv52sim::TcpServer &server, const QString &program, const QStringList &args)
+{
+    server.clearLog();
+    TcpSample s;
+    QProcess p;
+    QElapsedTimer clock;
+    clock.start();
+    p.start(program, args);
+    p.waitForFinished(60000);
+    s.wallMs = clock.nsecsElapsed() / 1e6;
+    s.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    s.requests = int(server.requests().size());
+    return s;
 }
 
 struct Sample
@@ -94,6 +148,8 @@ int main(int argc, char **argv)
 {
     if (argc > 1 && QByteArray(argv[1]) == "--modbus-master")
         return modbusMaster(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--modbus-tcp-master")
+        return modbusTcpMaster(argc, argv);
 
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -143,6 +199,36 @@ int main(int argc, char **argv)
                     median(ctlTurn), median(mbTurn));
     }
     sim.setPacing(0);
+
+    {
+        // The same module behind loopback TCP ports, each framing served by a
+        // server of its own; the three programs in turns.
+        hv52sim::Simulator tcpSim(hv52sim::Module::T516);
+        tcpSim.setDemo(false);
+        hv52sim::TcpServer mbap(tcpSim, hv52sim::TcpFraming::Mbap), rtu(tcpSim, hv52sim::TcpFraming::Rtu);
+        if (!mbap.start(0) || !rtu.start(0))
+            return 1;
+        const QString at = QStringLiteral("127.0.0.1:%1");
+        std::vector<double> ctlMbap, ctlRtu, mb;
+        for (int i = 0; i < runs; ++i) {
+            const TcpSample c = timedTcp(mbap, ctl, {"--modbus-tcp", at.arg(mbap.port()), "read", "t516"});
+            const TcpSample r = timedTcp(rtu, ctl, {"--tcp", at.arg(rtu.port()), "read", "t516"});
+            const TcpSample m = timedTcp(mbap, app.applicationFilePath(),
+                                         QStringList{"--modbus-tcp-master", QString::number(mbap.port())} + reads);
+            if (!c.ok || !r.ok || !m.ok || c.requests != 27 || r.requests != 27 || m.requests != 27) {
+                std::fprintf(stderr, "tcp run %d: hv52ctl %s/%s, libmodbus %s\n", i, c.ok ? "ok" : "failed",
+                             r.ok ? "ok" : "failed", m.ok ? "ok" : "failed");
+                status = 1;
+            }
+            ctlMbap.push_back(c.wallMs);
+            ctlRtu.push_back(r.wallMs);
+            mb.push_back(m.wallMs);
+        }
+        std::printf("modbus tcp   %11.2f %11.2f %6.3f   (process start to exit; libmodbus modbus_new_tcp)\n",
+                    median(ctlMbap), median(mb), median(ctlMbap) / median(mb));
+        std::printf("rtu over tcp %11.2f %11s %6s   (libmodbus has no RTU over TCP master)\n", median(ctlRtu), "-",
+                    "-");
+    }
 
     if (deadLine) {
         // A dead module: read stops after three exchanges without a byte,
