@@ -7,8 +7,14 @@
 #include "sim/tcpserver.h"
 #include "t516module.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace hv52;
 using namespace hv52test;
@@ -246,6 +252,47 @@ private slots:
         QVERIFY2(ok.error.isEmpty(), qPrintable(ok.error));
         QVERIFY(again.ok());
         QCOMPARE(again.value, 4321u);
+    }
+
+    // A listener whose queue is full takes no more connections: the
+    // connection is not refused, it never comes, and the connect timeout
+    // ends the operation with its own reason.
+    void connectTimeout()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(listener >= 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        QCOMPARE(::listen(listener, 0), 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        const int port = ntohs(addr.sin_port);
+        // Fill the queue (nobody accepts).
+        std::vector<int> fillers;
+        for (int i = 0; i < 3; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+            fillers.push_back(fd);
+        }
+        Link link;
+        link.setArgs({1, 0, 9600, 0});
+        LineSettings line = tcpTo(port, Framing::Mbap);
+        line.connectTimeoutMs = 300;
+        link.setTcp(line);
+        bool reached = false;
+        QElapsedTimer clock;
+        clock.start();
+        const RunResult failed = link.run([&] { reached = true; });
+        const qint64 tookMs = clock.elapsed();
+        for (int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+        QVERIFY(!reached);
+        QVERIFY2(failed.error.contains(QStringLiteral("300 毫秒内未能建立连接（连接超时）")), qPrintable(failed.error));
+        QVERIFY2(tookMs >= 250, qPrintable(QString::number(tookMs))); // it did wait, and was not refused
+        QVERIFY(!link.isPortOpen());
     }
 };
 
