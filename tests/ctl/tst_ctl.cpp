@@ -47,10 +47,9 @@ void defaultSigint(QProcess &p)
     p.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
 }
 
-Result runCtl(const QStringList &args, int timeoutMs = 60000)
+// The program's end: a status of -1 when it did not end normally.
+Result finish(QProcess &p, int timeoutMs)
 {
-    QProcess p;
-    p.start(QStringLiteral(HV52CTL_PROGRAM), args);
     if (!p.waitForFinished(timeoutMs))
         p.kill();
     p.waitForFinished();
@@ -59,6 +58,32 @@ Result runCtl(const QStringList &args, int timeoutMs = 60000)
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+Result runCtl(const QStringList &args, int timeoutMs = 60000)
+{
+    QProcess p;
+    p.start(QStringLiteral(HV52CTL_PROGRAM), args);
+    return finish(p, timeoutMs);
+}
+
+// Adds what the program prints to `out` until `done` holds, ten seconds at most.
+bool readUntil(QProcess &p, QString &out, const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000) {
+        p.waitForReadyRead(100);
+        out += QString::fromUtf8(p.readAllStandardOutput());
+    }
+    return done();
+}
+
+// A file written whole.
+bool writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size();
 }
 
 // Frames as the module must receive them, with the simulator's own CRC.
@@ -148,6 +173,35 @@ QStringList settingFrames(Module m, uint8_t address = 1)
     return f;
 }
 
+// set t516 analog 1 with limits 0 to 5.
+QStringList setAnalog1(const QString &type, const QString &source)
+{
+    return {"set", "t516", "analog", "1", "--type", type, "--source", source, "--lower", "0", "--upper", "5"};
+}
+
+// A scan's probe of each address; the kind then asked of the module found.
+QStringList scanProbes(const QList<uint8_t> &addresses, uint8_t found = 0)
+{
+    QStringList f;
+    for (const uint8_t a : addresses) {
+        f << readFrame(regs::inputCount(0), 2, a);
+        if (a == found)
+            f << readFrame(regs::inputCount(2), 2, a) << readFrame(regs::relayState(0), 1, a)
+              << readFrame(regs::analogValue(0), 1, a);
+    }
+    return f;
+}
+
+// Analog output k's four registers as the module holds them: signal type,
+// source, lower and upper limit.
+QList<quint16> analogGroup(const hv52sim::Simulator &sim, int k)
+{
+    QList<quint16> group;
+    for (int i = 0; i < 4; ++i)
+        group << sim.reg(quint16(regs::analogSignal(k) + i));
+    return group;
+}
+
 QString nameOf(Module m)
 {
     return QString::fromLatin1(hv52sim::moduleName(m));
@@ -229,6 +283,28 @@ void failWrites(hv52sim::Simulator &sim, Fault fault)
     });
 }
 
+// The program run with `signal` sent to it when the module gets its n-th
+// request from now.
+Result runSignalledAt(hv52sim::Simulator &sim, int atRequest, int signal, const QStringList &args)
+{
+    QProcess p;
+    defaultSigint(p);
+    auto pid = std::make_shared<std::atomic<qint64>>(0);
+    auto count = std::make_shared<int>(0);
+    sim.onFrame([pid, count, atRequest, signal](const hv52sim::Frame &fr) {
+        if (fr.fromMaster && ++*count == atRequest && *pid > 0)
+            ::kill(pid_t(pid->load()), signal);
+    });
+    p.start(QStringLiteral(HV52CTL_PROGRAM), args);
+    if (p.waitForStarted())
+        *pid = p.processId();
+    const Result r = finish(p, 20000);
+    sim.onFrame({});
+    return r;
+}
+
+const QByteArray kRelaysFile = R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate"})";
+
 } // namespace
 
 class CtlTest : public QObject
@@ -281,12 +357,8 @@ private slots:
         QTest::newRow("analog on the t528") << QStringList{"set", "t528", "analog", "1"} << "T528 没有模拟量输出";
         const QStringList analog = {"set", "t516", "analog", "2", "--type", "4-20mA", "--source", "A相电流"};
         QTest::newRow("analog without upper") << analog + QStringList{"--lower", "0"} << "缺少 --upper";
-        QTest::newRow("analog type") << QStringList{"set",      "t516", "analog",  "1", "--type",  "4-20",
-                                                    "--source", "1",    "--lower", "0", "--upper", "5"}
-                                     << "输出1 信号类型“4-20”不是信号类型";
-        QTest::newRow("analog source 30") << QStringList{"set",      "t516", "analog",  "1", "--type",  "0-5V",
-                                                         "--source", "30",   "--lower", "0", "--upper", "5"}
-                                          << "输出1 参数选择“30”不是参数选择列表";
+        QTest::newRow("analog type") << setAnalog1("4-20", "1") << "输出1 信号类型“4-20”不是信号类型";
+        QTest::newRow("analog source 30") << setAnalog1("0-5V", "30") << "输出1 参数选择“30”不是参数选择列表";
         QTest::newRow("lower not a number")
             << analog + QStringList{"--lower", "1e3", "--upper", "5"} << "输出2 下限参数值“1e3”不是数字";
         QTest::newRow("upper above 65535 after scaling") << analog + QStringList{"--lower", "0", "--upper", "65.5355"}
@@ -319,8 +391,7 @@ private slots:
             << QStringList{"--timeout=-3", "read", "t516"} << "--timeout 的值 -3 超出范围（应为 1～60000）";
         QTest::newRow("relay 003") << QStringList{"set", "t516", "relay", "003", "host"}
                                    << "继电器号“003”无效（应为 1～2）";
-        QTest::newRow("source 0030") << QStringList{"set",      "t516", "analog",  "1", "--type",  "0-5V",
-                                                    "--source", "0030", "--lower", "0", "--upper", "5"}
+        QTest::newRow("source 0030") << setAnalog1("0-5V", "0030")
                                      << "输出1 参数选择“0030”不是参数选择列表中的文字或序号（超出范围，应为 0～29）";
         QTest::newRow("apply /dev/zero") << QStringList{"apply", "t516", "/dev/zero"} << "不是普通文件";
         QTest::newRow("apply a directory") << QStringList{"apply", "t516", "/tmp"} << "无法读取文件 /tmp：是目录";
@@ -330,13 +401,33 @@ private slots:
             << QStringList{"save", "t516", "/dev/full"} << "无法写入文件 /dev/full：不是普通文件";
         QTest::newRow("save into a missing folder")
             << QStringList{"save", "t516", "/nonexistent/a.json"} << "无法写入文件 /nonexistent/a.json";
+        // Input files: a regular file of at most 64 KiB, anything else refused
+        // at once (a named pipe without a writer would block for ever).
+        for (const char *check : {"", ", --check"}) {
+            const QStringList option = *check ? QStringList{"--check"} : QStringList{};
+            QTest::addRow("named pipe%s", check) << QStringList{"apply", "t516", "@fifo"} + option << "不是普通文件";
+            QTest::addRow("70000 bytes%s", check)
+                << QStringList{"apply", "t516", "@large"} + option << "字节，最多 65536 字节）";
+            QTest::addRow("a character device%s", check)
+                << QStringList{"apply", "t516", "/dev/zero"} + option << "无法读取文件 /dev/zero：不是普通文件";
+        }
     }
     void refusedBeforeAnythingIsSent()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
         Rig rig;
-        const Result r = runCtl(QStringList{"--port", "1"} + args);
+        if (args.contains(u"@fifo")) {
+            const QString file = rig.port.dir.filePath(QStringLiteral("pipe.json"));
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+            args.replaceInStrings(QStringLiteral("@fifo"), file);
+        } else if (args.contains(u"@large")) {
+            const QString file = rig.port.dir.filePath(QStringLiteral("large.json"));
+            QVERIFY(writeFile(file, "{\"module\": \"t516\", \"relay1.command\": \"host\", \"x\": \""
+                                        + QByteArray(70000, 'x') + "\"}"));
+            args.replaceInStrings(QStringLiteral("@large"), file);
+        }
+        const Result r = runCtl(QStringList{"--port", "1"} + args, 10000);
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QCOMPARE(r.err.count(u'\n'), 1); // one line
@@ -410,11 +501,9 @@ private slots:
         QFETCH(QStringList, frames);
         Rig rig{Module(module), uint8_t(address)};
         args.replaceInStrings(QStringLiteral("@file"), rig.port.dir.filePath(QStringLiteral("saved.json")));
-        QFile relays(rig.port.dir.filePath(QStringLiteral("relays.json")));
-        QVERIFY(relays.open(QIODevice::WriteOnly));
-        relays.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate"})");
-        relays.close();
-        args.replaceInStrings(QStringLiteral("@relays"), relays.fileName());
+        const QString relays = rig.port.dir.filePath(QStringLiteral("relays.json"));
+        QVERIFY(writeFile(relays, kRelaysFile));
+        args.replaceInStrings(QStringLiteral("@relays"), relays);
         const Result r = rig.run(args);
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
@@ -635,18 +724,13 @@ private slots:
         const QJsonObject b = at(next, {"read", "t516", "--json"}, 5).json();
         for (const QString &key : contents.keys())
             QVERIFY2(a[key] == b[key] && a[key] == contents[key], qPrintable(key));
-        for (int k = 0; k < 3; ++k) {
-            for (int i = 0; i < 4; ++i)
-                QCOMPARE(next.sim.reg(quint16(regs::analogSignal(k) + i)),
-                         first.sim.reg(quint16(regs::analogSignal(k) + i)));
-        }
+        for (int k = 0; k < 3; ++k)
+            QCOMPARE(analogGroup(next.sim, k), analogGroup(first.sim, k));
 
         // A read --json output serves as a file as well: the counts are left alone.
-        QFile readOut(first.dir.filePath(QStringLiteral("read.json")));
-        QVERIFY(readOut.open(QIODevice::WriteOnly));
-        readOut.write(QJsonDocument(a).toJson());
-        readOut.close();
-        QCOMPARE(at(next, {"apply", "t516", readOut.fileName()}, 5).status, 0);
+        const QString readOut = first.dir.filePath(QStringLiteral("read.json"));
+        QVERIFY(writeFile(readOut, QJsonDocument(a).toJson()));
+        QCOMPARE(at(next, {"apply", "t516", readOut}, 5).status, 0);
     }
 
     void applyChecksTheWholeFileFirst_data()
@@ -696,13 +780,11 @@ private slots:
         QFETCH(QByteArray, contents);
         QFETCH(QString, message);
         Rig rig;
-        QFile f(rig.port.dir.filePath(QStringLiteral("bad.json")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(contents);
-        f.close();
-        const Result r = rig.run({"apply", "t516", f.fileName()});
+        const QString file = rig.port.dir.filePath(QStringLiteral("bad.json"));
+        QVERIFY(writeFile(file, contents));
+        const Result r = rig.run({"apply", "t516", file});
         QCOMPARE(r.status, 2);
-        QVERIFY2(r.err.startsWith(QStringLiteral("文件 %1：").arg(f.fileName())), qPrintable(r.err));
+        QVERIFY2(r.err.startsWith(QStringLiteral("文件 %1：").arg(file)), qPrintable(r.err));
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QCOMPARE(rig.port.sim.requestCount(), size_t(0));
     }
@@ -713,10 +795,7 @@ private slots:
         Rig rig(Module::T528);
         hv52sim::Simulator &sim = rig.port.sim;
         const QString file = rig.port.dir.filePath(QStringLiteral("relays.json"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"module": "t528", "relay1.command": "host", "relay2.command": "operate"})");
-        f.close();
+        QVERIFY(writeFile(file, R"({"module": "t528", "relay1.command": "host", "relay2.command": "operate"})"));
         const QString relay2Write = writeFrame(regs::relayCommand(1), regs::cmdOperate);
         sim.onFrame([&](const hv52sim::Frame &fr) {
             // Once the confirmation is out, the old command is back.
@@ -753,9 +832,7 @@ private slots:
         QTest::newRow("relay, silent") << QStringList{"set", "t516", "relay", "1", "release"} << int(Fault::Silent)
                                        << "写入继电器1 控制方式失败：超时无应答。";
         QTest::newRow("analog, bad crc on every write")
-            << QStringList{"set",      "t516", "analog",  "1", "--type",  "4-20mA",
-                           "--source", "1",    "--lower", "0", "--upper", "5"}
-            << int(Fault::BadCrc) << "写入输出1 上限参数值失败：校验错误。";
+            << setAnalog1("4-20mA", "1") << int(Fault::BadCrc) << "写入输出1 上限参数值失败：校验错误。";
         QTest::newRow("reset, other address") << QStringList{"reset", "t516", "2"} << int(Fault::OtherAddress)
                                               << "复位“继电器输出M-R2计数器”失败：地址不符。";
     }
@@ -812,17 +889,8 @@ private slots:
         QCOMPARE(r.err.count(u'\n'), 3);
 
         // The probe at every address and speed; the kind from the registers only one module has.
-        QStringList expected;
-        for (int speed = 0; speed < 3; ++speed) {
-            for (uint8_t a : {16, 17, 18}) {
-                expected << readFrame(regs::inputCount(0), 2, a);
-                if (speed == 1 && a == 17) {
-                    expected << readFrame(regs::inputCount(2), 2, a) << readFrame(regs::relayState(0), 1, a)
-                             << readFrame(regs::analogValue(0), 1, a);
-                }
-            }
-        }
-        QCOMPARE(withoutRepeatedReads(port.requests()), expected);
+        QCOMPARE(withoutRepeatedReads(port.requests()),
+                 scanProbes({16, 17, 18}) + scanProbes({16, 17, 18}, 17) + scanProbes({16, 17, 18}));
 
         const Result table = runCtl({"--port", "1", "scan", "--speeds", "19200", "--addresses", "17"});
         QCOMPARE(table.status, 0);
@@ -850,15 +918,8 @@ private slots:
             QTest::addRow("%sreset all relays", kind)
                 << mbap << QStringList{"--address", "7", "reset", "t516", "所有继电器输出计数器"}
                 << QStringList{writeFrame(regs::reset, regs::resetRelays, 7)} << "";
-            QStringList probes;
-            for (uint8_t a : {6, 7, 8}) {
-                probes << readFrame(regs::inputCount(0), 2, a);
-                if (a == 7)
-                    probes << readFrame(regs::inputCount(2), 2, a) << readFrame(regs::relayState(0), 1, a)
-                           << readFrame(regs::analogValue(0), 1, a);
-            }
-            QTest::addRow("%sscan", kind)
-                << mbap << QStringList{"scan", "--addresses", "6-8", "--scan-timeout", "60"} << probes << "7";
+            QTest::addRow("%sscan", kind) << mbap << QStringList{"scan", "--addresses", "6-8", "--scan-timeout", "60"}
+                                          << scanProbes({6, 7, 8}, 7) << "7";
         }
     }
     void commandsOverTcp()
@@ -938,15 +999,7 @@ private slots:
                 {"--port", "1", "--timeout", "100", "watch", "t528", "--interval", "0.05"});
         QVERIFY(p.waitForStarted());
         QString out;
-        const auto waitFor = [&](const std::function<bool()> &done) {
-            QElapsedTimer clock;
-            clock.start();
-            while (!done() && clock.elapsed() < 10000) {
-                p.waitForReadyRead(100);
-                out += QString::fromUtf8(p.readAllStandardOutput());
-            }
-            return done();
-        };
+        const auto waitFor = [&](const std::function<bool()> &done) { return readUntil(p, out, done); };
         // The first poll prints every value.
         QVERIFY(waitFor([&] { return out.count(u'\n') >= 12; }));
         const QStringList first = out.split(u'\n', Qt::SkipEmptyParts);
@@ -989,18 +1042,12 @@ private slots:
         defaultSigint(p);
         p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "watch", "t540", "--json"});
         QVERIFY(p.waitForStarted());
-        QByteArray out;
-        QElapsedTimer clock;
-        clock.start();
-        while (out.count('\n') < 21 && clock.elapsed() < 10000) {
-            p.waitForReadyRead(100);
-            out += p.readAllStandardOutput();
-        }
+        QString out;
+        QVERIFY(readUntil(p, out, [&] { return out.count(u'\n') >= 21; }));
         ::kill(pid_t(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 0);
-        const QList<QByteArray> lines = out.split('\n');
-        const QJsonObject last = QJsonDocument::fromJson(lines[20]).object();
+        const QJsonObject last = QJsonDocument::fromJson(out.split(u'\n')[20].toUtf8()).object();
         QCOMPARE(last["key"].toString(), QStringLiteral("input7.on_time"));
         QCOMPARE(last["value"].toDouble(), 7.7);
         QVERIFY(QDateTime::fromString(last["time"].toString(), Qt::ISODateWithMs).isValid());
@@ -1033,44 +1080,6 @@ private slots:
         QCOMPARE(list[2].toObject()["text"].toString(), QStringLiteral("数字量输入M-S3计数器及ON持续时间"));
         const Result text = runCtl({"reset", "t516", "--list"});
         QCOMPARE(text.out.split(u'\n')[2], QStringLiteral("3  所有继电器输出计数器"));
-    }
-
-    // Input files: a regular file of at most 64 KiB, anything else refused
-    // at once (a named pipe without a writer would block for ever).
-    void inputFilesRefusedAtOnce_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("named pipe") << "fifo"
-                                    << "不是普通文件";
-        QTest::newRow("70000 bytes") << "large"
-                                     << "字节，最多 65536 字节）";
-        QTest::newRow("a character device") << "/dev/zero"
-                                            << "无法读取文件 /dev/zero：不是普通文件";
-    }
-    void inputFilesRefusedAtOnce()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, message);
-        Rig rig;
-        QString file = kind;
-        if (kind == u"fifo") {
-            file = rig.port.dir.filePath(QStringLiteral("pipe.json"));
-            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-        } else if (kind == u"large") {
-            QFile f(rig.port.dir.filePath(QStringLiteral("large.json")));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("{\"module\": \"t516\", \"relay1.command\": \"host\", \"x\": \"" + QByteArray(70000, 'x') + "\"}");
-            file = f.fileName();
-        }
-        for (const QStringList &args :
-             {QStringList{"apply", "t516", file}, QStringList{"apply", "t516", file, "--check"}}) {
-            const Result r = runCtl(QStringList{"--port", "1"} + args, 10000);
-            QCOMPARE(r.status, 2);
-            QVERIFY2(r.err.contains(message), qPrintable(r.err));
-            QCOMPARE(r.err.count(u'\n'), 1);
-        }
-        QCOMPARE(rig.port.sim.requestCount(), size_t(0));
     }
 
     // A module that answers later than the response time: no value is taken
@@ -1157,10 +1166,7 @@ private slots:
         QFETCH(QString, message);
         Rig rig;
         const QString file = rig.port.dir.filePath(QStringLiteral("meter.json"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate"})");
-        f.close();
+        QVERIFY(writeFile(file, kRelaysFile));
         args.replaceInStrings(QStringLiteral("@file"), file);
         rig.port.sim.setFault(Fault::Silent);
         const Result r = rig.run(args);
@@ -1195,11 +1201,9 @@ private slots:
         Rig rig(Module::T528);
         const quint16 relay1 = rig.port.sim.reg(regs::relayCommand(0));
         const QString file = rig.port.dir.filePath(QStringLiteral("t516.json"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"module": "t516", "relay1.command": "operate", "relay2.command": "operate",)"
-                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, "analog1.upper": 420})");
-        f.close();
+        QVERIFY(writeFile(file, R"({"module": "t516", "relay1.command": "operate", "relay2.command": "operate",)"
+                                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, )"
+                                R"("analog1.upper": 420})"));
         const Result r = command == u"apply" ? rig.run({"apply", "t516", file, "--json"})
                                              : rig.run({"set", "t516", "analog", "1", "--type", "0-5V", "--source", "9",
                                                         "--lower", "1", "--upper", "2", "--json"});
@@ -1228,11 +1232,9 @@ private slots:
         sim.setRegister(regs::relayCommand(0), regs::cmdAlarm);
         sim.setRegister(regs::relayCommand(1), regs::cmdRestore);
         const QString file = rig.port.dir.filePath(QStringLiteral("meter.json"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate",)"
-                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, "analog1.upper": 420})");
-        f.close();
+        QVERIFY(writeFile(file, R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate",)"
+                                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, )"
+                                R"("analog1.upper": 420})"));
         // The module acknowledges relay 2's write and keeps its old command;
         // it refuses analog 1's lower limit.
         sim.onFrame([&](const hv52sim::Frame &fr) {
@@ -1291,35 +1293,17 @@ private slots:
         Rig rig;
         hv52sim::Simulator &sim = rig.port.sim;
         const QString file = rig.port.dir.filePath(QStringLiteral("meter.json"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate",)"
-                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, "analog1.upper": 420,)"
-                R"("analog2.type": "0-5V", "analog2.source": "频率", "analog2.lower": 45, "analog2.upper": 55,)"
-                R"("analog3.type": "0-5V", "analog3.source": "总有功功率", "analog3.lower": 1, "analog3.upper": 2})");
-        f.close();
-        QList<quint16> old;
-        for (int k = 0; k < 3; ++k) {
-            for (int i = 0; i < 4; ++i)
-                old << sim.reg(quint16(regs::analogSignal(k) + i));
-        }
-        QProcess p;
-        defaultSigint(p);
-        auto pid = std::make_shared<std::atomic<qint64>>(0);
-        auto count = std::make_shared<int>(0);
-        sim.onFrame([pid, count, atRequest, signal](const hv52sim::Frame &fr) {
-            if (fr.fromMaster && ++*count == atRequest && *pid > 0)
-                ::kill(pid_t(pid->load()), signal);
-        });
-        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "apply", "t516", file});
-        QVERIFY(p.waitForStarted());
-        *pid = p.processId();
-        QVERIFY(p.waitForFinished(20000));
-        sim.onFrame({});
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 1);
-        const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY(writeFile(
+            file,
+            R"({"module": "t516", "relay1.command": "host", "relay2.command": "operate",)"
+            R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, "analog1.upper": 420,)"
+            R"("analog2.type": "0-5V", "analog2.source": "频率", "analog2.lower": 45, "analog2.upper": 55,)"
+            R"("analog3.type": "0-5V", "analog3.source": "总有功功率", "analog3.lower": 1, "analog3.upper": 2})"));
+        const QList<QList<quint16>> old = {analogGroup(sim, 0), analogGroup(sim, 1), analogGroup(sim, 2)};
+        const Result r =
+            runSignalledAt(sim, atRequest, signal, {"--port", "1", "--timeout", "120", "apply", "t516", file});
+        QCOMPARE(r.status, 1); // a normal exit
+        const QString &out = r.out, &err = r.err;
         const QString name = signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "Ctrl-C";
         QVERIFY2(err.contains(QStringLiteral("已中断（%1）").arg(name)), qPrintable(err));
         QVERIFY2(out.contains(QStringLiteral("14 个值：")), qPrintable(out));
@@ -1333,10 +1317,8 @@ private slots:
         QCOMPARE(now["failures"].toObject().size(), 0);
         const QList<QList<quint16>> wanted = {{1, 9, 3600, 4200}, {1, 28, 4500, 5500}, {1, 12, 10, 20}};
         for (int k = 0; k < 3; ++k) {
-            QList<quint16> group;
-            for (int i = 0; i < 4; ++i)
-                group << sim.reg(quint16(regs::analogSignal(k) + i));
-            QVERIFY2(group == old.mid(4 * k, 4) || group == wanted[k],
+            const QList<quint16> group = analogGroup(sim, k);
+            QVERIFY2(group == old[k] || group == wanted[k],
                      qPrintable(
                          QStringLiteral("analog %1: %2").arg(k + 1).arg(QString::fromLatin1(QTest::toString(group)))));
         }
@@ -1369,11 +1351,7 @@ private slots:
                 QProcess::execute(QStringLiteral("umount"), {folder});
         });
         const QString file = QDir(folder).filePath(QStringLiteral("meter.json"));
-        {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QCOMPARE(f.write(old), old.size());
-        }
+        QVERIFY(writeFile(file, old));
         if (where == u"tmpfs") {
             // Fill the rest of it.
             QFile filler(QDir(folder).filePath(QStringLiteral("filler")));
@@ -1386,25 +1364,10 @@ private slots:
             QProcess p;
             p.setStandardOutputFile(QStringLiteral("/dev/full"));
             p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "save", "t516", "-"});
-            QVERIFY(p.waitForFinished(20000));
-            r.status = p.exitCode();
-            r.err = QString::fromUtf8(p.readAllStandardError());
+            r = finish(p, 20000);
             QVERIFY2(r.err.contains(QStringLiteral("无法写入标准输出：磁盘空间不足")), qPrintable(r.err));
         } else if (where == u"signal") {
-            QProcess p;
-            auto pid = std::make_shared<std::atomic<qint64>>(0);
-            auto count = std::make_shared<int>(0);
-            rig.port.sim.onFrame([pid, count](const hv52sim::Frame &fr) {
-                if (fr.fromMaster && ++*count == 5 && *pid > 0)
-                    ::kill(pid_t(pid->load()), SIGTERM);
-            });
-            p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "save", "t516", file});
-            QVERIFY(p.waitForStarted());
-            *pid = p.processId();
-            QVERIFY(p.waitForFinished(20000));
-            rig.port.sim.onFrame({});
-            r.status = p.exitCode();
-            r.err = QString::fromUtf8(p.readAllStandardError());
+            r = runSignalledAt(rig.port.sim, 5, SIGTERM, {"--port", "1", "--timeout", "120", "save", "t516", file});
             QVERIFY2(r.err.contains(QStringLiteral("已中断（SIGTERM），文件 %1 未写入").arg(file)), qPrintable(r.err));
         } else {
             r = rig.run({"save", "t516", file});
@@ -1458,28 +1421,19 @@ private slots:
     {
         QFETCH(int, signal);
         SimPort port(Module::T516, 1, 2);
-        QProcess p;
-        auto pid = std::make_shared<std::atomic<qint64>>(0);
-        auto count = std::make_shared<int>(0);
-        port.sim.onFrame([pid, count, signal](const hv52sim::Frame &fr) {
-            if (fr.fromMaster && ++*count == 8 && *pid > 0) // after the module at 2 and its probes
-                ::kill(pid_t(pid->load()), signal);
-        });
-        p.start(QStringLiteral(HV52CTL_PROGRAM),
-                {"--port", "1", "scan", "--speeds", "9600", "--addresses", "1-40", "--scan-timeout", "20", "--json"});
-        QVERIFY(p.waitForStarted());
-        *pid = p.processId();
-        QVERIFY(p.waitForFinished(20000));
-        port.sim.onFrame({});
-        QCOMPARE(p.exitCode(), 1);
+        // Sent after the module at 2 and its probes.
+        const Result r = runSignalledAt(
+            port.sim, 8, signal,
+            {"--port", "1", "scan", "--speeds", "9600", "--addresses", "1-40", "--scan-timeout", "20", "--json"});
+        QCOMPARE(r.status, 1);
         QJsonParseError error;
-        const QJsonObject json = QJsonDocument::fromJson(p.readAllStandardOutput(), &error).object();
+        const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
         QCOMPARE(error.error, QJsonParseError::NoError);
         const QJsonArray found = json["found"].toArray();
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0]["address"].toInt(), 2);
         QVERIFY(port.sim.requestCount() < 12);
-        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("扫描未完成")));
+        QVERIFY(r.err.contains(QStringLiteral("扫描未完成")));
     }
 
     // A module slower than the scan timeout is named, not missed silently.
