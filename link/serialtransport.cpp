@@ -51,7 +51,7 @@ void SerialTransport::open()
             reason = QStringLiteral("不是串口设备");
             break;
         default:
-            reason = MSComm1.errorString();
+            reason = systemErrorText(MSComm1.errorString());
             break;
         }
         throw LinkError(QStringLiteral("无法打开串口 %1：%2。").arg(where, reason));
