@@ -486,8 +486,11 @@ void Link::exchange(const QByteArray &frame)
     if (!isPortOpen())
         throw LinkError(QStringLiteral("%1 未打开，请求未发送。").arg(lineName()));
 
-    if (m_settle)
+    if (m_settle) {
         stray(settleLine().heard);
+        if (!m_portError.isEmpty())
+            throw LinkError(m_portError); // the port failed while the line settled
+    }
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
     discard(m_line->readAll());

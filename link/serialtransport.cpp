@@ -77,6 +77,13 @@ void SerialTransport::close()
 
 bool SerialTransport::write(const QByteArray &bytes)
 {
+    // The port may have been closed by an error reported between exchanges:
+    // that error is the reason, and a write to a closed port is not tried.
+    if (!MSComm1.isOpen()) {
+        if (failure().isEmpty())
+            fail(QStringLiteral("串口 %1 未打开。").arg(m_label));
+        return false;
+    }
     if (MSComm1.write(bytes) == bytes.size())
         return true;
     if (failure().isEmpty())

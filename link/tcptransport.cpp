@@ -97,6 +97,13 @@ bool TcpTransport::isOpen() const
 
 bool TcpTransport::write(const QByteArray &bytes)
 {
+    // A connection closed by the far end between exchanges is already the
+    // reason; a write to the closed socket is not tried.
+    if (!m_socket.isOpen() || m_socket.state() != QAbstractSocket::ConnectedState) {
+        if (failure().isEmpty())
+            fail(QStringLiteral("连接 %1 已断开。").arg(label()));
+        return false;
+    }
     if (m_socket.write(bytes) == bytes.size()) {
         m_socket.flush();
         return true;

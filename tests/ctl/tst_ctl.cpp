@@ -1053,15 +1053,25 @@ private slots:
         QVERIFY(QDateTime::fromString(last["time"].toString(), Qt::ISODateWithMs).isValid());
     }
 
-    // A port that goes away ends the watch with the link's message.
+    // A port that goes away ends the watch with the link's message alone,
+    // whether it goes in the middle of a poll or in the pause between polls
+    // (then nothing may be written to the port the error closed).
+    void watchEndsWhenThePortGoes_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::newRow("mid-poll") << 0;
+        QTest::newRow("between polls") << 150;
+    }
     void watchEndsWhenThePortGoes()
     {
+        QFETCH(int, afterMs);
         SimPort port(Module::T528);
         QProcess p;
         p.start(QStringLiteral(HV52CTL_PROGRAM),
-                {"--port", "1", "--timeout", "200", "watch", "t528", "--interval", "0.05"});
+                {"--port", "1", "--timeout", "200", "watch", "t528", "--interval", "0.3"});
         QVERIFY(p.waitForStarted());
         QVERIFY(port.sim.waitForRequests(13, 10000));
+        QTest::qWait(afterMs);
         port.sim.unplug();
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 1);
