@@ -80,6 +80,7 @@ static const struct
     {Fault::OtherAddress, "other-address"},
     {Fault::OtherFunction, "other-function"},
     {Fault::Held, "held"},
+    {Fault::RefuseWrite, "refuse-write"},
 };
 
 const char *faultName(Fault f)
@@ -162,23 +163,68 @@ timespec durationTimespec(Clock::duration d)
     return ts;
 }
 
-} // namespace
-
-struct Simulator::Impl
+// An encoded exception answer from the module at address.
+std::vector<uint8_t> exceptionFrame(uint8_t address, uint8_t fn, uint8_t code)
 {
-    Impl(Module m, uint8_t a) : module(m), info(moduleInfo(m)), address(a) {}
+    std::vector<uint8_t> a{address, uint8_t(fn | 0x80), code};
+    Simulator::appendCrc(a);
+    return a;
+}
+
+// One module on the line: its kind, address and registers. Guarded by the
+// line's mutex.
+struct Unit
+{
+    Unit(Module m, uint8_t a) : module(m), info(moduleInfo(m)), address(a)
+    {
+        buildMap();
+        setInitialValues();
+    }
 
     const Module module;
     const ModuleInfo info;
     const uint8_t address;
-
-    mutable std::mutex mu; // registers, faults, settings, log
-    mutable std::condition_variable logChanged;
     std::vector<uint16_t> values = std::vector<uint16_t>(65536, 0);
     std::vector<uint8_t> roles = std::vector<uint8_t>(65536, Unmapped);
 
+    void buildMap();
+    void setInitialValues();
+    uint32_t get32(uint16_t r) const { return (uint32_t(values[r]) << 16) | values[uint16_t(r + 1)]; }
+    void set32(uint16_t r, uint32_t v)
+    {
+        values[r] = uint16_t(v >> 16);
+        values[uint16_t(r + 1)] = uint16_t(v);
+    }
+    bool accepts(uint16_t r, uint16_t v) const;
+    void applyWrite(uint16_t r, uint16_t v);
+    // f has a good CRC and is for this address or a broadcast.
+    std::vector<uint8_t> answer(const std::vector<uint8_t> &f, bool refuseWrites);
+    std::vector<uint8_t> exception(uint8_t fn, uint8_t code) const { return exceptionFrame(address, fn, code); }
+    void demoStep(unsigned ticks);
+};
+
+} // namespace
+
+struct Simulator::Impl
+{
+    Impl(Module m, uint8_t a) : module(m), address(a)
+    {
+        units.push_back(std::make_unique<Unit>(m, a));
+        byAddress[a] = units.back().get();
+    }
+
+    // The first module, the one the single-address calls address.
+    const Module module;
+    const uint8_t address;
+
+    mutable std::mutex mu; // registers, faults, settings, log
+    mutable std::condition_variable logChanged;
+    std::vector<std::unique_ptr<Unit>> units; // in the order added
+    Unit *byAddress[256] = {};
+
     Fault fault = Fault::None;
     int faultCount = 0;
+    uint8_t faultAddress = 0; // 0: every module
     int splitPieces = 3;
     int splitGapMs = 20;
     int slowMs = 500;
@@ -212,19 +258,9 @@ struct Simulator::Impl
     std::thread thread;
     std::atomic<bool> stopRequested{false};
 
-    // --- registers (mu held) ---
-    void buildMap();
-    void setInitialValues();
-    uint32_t get32(uint16_t r) const { return (uint32_t(values[r]) << 16) | values[uint16_t(r + 1)]; }
-    void set32(uint16_t r, uint32_t v)
-    {
-        values[r] = uint16_t(v >> 16);
-        values[uint16_t(r + 1)] = uint16_t(v);
-    }
-    bool accepts(uint16_t r, uint16_t v) const;
-    void applyWrite(uint16_t r, uint16_t v);
-    std::vector<uint8_t> answer(const std::vector<uint8_t> &f);
-    std::vector<uint8_t> exception(uint8_t fn, uint8_t code) const;
+    // --- modules (mu held) ---
+    Unit *unitAt(uint8_t a) const { return byAddress[a]; }
+    std::vector<uint8_t> answer(const std::vector<uint8_t> &f, int refuseAt, bool *refused);
     void demoStepLocked();
 
     // --- link and service thread ---
@@ -246,7 +282,7 @@ struct Simulator::Impl
 
 // ---------------------------------------------------------------- registers
 
-void Simulator::Impl::buildMap()
+void Unit::buildMap()
 {
     for (int k = 0; k < info.relays; ++k) {
         roles[regs::relayCount(k)] = ReadOnly;
@@ -273,7 +309,7 @@ void Simulator::Impl::buildMap()
 }
 
 // Non-zero values so a first poll of a fresh module shows something.
-void Simulator::Impl::setInitialValues()
+void Unit::setInitialValues()
 {
     static const uint32_t relayCounts[] = {1520, 37};
     for (int k = 0; k < info.relays; ++k) {
@@ -297,7 +333,7 @@ void Simulator::Impl::setInitialValues()
     values[regs::reset] = 0;
 }
 
-bool Simulator::Impl::accepts(uint16_t r, uint16_t v) const
+bool Unit::accepts(uint16_t r, uint16_t v) const
 {
     switch (roles[r]) {
     case ResetCmd:
@@ -320,7 +356,7 @@ bool Simulator::Impl::accepts(uint16_t r, uint16_t v) const
     }
 }
 
-void Simulator::Impl::applyWrite(uint16_t r, uint16_t v)
+void Unit::applyWrite(uint16_t r, uint16_t v)
 {
     switch (roles[r]) {
     case ResetCmd:
@@ -353,23 +389,9 @@ void Simulator::Impl::applyWrite(uint16_t r, uint16_t v)
     }
 }
 
-std::vector<uint8_t> Simulator::Impl::exception(uint8_t fn, uint8_t code) const
+std::vector<uint8_t> Unit::answer(const std::vector<uint8_t> &f, bool refuseWrites)
 {
-    std::vector<uint8_t> a{address, uint8_t(fn | 0x80), code};
-    appendCrc(a);
-    return a;
-}
-
-std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t> &f)
-{
-    if (f.size() < 4)
-        return {};
-    uint16_t crc = crc16(f.data(), f.size() - 2);
-    if (f[f.size() - 2] != uint8_t(crc) || f[f.size() - 1] != uint8_t(crc >> 8))
-        return {};
     const bool broadcast = f[0] == 0;
-    if (f[0] != address && !broadcast)
-        return {};
     const uint8_t fn = f[1];
 
     if (fn == 3) {
@@ -391,11 +413,14 @@ std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t> &f)
             a.push_back(uint8_t(values[r] >> 8));
             a.push_back(uint8_t(values[r]));
         }
-        appendCrc(a);
+        Simulator::appendCrc(a);
         return a;
     }
 
     if (fn == 16) {
+        // A module whose settings memory fails takes no write at all.
+        if (refuseWrites)
+            return broadcast ? std::vector<uint8_t>{} : exception(fn, 4);
         if (f.size() < 9 || f.size() != 9u + f[6])
             return broadcast ? std::vector<uint8_t>{} : exception(fn, 3);
         const unsigned first = unsigned(f[2]) << 8 | f[3];
@@ -423,7 +448,7 @@ std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t> &f)
         if (broadcast)
             return {}; // broadcast writes take effect silently
         std::vector<uint8_t> a(f.begin(), f.begin() + 6);
-        appendCrc(a);
+        Simulator::appendCrc(a);
         return a;
     }
 
@@ -432,14 +457,14 @@ std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t> &f)
     return exception(fn, 1);
 }
 
-void Simulator::Impl::demoStepLocked()
+void Unit::demoStep(unsigned ticks)
 {
     // Input n toggles every n+1 steps so the inputs do not move in lockstep.
     for (int n = 0; n < info.inputs; ++n) {
         const uint16_t st = regs::inputState(n);
         if (values[st] == regs::on)
             set32(regs::inputOnTime(n), get32(regs::inputOnTime(n)) + 10);
-        if (demoTicks % unsigned(n + 1) == 0) {
+        if (ticks % unsigned(n + 1) == 0) {
             if (values[st] == regs::on) {
                 values[st] = regs::off;
             } else {
@@ -453,6 +478,39 @@ void Simulator::Impl::demoStepLocked()
         uint16_t &v = values[regs::analogValue(k)];
         v = v >= 2000 ? 400 : uint16_t(v + 25);
     }
+}
+
+// refuseAt: the module refusing writes (0: every module, -1: none). *refused
+// tells whether the request was a write that some module refused.
+std::vector<uint8_t> Simulator::Impl::answer(const std::vector<uint8_t> &f, int refuseAt, bool *refused)
+{
+    *refused = false;
+    if (f.size() < 4)
+        return {};
+    uint16_t crc = crc16(f.data(), f.size() - 2);
+    if (f[f.size() - 2] != uint8_t(crc) || f[f.size() - 1] != uint8_t(crc >> 8))
+        return {};
+    const bool write = f[1] == 16;
+    auto refuses = [&](const Unit &u) { return refuseAt == 0 || refuseAt == u.address; };
+    if (f[0] == 0) {
+        // Every module on the line hears a broadcast; none answers.
+        for (const auto &u : units) {
+            *refused = *refused || (write && refuses(*u));
+            u->answer(f, refuses(*u));
+        }
+        return {};
+    }
+    Unit *u = unitAt(f[0]);
+    if (!u)
+        return {};
+    *refused = write && refuses(*u);
+    return u->answer(f, refuses(*u));
+}
+
+void Simulator::Impl::demoStepLocked()
+{
+    for (const auto &u : units)
+        u->demoStep(demoTicks);
     ++demoTicks;
 }
 
@@ -697,14 +755,21 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t> &request, Clock::ti
     int pieces = 1, gapMs = 0, delayMs = 0, lineBaud = 0, turnaround = 0, held = 0, follow = -1;
     {
         std::lock_guard<std::mutex> lk(mu);
-        a = answer(request);
-        if (a.empty())
-            return;
-        if (faultCount != 0) {
-            f = fault;
+        const bool refusing = faultCount != 0 && fault == Fault::RefuseWrite;
+        bool refused = false;
+        a = answer(request, refusing ? faultAddress : -1, &refused);
+        // A refusal is the whole fault; other faults change an answer of the
+        // module they target.
+        const bool consumed =
+            refusing ? refused : !a.empty() && faultCount != 0 && (faultAddress == 0 || faultAddress == request[0]);
+        if (consumed) {
+            if (!refusing)
+                f = fault;
             if (faultCount > 0 && --faultCount == 0)
                 fault = Fault::None;
         }
+        if (a.empty())
+            return;
         if (f == Fault::Split) {
             pieces = std::max(1, splitPieces);
             gapMs = std::max(0, splitGapMs);
@@ -716,7 +781,7 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t> &request, Clock::ti
         lineBaud = baud;
         turnaround = turnaroundUs;
         if (f == Fault::OtherAddress) {
-            int other = otherAddress >= 0 ? otherAddress : address % 247 + 1;
+            int other = otherAddress >= 0 ? otherAddress : request[0] % 247 + 1;
             a[0] = uint8_t(other);
         }
     }
@@ -755,7 +820,7 @@ void Simulator::Impl::handleFrame(const std::vector<uint8_t> &request, Clock::ti
         a.resize(3);
         break;
     case Fault::Exception:
-        a = exception(request[1], 4);
+        a = exceptionFrame(request[0], request[1], 4);
         break;
     case Fault::ExtraBytes:
         a.push_back(0x00);
@@ -886,8 +951,6 @@ void Simulator::Impl::notifyFrame(const Frame &f)
 
 Simulator::Simulator(Module module, uint8_t address) : d(new Impl(module, address))
 {
-    d->buildMap();
-    d->setInitialValues();
     if (pipe2(d->wakeFds, O_CLOEXEC | O_NONBLOCK) != 0)
         d->wakeFds[0] = d->wakeFds[1] = -1;
 }
@@ -1008,35 +1071,96 @@ uint8_t Simulator::address() const
     return d->address;
 }
 
-void Simulator::setRegister(uint16_t r, uint16_t value)
+bool Simulator::addModule(Module module, uint8_t address)
+{
+    if (address < 1 || address > 247)
+        return false;
+    std::lock_guard<std::mutex> lk(d->mu);
+    if (d->byAddress[address])
+        return false;
+    d->units.push_back(std::make_unique<Unit>(module, address));
+    d->byAddress[address] = d->units.back().get();
+    return true;
+}
+
+std::vector<BusModule> Simulator::modules() const
 {
     std::lock_guard<std::mutex> lk(d->mu);
-    d->values[r] = value;
+    std::vector<BusModule> out;
+    for (const auto &u : d->units)
+        out.push_back({u->module, u->address});
+    return out;
+}
+
+void Simulator::setRegister(uint16_t r, uint16_t value)
+{
+    setRegister(d->address, r, value);
 }
 
 void Simulator::setRegister32(uint16_t first, uint32_t value)
 {
-    std::lock_guard<std::mutex> lk(d->mu);
-    d->set32(first, value);
+    setRegister32(d->address, first, value);
 }
 
 uint16_t Simulator::reg(uint16_t r) const
 {
-    std::lock_guard<std::mutex> lk(d->mu);
-    return d->values[r];
+    return reg(d->address, r);
 }
 
 uint32_t Simulator::reg32(uint16_t first) const
 {
+    return reg32(d->address, first);
+}
+
+bool Simulator::setRegister(uint8_t address, uint16_t r, uint16_t value)
+{
     std::lock_guard<std::mutex> lk(d->mu);
-    return d->get32(first);
+    Unit *u = d->unitAt(address);
+    if (u)
+        u->values[r] = value;
+    return u != nullptr;
+}
+
+bool Simulator::setRegister32(uint8_t address, uint16_t first, uint32_t value)
+{
+    std::lock_guard<std::mutex> lk(d->mu);
+    Unit *u = d->unitAt(address);
+    if (u)
+        u->set32(first, value);
+    return u != nullptr;
+}
+
+uint16_t Simulator::reg(uint8_t address, uint16_t r) const
+{
+    std::lock_guard<std::mutex> lk(d->mu);
+    const Unit *u = d->unitAt(address);
+    return u ? u->values[r] : 0;
+}
+
+uint32_t Simulator::reg32(uint8_t address, uint16_t first) const
+{
+    std::lock_guard<std::mutex> lk(d->mu);
+    const Unit *u = d->unitAt(address);
+    return u ? u->get32(first) : 0;
 }
 
 void Simulator::setFault(Fault fault, int count)
 {
+    setFault(fault, count, 0);
+}
+
+void Simulator::setFault(Fault fault, int count, uint8_t address)
+{
     std::lock_guard<std::mutex> lk(d->mu);
     d->fault = fault;
     d->faultCount = fault == Fault::None ? 0 : count;
+    d->faultAddress = address;
+}
+
+uint8_t Simulator::faultAddress() const
+{
+    std::lock_guard<std::mutex> lk(d->mu);
+    return d->faultAddress;
 }
 
 Fault Simulator::fault() const
@@ -1167,7 +1291,8 @@ void Simulator::onWrite(std::function<void(const std::vector<uint8_t> &)> callba
 std::vector<uint8_t> Simulator::handleRequest(const std::vector<uint8_t> &frame)
 {
     std::lock_guard<std::mutex> lk(d->mu);
-    return d->answer(frame);
+    bool refused;
+    return d->answer(frame, -1, &refused);
 }
 
 uint16_t Simulator::crc16(const uint8_t *data, size_t size)

@@ -1,14 +1,18 @@
-// Simulated HV52 I/O expansion module: a Modbus RTU slave on a pseudo-terminal.
+// Simulated HV52 I/O expansion modules: Modbus RTU slaves on a pseudo-terminal.
 //
 // The simulator opens a pseudo-terminal, keeps its master side for itself and
 // publishes the slave side as a symlink DIR/comN, which a tool opens like a
 // serial port. A service thread frames requests, answers function 3 reads and
-// function 16 writes of the module's registers, and can misbehave on purpose
+// function 16 writes of the modules' registers, and can misbehave on purpose
 // (faults) or take as long as a real line would (pacing).
 //
-// Requests for other addresses, with a bad CRC, to address 0, or (with a
-// listening speed set) sent at another line speed get no answer; broadcast
-// (address 0) writes still take effect, as on any Modbus slave.
+// One module is made with the Simulator; addModule() puts more on the same
+// line, as an RS-485 line of meters is wired, each at its own address with its
+// own registers. The line answers one request at a time.
+//
+// Requests for addresses no module has, with a bad CRC, to address 0, or (with
+// a listening speed set) sent at another line speed get no answer; broadcast
+// (address 0) writes still take effect in every module, as on any Modbus line.
 //
 // Plain C++17 + POSIX; no Qt. Every public member is thread-safe unless noted.
 //
@@ -19,6 +23,8 @@
 //   sim.setRegister32(hv52sim::regs::inputCount(0), 70000);
 //   sim.setFault(hv52sim::Fault::Silent, 1);         // next answer is not sent
 //   sim.setListenSpeed(19200);                       // a master at 9600 hears nothing
+//   sim.addModule(hv52sim::Module::T528, 7);         // a second meter on the line
+//   sim.setFault(hv52sim::Fault::Silent, -1, 7);     // ... which is dead
 //   sim.waitForRequests(1, 2000);
 #pragma once
 
@@ -118,7 +124,7 @@ constexpr uint16_t resetInput(int n)
 constexpr uint16_t resetInputs = 0x601F;
 } // namespace regs
 
-// Misbehaviour for the next N answers. Faults touch only requests the module
+// Misbehaviour for the next N answers. Faults touch only requests a module
 // would answer (its address, good CRC); ignored requests stay ignored.
 enum class Fault {
     None,
@@ -134,9 +140,18 @@ enum class Fault {
     Held,          // the answer held back and sent H ms after the next request
                    // arrives, in place of that request's own answer, which
                    // follows F ms later or is lost (setHeld)
+    RefuseWrite,   // every write (function 16, broadcasts too) refused with
+                   // exception 04 and without effect; reads answered as usual.
+                   // Counts refused writes, not answers.
 };
 const char *faultName(Fault f); // "silent", "bad-crc", ...
 bool parseFault(const std::string &name, Fault *f);
+
+struct BusModule
+{
+    Module module;
+    uint8_t address;
+};
 
 struct Frame
 {
@@ -170,19 +185,34 @@ public:
     // A new pseudo-terminal behind the same link (devicePath() changes).
     bool replug(std::string *error = nullptr);
 
+    // The module the Simulator was made with.
     Module module() const;
     uint8_t address() const;
 
-    // Registers. Setters store any value at any address, mapped or not; what
-    // the master can read or write is fixed by the module.
+    // Another module on the same line, with its own registers at their start
+    // values. false, and no change, when address is outside 1..247 or taken.
+    bool addModule(Module module, uint8_t address);
+    std::vector<BusModule> modules() const; // the first module first, then as added
+
+    // Registers. Setters store any value at any register, mapped or not; what
+    // the master can read or write is fixed by the module. Without an address:
+    // the first module's; with one, false or 0 when no module has it.
     void setRegister(uint16_t reg, uint16_t value);
     void setRegister32(uint16_t first, uint32_t value);
     uint16_t reg(uint16_t reg) const;
     uint32_t reg32(uint16_t first) const;
+    bool setRegister(uint8_t address, uint16_t reg, uint16_t value);
+    bool setRegister32(uint8_t address, uint16_t first, uint32_t value);
+    uint16_t reg(uint8_t address, uint16_t reg) const;
+    uint32_t reg32(uint8_t address, uint16_t first) const;
 
     // Faults. count > 0: the next count answers; -1: every answer; 0: none.
+    // address: only the module there misbehaves, and only its answers count;
+    // 0 (and the form without it): every module.
     void setFault(Fault fault, int count = -1);
+    void setFault(Fault fault, int count, uint8_t address);
     Fault fault() const;
+    uint8_t faultAddress() const;
     void setSplit(int pieces, int gapMs);  // default 3 pieces, 20 ms
     void setSlowMs(int ms);                // default 500 ms
     void setOtherAddress(uint8_t address); // default address + 1
@@ -210,11 +240,13 @@ public:
     int lineSpeed() const;
     static bool isStandardSpeed(int baud);
 
-    // Demo: once a second inputs toggle, their counts and ON times grow.
+    // Demo: once a second inputs toggle, their counts and ON times grow, in
+    // every module on the line.
     void setDemo(bool on);
     void demoStep(); // one such step, now (what the demo timer calls)
 
-    // Frame log (requests include ignored ones: other address, bad CRC).
+    // Frame log of the whole line (requests include ignored ones: addresses
+    // no module has, bad CRC).
     std::vector<Frame> frames() const;
     void clearLog();                       // also resets requestCount()
     void setLogCapacity(size_t maxFrames); // oldest dropped beyond; 0 = unlimited
@@ -228,9 +260,10 @@ public:
     void onFrame(std::function<void(const Frame &)> callback);
     void onWrite(std::function<void(const std::vector<uint8_t> &)> callback);
 
-    // The module's answer to one complete request frame, applying its effect
-    // on the registers; empty when the module stays silent. No faults, no
-    // log, no I/O: usable without start() (fuzzers, benchmarks).
+    // The line's answer to one complete request frame, applying its effect
+    // on the registers of the module addressed (every module for a
+    // broadcast); empty when no module answers. No faults, no log, no I/O:
+    // usable without start() (fuzzers, benchmarks).
     std::vector<uint8_t> handleRequest(const std::vector<uint8_t> &frame);
 
     static uint16_t crc16(const uint8_t *data, size_t size);

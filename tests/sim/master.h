@@ -57,9 +57,9 @@ inline Bytes writeAnswer(uint8_t addr, uint16_t reg, uint16_t count)
     return header(addr, 16, reg, count);
 }
 
-inline Bytes exceptionAnswer(uint8_t fn, uint8_t code)
+inline Bytes exceptionAnswer(uint8_t fn, uint8_t code, uint8_t addr = 1)
 {
-    return withCrc({1, uint8_t(fn | 0x80), code});
+    return withCrc({addr, uint8_t(fn | 0x80), code});
 }
 
 // Reading input 1's count, 70000, and the answer: 00 01 11 70, high half first.
