@@ -1,11 +1,12 @@
 // The commands of hv52ctl. Each checks all its words and options first and
 // only then opens the port: a bad command line sends nothing.
 #include "ctl.h"
+#include "input.h"
 #include "options.h"
 #include "session.h"
-#include "values.h"
 
 #include "hv52version.h"
+#include "kinds.h"
 #include "linkerror.h"
 #include "report.h"
 #include "systemtext.h"
@@ -648,7 +649,7 @@ enum class Probe {
     Other,   // no answer, or a bad one: tells nothing
 };
 
-Probe probe(Link &link, const Point &point)
+Probe probe(Link &link, const KindProbe &point)
 {
     const ReadResult r = link.readRegister(point.address, point.pair);
     if (r.ok())
@@ -659,24 +660,20 @@ Probe probe(Link &link, const Point &point)
 }
 
 // Which module answered, named only when every probe agrees: the registers
-// of its kind answer and those only the other kinds have are refused. Input
-// 3 is the T540's alone, relay 1 the T516's and the T528's, analog output 1
-// the T516's. A module that answers them all, or refuses in another pattern,
-// is of unknown kind.
-QString moduleKind(Link &link)
+// of its kind answer and those only the other kinds have are refused. A
+// module that answers another pattern, or leaves a probe undecided, is of
+// unknown kind.
+QString kindOnLine(Link &link)
 {
-    using P = Probe;
-    const P input3 = probe(link, *t540Module().point(QStringLiteral("input3.count")));
-    const P relay = probe(link, *t516Module().point(QStringLiteral("relay1.state")));
-    const P analog = probe(link, *t516Module().point(QStringLiteral("analog1.value")));
-    const std::tuple<P, P, P> seen{input3, relay, analog};
-    if (seen == std::tuple{P::Answered, P::Refused, P::Refused})
-        return QStringLiteral("t540");
-    if (seen == std::tuple{P::Refused, P::Answered, P::Answered})
-        return QStringLiteral("t516");
-    if (seen == std::tuple{P::Refused, P::Answered, P::Refused})
-        return QStringLiteral("t528");
-    return QStringLiteral("unknown");
+    QVector<bool> answered;
+    for (const KindProbe &p : kindProbes()) {
+        const Probe seen = probe(link, p);
+        if (seen == Probe::Other)
+            return QStringLiteral("unknown");
+        answered << (seen == Probe::Answered);
+    }
+    const ModuleKind *kind = kindAnswering(answered);
+    return kind ? kind->name : QStringLiteral("unknown");
 }
 
 // The bytes of a request and of the longest answer on the wire, 10 bits a
@@ -750,7 +747,7 @@ int scanCommand(const Options &o)
                 const ReadResult r = s.link().readRegister(probePoint->address, probePoint->pair);
                 noteLate(r, address);
                 if (r.ok())
-                    found << Found{speed, address, moduleKind(s.link())};
+                    found << Found{speed, address, kindOnLine(s.link())};
             }
             return Done;
         });

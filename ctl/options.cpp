@@ -1,6 +1,6 @@
 #include "options.h"
 #include "ctl.h"
-#include "values.h"
+#include "input.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 #pragma once
-// Values as hv52ctl prints, saves and takes them: a reading turned into the
-// window's text and a JSON value, a failed read never shown as 0; the words
-// an operator types for a setting turned into register values with the
-// window's own checks.
+// What an operator types and what input files hold, for hv52ctl: numbers,
+// the words of a setting turned into register values with the window's own
+// checks, and saved settings files read back as settings to write.
 #include "module.h"
+#include "values.h"
 
 #include <QJsonValue>
 #include <QString>
@@ -13,48 +13,14 @@
 
 namespace hv52ctl {
 
-// The module definition for "t516", "t540" or "t528"; UsageError otherwise.
+// The module definition of a kind by name ("t516"); UsageError otherwise.
 const hv52::ModuleDef &moduleNamed(const QString &name);
-
-// One value of a module as read.
-struct Value
-{
-    const hv52::Point *point = nullptr;
-    bool ok = false;
-    quint32 raw = 0; // the register value when the read was valid
-    QString text;    // as the window shows it (when ok)
-    QString json;    // a JSON literal: number, string, or null
-    QString failure; // why there is no value (when !ok)
-
-    // What a table or a watch line shows: the value, or the failure.
-    QString shown() const;
-};
-
-// A reading of ModuleClient::poll, or of readPoints, as a value. A limit whose
-// source failed has no value: its unit is not known.
-Value valueOf(const hv52::Reading &reading, const QVector<hv52::Reading> &readings);
-// A point that was never read (the poll ended before it).
-Value unreadValue(const hv52::Point &point, const QString &why);
 
 // Reads the poll entries at `indices` (ascending) with the conversions of the
 // poll: a limit takes the scale of its source, which must come before it in
 // `indices`. The readings' index is the poll position.
 QVector<hv52::Reading> readPoints(hv52::Link &link, const hv52::ModuleDef &def, const QVector<int> &indices,
                                   const std::function<void()> &between = {});
-
-// A register value of a point as a JSON literal, given its text as the
-// window shows it: a number, or a string.
-QString jsonLiteral(const hv52::Point &point, quint32 raw, const QString &text);
-// A JSON string literal.
-QString jsonString(const QString &text);
-// The values as one JSON object, in poll order, with "module" first and
-// "failures" (key -> reason) last when `withFailures`.
-QString valuesJson(const hv52::ModuleDef &def, const QVector<Value> &values, bool withFailures);
-// Table rows: caption, then the value, the captions padded to one column.
-QString valuesTable(const QVector<Value> &values);
-// Pads to `width` terminal columns (CJK characters take two).
-QString padded(const QString &text, int width);
-int displayWidth(const QString &text);
 
 // --- numbers and files -----------------------------------------------------
 
@@ -101,8 +67,5 @@ struct Planned
 // The settings of a saved file (a JSON object with the keys of read --json),
 // every entry checked. Throws UsageError naming the entry.
 QVector<Planned> plannedFromFile(const hv52::ModuleDef &def, const QByteArray &contents, const QString &file);
-
-// The register value of a point as the window shows it ("控制继电器动作", "10").
-QString registerText(const hv52::Point &point, quint32 value, int scale);
 
 } // namespace hv52ctl

@@ -1,14 +1,14 @@
 #include "report.h"
 #include "values.h"
 
-namespace hv52ctl {
+namespace hv52 {
 
-using Outcome = WrittenValue::Outcome;
+using Written = WrittenValue::Outcome;
 
 namespace {
 
-const Outcome kOrder[] = {Outcome::Verified, Outcome::Acknowledged,   Outcome::WriteFailed,
-                          Outcome::Mismatch, Outcome::ReadBackFailed, Outcome::NotSent};
+const Written kOrder[] = {Written::Verified, Written::Acknowledged,   Written::WriteFailed,
+                          Written::Mismatch, Written::ReadBackFailed, Written::NotSent};
 
 QString hex(quint16 reg)
 {
@@ -22,45 +22,45 @@ QString rawJson(const std::optional<quint16> &raw)
 
 } // namespace
 
-QString outcomeKey(Outcome outcome)
+QString outcomeKey(Written outcome)
 {
     switch (outcome) {
-    case Outcome::Verified:
+    case Written::Verified:
         return QStringLiteral("verified");
-    case Outcome::Acknowledged:
+    case Written::Acknowledged:
         return QStringLiteral("acknowledged");
-    case Outcome::WriteFailed:
+    case Written::WriteFailed:
         return QStringLiteral("write_failed");
-    case Outcome::ReadBackFailed:
+    case Written::ReadBackFailed:
         return QStringLiteral("read_back_failed");
-    case Outcome::Mismatch:
+    case Written::Mismatch:
         return QStringLiteral("mismatch");
-    case Outcome::NotSent:
+    case Written::NotSent:
         break;
     }
     return QStringLiteral("not_sent");
 }
 
-QString outcomeWords(Outcome outcome)
+QString outcomeWords(Written outcome)
 {
     switch (outcome) {
-    case Outcome::Verified:
+    case Written::Verified:
         return QStringLiteral("已写入并读回核对");
-    case Outcome::Acknowledged:
+    case Written::Acknowledged:
         return QStringLiteral("已写入（模块已确认）");
-    case Outcome::WriteFailed:
+    case Written::WriteFailed:
         return QStringLiteral("写入失败");
-    case Outcome::ReadBackFailed:
+    case Written::ReadBackFailed:
         return QStringLiteral("读回失败");
-    case Outcome::Mismatch:
+    case Written::Mismatch:
         return QStringLiteral("读回不符");
-    case Outcome::NotSent:
+    case Written::NotSent:
         break;
     }
     return QStringLiteral("未发送");
 }
 
-int WriteReport::count(Outcome outcome) const
+int WriteReport::count(Written outcome) const
 {
     return int(
         std::count_if(values.begin(), values.end(), [outcome](const WrittenValue &v) { return v.outcome == outcome; }));
@@ -75,10 +75,10 @@ bool WriteReport::allDone() const
 QString WriteReport::summary() const
 {
     QStringList parts;
-    for (const Outcome outcome : kOrder) {
+    for (const Written outcome : kOrder) {
         const int n = count(outcome);
         // The verified count always stands, the others when there are some.
-        if (n > 0 || (outcome == Outcome::Verified && command != u"reset"))
+        if (n > 0 || (outcome == Written::Verified && command != u"reset"))
             parts << QStringLiteral("%1 个%2").arg(n).arg(outcomeWords(outcome));
     }
     return QStringLiteral("%1 个值：%2").arg(values.size()).arg(parts.join(QStringLiteral("，")));
@@ -92,9 +92,9 @@ QString WriteReport::table() const
     QString out;
     for (const WrittenValue &v : values) {
         QString line = padded(v.caption, width + 2) + outcomeWords(v.outcome);
-        if (v.outcome != Outcome::NotSent)
+        if (v.outcome != Written::NotSent)
             line += QStringLiteral("  写入 %1").arg(v.writtenText);
-        if (v.readBack && v.outcome == Outcome::Mismatch)
+        if (v.readBack && v.outcome == Written::Mismatch)
             line += QStringLiteral("，读回 %1").arg(v.readBackText);
         if (!v.reason.isEmpty())
             line += QStringLiteral("（%1）").arg(v.reason);
@@ -123,4 +123,4 @@ QString WriteReport::json() const
              jsonString(summary()), stopped.isEmpty() ? QStringLiteral("null") : jsonString(stopped));
 }
 
-} // namespace hv52ctl
+} // namespace hv52

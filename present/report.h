@@ -5,11 +5,12 @@
 // built from the same report.
 #include "module.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QVector>
 #include <optional>
 
-namespace hv52ctl {
+namespace hv52 {
 
 struct WrittenValue
 {
@@ -25,7 +26,7 @@ struct WrittenValue
     QString key;     // "relay1.command", "analog2.lower", "reset"
     QString caption; // "继电器1 控制方式"
     quint16 reg = 0;
-    const hv52::Point *point = nullptr; // null for the reset register
+    const Point *point = nullptr; // null for the reset register
 
     std::optional<quint16> before; // the register before the write, when read
     quint16 written = 0;
@@ -38,6 +39,9 @@ struct WrittenValue
 
     Outcome outcome = Outcome::NotSent;
     QString reason; // why it is not verified or acknowledged; empty when it is
+    // When it was written (a window records each press with its time); null
+    // when the run's own time says enough.
+    QDateTime time;
 
     bool done() const { return outcome == Outcome::Verified || outcome == Outcome::Acknowledged; }
 };
@@ -65,4 +69,4 @@ struct WriteReport
     QString json() const;
 };
 
-} // namespace hv52ctl
+} // namespace hv52
