@@ -4,6 +4,7 @@
 #include "input.h"
 #include "options.h"
 #include "session.h"
+#include "steps.h"
 
 #include "hv52version.h"
 #include "kinds.h"
@@ -47,8 +48,6 @@ void printErr(const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
-
-namespace {
 
 // Writes to standard output and says whether every byte went out.
 bool writeOut(const QByteArray &bytes, QString *error)
@@ -95,39 +94,29 @@ QString stopReason(const Session &s)
     return s.interrupted() ? Interrupt::text() : QStringLiteral("模块无应答");
 }
 
-// ---------------------------------------------------------------- read
-
-int readCommand(const Options &o)
+QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QVector<Reading> *readingsOut)
 {
-    expectWords(o, 1, QStringLiteral("read MODULE"));
-    const ModuleDef &def = moduleNamed(o.words[0]);
-    Session s(o);
+    s.setFailFast(true);
     QVector<Reading> readings;
-    QString stopped;
-    const int status = s.run([&] {
-        s.setFailFast(true);
-        ModuleClient client(s.link(), def);
-        try {
-            client.poll([&](const Reading &r) {
-                readings << r;
-                if (r.index + 1 < def.poll.size())
-                    s.stopIfInterrupted();
-            });
-        } catch (const LinkError &e) {
-            stopped = e.text();
-        }
-        return Done;
-    });
-    if (status == NoPort)
-        return NoPort;
-
+    ModuleClient client(s.link(), def);
+    try {
+        client.poll([&](const Reading &r) {
+            readings << r;
+            if (r.index + 1 < def.poll.size())
+                s.stopIfInterrupted();
+        });
+    } catch (const LinkError &e) {
+        *stopped = e.text();
+    } catch (const Aborted &) {
+        // a signal, or a dead module: what follows is marked unread
+    }
     const bool dead = s.moduleDead() && !s.interrupted();
     QVector<Value> values;
     for (int i = 0; i < def.poll.size(); ++i) {
         if (i < readings.size())
             values << valueOf(readings[i], readings);
-        else if (i == readings.size() && !stopped.isEmpty())
-            values << unreadValue(def.poll[i], s.portText(stopped).remove(QRegularExpression(QStringLiteral("。$"))));
+        else if (i == readings.size() && !stopped->isEmpty())
+            values << unreadValue(def.poll[i], s.portText(*stopped).remove(QRegularExpression(QStringLiteral("。$"))));
         else if (s.interrupted())
             values << unreadValue(def.poll[i], Interrupt::text() + QStringLiteral("，未读取"));
         else if (dead)
@@ -135,6 +124,33 @@ int readCommand(const Options &o)
         else
             values << unreadValue(def.poll[i], QStringLiteral("召测中止，未读取"));
     }
+    if (readingsOut)
+        *readingsOut = readings;
+    return values;
+}
+
+namespace {
+
+// ---------------------------------------------------------------- read
+
+int readCommand(const Options &o)
+{
+    expectWords(o, 1, QStringLiteral("read MODULE"));
+    const ModuleDef &def = moduleNamed(o.words[0]);
+    if (o.multiMeter())
+        return runMeters(o, sameForEvery(o, def, {}));
+    Session s(o);
+    QVector<Value> values;
+    QString stopped;
+    QVector<Reading> readings;
+    const int status = s.run([&] {
+        values = pollValues(s, def, &stopped, &readings);
+        return Done;
+    });
+    if (status == NoPort)
+        return NoPort;
+
+    const bool dead = s.moduleDead() && !s.interrupted();
     printOut(o.json ? valuesJson(def, values, true) : valuesTable(values));
     bool failed = status != Done;
     if (!stopped.isEmpty()) {
@@ -144,7 +160,7 @@ int readCommand(const Options &o)
         printErr(Interrupt::text() + QStringLiteral("，召测未完成。"));
         failed = true;
     }
-    for (int i = 0; i < readings.size(); ++i) {
+    for (int i = 0; i < readings.size() && i < values.size(); ++i) {
         if (!values[i].ok) {
             printErr(failureLine(values[i]));
             failed = true;
@@ -154,6 +170,8 @@ int readCommand(const Options &o)
         printErr(s.silenceHint());
     return failed ? Failed : Done;
 }
+
+} // namespace
 
 // ---------------------------------------------------------------- apply, set, reset
 
@@ -223,7 +241,8 @@ WriteReport plannedReport(const ModuleDef &def, const QString &command, const QV
 // when one of these reads fails), writes the settings one whole group after
 // the other, stopping between groups on a signal or a dead module, and reads
 // back what was written.
-void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &planned, WriteReport &report)
+void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &planned, WriteReport &report,
+                    const Say &say, const QHash<quint16, quint16> &known)
 {
     Link &link = s.link();
     s.setFailFast(true);
@@ -244,15 +263,19 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
         for (const int i : indices) {
             s.stopIfInterrupted();
             const Point &point = def.poll[i];
+            if (known.contains(point.address)) {
+                valueAt(point.address).before = known.value(point.address);
+                continue;
+            }
             const ReadResult r = link.readRegister(point.address, point.pair);
             if (!r.ok()) {
                 QString text = QStringLiteral("写入前读取%1（寄存器 %2）失败：%3，未写入任何值。")
                                    .arg(point.name(), registerHex(point.address), outcomeText(r.verdict));
                 if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
                     text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
-                printErr(text);
+                say(text);
                 if (s.nothingHeard())
-                    printErr(s.silenceHint());
+                    say(s.silenceHint());
                 for (WrittenValue &v : report.values)
                     v.reason = QStringLiteral("写入前读取%1失败").arg(point.name());
                 s.stopIfInterrupted(); // a dead module says so
@@ -271,7 +294,7 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
                 } else {
                     v.outcome = WrittenValue::Outcome::WriteFailed;
                     v.reason = outcomeText(results[i].verdict);
-                    printErr(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                    say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
                 }
             }
         }
@@ -286,7 +309,7 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
             if (!r.ok()) {
                 v.outcome = WrittenValue::Outcome::ReadBackFailed;
                 v.reason = outcomeText(r.verdict);
-                printErr(QStringLiteral("%1 读回失败：%2。").arg(v.caption, v.reason));
+                say(QStringLiteral("%1 读回失败：%2。").arg(v.caption, v.reason));
                 continue;
             }
             v.readBack = quint16(r.value);
@@ -299,6 +322,8 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
         throw; // ends the run quietly
     }
 }
+
+namespace {
 
 // After a run: what was never reached says why, the report's texts are
 // filled in, every value not done has its line on stderr, and the report goes
@@ -365,7 +390,10 @@ int setCommand(const Options &o)
         expectWords(o, 4, QStringLiteral("set %1 relay N 控制方式").arg(def.name));
         if (analogOptions)
             throw UsageError(QStringLiteral("--type、--source、--lower、--upper 只用于模拟量输出，请求未发送。"));
-        const int n = numberWord(QStringLiteral("继电器号"), o.words[2], 1, 2);
+        int relays = 0;
+        while (def.setting(QStringLiteral("relay%1").arg(relays + 1)))
+            ++relays;
+        const int n = numberWord(QStringLiteral("继电器号"), o.words[2], 1, relays);
         setting = def.setting(QStringLiteral("relay%1").arg(n));
         values << relayCommandWord(setting->name, o.words[3]);
         texts << *relayCommandText(values[0]);
@@ -398,6 +426,8 @@ int setCommand(const Options &o)
     }
 
     const QVector<Planned> planned = {Planned{setting, values}};
+    if (o.multiMeter())
+        return runMeters(o, sameForEvery(o, def, planned, nullptr, true));
     WriteReport report = plannedReport(def, QStringLiteral("set"), planned);
     Session s(o);
     const int status = s.run([&] {
@@ -446,6 +476,8 @@ int resetCommand(const Options &o)
                 .arg(def.resets.size()));
     }
     const ResetChoice &choice = def.resets[position];
+    if (o.multiMeter())
+        return runMeters(o, sameForEvery(o, def, {}, &choice, true));
     const QString text = QString::fromUtf8(choice.text);
     WriteReport report{def.name, QStringLiteral("reset"), {}, {}};
     WrittenValue v;
@@ -575,10 +607,12 @@ int applyCommand(const Options &o)
         printOut(QStringLiteral("文件 %1 检查通过：%2 个值可写入 %3。\n").arg(file).arg(count).arg(def.name.toUpper()));
         return Done;
     }
-    if (planned.isEmpty()) {
+    if (planned.isEmpty() && !o.multiMeter()) {
         printOut(QStringLiteral("文件 %1 中没有可写入的值。\n").arg(file));
         return Done;
     }
+    if (o.multiMeter())
+        return runMeters(o, sameForEvery(o, def, planned, nullptr, true));
     WriteReport report = plannedReport(def, QStringLiteral("apply"), planned);
     Session s(o);
     const int status = s.run([&] {
@@ -820,6 +854,8 @@ int run(const QStringList &arguments)
             return applyCommand(o);
         if (o.command == u"watch")
             return watchCommand(o);
+        if (o.command == u"commission")
+            return commissionCommand(o);
         return scanCommand(o);
     } catch (const UsageError &e) {
         printErr(e.text());

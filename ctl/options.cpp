@@ -54,9 +54,14 @@ struct Owned
     const char *command;
 };
 const Owned kOwned[] = {
-    {"interval", "watch"}, {"speeds", "scan"}, {"addresses", "scan"}, {"scan-timeout", "scan"}, {"list", "reset"},
-    {"check", "apply"},    {"type", "set"},    {"source", "set"},     {"lower", "set"},         {"upper", "set"},
+    {"interval", "watch"},    {"speeds", "scan"},          {"addresses", "scan"},
+    {"scan-timeout", "scan"}, {"list", "reset"},           {"check", "apply"},
+    {"type", "set"},          {"source", "set"},           {"lower", "set"},
+    {"upper", "set"},         {"from-scan", "commission"}, {"settings", "commission"},
 };
+
+// The commands that run over a list of meters and can write a record.
+const QStringList kMeterCommands = {"read", "set", "reset", "apply", "commission"};
 
 } // namespace
 
@@ -65,7 +70,7 @@ bool Options::needsPort() const
     return !command.isEmpty() && !(command == u"reset" && list) && !(command == u"apply" && check);
 }
 
-QList<int> parseAddressRange(const QString &text)
+QList<int> parseAddressRange(const QString &text, const QString &option)
 {
     QList<int> out;
     const QStringList parts = text.split(u',');
@@ -73,11 +78,14 @@ QList<int> parseAddressRange(const QString &text)
         const QStringList ends = part.split(u'-');
         if (ends.size() > 2 || part.trimmed().isEmpty())
             throw UsageError(
-                QStringLiteral("--addresses 的“%1”不是地址或地址范围（如 1-247 或 1-10,17），请求未发送。").arg(part));
-        const int first = wholeNumber(QStringLiteral("--addresses"), ends[0], 1, 247);
-        const int last = ends.size() == 2 ? wholeNumber(QStringLiteral("--addresses"), ends[1], 1, 247) : first;
+                QStringLiteral("%1 的“%2”不是地址或地址范围（如 1-247 或 1-10,17），请求未发送。").arg(option, part));
+        if (wholeNumberText(ends[0]) == 0 || (ends.size() == 2 && wholeNumberText(ends[1]) == 0))
+            throw UsageError(
+                QStringLiteral("%1 的“%2”含广播地址 0，不能用于通讯（应为 1～247），请求未发送。").arg(option, part));
+        const int first = wholeNumber(option, ends[0], 1, 247);
+        const int last = ends.size() == 2 ? wholeNumber(option, ends[1], 1, 247) : first;
         if (last < first)
-            throw UsageError(QStringLiteral("--addresses 的范围“%1”从大到小，请求未发送。").arg(part));
+            throw UsageError(QStringLiteral("%1 的范围“%2”从大到小，请求未发送。").arg(option, part));
         for (int a = first; a <= last; ++a) {
             if (!out.contains(a))
                 out << a;
@@ -138,6 +146,11 @@ Options parseOptions(const QStringList &arguments)
         {"tcp", {}, "HOST:PORT"},
         {"modbus-tcp", {}, "HOST:PORT"},
         {"connect-timeout", {}, "MS"},
+        {"record", {}, "FILE"},
+        {"site", {}, "TEXT"},
+        {"operator", {}, "NAME"},
+        {"from-scan", {}, "FILE"},
+        {"settings", {}, "KIND=FILE,..."},
     };
     p.addOptions(all);
     if (!p.parse(arguments)) {
@@ -171,11 +184,11 @@ Options parseOptions(const QStringList &arguments)
 
     const QStringList positional = p.positionalArguments();
     if (positional.isEmpty())
-        throw UsageError(
-            QStringLiteral("缺少命令（read、set、reset、save、apply、watch 或 scan；hv52ctl --help 列出用法）。"));
+        throw UsageError(QStringLiteral(
+            "缺少命令（read、set、reset、save、apply、watch、scan 或 commission；hv52ctl --help 列出用法）。"));
     o.command = positional.first();
     o.words = positional.mid(1);
-    static const QStringList commands = {"read", "set", "reset", "save", "apply", "watch", "scan"};
+    static const QStringList commands = {"read", "set", "reset", "save", "apply", "watch", "scan", "commission"};
     if (!commands.contains(o.command))
         throw UsageError(QStringLiteral("未知命令“%1”（应为 %2），请求未发送。")
                              .arg(o.command, commands.join(QStringLiteral("、"))));
@@ -229,8 +242,38 @@ Options parseOptions(const QStringList &arguments)
         const QString text = p.value(QStringLiteral("address"));
         if (wholeNumberText(text) == 0)
             throw UsageError(QStringLiteral("--address 的值 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。"));
-        o.address = wholeNumber(QStringLiteral("--address"), text, 1, 247);
+        if (wholeNumberText(text)) {
+            o.address = wholeNumber(QStringLiteral("--address"), text, 1, 247);
+            o.meters = {o.address};
+        } else {
+            // A list of meters: only the commands that run meter by meter.
+            o.meters = parseAddressRange(text, QStringLiteral("--address"));
+            if (!kMeterCommands.mid(0, 4).contains(o.command))
+                throw UsageError(
+                    QStringLiteral("--address 的地址列表“%1”只用于 read、set、reset 和 apply，请求未发送。").arg(text));
+            o.address = o.meters.first();
+        }
     }
+    for (const char *name : {"record", "site", "operator"}) {
+        const QString option = QLatin1String(name);
+        if (p.isSet(option) && !kMeterCommands.contains(o.command))
+            throw UsageError(
+                QStringLiteral("选项 --%1 只用于 read、set、reset、apply 和 commission，请求未发送。").arg(option));
+    }
+    o.record = p.value(QStringLiteral("record"));
+    if (p.isSet(QStringLiteral("record")) && o.record.trimmed().isEmpty())
+        throw UsageError(QStringLiteral("--record 的文件名为空，请求未发送。"));
+    // Free text for the record's heading: one line, of a sensible length.
+    for (const auto &[name, slot] : {std::pair<const char *, QString *>{"site", &o.site},
+                                     std::pair<const char *, QString *>{"operator", &o.operatorName}}) {
+        const QString text = p.value(QLatin1String(name)).trimmed();
+        if (text.size() > 200 || text.contains(u'\n') || text.contains(u'\r'))
+            throw UsageError(
+                QStringLiteral("--%1 的文字过长或含换行（最多 200 字、一行），请求未发送。").arg(QLatin1String(name)));
+        *slot = text;
+    }
+    o.fromScan = p.value(QStringLiteral("from-scan"));
+    o.settingsByKind = p.value(QStringLiteral("settings"));
     if (p.isSet(QStringLiteral("timeout")))
         o.timeoutMs = wholeNumber(QStringLiteral("--timeout"), p.value(QStringLiteral("timeout")), 1, 60000);
     o.json = p.isSet(QStringLiteral("json"));
@@ -252,7 +295,8 @@ Options parseOptions(const QStringList &arguments)
             wholeNumber(QStringLiteral("--scan-timeout"), p.value(QStringLiteral("scan-timeout")), 1, 10000);
     o.list = p.isSet(QStringLiteral("list"));
     o.check = p.isSet(QStringLiteral("check"));
-    if (o.needsPort() && !o.port && o.device.isEmpty() && o.tcpHost.isEmpty())
+    // A plan may name its line itself.
+    if (o.needsPort() && o.command != u"commission" && !o.port && o.device.isEmpty() && o.tcpHost.isEmpty())
         throw UsageError(QStringLiteral("缺少串口：请用 --port N 或 --device 路径 指定，请求未发送。"));
     // Behind a gateway the line speed is the gateway's own: one pass.
     if (!o.tcpHost.isEmpty() && !p.isSet(QStringLiteral("speeds")))

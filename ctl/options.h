@@ -28,6 +28,9 @@ struct Options
     int connectTimeoutMs = 3000; // --connect-timeout MS
     int speed = 9600;
     int address = 1;
+    // --address 1-30,41: every meter named, in order; one entry for a plain
+    // --address A.
+    QList<int> meters = {1};
     int timeoutMs = 1000;
     bool json = false;
 
@@ -37,10 +40,17 @@ struct Options
     int scanTimeoutMs = 100;                           // scan
     bool list = false;                                 // reset --list
     bool check = false;                                // apply --check
+    QString record;                                    // --record FILE
+    QString site, operatorName;                        // --site, --operator (the record's heading)
+    QString fromScan;                                  // commission --from-scan FILE
+    QString settingsByKind;                            // commission --settings t516=a.json,...
     std::optional<QString> type, source, lower, upper; // set ... analog
 
     QSet<QString> given; // long names of the options on the command line
     bool needsPort() const;
+    // One meter after another with a result line each and a summary: more
+    // than one address, a record asked for, or a commissioning run.
+    bool multiMeter() const { return meters.size() > 1 || !record.isEmpty() || command == u"commission"; }
 };
 
 // Parses and checks the command line (arguments()[0] is the program). Throws
@@ -54,8 +64,9 @@ QString helpText();
 // option otherwise.
 void parseEndpoint(const QString &option, const QString &text, QString *host, quint16 *port);
 
-// "1-10,17,20-30" -> the addresses in order, each 1..247 once.
-QList<int> parseAddressRange(const QString &text);
+// "1-10,17,20-30" -> the addresses in order, each 1..247 once; messages name
+// `option`.
+QList<int> parseAddressRange(const QString &text, const QString &option = QStringLiteral("--addresses"));
 // "9600,19200" -> standard speeds.
 QList<int> parseSpeedList(const QString &text);
 

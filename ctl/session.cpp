@@ -132,8 +132,9 @@ int Session::run(int speed, int address, const std::function<int()> &work)
         m_lateHinted = true;
         printErr(lateHint());
     }
+    m_lastError = result.error.isEmpty() ? QString() : portText(result.error);
     if (!result.error.isEmpty()) {
-        printErr(portText(result.error));
+        printErr(m_lastError);
         return opened ? Failed : NoPort;
     }
     return status;

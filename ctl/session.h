@@ -75,6 +75,9 @@ public:
     // Waits in the event loop; ends early on Ctrl-C.
     void pause(int ms);
 
+    // The error that ended the last run on the link's error path (the port
+    // would not open, or failed), as printed; empty when there was none.
+    const QString &lastError() const { return m_lastError; }
     // A link message with the port named as the operator gave it.
     QString portText(QString text) const;
     // Sets the bus address for the next requests of a running piece of work.
@@ -88,6 +91,7 @@ private:
     int m_silentInRow = 0;
     int m_exchanges = 0;
     bool m_lateHinted = false;
+    QString m_lastError;
 };
 
 } // namespace hv52ctl

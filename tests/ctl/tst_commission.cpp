@@ -1,0 +1,421 @@
+// A line of meters commissioned with hv52ctl, run as a program against a
+// simulated bus of modules on one pseudo-terminal: each meter's outcome,
+// the exit status, the record, a plan refused before anything is sent, a
+// scan that seeds the plan, and a signal in the middle of the run.
+#include "harness.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+
+using namespace hv52test;
+using hv52sim::Fault;
+using hv52sim::Module;
+namespace regs = hv52sim::regs;
+
+namespace {
+
+struct Result
+{
+    int status = -1;
+    QString out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+Result finish(QProcess &p, int timeoutMs)
+{
+    if (!p.waitForFinished(timeoutMs))
+        p.kill();
+    p.waitForFinished();
+    Result r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+bool writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The line of a switchboard: six addresses, one of them without a module.
+//   1, 2, 6: T516; 3: a T528 where a T516 is expected; 4: a T516 that
+//   refuses writes; 5: nobody (a dead meter).
+struct Line
+{
+    Line() : port(Module::T516, 1, 1)
+    {
+        port.sim.addModule(Module::T516, 2);
+        port.sim.addModule(Module::T528, 3);
+        port.sim.addModule(Module::T516, 4);
+        port.sim.addModule(Module::T516, 6);
+        port.sim.setFault(Fault::RefuseWrite, -1, 4);
+        for (const uint8_t a : {1, 2, 3, 4, 6})
+            port.sim.setRegister(a, regs::relayCommand(0), regs::cmdAlarm);
+    }
+    QString file(const QString &name) const { return port.dir.filePath(name); }
+    Result run(QStringList args, int timeoutMs = 60000) const
+    {
+        QProcess p;
+        p.start(QStringLiteral(HV52CTL_PROGRAM), args);
+        return finish(p, timeoutMs);
+    }
+    int requestsTo(uint8_t address) const
+    {
+        int n = 0;
+        for (const auto &f : port.sim.frames())
+            n += f.fromMaster && !f.bytes.empty() && f.bytes[0] == address ? 1 : 0;
+        return n;
+    }
+    SimPort port;
+};
+
+// Relay 1 on host control, analog output 1 as 4-20 mA of source 3 from 0 to
+// 20 (register 20000, its scale is 1000): what the line is commissioned with.
+const QByteArray kSettings = R"({"module": "t516", "relay1.command": "host", "analog1.type": "4-20 mA",
+"analog1.source": 3, "analog1.lower": 0, "analog1.upper": 20})";
+
+QJsonObject meterAt(const QJsonObject &report, int address)
+{
+    for (const QJsonValue &m : report.value(QStringLiteral("meters")).toArray()) {
+        if (m.toObject().value(QStringLiteral("address")).toInt() == address)
+            return m.toObject();
+    }
+    return {};
+}
+
+} // namespace
+
+class CommissionTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { qputenv("LANG", "C.UTF-8"); }
+
+    // The whole line from a plan: a meter that fails never stops the run,
+    // each gets its own outcome, nothing reaches a module of another kind,
+    // and the record says it all.
+    void aLineWithItsFaults()
+    {
+        Line line;
+        QVERIFY(writeFile(line.file(QStringLiteral("t516.json")), kSettings));
+        QVERIFY(writeFile(line.file(QStringLiteral("plan.json")), R"({
+  "site": "一号配电室", "operator": "张工",
+  "line": {"port": 1, "speed": 9600, "timeout": 120},
+  "meters": [{"address": "1-6", "module": "t516", "settings": "t516.json"}]
+})"));
+        const QString record = line.file(QStringLiteral("记录.json"));
+        const Result r = line.run({"commission", line.file(QStringLiteral("plan.json")), "--json", "--record", record});
+        QCOMPARE(r.status, 1);
+        const QJsonObject report = r.json();
+        QCOMPARE(report.value(QStringLiteral("meters")).toArray().size(), 6);
+        const struct
+        {
+            int address;
+            const char *result;
+        } expected[] = {{1, "done"},         {2, "done"},      {3, "incomplete"},
+                        {4, "write_failed"}, {5, "no_answer"}, {6, "done"}};
+        for (const auto &e : expected) {
+            const QJsonObject m = meterAt(report, e.address);
+            QVERIFY2(
+                m.value(QStringLiteral("result")).toString() == QLatin1String(e.result),
+                qPrintable(
+                    QStringLiteral("address %1: %2").arg(e.address).arg(QString::fromUtf8(QJsonDocument(m).toJson()))));
+        }
+        QCOMPARE(meterAt(report, 3).value(QStringLiteral("detail")).toString(), QStringLiteral("是 T528，不是 T516"));
+        QCOMPARE(report.value(QStringLiteral("summary")).toString(),
+                 QStringLiteral("6 台：3 台完成并核对，1 台无应答（地址 5），1 台寄存器不全（地址 3：是 T528，不是 "
+                                "T516），1 台写入未完成（地址 4：继电器1 控制方式：写入失败）"));
+        // Written where it should be, nothing where it should not.
+        for (const uint8_t a : {1, 2, 6}) {
+            QCOMPARE(line.port.sim.reg(a, regs::relayCommand(0)), regs::cmdHost);
+            QCOMPARE(line.port.sim.reg(a, regs::analogUpper(0)), uint16_t(20000));
+        }
+        for (const uint8_t a : {3, 4})
+            QCOMPARE(line.port.sim.reg(a, regs::relayCommand(0)), regs::cmdAlarm);
+        // A dead meter costs three requests: the fail-fast rule.
+        QCOMPARE(line.requestsTo(5), 3);
+        // Each meter polled before and after, the failures named.
+        const QJsonObject done = meterAt(report, 1);
+        QCOMPARE(done.value(QStringLiteral("after"))
+                     .toObject()
+                     .value(QStringLiteral("values"))
+                     .toObject()
+                     .value(QStringLiteral("relay1.command")),
+                 QJsonValue(QStringLiteral("上位机控制")));
+        QCOMPARE(meterAt(report, 4)
+                     .value(QStringLiteral("writes"))
+                     .toArray()
+                     .first()
+                     .toObject()
+                     .value(QStringLiteral("outcome")),
+                 QJsonValue(QStringLiteral("write_failed")));
+        QVERIFY(meterAt(report, 5)
+                    .value(QStringLiteral("before"))
+                    .toObject()
+                    .value(QStringLiteral("failures"))
+                    .toObject()
+                    .size()
+                == 27);
+        // The record file holds the report printed.
+        QCOMPARE(QJsonDocument::fromJson(readFile(record)).object(), report);
+        QVERIFY2(r.err.contains(QStringLiteral("地址 5：模块无应答")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("地址 3：寄存器不全（是 T528，不是 T516），未写入任何值")),
+                 qPrintable(r.err));
+    }
+
+    // The same line without --json: one result line a meter and the summary;
+    // the record in the other formats.
+    void resultLinesAndRecordFormats()
+    {
+        Line line;
+        QVERIFY(writeFile(line.file(QStringLiteral("t516.json")), kSettings));
+        const QString html = line.file(QStringLiteral("record.html"));
+        const Result r = line.run({"--port", "1", "--timeout", "120", "--address", "1,2,5", "apply", "t516",
+                                   line.file(QStringLiteral("t516.json")), "--record", html, "--site", "一号配电室"});
+        QCOMPARE(r.status, 1);
+        const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("地址   1  T516  完成并核对")), qPrintable(lines[0]));
+        QVERIFY2(lines[2].startsWith(QStringLiteral("地址   5  T516  无应答")), qPrintable(lines[2]));
+        QCOMPARE(lines[3], QStringLiteral("3 台：2 台完成并核对，1 台无应答（地址 5）"));
+        QCOMPARE(lines[4], QStringLiteral("调试记录已保存到 %1。").arg(html));
+        const QString page = QString::fromUtf8(readFile(html));
+        QVERIFY(page.contains(QStringLiteral("一号配电室")));
+        QVERIFY(page.contains(QStringLiteral("验收人")));
+        QVERIFY(!page.contains(QStringLiteral("<script")));
+    }
+
+    // Several addresses for read, set and reset: one meter after the other.
+    void multiAddressCommands_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("read two") << QStringList{"--address", "1-2", "read", "t516"} << 0
+                                  << QStringLiteral("2 台：2 台已记录");
+        QTest::newRow("read one of another kind")
+            << QStringList{"--address", "2-3", "read", "t516"} << 1
+            << QStringLiteral("2 台：1 台已记录，1 台寄存器不全（地址 3：是 T528，不是 T516）");
+        QTest::newRow("set relay on two") << QStringList{"--address", "1,6", "set", "t516", "relay", "1", "host"} << 0
+                                          << QStringLiteral("2 台：2 台完成并核对");
+        QTest::newRow("set on a T528, with a record")
+            << QStringList{"--address", "3", "--record", "%dir/r.csv", "set", "t528", "relay", "1", "host"} << 0
+            << QStringLiteral("1 台：1 台完成并核对");
+        QTest::newRow("reset on a refusing meter")
+            << QStringList{"--address", "1,4", "reset", "t516", "1"} << 1
+            << QStringLiteral("2 台：1 台完成并核对，1 台写入未完成（地址 4：复位 继电器输出M-R1计数器：写入失败）");
+    }
+    void multiAddressCommands()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, summary);
+        Line line;
+        args.replaceInStrings(QStringLiteral("%dir"), line.port.dir.path());
+        const Result r = line.run(QStringList{"--port", "1", "--timeout", "120"} + args);
+        QVERIFY2(r.status == status, qPrintable(r.out + r.err));
+        QVERIFY2(r.out.contains(summary + u'\n'), qPrintable(r.out));
+        if (args.contains(QStringLiteral("host"))) {
+            const int first = args[args.indexOf(QStringLiteral("--address")) + 1].left(1).toInt();
+            QCOMPARE(line.port.sim.reg(uint8_t(first), regs::relayCommand(0)), regs::cmdHost);
+        }
+        if (args.contains(QStringLiteral("--record"))) {
+            const QByteArray csv = readFile(line.file(QStringLiteral("r.csv")));
+            QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+            QVERIFY(csv.contains("relay1.command"));
+        }
+    }
+
+    // A plan with any error is refused whole before the first exchange.
+    void planRefusedBeforeAnyExchange_data()
+    {
+        QTest::addColumn<QByteArray>("plan");
+        QTest::addColumn<QString>("message");
+        const QByteArray line = R"("line": {"port": 1, "timeout": 120})";
+        QTest::newRow("not JSON") << QByteArray("{\"meters\": [") << QStringLiteral("不是有效的 JSON");
+        QTest::newRow("unknown entry") << "{" + line + R"(, "meter": []})" << QStringLiteral("未知条目“meter”");
+        QTest::newRow("no meters") << "{" + line + R"(, "meters": []})" << QStringLiteral("meters 应为非空的列表");
+        QTest::newRow("address twice")
+            << "{" + line + R"(, "meters": [{"address": "1-3", "module": "t516"}, {"address": 3, "module": "t528"}]})"
+            << QStringLiteral("地址 3 已在");
+        QTest::newRow("broadcast address")
+            << "{" + line + R"(, "meters": [{"address": "0-2", "module": "t516"}]})" << QStringLiteral("广播地址 0");
+        QTest::newRow("unknown kind") << "{" + line + R"(, "meters": [{"address": 1, "module": "t517"}]})"
+                                      << QStringLiteral("模块“t517”未知");
+        QTest::newRow("bad value in the last meter")
+            << "{" + line + R"(, "meters": [{"address": 1, "module": "t516", "settings": {"relay1.command": "host"}},
+                                     {"address": 2, "module": "t516", "settings": {"relay2.command": "开"}}]})"
+            << QStringLiteral("不是控制方式");
+        QTest::newRow("missing settings file")
+            << "{" + line + R"(, "meters": [{"address": 1, "module": "t516", "settings": "nowhere.json"}]})"
+            << QStringLiteral("nowhere.json");
+        QTest::newRow("another kind's setting")
+            << "{" + line + R"(, "meters": [{"address": 3, "module": "t528", "settings": {"analog1.upper": 5}}]})"
+            << QStringLiteral("analog1.upper");
+        QTest::newRow("speed no module has")
+            << QByteArray(R"({"line": {"port": 1, "speed": 9601}, "meters": [{"address": 1, "module": "t516"}]})")
+            << QStringLiteral("不是模块的波特率");
+        QTest::newRow("two places for the line") << QByteArray(
+            R"({"line": {"port": 1, "device": "/dev/ttyS0"}, "meters": [{"address": 1, "module": "t516"}]})")
+                                                 << QStringLiteral("只能给出一个");
+        QTest::newRow("no line at all") << QByteArray(R"({"meters": [{"address": 1, "module": "t516"}]})")
+                                        << QStringLiteral("缺少线路");
+    }
+    void planRefusedBeforeAnyExchange()
+    {
+        QFETCH(QByteArray, plan);
+        QFETCH(QString, message);
+        Line line;
+        const QString file = line.file(QStringLiteral("plan.json"));
+        QVERIFY(writeFile(file, plan));
+        const Result r = line.run({"commission", file, "--record", line.file(QStringLiteral("r.html"))});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(message) && r.err.contains(QStringLiteral("请求未发送")), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(line.port.sim.requestCount(), size_t(0));
+        QVERIFY(!QFile::exists(line.file(QStringLiteral("r.html"))));
+    }
+
+    // A record that cannot be written is found out before the run, or, when
+    // the disk fills during it, reported and never called saved.
+    void recordThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no known format") << "%dir/r.txt" << 2 << QStringLiteral("扩展名无效");
+        QTest::newRow("a folder") << "%dir/x.html" << 2 << QStringLiteral("是目录");
+        QTest::newRow("no such folder") << "%dir/none/r.html" << 2 << QStringLiteral("不存在");
+        QTest::newRow("full filesystem") << "%full/r.json" << 1 << QStringLiteral("磁盘空间不足");
+    }
+    void recordThatCannotBeWritten()
+    {
+        QFETCH(QString, record);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        Line line;
+        QVERIFY(QDir().mkpath(line.file(QStringLiteral("x.html"))));
+        const QString full = line.file(QStringLiteral("full"));
+        bool mounted = false;
+        if (record.startsWith(QStringLiteral("%full"))) {
+            QVERIFY(QDir().mkpath(full));
+            mounted = QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full}) == 0;
+            if (!mounted)
+                QSKIP("a tmpfs cannot be mounted here (needs root)");
+            QVERIFY(writeFile(full + QStringLiteral("/r.json"), "old"));
+            QFile filler(full + QStringLiteral("/filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(1024, 'x');
+            while (filler.write(block) == block.size()) {}
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                QProcess::execute(QStringLiteral("umount"), {full});
+        });
+        record.replace(QStringLiteral("%dir"), line.port.dir.path()).replace(QStringLiteral("%full"), full);
+        const Result r =
+            line.run({"--port", "1", "--timeout", "120", "--address", "1-2", "read", "t516", "--record", record});
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY(!r.out.contains(QStringLiteral("已保存")));
+        if (status == 2)
+            QCOMPARE(line.port.sim.requestCount(), size_t(0));
+        if (mounted)
+            QCOMPARE(readFile(record), QByteArray("old"));
+    }
+
+    // scan --json seeds a plan: every meter found, settings by kind.
+    void scanSeedsThePlan()
+    {
+        SimPort port(Module::T516, 1, 1);
+        port.sim.addModule(Module::T528, 2);
+        port.sim.addModule(Module::T540, 3);
+        const QString dir = port.dir.path();
+        QProcess scan;
+        scan.start(QStringLiteral(HV52CTL_PROGRAM),
+                   {"--port", "1", "scan", "--speeds", "9600", "--addresses", "1-4", "--json"});
+        const Result found = finish(scan, 60000);
+        QCOMPARE(found.status, 0);
+        QVERIFY(writeFile(dir + QStringLiteral("/scan.json"), found.out.toUtf8()));
+        QVERIFY(writeFile(dir + QStringLiteral("/a.json"), R"({"module": "t516", "relay2.command": "operate"})"));
+        QVERIFY(writeFile(dir + QStringLiteral("/b.json"), R"({"module": "t528", "relay1.command": "host"})"));
+        QProcess p;
+        p.start(QStringLiteral(HV52CTL_PROGRAM),
+                {"--port", "1", "--timeout", "120", "commission", "--from-scan", dir + QStringLiteral("/scan.json"),
+                 "--settings", QStringLiteral("t516=%1/a.json,t528=%1/b.json").arg(dir), "--json"});
+        const Result r = finish(p, 60000);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const QJsonObject report = r.json();
+        QCOMPARE(report.value(QStringLiteral("summary")).toString(),
+                 QStringLiteral("3 台：2 台完成并核对，1 台已记录"));
+        QCOMPARE(meterAt(report, 3).value(QStringLiteral("module")).toString(), QStringLiteral("t540"));
+        QCOMPARE(port.sim.reg(1, regs::relayCommand(1)), regs::cmdOperate);
+        QCOMPARE(port.sim.reg(2, regs::relayCommand(0)), regs::cmdHost);
+    }
+
+    // SIGTERM in the middle of the line: the analog group in progress is
+    // finished, no meter after it is touched, and the record is written with
+    // what was done.
+    void signalEndsTheRunWithItsRecord()
+    {
+        Line line;
+        line.port.sim.setPacing(19200);
+        QVERIFY(writeFile(line.file(QStringLiteral("t516.json")), kSettings));
+        const QString record = line.file(QStringLiteral("r.json"));
+        const auto analog = [&] {
+            QList<uint16_t> now;
+            for (const uint16_t reg :
+                 {regs::analogSignal(0), regs::analogSource(0), regs::analogLower(0), regs::analogUpper(0)})
+                now << line.port.sim.reg(2, reg);
+            return now;
+        };
+        const QList<uint16_t> before = analog();
+        QProcess p;
+        auto pid = std::make_shared<std::atomic<qint64>>(0);
+        // The first write to meter 2: the signal lands in the middle of its work.
+        line.port.sim.onFrame([pid](const hv52sim::Frame &f) {
+            if (f.fromMaster && f.bytes.size() > 2 && f.bytes[0] == 2 && f.bytes[1] == 16 && *pid > 0)
+                ::kill(pid_t(pid->load()), SIGTERM);
+        });
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "--address", "1-6", "apply",
+                                                  "t516", line.file(QStringLiteral("t516.json")), "--record", record});
+        QVERIFY(p.waitForStarted());
+        *pid = p.processId();
+        const Result r = finish(p, 60000);
+        line.port.sim.onFrame({});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("已中断（SIGTERM）")), qPrintable(r.err));
+        const QJsonObject report = QJsonDocument::fromJson(readFile(record)).object();
+        QCOMPARE(meterAt(report, 1).value(QStringLiteral("result")).toString(), QStringLiteral("done"));
+        QCOMPARE(meterAt(report, 2).value(QStringLiteral("result")).toString(), QStringLiteral("stopped"));
+        for (const int a : {3, 4, 5, 6}) {
+            QCOMPARE(meterAt(report, a).value(QStringLiteral("result")).toString(), QStringLiteral("not_reached"));
+            QCOMPARE(line.requestsTo(uint8_t(a)), 0);
+        }
+        // Meter 2's analog group is whole: all four written or none.
+        const QList<uint16_t> after = analog();
+        QVERIFY2(after == before || after == (QList<uint16_t>{0, 3, 0, 20000}),
+                 qPrintable(QStringLiteral("%1 %2 %3 %4").arg(after[0]).arg(after[1]).arg(after[2]).arg(after[3])));
+        QCOMPARE(report.value(QStringLiteral("stopped")).toString(), QStringLiteral("已中断（SIGTERM）"));
+    }
+};
+
+QTEST_GUILESS_MAIN(CommissionTest)
+#include "tst_commission.moc"
