@@ -15,6 +15,9 @@ packages=(
   # end-to-end runs: the windows read back through the accessibility bus, a
   # window closed as a window manager closes it (Debian's own python3)
   python3 python3-pyatspi at-spi2-core dbus-daemon dbus-bin python3-xlib
+  # the commissioning record printed for signing: headless Chromium makes the
+  # PDF and the screenshot, poppler reads the PDF back
+  chromium poppler-utils
   # a third-party Modbus master to check the simulator against
   mbpoll
   # fuzzing and the sanitizer build
