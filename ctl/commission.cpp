@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <unistd.h>
@@ -565,7 +566,7 @@ int runMeters(const Options &options, const RunPlan &plan)
         m.def = meter.def;
         m.started = QDateTime::currentDateTime();
         if (s.interrupted() || !portFailure.isEmpty()) {
-            m.detail = s.interrupted() ? Interrupt::text() : portFailure;
+            // Why the run ended is said once, in its own line.
             if (meter.write) {
                 WriteReport report = plannedReport(*meter.def, plan.command, meter.planned);
                 closeReport(report, QStringLiteral("未进行"));
@@ -595,8 +596,8 @@ int runMeters(const Options &options, const RunPlan &plan)
         m.elapsedMs = clock.elapsed();
         if (status == NoPort) {
             portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : s.lastError();
+            portFailure.remove(QRegularExpression(QStringLiteral("。$")));
             m.result = Result::NotReached;
-            m.detail = portFailure;
             m.failures << portFailure;
         } else {
             anyOpened = true;
@@ -629,8 +630,10 @@ int runMeters(const Options &options, const RunPlan &plan)
         printOut(QString::fromUtf8(recordJson(record)));
     else
         printOut(record.summary() + u'\n');
-    if (!record.stopped.isEmpty())
+    if (s.interrupted())
         printErr(QStringLiteral("%1：调试未完成，其余的表计未进行。").arg(record.stopped));
+    else if (!portFailure.isEmpty())
+        printErr(QStringLiteral("串口无法打开，调试未完成，其余的表计未进行。"));
 
     int status = record.allDone() ? Done : Failed;
     if (!anyOpened && !portFailure.isEmpty())
