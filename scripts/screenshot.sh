@@ -2,9 +2,11 @@
 # Takes the README screenshot of one tool: the window after a read-all poll of
 # the simulated module, with the completion box closed. "monitor" takes the
 # line monitor of cfg_t516 instead: opened with F12, then a poll whose first
-# read the module refuses with an exception answer.
+# read the module refuses with an exception answer. "record" takes the first
+# page of the commissioning record of scripts/demo.sh commission, as headless
+# Chromium prints it.
 #
-#   scripts/screenshot.sh t516|t540|t528|monitor
+#   scripts/screenshot.sh t516|t540|t528|monitor|record
 #
 # BUILD_DIR (default: build) holds the built tools and sim/hv52sim; OUT
 # (default: docs/screenshots/cfg_<tool>.png, or monitor.png) is the picture.
@@ -12,16 +14,29 @@
 set -euo pipefail
 
 shot=${1:-}
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ "$shot" = record ]; then
+    out=${OUT:-$root/docs/screenshots/record.png}
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    OUT=$work/record.html bash "$root/scripts/demo.sh" commission > /dev/null 2>&1 || true
+    [ -s "$work/record.html" ] || { echo "no record was written" >&2; exit 1; }
+    # A page of A4 at 150 dpi, scaled down for the README.
+    HOME=$work chromium --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir="$work/profile" \
+        --window-size=1240,1754 --screenshot="$work/page.png" "file://$work/record.html" > /dev/null 2>&1
+    convert "$work/page.png" -resize 900x "$out"
+    echo "$out"
+    exit 0
+fi
 case $shot in
 t516 | t540 | t528) tool=$shot ;;
 monitor) tool=t516 ;;
 *)
-    echo "usage: $0 t516|t540|t528|monitor" >&2
+    echo "usage: $0 t516|t540|t528|monitor|record" >&2
     exit 2
     ;;
 esac
 
-root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 sim=$build/sim/hv52sim
