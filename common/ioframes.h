@@ -5,7 +5,8 @@ namespace hv52 {
 
 // A tool window with the digital-input group Frame1(0) and the relay-output
 // group Frame1(1), which the T516 and T528 windows share with the same
-// control indices:
+// control indices (those of the value cells and lists as the module
+// definitions name them):
 //
 //   inputs  headers Label1(0..4), rows Label1(5), Label1(6); cells
 //           Label1(13..15) and Label1(16..18); mode lists Combo1(0), Combo1(1)

@@ -1,18 +1,25 @@
 #include "toolwindow.h"
+#include "hv52version.h"
 #include "linemonitor.h"
 #include "linkerror.h"
 #include "look.h"
 #include "messagebox.h"
+#include "portname.h"
+#include "systemtext.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 
 namespace hv52 {
 
@@ -37,7 +44,7 @@ void RuledGroup::paintEvent(QPaintEvent *event)
 }
 
 ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips, const ModuleDef &module)
-    : m_client(m_link, module)
+    : m_client(m_link, module), m_record(module)
 {
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         m_scale = screen->logicalDotsPerInch() / 96.0;
@@ -50,6 +57,12 @@ ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips, co
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     // F12 and the context menu open the line monitor; it records from now on.
     LineMonitor::attach(this, m_link, module);
+    // Beside the monitor's entry: what was done here, for the inspector.
+    m_saveRecord = new QAction(QStringLiteral("保存调试记录…"), this);
+    m_saveRecord->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    m_saveRecord->setShortcutContext(Qt::WindowShortcut);
+    connect(m_saveRecord, &QAction::triggered, this, &ToolWindow::saveRecord);
+    addAction(m_saveRecord);
 }
 
 ToolWindow::~ToolWindow() = default;
@@ -171,6 +184,28 @@ QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &i
     return box;
 }
 
+int ToolWindow::targetIndex(const QString &key, Target::Kind kind) const
+{
+    const Point *point = module().point(key);
+    // A window and a module definition that do not match: a fault of the program.
+    if (!point)
+        qFatal("module %s has no point %s", qPrintable(module().name), qPrintable(key));
+    if (point->target.kind != kind)
+        qFatal("point %s of module %s is shown by another kind of control", qPrintable(key), qPrintable(module().name));
+    return point->target.index;
+}
+
+QLabel *ToolWindow::addValueLabel(const QString &key, QWidget *parent, QRect geometry)
+{
+    return addLabel(targetIndex(key, Target::Cell), parent, QString(), geometry, LabelKind::Cell);
+}
+
+QComboBox *ToolWindow::addValueCombo(const QString &key, QWidget *parent, const QStringList &items,
+                                     const QString &initialText, QRect geometry, ListKind kind)
+{
+    return addCombo(targetIndex(key, Target::List), parent, items, initialText, geometry, kind);
+}
+
 QPushButton *ToolWindow::addButton(int index, QWidget *parent, const QString &text, QRect geometry,
                                    const char *background)
 {
@@ -257,8 +292,9 @@ void ToolWindow::addRulings(RuledGroup *frame, const GroupTable &table) const
     }
 }
 
-void ToolWindow::addInputGroup(int rows, int heightTwips)
+void ToolWindow::addInputGroup(int heightTwips)
 {
+    const int rows = module().inputs();
     RuledGroup *frame = addFrame(0, QStringLiteral("数字量输入"), rect(60, 540, 9765, heightTwips));
     GroupTable table{kInputColumns, rows};
     addHeaders(frame, table, {0, 1, 2, 3, 4},
@@ -266,9 +302,12 @@ void ToolWindow::addInputGroup(int rows, int heightTwips)
                 QStringLiteral("输入ON时间"), QStringLiteral("设置")});
     for (int n = 0; n < rows; ++n) {
         addLabel(5 + n, frame, QStringLiteral("输入%1").arg(n + 1), cellRect(table, 0, n), LabelKind::Caption);
-        for (int c = 1; c <= 3; ++c)
-            addLabel(12 + 3 * n + c, frame, QString(), cellRect(table, c, n), LabelKind::Cell);
-        addCombo(n, frame, kInputModeTexts, kInputModeTexts.at(1), listRect(table, 4, n));
+        const QString input = QStringLiteral("input%1.").arg(n + 1);
+        int column = 1;
+        for (const char *what : {"count", "state", "on_time"})
+            addValueLabel(input + QLatin1String(what), frame, cellRect(table, column++, n));
+        QComboBox *mode = addValueCombo(input + QLatin1String("mode"), frame, kInputModeTexts, kInputModeTexts.at(1),
+                                        listRect(table, 4, n));
         // The button lies over the middle of its list.
         const TableColumn &set = table.columns[4];
         constexpr int buttonWidth = 735;
@@ -276,7 +315,7 @@ void ToolWindow::addInputGroup(int rows, int heightTwips)
                   rect(set.left + (set.width - buttonWidth) / 2, table.rowTop(n), buttonWidth, GroupTable::kRowHeight),
                   look::kSetBackground);
         // The input-mode setting is switched off: its column is hidden.
-        Combo1(n)->setVisible(false);
+        mode->setVisible(false);
         Command1(n)->setVisible(false);
     }
     Label1(4)->setVisible(false);
@@ -415,8 +454,10 @@ void ToolWindow::pollOperation()
     });
     qApp->removeEventFilter(this);
     // The port did not open: nothing shown comes from this poll.
-    if (result.started && !started)
+    if (result.started && !started) {
         markNotRead(0, NotRead::PortNotOpen);
+        m_record.addPoll(QDateTime::currentDateTime(), {}, QStringLiteral("串口未能打开，未读取"));
+    }
 }
 
 bool ToolWindow::stopPoll()
@@ -504,21 +545,36 @@ void ToolWindow::poll()
     m_pollCompleted = 0;
     m_pollFailed.clear();
     m_polling = true;
+    const QDateTime started = QDateTime::currentDateTime();
+    QVector<Reading> readings;
     PollResult result;
+    const auto endedEarly = [&](const QString &stoppedBy) {
+        m_polling = false;
+        // What this poll did not reach still shows an earlier value: say so.
+        markNotRead(m_pollCompleted, NotRead::EndedEarly);
+        m_record.addPoll(started, readings,
+                         m_stopRequested ? QStringLiteral("召测已中止，未读取") : QStringLiteral("召测中止，未读取"),
+                         stoppedBy);
+    };
     try {
         result = m_client.poll([&](const Reading &r) {
             ++m_pollCompleted;
             if (!r.ok())
                 m_pollFailed << r.result.verdict;
+            readings << r;
             showReading(r);
         });
+    } catch (const LinkError &e) {
+        // The read under way failed for this error (a value that is no
+        // position of its list, a port that failed).
+        endedEarly(e.text());
+        throw;
     } catch (...) {
-        m_polling = false;
-        // What this poll did not reach still shows an earlier value: say so.
-        markNotRead(m_pollCompleted, NotRead::EndedEarly);
+        endedEarly(QString());
         throw;
     }
     m_polling = false;
+    m_record.addPoll(started, result.readings);
     QString text = QStringLiteral("召测数据，完成！");
     if (result.failures > 0) {
         text += QStringLiteral("\n%1 次读取中有 %2 次失败。").arg(points.size()).arg(result.failures);
@@ -580,7 +636,7 @@ void ToolWindow::setInputMode(int input)
                             .arg(input + 1)
                             .arg(box->currentText()));
     }
-    reportSetting(setting, m_client.apply(setting, {quint16(mode)}));
+    reportSetting(setting, applySetting(setting, {quint16(mode)}));
 }
 
 void ToolWindow::setRelay(int relay)
@@ -597,7 +653,32 @@ void ToolWindow::setRelay(int relay)
         throw LinkError(QStringLiteral("%1“%2”不是控制方式（应为%3），设置未发送。")
                             .arg(point.caption(), text, kRelayCommandTexts.join(QStringLiteral("、"))));
     }
-    reportSetting(setting, m_client.apply(setting, {*command}));
+    reportSetting(setting, applySetting(setting, {*command}));
+}
+
+void ToolWindow::keepingErrors(const std::function<void()> &work,
+                               const std::function<void(const QString &)> &recordError)
+{
+    try {
+        work();
+    } catch (const LinkError &e) {
+        recordError(e.text());
+        throw;
+    } catch (...) {
+        // The window closed under the operation.
+        recordError(QStringLiteral("操作已中止"));
+        throw;
+    }
+}
+
+QVector<WriteResult> ToolWindow::applySetting(const Setting &setting, const QVector<quint16> &values)
+{
+    const QDateTime time = QDateTime::currentDateTime();
+    QVector<WriteResult> results;
+    keepingErrors([&] { m_client.apply(setting, values, [&results](int, const WriteResult &r) { results << r; }); },
+                  [&](const QString &error) { m_record.addSetting(time, setting, values, results, error); });
+    m_record.addSetting(time, setting, values, results);
+    return results;
 }
 
 void ToolWindow::reportSetting(const Setting &setting, const QVector<WriteResult> &results)
@@ -624,7 +705,11 @@ void ToolWindow::Command2_Click()
                 QStringLiteral("复位项目“%1”不是列表中的选项，复位命令未发送。").arg(m_combo2->currentText()));
         }
         const ResetChoice &choice = choices[listIndex];
-        const WriteResult result = m_client.reset(choice);
+        const QDateTime time = QDateTime::currentDateTime();
+        WriteResult result;
+        keepingErrors([&] { result = m_client.reset(choice); },
+                      [&](const QString &error) { m_record.addReset(time, choice, result, error); });
+        m_record.addReset(time, choice, result);
         message(result.ok() ? QStringLiteral("复位成功!")
                             : failedWrites(QStringLiteral("复位失败!"),
                                            {QStringLiteral("复位 %1").arg(QString::fromUtf8(choice.text))}, {result}));
@@ -636,6 +721,76 @@ void ToolWindow::closeEvent(QCloseEvent *event)
     // Closing during a wait ends the operation: port closed, no more messages.
     m_link.abort();
     QWidget::closeEvent(event);
+}
+
+QString ToolWindow::lineLabel() const
+{
+    const ArgArray &args = m_link.args();
+    if (args.size() > 2 && args[1] > 0)
+        return portLabel(args[1]);
+    return m_link.portLabel();
+}
+
+RunRecord ToolWindow::commissioningRecord() const
+{
+    const ArgArray &args = m_link.args();
+    WindowRecord::Line line;
+    line.tool = QStringLiteral("cfg_") + module().name;
+    line.version = QStringLiteral(HV52_VERSION);
+    line.line = lineLabel();
+    line.speed = args.size() > 3 ? args[2] : 0;
+    line.address = args.size() > 1 ? args[0] : 0;
+    return m_record.record(line, QDateTime::currentDateTime());
+}
+
+QString ToolWindow::recordFileName(const QDateTime &now) const
+{
+    const ArgArray &args = m_link.args();
+    return QStringLiteral("调试记录-%1-地址%2-%3.html")
+        .arg(module().name.toUpper())
+        .arg(args.value(0))
+        .arg(now.toString(QStringLiteral("yyyyMMdd-hhmm")));
+}
+
+void ToolWindow::saveRecord()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString suggested = QDir(folder).filePath(recordFileName(QDateTime::currentDateTime()));
+    QString path;
+    if (m_chooseFile) {
+        path = m_chooseFile(suggested);
+    } else {
+        const QString html = QStringLiteral("网页，可打印 (*.html *.htm)");
+        const QString csv = QStringLiteral("表格 (*.csv)");
+        const QString json = QStringLiteral("JSON (*.json)");
+        QString filter = html;
+        path = QFileDialog::getSaveFileName(this, QStringLiteral("保存调试记录"), suggested,
+                                            QStringList{html, csv, json}.join(QStringLiteral(";;")), &filter);
+        // The format goes by the extension: a name typed without one takes
+        // that of the chosen filter.
+        if (!path.isEmpty() && recordFormat(path).isEmpty())
+            path += filter == csv    ? QStringLiteral(".csv")
+                    : filter == json ? QStringLiteral(".json")
+                                     : QStringLiteral(".html");
+    }
+    if (path.isEmpty())
+        return;
+    saveRecordTo(path);
+}
+
+bool ToolWindow::saveRecordTo(const QString &path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    QString error;
+    if (!writeRecord(path, commissioningRecord(), &error)) {
+        // The writer's message names the file; one that does not gets it named.
+        if (!error.contains(path) && !error.contains(shown))
+            error = fileWriteError(shown, error);
+        message(QStringLiteral("调试记录未保存。\n") + error);
+        return false;
+    }
+    message(QStringLiteral("调试记录已保存到 %1").arg(shown));
+    return true;
 }
 
 int runTool(int argc, char **argv, const std::function<ToolWindow *()> &makeWindow)

@@ -1,6 +1,7 @@
 #pragma once
 #include "link.h"
 #include "module.h"
+#include "windowrecord.h"
 
 #include <QGroupBox>
 #include <QMap>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -107,6 +109,26 @@ public:
     // The reset: the code of the entry chosen in Combo2.
     void Command2_Click();
 
+    // What this window did to its module since it opened.
+    const WindowRecord &operations() const { return m_record; }
+    // The commissioning record of this window's module, made from
+    // operations() as of now.
+    RunRecord commissioningRecord() const;
+    // "调试记录-T516-地址1-20261207-1830.html"
+    QString recordFileName(const QDateTime &now) const;
+    // The context menu's "保存调试记录…" (Ctrl+S): asks for a file name, then
+    // saveRecordTo() it.
+    QAction *saveRecordAction() const { return m_saveRecord; }
+    void saveRecord();
+    // Writes the record to path (its format by the extension) and says how
+    // it went: the path on success, else the file and the reason. A file
+    // already there stays whole unless the new one is complete.
+    bool saveRecordTo(const QString &path);
+    // Stands in for the save dialog: given the suggested path, the chosen
+    // one (empty: cancelled). Tests answer the dialog this way.
+    using FileChooser = std::function<QString(const QString &suggested)>;
+    void setRecordFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+
     static Mark markOf(const QWidget *control);
     // Why a control marked NotRead is not from this poll.
     static NotRead notReadWhy(const QWidget *control);
@@ -133,6 +155,11 @@ protected:
     };
     QComboBox *addCombo(int index, QWidget *parent, const QStringList &items, const QString &initialText,
                         QRect geometry, ListKind kind = ListKind::DropDown);
+    // The controls that show a module value, at the index the module's point
+    // `key` names: the index is written once, in the module definition.
+    QLabel *addValueLabel(const QString &key, QWidget *parent, QRect geometry);
+    QComboBox *addValueCombo(const QString &key, QWidget *parent, const QStringList &items, const QString &initialText,
+                             QRect geometry, ListKind kind = ListKind::DropDown);
     QPushButton *addButton(int index, QWidget *parent, const QString &text, QRect geometry, const char *background);
     RuledGroup *addFrame(int index, const QString &caption, QRect geometry);
     // The top row: title label, reset list, reset button and read button.
@@ -146,9 +173,9 @@ protected:
     QRect listRect(const GroupTable &table, int column, int row, int width = 0) const;
     void addHeaders(RuledGroup *frame, GroupTable &table, const std::vector<int> &labels, const QStringList &texts);
     void addRulings(RuledGroup *frame, const GroupTable &table) const;
-    // The digital-input group Frame1(0), `rows` inputs high, with its
-    // input-mode column switched off (hidden).
-    void addInputGroup(int rows, int heightTwips);
+    // The digital-input group Frame1(0), a row for each input of the module,
+    // with its input-mode column switched off (hidden).
+    void addInputGroup(int heightTwips);
 
     void setStartLists(int count) { m_startLists = count; }
     ModuleClient &client() { return m_client; }
@@ -166,6 +193,9 @@ protected:
     // control that does not show a value the operator can stand by.
     void setInputMode(int input);
     void setRelay(int relay);
+    // Writes a setting's registers and keeps what became of each in the
+    // window's record, also when an error of the link ends it.
+    QVector<WriteResult> applySetting(const Setting &setting, const QVector<quint16> &values);
     // The outcome of a set button's writes: the first line as the tools have
     // always worded it, then why the first failed write failed.
     void reportSetting(const Setting &setting, const QVector<WriteResult> &results);
@@ -181,6 +211,11 @@ protected:
 private:
     void poll();
     void showReading(const Reading &reading);
+    // Runs `work`; when an error ends it, `recordError` gets its text first.
+    static void keepingErrors(const std::function<void()> &work,
+                              const std::function<void(const QString &)> &recordError);
+    // The port as the parent program named it: "COM1".
+    QString lineLabel() const;
     // Marks the poll's controls from `from` on as not read, and why.
     void markNotRead(int from, NotRead why);
     // The failed reads of a poll counted by reason, in the order the reasons
@@ -194,12 +229,17 @@ private:
     QString failedWrites(const QString &first, const QVector<QString> &names,
                          const QVector<WriteResult> &results) const;
     QWidget *control(const Target &target) const;
+    // The index of the point `key`, which must be of `kind`.
+    int targetIndex(const QString &key, Target::Kind kind) const;
     static void setMark(QWidget *control, Mark mark, const QString &tip = QString());
     static void setNotRead(QWidget *control, NotRead why);
 
     Link m_link;
     ModuleClient m_client;
     Messenger m_messenger;
+    WindowRecord m_record;
+    QAction *m_saveRecord = nullptr;
+    FileChooser m_chooseFile;
     double m_scale = 1.0;
     int m_startLists = 0;
     QMap<int, QLabel *> m_labels;

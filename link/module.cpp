@@ -1,6 +1,8 @@
 #include "module.h"
 #include "linkerror.h"
 
+#include <algorithm>
+
 namespace hv52 {
 
 const QStringList &Point::listTexts() const
@@ -81,6 +83,24 @@ const Setting *ModuleDef::setting(const QString &key) const
     return nullptr;
 }
 
+// The poll's points whose key is `prefix` N ".count".
+static int countOf(const ModuleDef &def, QLatin1String prefix)
+{
+    return int(std::count_if(def.poll.begin(), def.poll.end(), [prefix](const Point &p) {
+        return p.key.startsWith(prefix) && p.key.endsWith(QLatin1String(".count"));
+    }));
+}
+
+int ModuleDef::inputs() const
+{
+    return countOf(*this, QLatin1String("input"));
+}
+
+int ModuleDef::relays() const
+{
+    return countOf(*this, QLatin1String("relay"));
+}
+
 // Input n: count at 0x0E40 + 3n, state at 0x0E42 + 3n, ON time at
 // 0x0E5E + 2n, shown in Label1(13 + 3n .. 15 + 3n).
 QVector<Point> inputPoints(int inputs)
@@ -106,10 +126,10 @@ QVector<Point> inputPoints(int inputs)
 
 // Relay k: count at 0x0E20 + 3k, state at 0x0E22 + 3k (Label1(19 + 2k),
 // Label1(20 + 2k)), command at 0x0E80 + k (Combo1(2 + k)).
-QVector<Point> relayPoints()
+QVector<Point> relayPoints(int relays)
 {
     QVector<Point> points;
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < relays; ++k) {
         const QString row = QStringLiteral("继电器%1").arg(k + 1);
         const auto point = [&](const char *what, int address, bool pair, const QString &column, Show show,
                                Target target) {
@@ -157,10 +177,10 @@ QVector<Setting> inputModeSettings(int inputs)
     return settings;
 }
 
-QVector<Setting> relaySettings()
+QVector<Setting> relaySettings(int relays)
 {
     QVector<Setting> settings;
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < relays; ++k) {
         settings << Setting{QStringLiteral("relay%1").arg(k + 1),
                             QStringLiteral("继电器%1 控制方式").arg(k + 1),
                             {quint16(0x0E80 + k)}};
@@ -222,11 +242,15 @@ QVector<Reading> ModuleClient::read(const QVector<int> &positions, const std::fu
     return readings;
 }
 
-QVector<WriteResult> ModuleClient::apply(const Setting &setting, const QVector<quint16> &values)
+QVector<WriteResult> ModuleClient::apply(const Setting &setting, const QVector<quint16> &values,
+                                         const std::function<void(int, const WriteResult &)> &each)
 {
     QVector<WriteResult> results;
-    for (int i = 0; i < setting.registers.size() && i < values.size(); ++i)
+    for (int i = 0; i < setting.registers.size() && i < values.size(); ++i) {
         results << m_link.writeRegister(setting.registers[i], values[i]);
+        if (each)
+            each(i, results.last());
+    }
     return results;
 }
 

@@ -82,15 +82,20 @@ struct ModuleDef
     const Point *pointAt(quint16 address) const;
     const Point *point(const QString &key) const;
     const Setting *setting(const QString &key) const;
+    // How many inputs and relays the poll reads: its "inputN.count" and
+    // "relayN.count" points.
+    int inputs() const;
+    int relays() const;
 };
 
 // The rows every module shares, in poll order: per input its count, state
-// and ON time; per relay its count, state and command.
+// and ON time; per relay its count, state and command. Each point names the
+// window control that shows it; the windows place their controls by it.
 QVector<Point> inputPoints(int inputs);
-QVector<Point> relayPoints();
+QVector<Point> relayPoints(int relays);
 QVector<Point> inputModePoints(int inputs);
 QVector<Setting> inputModeSettings(int inputs);
-QVector<Setting> relaySettings();
+QVector<Setting> relaySettings(int relays);
 
 // One read of a poll.
 struct Reading
@@ -135,8 +140,11 @@ public:
     QVector<Reading> read(const QVector<int> &positions, const std::function<void()> &before = {});
 
     // Writes a setting's registers in order; a write that fails does not stop
-    // the ones after it. One result per register.
-    QVector<WriteResult> apply(const Setting &setting, const QVector<quint16> &values);
+    // the ones after it. One result per register; `each` sees each result as
+    // it comes (by register position), so a caller knows what went out before
+    // an error of the link ends the setting.
+    QVector<WriteResult> apply(const Setting &setting, const QVector<quint16> &values,
+                               const std::function<void(int, const WriteResult &)> &each = {});
     // One write of a reset code to the reset register.
     WriteResult reset(const ResetChoice &choice);
 

@@ -50,11 +50,13 @@ void frm_T516::addAnalogGroup()
     const int rowCaptions[] = {25, 26, 23};
     for (int k = 0; k < kAnalogOutputs; ++k) {
         addLabel(rowCaptions[k], frame, QStringLiteral("输出%1").arg(k + 1), cellRect(table, 0, k), LabelKind::Caption);
-        addLabel(27 + k, frame, QString(), cellRect(table, 1, k), LabelKind::Cell);
-        addCombo(4 + k, frame, kSignalTypeTexts, kSignalTypeTexts.first(), listRect(table, 2, k));
-        addCombo(7 + k, frame, kSourceQuantityTexts, QStringLiteral("A相视在功率"), listRect(table, 3, k));
-        addCombo(10 + k, frame, {}, QStringLiteral("0"), listRect(table, 4, k), ListKind::Simple);
-        addCombo(13 + k, frame, {}, QStringLiteral("0"), listRect(table, 5, k), ListKind::Simple);
+        const QString output = QStringLiteral("analog%1.").arg(k + 1);
+        const auto key = [&output](const char *what) { return output + QLatin1String(what); };
+        addValueLabel(key("value"), frame, cellRect(table, 1, k));
+        addValueCombo(key("type"), frame, kSignalTypeTexts, kSignalTypeTexts.first(), listRect(table, 2, k));
+        addValueCombo(key("source"), frame, kSourceQuantityTexts, QStringLiteral("A相视在功率"), listRect(table, 3, k));
+        addValueCombo(key("lower"), frame, {}, QStringLiteral("0"), listRect(table, 4, k), ListKind::Simple);
+        addValueCombo(key("upper"), frame, {}, QStringLiteral("0"), listRect(table, 5, k), ListKind::Simple);
         addButton(5 + k, frame, QStringLiteral("设置"), cellRect(table, 6, k), look::kSetBackground);
     }
     addRulings(frame, table);
@@ -91,5 +93,5 @@ void frm_T516::setAnalogOutput(int k)
     const quint16 lower = limitRegisterValue(points[2]->name(), box(points[2])->currentText(), scale);
     const quint16 upper = limitRegisterValue(points[3]->name(), box(points[3])->currentText(), scale);
     // Type, source, lower, upper: all four go out even after a failed one.
-    reportSetting(setting, client().apply(setting, {quint16(type), quint16(source), lower, upper}));
+    reportSetting(setting, applySetting(setting, {quint16(type), quint16(source), lower, upper}));
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "ioframes.h"
+#include "t516module.h"
 
 // The window of cfg_t516: two digital inputs and two relay outputs (the
 // groups it shares with cfg_t528), three analog outputs and the reset list.
@@ -14,7 +15,7 @@ class frm_T516 : public hv52::IoToolWindow
 {
     Q_OBJECT
 public:
-    static constexpr int kAnalogOutputs = 3;
+    static constexpr int kAnalogOutputs = hv52::kAnalogOutputs;
 
     frm_T516();
 

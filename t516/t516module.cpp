@@ -8,7 +8,7 @@ ModuleDef build()
 {
     ModuleDef d;
     d.name = QStringLiteral("t516");
-    d.poll = inputPoints(2) + relayPoints();
+    d.poll = inputPoints(2) + relayPoints(2);
     const auto row = [](int k) { return QStringLiteral("输出%1").arg(k + 1); };
     const auto key = [](int k, const char *what) {
         return QStringLiteral("analog%1.%2").arg(k + 1).arg(QLatin1String(what));
@@ -35,7 +35,7 @@ ModuleDef build()
     }
     d.writeOnly = inputModePoints(2);
 
-    d.settings = inputModeSettings(2) + relaySettings();
+    d.settings = inputModeSettings(2) + relaySettings(2);
     for (int k = 0; k < kAnalogOutputs; ++k) {
         const quint16 block = quint16(0x0EB2 + 4 * k);
         // Type, source, lower, upper: the order the module takes them in.

@@ -6,12 +6,12 @@
 //
 // Controls by index: Command1(7) reads all, Command1(0..6) set the mode of
 // input 1..7 from Combo1(0..6), Command2 resets the counters chosen in Combo2.
-// Row k (1..7) has caption Label1(4 + k) and cells Label1(10 + 3k .. 12 + 3k).
+// Row k (1..7) has caption Label1(4 + k) and cells Label1(10 + 3k .. 12 + 3k),
+// as the module definition places them.
 class frm_T540 : public hv52::ToolWindow
 {
     Q_OBJECT
 public:
-    static constexpr int kInputs = 7;
     static constexpr int kReadButton = 7;
 
     frm_T540();

@@ -4,9 +4,17 @@
 #include "linemonitor.h"
 #include "toolbench.h"
 
+#include <QAction>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace hv52test;
@@ -66,6 +74,56 @@ QStringList analog(int k, QList<int> values)
     for (int i = 0; i < 4; ++i)
         f << writeFrame(quint16(regs::analogSignal(k) + i), quint16(values[i]));
     return f;
+}
+
+// The module's own value of a point, as the simulator holds it.
+quint32 moduleValue(const hv52sim::Simulator &sim, const hv52::Point &point)
+{
+    if (!point.pair)
+        return sim.reg(point.address);
+    return quint32(sim.reg(point.address)) << 16 | sim.reg(quint16(point.address + 1));
+}
+
+// Saves the window's commissioning record through its context menu entry,
+// the save dialog answered with `path`. Returns the name the dialog offered.
+QString saveThroughMenu(Rig &rig, const QString &path)
+{
+    QString offered;
+    rig.window.setRecordFileChooser([&offered, path](const QString &suggested) {
+        offered = suggested;
+        return path;
+    });
+    rig.window.saveRecordAction()->trigger();
+    return offered;
+}
+
+// The record's one module, as the JSON file has it; empty when the file
+// is not JSON with one module.
+QJsonObject savedMeter(const QString &path, QJsonObject *root = nullptr)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject top = QJsonDocument::fromJson(file.readAll()).object();
+    if (root)
+        *root = top;
+    const QJsonArray meters = top.value(QStringLiteral("meters")).toArray();
+    return meters.size() == 1 ? meters.first().toObject() : QJsonObject();
+}
+
+// A value's JSON literal as a JSON value.
+QJsonValue literal(const QString &json)
+{
+    return QJsonDocument::fromJson(('[' + json + ']').toUtf8()).array().first();
+}
+
+// A write of the record as "key=written text:outcome[:reason]".
+QString writeLine(const hv52::WrittenValue &w)
+{
+    QString line = QStringLiteral("%1=%2:%3").arg(w.key, w.writtenText, hv52::outcomeKey(w.outcome));
+    if (!w.reason.isEmpty())
+        line += u':' + w.reason;
+    return line;
 }
 
 } // namespace
@@ -762,6 +820,268 @@ private slots:
         QCOMPARE(rig.cell(19), QStringLiteral("0"));
         QCOMPARE(rig.cell(21), QStringLiteral("0"));
         QCOMPARE(rig.cell(13), QStringLiteral("70000"));
+    }
+
+    // What the operator does in sequence: a poll with one read lost, a relay
+    // set, two lists changed on screen and never sent, then the commissioning
+    // record saved as JSON from the context menu.
+    void recordOfPollAndSet()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        rig.port.sim.setRegister(regs::relayCommand(1), regs::cmdRestore);
+        rig.failRequest(3); // input 1 ON time goes unanswered
+        rig.poll();
+        rig.port.sim.onFrame({});
+        QMap<QString, quint32> truth;
+        for (const hv52::Point &point : rig.window.module().poll)
+            truth.insert(point.key, moduleValue(rig.port.sim, point));
+
+        const QDateTime pressed = QDateTime::currentDateTime();
+        rig.operate({{2, QStringLiteral("控制继电器动作")}}, 2);
+        const QDateTime answered = QDateTime::currentDateTime();
+        rig.choose({3, QStringLiteral("上位机控制")});
+        rig.choose({7, QStringLiteral("频率")});
+        const QString path = dir.filePath(QStringLiteral("记录.json"));
+        saveThroughMenu(rig, path);
+        QCOMPARE(rig.messages.shown, (QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n超时无应答 1 次"),
+                                                  kSet, QStringLiteral("调试记录已保存到 ") + path}));
+
+        // The window's own account: the failed read has its reason and no
+        // value; every other value is the module's, not what the lists show now.
+        const hv52::WindowRecord &done = rig.window.operations();
+        QVERIFY(done.hasPoll());
+        QVERIFY(done.pollTime() <= pressed);
+        QCOMPARE(done.poll().size(), 27);
+        for (const hv52::Value &v : done.poll()) {
+            if (v.point->key == QLatin1String("input1.on_time")) {
+                QVERIFY(!v.ok);
+                QCOMPARE(v.failure, QStringLiteral("超时无应答"));
+            } else {
+                QVERIFY2(v.ok, qPrintable(v.point->key));
+                QCOMPARE(v.raw, truth.value(v.point->key));
+            }
+        }
+        const hv52::Value &relay2 = done.poll()[11];
+        QCOMPARE(relay2.point->key, QStringLiteral("relay2.command"));
+        QCOMPARE(relay2.text, QStringLiteral("控制继电器恢复"));
+        QCOMPARE(done.writes().size(), 1);
+        const hv52::WrittenValue &set = done.writes().first();
+        QCOMPARE(writeLine(set), QStringLiteral("relay1.command=控制继电器动作:acknowledged"));
+        QCOMPARE(set.written, regs::cmdOperate);
+        QVERIFY(set.time >= pressed && set.time <= answered);
+
+        // The file says the same.
+        QJsonObject root;
+        const QJsonObject meter = savedMeter(path, &root);
+        QVERIFY(!meter.isEmpty());
+        QCOMPARE(root.value("tool").toString(), QStringLiteral("cfg_t516"));
+        QCOMPARE(root.value("command").toString(), QStringLiteral("window"));
+        QCOMPARE(root.value("line").toString(), QStringLiteral("COM1"));
+        QCOMPARE(root.value("speed").toInt(), 9600);
+        QVERIFY(!root.value("version").toString().isEmpty());
+        QCOMPARE(meter.value("address").toInt(), 1);
+        QCOMPARE(meter.value("result").toString(), QStringLiteral("read_failed"));
+        const QJsonObject before = meter.value("before").toObject();
+        const QJsonObject values = before.value("values").toObject();
+        const QJsonObject failures = before.value("failures").toObject();
+        QCOMPARE(failures.keys(), QStringList{"input1.on_time"});
+        QCOMPARE(failures.value("input1.on_time").toString(), QStringLiteral("超时无应答"));
+        QVERIFY(values.value("input1.on_time").isNull());
+        for (const hv52::Value &v : done.poll()) {
+            if (v.ok)
+                QCOMPARE(values.value(v.point->key), literal(v.json));
+        }
+        const QJsonArray writes = meter.value("writes").toArray();
+        QCOMPARE(writes.size(), 1);
+        const QJsonObject written = writes.first().toObject();
+        QCOMPARE(written.value("key").toString(), QStringLiteral("relay1.command"));
+        QCOMPARE(written.value("outcome").toString(), QStringLiteral("acknowledged"));
+        const QDateTime time = QDateTime::fromString(written.value("time").toString(), Qt::ISODateWithMs);
+        QVERIFY(time.isValid());
+        QVERIFY(qAbs(time.msecsTo(set.time)) < 1000);
+    }
+
+    // Saved before any poll, with Ctrl+S: the record says no poll was made;
+    // a set refused before anything was sent is no write.
+    void recordBeforeAnyPoll()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        rig.press(2);
+        QCOMPARE(rig.sent(), 0);
+        QCOMPARE(rig.messages.shown, QStringList{neverPolled("继电器1 控制方式")});
+
+        // The context menu has it beside the line monitor, Ctrl+S beside.
+        QStringList menu;
+        for (const QAction *action : rig.window.actions())
+            menu << action->text();
+        QCOMPARE(menu, (QStringList{"通讯监视…", "保存调试记录…"}));
+        QCOMPARE(rig.window.contextMenuPolicy(), Qt::ActionsContextMenu);
+        QCOMPARE(rig.window.saveRecordAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+
+        const QString path = dir.filePath(QStringLiteral("记录.json"));
+        QString offered;
+        rig.window.setRecordFileChooser([&offered, path](const QString &suggested) {
+            offered = suggested;
+            return path;
+        });
+        rig.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window));
+        QTest::keyClick(&rig.window, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY2(QRegularExpression(QStringLiteral("^调试记录-T516-地址1-\\d{8}-\\d{4}\\.html$"))
+                     .match(QFileInfo(offered).fileName())
+                     .hasMatch(),
+                 qPrintable(offered));
+        QCOMPARE(rig.messages.last(), QStringLiteral("调试记录已保存到 ") + path);
+
+        const hv52::RunRecord record = rig.window.commissioningRecord();
+        QCOMPARE(record.meters.size(), 1);
+        const hv52::MeterRecord &m = record.meters.first();
+        QVERIFY(!m.hasBefore);
+        QVERIFY(m.before.isEmpty() && m.writes.isEmpty());
+        QCOMPARE(m.result, hv52::MeterRecord::Result::NotReached);
+        QCOMPARE(m.detail, QStringLiteral("本窗口尚未召测"));
+
+        const QJsonObject meter = savedMeter(path);
+        QVERIFY(!meter.isEmpty());
+        QVERIFY(meter.value("before").isNull());
+        QCOMPARE(meter.value("result").toString(), QStringLiteral("not_reached"));
+        QCOMPARE(meter.value("detail").toString(), QStringLiteral("本窗口尚未召测"));
+        QVERIFY(meter.value("writes").toArray().isEmpty());
+    }
+
+    // A poll as the record keeps it: which values failed and why, and the
+    // module's result.
+    void recordOfAPoll_data()
+    {
+        QTest::addColumn<int>("failStep");         // read left unanswered; -1 all, 0 none
+        QTest::addColumn<bool>("endsEarly");       // output 1's signal type reads back as 2
+        QTest::addColumn<QStringList>("failures"); // key=reason
+        QTest::addColumn<int>("result");
+        using Result = hv52::MeterRecord::Result;
+        QTest::newRow("all read") << 0 << false << QStringList() << int(Result::Recorded);
+        QTest::newRow("relay 2 state lost")
+            << 11 << false << QStringList{"relay2.state=超时无应答"} << int(Result::ReadFailed);
+        QStringList dead, rest;
+        for (const hv52::Point &point : hv52::t516Module().poll) {
+            dead << point.key + QStringLiteral("=超时无应答");
+            if (dead.size() == 16)
+                rest << point.key + QStringLiteral("=读回的输出1信号类型 2 不是列表中的选项（应为 0～1），召测中止。");
+            else if (dead.size() > 16)
+                rest << point.key + QStringLiteral("=召测中止，未读取");
+        }
+        QTest::newRow("dead line") << -1 << false << dead << int(Result::NoAnswer);
+        QTest::newRow("ended at a list position") << 0 << true << rest << int(Result::ReadFailed);
+    }
+    void recordOfAPoll()
+    {
+        QFETCH(int, failStep);
+        QFETCH(bool, endsEarly);
+        QFETCH(QStringList, failures);
+        QFETCH(int, result);
+        Rig rig;
+        if (failStep < 0)
+            rig.port.sim.setFault(Fault::Silent);
+        else if (failStep > 0)
+            rig.failRequest(failStep);
+        if (endsEarly)
+            rig.port.sim.setRegister(regs::analogSignal(0), 2);
+        rig.poll();
+        const hv52::MeterRecord m = rig.window.commissioningRecord().meters.first();
+        QVERIFY(m.hasBefore);
+        QCOMPARE(m.before.size(), 27);
+        QStringList failed;
+        for (const hv52::Value &v : m.before) {
+            if (!v.ok)
+                failed << v.point->key + u'=' + v.failure;
+        }
+        QCOMPARE(failed, failures);
+        QCOMPARE(int(m.result), result);
+    }
+
+    // The operations after a poll as the record keeps them: what went out,
+    // each with its outcome; a set refused before sending is none.
+    void recordOfWrites_data()
+    {
+        QTest::addColumn<int>("failStep"); // write left unanswered; -1 all, 0 none
+        QTest::addColumn<QList<Entry>>("entries");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<int>("result");
+        using E = QList<Entry>;
+        using Result = hv52::MeterRecord::Result;
+        QTest::newRow("relay set") << 0 << E{{2, "控制继电器恢复"}} << 2
+                                   << QStringList{"relay1.command=控制继电器恢复:acknowledged"}
+                                   << int(Result::Recorded);
+        QTest::newRow("relay set unanswered")
+            << -1 << E{{3, "控制继电器动作"}} << 3
+            << QStringList{"relay2.command=控制继电器动作:write_failed:超时无应答"} << int(Result::WriteFailed);
+        QTest::newRow("relay typed, refused") << 0 << E{{2, "控", true}} << 2 << QStringList() << int(Result::Recorded);
+        // The limits are in the unit of the source written with them.
+        QTest::newRow("analog row, source unanswered")
+            << 2 << E{{4, "4-20 mA"}, {7, "频率"}, {10, "45"}, {13, "55"}} << 5
+            << QStringList{"analog1.type=4-20 mA:acknowledged", "analog1.source=频率:write_failed:超时无应答",
+                           "analog1.lower=45:acknowledged", "analog1.upper=55:acknowledged"}
+            << int(Result::WriteFailed);
+        QTest::newRow("reset") << 0 << E{{-1, "所有继电器输出计数器"}} << -1
+                               << QStringList{"reset=所有继电器输出计数器:acknowledged"} << int(Result::Recorded);
+    }
+    void recordOfWrites()
+    {
+        QFETCH(int, failStep);
+        QFETCH(QList<Entry>, entries);
+        QFETCH(int, button);
+        QFETCH(QStringList, writes);
+        QFETCH(int, result);
+        Rig rig;
+        rig.poll();
+        if (failStep < 0)
+            rig.port.sim.setFault(Fault::Silent);
+        else if (failStep > 0)
+            rig.failRequest(failStep);
+        const QDateTime pressed = QDateTime::currentDateTime();
+        rig.operate(entries, button);
+        const QDateTime answered = QDateTime::currentDateTime();
+        const hv52::MeterRecord m = rig.window.commissioningRecord().meters.first();
+        QStringList lines;
+        for (const hv52::WrittenValue &w : m.writes) {
+            lines << writeLine(w);
+            QVERIFY(w.time >= pressed && w.time <= answered);
+        }
+        QCOMPARE(lines, writes);
+        QCOMPARE(int(m.result), result);
+        // The poll before is kept as it was read.
+        QVERIFY(m.hasBefore);
+        QVERIFY(std::all_of(m.before.begin(), m.before.end(), [](const hv52::Value &v) { return v.ok; }));
+    }
+
+    // A record that cannot be written: a message naming the file and why,
+    // never a success, and no file left behind, whole or half.
+    void recordNotSaved_data()
+    {
+        QTest::addColumn<QString>("path"); // {dir}: an empty folder of the test's own
+        QTest::newRow("a folder") << "{dir}";
+        QTest::newRow("a missing folder") << "{dir}/无此目录/记录.json";
+        QTest::newRow("no known format") << "{dir}/记录.txt";
+        QTest::newRow("full device") << "/dev/full";
+    }
+    void recordNotSaved()
+    {
+        QFETCH(QString, path);
+        QTemporaryDir dir;
+        path.replace(QStringLiteral("{dir}"), dir.path());
+        Rig rig;
+        rig.poll();
+        rig.messages.clear();
+        saveThroughMenu(rig, path);
+        QCOMPARE(rig.messages.shown.size(), 1);
+        const QString text = rig.messages.last();
+        QVERIFY2(text.startsWith(QStringLiteral("调试记录未保存。\n")), qPrintable(text));
+        QVERIFY2(text.contains(QDir::toNativeSeparators(path)), qPrintable(text));
+        QVERIFY(!text.contains(QStringLiteral("已保存")));
+        QVERIFY(!rig.window.saveRecordTo(path));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
     void unansweredWrites()
