@@ -6,10 +6,20 @@
 # page of the commissioning record of scripts/demo.sh commission, as headless
 # Chromium prints it.
 #
-#   scripts/screenshot.sh t516|t540|t528|monitor|record
+# The monitor-* modes take the line monitor of cfg_t516 after a poll on a line
+# with one of the troubles the operator's guide (docs/操作说明.md) explains:
+#   monitor-address    the tool asks bus address 5, the module is at 1
+#   monitor-speed      the module listens at 19200 bit/s, the tool sends at 9600
+#   monitor-swapped    every answer arrives garbled (what A and B swapped look like)
+#   monitor-register   a T528 on the line: it refuses the T516's analog registers
+#   monitor-unplugged  the adapter goes away in the middle of the poll
+#
+#   scripts/screenshot.sh t516|t540|t528|monitor|monitor-address|monitor-speed|
+#                         monitor-swapped|monitor-register|monitor-unplugged|record
 #
 # BUILD_DIR (default: build) holds the built tools and sim/hv52sim; OUT
-# (default: docs/screenshots/cfg_<tool>.png, or monitor.png) is the picture.
+# (default: docs/screenshots/cfg_<tool>.png, monitor.png or monitor-<case>.png)
+# is the picture.
 # Needs Xvfb, xdotool and ImageMagick's import; nothing else.
 set -euo pipefail
 
@@ -30,9 +40,9 @@ if [ "$shot" = record ]; then
 fi
 case $shot in
 t516 | t540 | t528) tool=$shot ;;
-monitor) tool=t516 ;;
+monitor | monitor-address | monitor-speed | monitor-swapped | monitor-register | monitor-unplugged) tool=t516 ;;
 *)
-    echo "usage: $0 t516|t540|t528|monitor|record" >&2
+    echo "usage: $0 t516|t540|t528|monitor|monitor-address|monitor-speed|monitor-swapped|monitor-register|monitor-unplugged|record" >&2
     exit 2
     ;;
 esac
@@ -42,10 +52,22 @@ case $build in /*) ;; *) build=$root/$build ;; esac
 sim=$build/sim/hv52sim
 program=$build/$tool/cfg_$tool
 title="HV52${tool^^}扩展模块"
-if [ "$shot" = monitor ]; then
-    out=${OUT:-$root/docs/screenshots/monitor.png}
+# The simulated module, the tool's three numbers, and whether the adapter is
+# pulled (the simulator ended) during the poll.
+sim_module=$tool
+tool_args=(1 1 9600)
+unplug=
+if [[ $shot == monitor* ]]; then
+    out=${OUT:-$root/docs/screenshots/$shot.png}
     monitor_title="通讯监视 - cfg_$tool"
-    sim_faults=(--fault exception --fault-count 1)
+    case $shot in
+    monitor) sim_faults=(--fault exception --fault-count 1) ;;
+    monitor-address) sim_faults=() tool_args=(5 1 9600) ;;
+    monitor-speed) sim_faults=(--speed 19200) ;;
+    monitor-swapped) sim_faults=(--fault bad-crc) ;;
+    monitor-register) sim_faults=() sim_module=t528 ;;
+    monitor-unplugged) sim_faults=(--fault silent) unplug=1 ;;
+    esac
     # Room for the monitor below the tool's top row.
     screen=1280x1024x24
 else
@@ -102,19 +124,20 @@ retry 100 test -s "$work/display" || { echo "Xvfb did not start:" >&2; cat "$wor
 export DISPLAY=":$(head -n 1 "$work/display")"
 
 # Still registers, so the picture shows the module's start values.
-"$sim" --module "$tool" --dir "$work" --port 1 --no-demo ${sim_faults[@]+"${sim_faults[@]}"} >"$work/sim.log" 2>&1 &
-pids+=($!)
+"$sim" --module "$sim_module" --dir "$work" --port 1 --no-demo ${sim_faults[@]+"${sim_faults[@]}"} >"$work/sim.log" 2>&1 &
+sim_pid=$!
+pids+=($sim_pid)
 retry 100 test -e "$work/com1" || { echo "hv52sim did not start:" >&2; cat "$work/sim.log" >&2; exit 1; }
 
 # A UTF-8 locale that exists: under one that does not, Qt writes the window
 # title to X as mangled Latin-1 and the title search below fails.
-HV52_SERIAL_DIR=$work LANG=C.UTF-8 LC_ALL=C.UTF-8 "$program" 1 1 9600 >"$work/tool.log" 2>&1 &
+HV52_SERIAL_DIR=$work LANG=C.UTF-8 LC_ALL=C.UTF-8 "$program" "${tool_args[@]}" >"$work/tool.log" 2>&1 &
 pids+=($!)
 window=$(find_window 200 "$title") ||
     { echo "the $title window did not appear:" >&2; cat "$work/tool.log" >&2; exit 1; }
 sleep 0.5
 
-if [ "$shot" = monitor ]; then
+if [ -n "${monitor_title:-}" ]; then
     # F12 on the tool window opens the monitor; it must be up before the poll.
     xdotool windowfocus --sync "$window" key F12
     shown=$(find_window 200 "$monitor_title") ||
@@ -129,6 +152,12 @@ x=$(( (read_x * WIDTH + 4942) / 9885 ))
 y=$(( (read_y * WIDTH + 4942) / 9885 ))
 xdotool mousemove --window "$window" "$x" "$y" click 1
 
+if [ -n "$unplug" ]; then
+    # A few reads time out, then the port's other end goes away.
+    sleep 2.5
+    kill "$sim_pid"
+fi
+
 # The completion box carries the program's name as its title.
 box=$(find_window 600 "cfg_$tool") ||
     { echo "no completion box after the poll" >&2; exit 1; }
@@ -140,7 +169,7 @@ retry 50 sh -c "! xdotool search --onlyvisible --name '^cfg_$tool\$'" ||
 xdotool mousemove 1020 760
 sleep 0.5
 
-if [ "$shot" = monitor ]; then
+if [ -n "${monitor_title:-}" ]; then
     # Tall enough for every row of the poll, the refused read at the top.
     xdotool windowmove "$shown" 0 0 windowsize "$shown" 1100 720
     window=$shown
