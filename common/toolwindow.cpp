@@ -754,6 +754,9 @@ QString ToolWindow::recordFileName(const QDateTime &now) const
 
 void ToolWindow::saveRecord()
 {
+    // Not while an operation waits on the line: its outcome belongs in the record.
+    if (m_link.isBusy())
+        return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString suggested = QDir(folder).filePath(recordFileName(QDateTime::currentDateTime()));
     QString path;

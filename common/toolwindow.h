@@ -117,7 +117,7 @@ public:
     // "调试记录-T516-地址1-20261207-1830.html"
     QString recordFileName(const QDateTime &now) const;
     // The context menu's "保存调试记录…" (Ctrl+S): asks for a file name, then
-    // saveRecordTo() it.
+    // saveRecordTo() it. Ignored while an operation runs, as the buttons are.
     QAction *saveRecordAction() const { return m_saveRecord; }
     void saveRecord();
     // Writes the record to path (its format by the extension) and says how

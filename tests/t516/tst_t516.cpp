@@ -951,6 +951,25 @@ private slots:
         QVERIFY(meter.value("writes").toArray().isEmpty());
     }
 
+    // Ctrl+S during a poll does nothing: the poll's outcome is not in yet.
+    void noSaveDuringAPoll()
+    {
+        Rig rig;
+        rig.port.sim.setFault(Fault::Silent, 2);
+        int asked = 0;
+        rig.window.setRecordFileChooser([&asked](const QString &) {
+            ++asked;
+            return QString();
+        });
+        connect(&rig.window.link(), &hv52::Link::requestSent, &rig.window,
+                [&rig] { rig.window.saveRecordAction()->trigger(); });
+        rig.poll();
+        QVERIFY(rig.sent() >= 27);
+        QCOMPARE(asked, 0);
+        rig.window.saveRecordAction()->trigger();
+        QCOMPARE(asked, 1);
+    }
+
     // A poll as the record keeps it: which values failed and why, and the
     // module's result.
     void recordOfAPoll_data()
