@@ -27,6 +27,9 @@ packages=(
   # the Debian packages: dpkg-shlibdeps finds their library dependencies, file
   # tells cpack which files are programs
   dpkg-dev file
+  # the manual pages (English and Chinese) from their sources in docs/man/,
+  # built without network when the packages are made
+  scdoc
 )
 
 missing=()

@@ -3,6 +3,8 @@
 # root (debootstrap --variant=minbase), the package installed there with apt
 # from Debian's mirror, then cfg_t516 started under Xvfb inside that root and
 # its "召测" (read) button clicked against hv52sim from hv52-io-tools-sim.
+# Also: "man hv52ctl" and "LANG=zh_CN.UTF-8 man hv52ctl" (and the windows'
+# pages) show the page, and bash completion of hv52ctl offers its commands.
 # Ends with one line: "package-check: PASS ..." or "package-check: FAIL ...".
 #
 #   bash scripts/package-check.sh [path/to/hv52-io-tools_*.deb]
@@ -153,8 +155,40 @@ if [ -f "$chroot_dir/usr/bin/hv52ctl" ]; then
     step="hv52ctl --version in the root"
     version=$(in_root hv52ctl --version)
     echo "hv52ctl --version: $version"
-    [[ $version == *"$(dpkg-deb -f "$deb" Version)"* ]] || { step="hv52ctl --version does not name the package's version"; exit 1; }
+    # The package's version less its Debian revision (1.0.0-1: 1.0.0).
+    upstream=$(dpkg-deb -f "$deb" Version)
+    upstream=${upstream%-*}
+    [[ $version == *"$upstream"* ]] || { step="hv52ctl --version does not name the package's version"; exit 1; }
 fi
+
+# The manual pages in English and Chinese, and the completion of hv52ctl, as
+# a user meets them: man-db, a Chinese locale and bash-completion installed.
+step="installing man-db, locales and bash-completion in the root"
+in_root sh -c "apt-get install -y -qq --no-install-recommends man-db locales bash-completion" \
+    >"$work/apt-man.log" 2>&1 || { cat "$work/apt-man.log" >&2; exit 1; }
+echo "zh_CN.UTF-8 UTF-8" >"$chroot_dir/etc/locale.gen"
+in_root locale-gen >/dev/null 2>&1 || { step="locale-gen zh_CN.UTF-8 in the root"; exit 1; }
+for page in hv52ctl cfg_t516 cfg_t540 cfg_t528; do
+    step="man $page in the root"
+    in_root sh -c "MANWIDTH=80 man -P cat $page 2>/dev/null" | grep -q '^NAME' ||
+        { step="man $page shows no English page"; exit 1; }
+    step="LANG=zh_CN.UTF-8 man $page in the root"
+    in_root env LANG=zh_CN.UTF-8 sh -c "MANWIDTH=80 man -P cat $page 2>/dev/null" | grep -q '^名称' ||
+        { step="LANG=zh_CN.UTF-8 man $page shows no Chinese page"; exit 1; }
+done
+echo "man: hv52ctl, cfg_t516, cfg_t540, cfg_t528 in English and, under LANG=zh_CN.UTF-8, in Chinese"
+step="completion of hv52ctl in the root"
+# bash-completion loads the completion on demand, as in an interactive shell.
+offered=$(in_root bash -c '. /usr/share/bash-completion/bash_completion
+    __load_completion hv52ctl || exit 1
+    COMP_WORDS=(hv52ctl ""); COMP_CWORD=1; COMP_LINE="hv52ctl "; COMP_POINT=8
+    _hv52ctl; printf "%s\n" "${COMPREPLY[@]}"
+    COMP_WORDS=(hv52ctl reset t516 ""); COMP_CWORD=3; COMP_LINE="hv52ctl reset t516 "; COMP_POINT=19
+    _hv52ctl; printf "%s\n" "${COMPREPLY[@]}"') || { step="bash-completion does not load the completion of hv52ctl"; exit 1; }
+for word in read set reset save apply watch scan commission 所有继电器输出计数器; do
+    grep -qx "$word" <<<"$offered" || { step="completion of hv52ctl does not offer $word"; exit 1; }
+done
+echo "completion: hv52ctl's commands and reset entries offered"
 
 step="installing the simulator package, xvfb and xdotool in the root"
 in_root sh -c "cd /tmp && apt-get install -y -qq --no-install-recommends ./$simname xvfb xdotool x11-apps" \
