@@ -951,6 +951,33 @@ private slots:
         QVERIFY(meter.value("writes").toArray().isEmpty());
     }
 
+    // Each format the dialog offers takes the window's record whole: the
+    // failed read with its reason and the set.
+    void recordInEachFormat_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("html") << "记录.html";
+        QTest::newRow("csv") << "记录.csv";
+        QTest::newRow("json") << "记录.json";
+    }
+    void recordInEachFormat()
+    {
+        QFETCH(QString, name);
+        Rig rig;
+        QTemporaryDir dir;
+        rig.failRequest(8); // relay 1 state
+        rig.poll();
+        rig.operate({{2, QStringLiteral("控制继电器恢复")}}, 2);
+        const QString path = dir.filePath(name);
+        saveThroughMenu(rig, path);
+        QCOMPARE(rig.messages.last(), QStringLiteral("调试记录已保存到 ") + path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        for (const char *expected : {"超时无应答", "控制继电器恢复", "t516"})
+            QVERIFY2(text.contains(QString::fromUtf8(expected), Qt::CaseInsensitive), expected);
+    }
+
     // Ctrl+S during a poll does nothing: the poll's outcome is not in yet.
     void noSaveDuringAPoll()
     {
