@@ -5,8 +5,8 @@
 
 Fails, naming every gap, when
   - an option or command that `hv52ctl --help` lists is missing from the
-    manual page sources of hv52ctl (English and Chinese) or from
-    docs/命令行工具.md;
+    manual page sources of hv52ctl (English and Chinese), from
+    docs/命令行工具.md or from the bash completion;
   - a Chinese text that the README's troubleshooting section (模块无应答时)
     names, or that the operator's guide (docs/操作说明.md) quotes, is not
     what the programs' source code emits: a run of Chinese text of one of
@@ -230,6 +230,20 @@ def main():
             if not found:
                 failures.append(f"{rel}: command {command} of hv52ctl --help is not described")
 
+    # The completion offers every option and command.
+    completion = os.path.join(src, "completion", "hv52ctl.bash")
+    if not os.path.exists(completion):
+        failures.append("completion/hv52ctl.bash: missing")
+    else:
+        text = read(completion)
+        offered = re.search(r'^_hv52ctl_commands="([^"]*)"', text, re.M)
+        for command in commands:
+            if not offered or command not in offered.group(1).split():
+                failures.append(f"completion/hv52ctl.bash: command {command} is not offered")
+        for option in options:
+            if not mentions(text, option):
+                failures.append(f"completion/hv52ctl.bash: option {option} is not offered")
+
     strings = code_strings(src)
     units = Units(strings.split("\n"))
     if "召测数据，完成！" not in strings:
@@ -251,7 +265,7 @@ def main():
         print("\n".join(failures))
         print(f"FAIL: {len(failures)} gap(s) between the programs and their documents")
         return 1
-    print(f"ok: {len(options)} options and {len(commands)} commands in 3 documents, "
+    print(f"ok: {len(options)} options and {len(commands)} commands in 3 documents and the completion, "
           f"{len(trouble)} troubleshooting texts and {len(quoted)} guide texts found in the code")
     return 0
 
