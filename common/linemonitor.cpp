@@ -100,7 +100,11 @@ QString LineMeaning::describeRead(quint16 reg, bool pair, const ExchangeRecord &
             text += QStringLiteral(" = %1").arg(value);
         return text;
     }
-    QString text = point->caption() + u' ' + hex4(reg);
+    // "输入1 输入次数 0x0E40": the same for every read of the register.
+    QString &prefix = m_prefixes[reg];
+    if (prefix.isEmpty())
+        prefix = point->caption() + u' ' + hex4(reg);
+    QString text = prefix;
     if (point->show == Show::Source) {
         // The limits after it are shown in this source's unit; after a failed
         // read the unit is unknown, as it is in the window.

@@ -43,7 +43,8 @@ private:
     const Setting *settingOf(quint16 reg) const;
 
     const ModuleDef &m_module;
-    QHash<int, quint32> m_sources; // poll index of a source -> its last valid value
+    QHash<int, quint32> m_sources;      // poll index of a source -> its last valid value
+    QHash<quint16, QString> m_prefixes; // register -> its caption and address
     // The source quantity written earlier in the setting now being written.
     struct WrittenSource
     {

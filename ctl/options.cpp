@@ -289,8 +289,12 @@ Options parseOptions(const QStringList &arguments)
         o.intervalMs = std::max(1, int(std::lround(s * 1000)));
     }
     o.speeds = p.isSet(QStringLiteral("speeds")) ? parseSpeedList(p.value(QStringLiteral("speeds"))) : kStandardSpeeds;
-    o.addresses = p.isSet(QStringLiteral("addresses")) ? parseAddressRange(p.value(QStringLiteral("addresses")))
-                                                       : parseAddressRange(QStringLiteral("1-247"));
+    if (p.isSet(QStringLiteral("addresses"))) {
+        o.addresses = parseAddressRange(p.value(QStringLiteral("addresses")));
+    } else if (o.command == u"scan") {
+        for (int a = 1; a <= 247; ++a)
+            o.addresses << a;
+    }
     if (p.isSet(QStringLiteral("scan-timeout")))
         o.scanTimeoutMs =
             wholeNumber(QStringLiteral("--scan-timeout"), p.value(QStringLiteral("scan-timeout")), 1, 10000);

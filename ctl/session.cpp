@@ -82,6 +82,9 @@ Session::Session(const Options &options) : m_options(options), m_link(std::make_
 {
     Interrupt::instance();
     m_link->setResponseTimeout(options.timeoutMs);
+    // No window to repaint: an answer is awaited on the line itself for up
+    // to a quarter second before the event loop (and a signal) gets a turn.
+    m_link->setEventsEveryMs(250);
     m_link->setDevice(options.device);
     if (!options.tcpHost.isEmpty()) {
         hv52::LineSettings tcp;

@@ -1,5 +1,7 @@
 #include "convert.h"
 
+#include <optional>
+
 #include <cmath>
 
 namespace hv52 {
@@ -9,8 +11,47 @@ QString stateText(const QString &raw, const QString &on, const QString &off)
     return raw.toULongLong() == kOnCode ? on : off;
 }
 
+namespace {
+
+// A register value over a power of ten, in exact decimal digits: what the
+// general path below gives for these, without going through a double. The
+// poll converts most of its values this way.
+std::optional<QString> decimalText(const QString &raw, double divisor)
+{
+    if (raw.isEmpty() || raw.size() > 18 || divisor < 1 || divisor > 1e9)
+        return std::nullopt;
+    quint64 value = 0;
+    for (const QChar c : raw) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + quint64(c.unicode() - u'0');
+    }
+    int decimals = 0;
+    quint64 scale = 1;
+    while (double(scale) < divisor) {
+        scale *= 10;
+        ++decimals;
+    }
+    if (double(scale) != divisor)
+        return std::nullopt;
+    const quint64 whole = value / scale;
+    quint64 fraction = value % scale;
+    QString text = QString::number(whole);
+    if (fraction == 0)
+        return text;
+    while (fraction % 10 == 0) {
+        fraction /= 10;
+        --decimals;
+    }
+    return text + u'.' + QString::number(fraction).rightJustified(decimals, u'0');
+}
+
+} // namespace
+
 QString dividedText(const QString &raw, double divisor)
 {
+    if (std::optional<QString> exact = decimalText(raw, divisor))
+        return *exact;
     const double value = raw.toDouble() / divisor;
     if (value == 0 || !std::isfinite(value))
         return QStringLiteral("0");

@@ -1,10 +1,13 @@
 #include "link.h"
+
 #include "frames.h"
 #include "linkerror.h"
 #include "portname.h"
 #include "serialtransport.h"
 #include "tcptransport.h"
+#include <QDeadlineTimer>
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QMetaMethod>
 #include <cmath>
@@ -61,11 +64,13 @@ RunResult Link::run(const std::function<void()> &work)
     result.started = true;
     BusyGuard guard(m_busy);
     m_aborted = false;
+    m_sinceEvents.start(); // a press or a command: the event loop just ran
     // Lateness and doubt belong to the operation: a new one starts with the
     // port just opened and nothing in flight that it could mistake.
     m_unsure = false;
     m_lateMs = 0;
     m_runClock.start();
+    m_runStartedAt = QTime::currentTime();
     m_holding = false;
     m_held.clear();
     try {
@@ -359,6 +364,34 @@ bool Link::para_set(quint8 CMD_H, quint8 CMD_L, qint32 fshu)
     return write(quint16(CMD_H << 8 | CMD_L), fshu).ok();
 }
 
+bool Link::waitOffLoop()
+{
+    // Most answers come long before the response time runs out. Waiting for
+    // them on the line itself, for as long as the application may go without
+    // its event loop, spares the loop's round trip on each exchange; an
+    // answer that takes longer is awaited in the loop as before.
+    if (m_eventsEveryMs <= 0)
+        return false;
+    if (!m_sinceEvents.isValid())
+        m_sinceEvents.start();
+    const qint64 budget = std::min<qint64>(m_eventsEveryMs - m_sinceEvents.elapsed(), Timer1.interval() - 1);
+    if (budget <= 0)
+        return false;
+    QDeadlineTimer deadline(budget, Qt::PreciseTimer);
+    while (m_waiting) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0 || !m_line->waitForBytes(int(left)))
+            break;
+    }
+    if (m_waiting)
+        return false;
+    if (m_aborted)
+        abandon();
+    if (!m_portError.isEmpty())
+        throw LinkError(m_portError); // onLineFailed has closed the line
+    return true;
+}
+
 void Link::waitIn(QEventLoop &loop)
 {
     // A local event loop keeps the window live and costs no CPU while the
@@ -366,6 +399,7 @@ void Link::waitIn(QEventLoop &loop)
     m_loop = &loop;
     loop.exec();
     m_loop = nullptr;
+    m_sinceEvents.start();
     if (m_aborted)
         abandon();
     if (!m_portError.isEmpty())
@@ -506,7 +540,7 @@ void Link::exchange(const QByteArray &frame)
 
     const bool recording = isSignalConnected(QMetaMethod::fromSignal(&Link::exchanged));
     if (recording)
-        m_sentAt = QTime::currentTime();
+        m_sentAt = m_runStartedAt.addMSecs(int(m_runClock.elapsed())); // cheaper than the clock's time of day
     m_sentClock.start();
     const bool afterFailure = m_unsure;
     const qint64 previousSentMs = m_lastSentMs;
@@ -520,9 +554,11 @@ void Link::exchange(const QByteArray &frame)
     m_waiting = true;
     Timer1.start();
 
-    QEventLoop loop;
     try {
-        waitIn(loop);
+        if (!waitOffLoop()) {
+            QEventLoop loop;
+            waitIn(loop);
+        }
         if (m_state == Waiting)
             abandon();
     } catch (...) {

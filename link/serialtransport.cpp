@@ -118,6 +118,13 @@ void SerialTransport::pull()
         MSComm1.waitForReadyRead(0);
 }
 
+bool SerialTransport::waitForBytes(int ms)
+{
+    // A poll on the port itself: with the minimum-read count set it wakes
+    // once the answer can be whole.
+    return MSComm1.isOpen() && MSComm1.waitForReadyRead(ms);
+}
+
 void SerialTransport::onPortError(QSerialPort::SerialPortError error)
 {
     switch (error) {

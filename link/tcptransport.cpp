@@ -113,6 +113,11 @@ bool TcpTransport::write(const QByteArray &bytes)
     return false;
 }
 
+bool TcpTransport::waitForBytes(int ms)
+{
+    return m_connected && m_socket.waitForReadyRead(ms);
+}
+
 void TcpTransport::clear()
 {
     m_socket.readAll();
@@ -122,6 +127,8 @@ void TcpTransport::onError(QAbstractSocket::SocketError error)
 {
     if (!m_connected)
         return; // open() names its own failures
+    if (error == QAbstractSocket::SocketTimeoutError)
+        return; // a wait for bytes that ran out: the link's timer decides
     QString reason;
     if (error == QAbstractSocket::RemoteHostClosedError)
         reason = QStringLiteral("连接 %1 被对方关闭（应答未收完），操作中止。").arg(label());

@@ -23,6 +23,7 @@ public:
     bool write(const QByteArray &bytes) override;
     QByteArray readAll() override { return m_socket.readAll(); }
     void clear() override;
+    bool waitForBytes(int ms) override;
     Framing framing() const override { return m_framing; }
     QString label() const override;
     QString lineName() const override { return QStringLiteral("连接 %1").arg(label()); }

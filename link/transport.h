@@ -55,6 +55,14 @@ public:
     // Takes in at once whatever the line holds that has not woken the reader
     // yet (readyRead comes from inside when there is some).
     virtual void pull() {}
+    // Blocks up to `ms` for bytes, outside any event loop; readyRead comes
+    // from inside when they are in. False when none came, or when the
+    // transport cannot wait this way.
+    virtual bool waitForBytes(int ms)
+    {
+        Q_UNUSED(ms);
+        return false;
+    }
     // "COM3", "/dev/ttyUSB0", "192.168.1.10:502".
     virtual QString label() const = 0;
     // The line as messages name it: "串口 COM3", "连接 192.168.1.10:502".

@@ -1,5 +1,6 @@
 // The pieces of the link that need no port: CRC, command line, port names.
 #include "cmdline.h"
+#include "convert.h"
 #include "crc.h"
 #include "dataunit.h"
 #include "frames.h"
@@ -7,6 +8,7 @@
 #include "portname.h"
 #include "receiverule.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 Q_DECLARE_METATYPE(hv52::Framing)
@@ -261,6 +263,52 @@ private slots:
         QCOMPARE(serialDeviceName(1), QStringLiteral("/dev/ttyS0"));
         QCOMPARE(serialDeviceName(12), QStringLiteral("/dev/ttyS11"));
         QCOMPARE(portLabel(12), QStringLiteral("COM12"));
+    }
+
+    // Divided values as the window shows them: the exact decimal of a
+    // register value over its power of ten, trailing zeros dropped; the same
+    // text as the general conversion through a double gives (15 significant
+    // digits, then trimmed), over random values of every size.
+    void dividedText_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<double>("divisor");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ON time") << "86400" << 10.0 << "8640";
+        QTest::newRow("tenths") << "86401" << 10.0 << "8640.1";
+        QTest::newRow("milliamps") << "1225" << 100.0 << "12.25";
+        QTest::newRow("below one") << "5" << 1000.0 << "0.005";
+        QTest::newRow("zero") << "0" << 100.0 << "0";
+        QTest::newRow("largest pair") << "4294967295" << 10.0 << "429496729.5";
+        QTest::newRow("not a power of ten") << "10" << 4.0 << "2.5";
+        QTest::newRow("not digits") << "-25" << 10.0 << "-2.5";
+    }
+    void dividedText()
+    {
+        QFETCH(QString, raw);
+        QFETCH(double, divisor);
+        QFETCH(QString, text);
+        QCOMPARE(hv52::dividedText(raw, divisor), text);
+    }
+    void dividedTextAgreesWithTheGeneralConversion()
+    {
+        const auto general = [](double value) {
+            if (value == 0)
+                return QStringLiteral("0");
+            const int magnitude = int(std::floor(std::log10(std::fabs(value))));
+            QString t = QString::number(value, 'f', std::max(0, 14 - magnitude));
+            while (t.contains(u'.') && t.endsWith(u'0'))
+                t.chop(1);
+            if (t.endsWith(u'.'))
+                t.chop(1);
+            return t;
+        };
+        QRandomGenerator random(52);
+        for (int i = 0; i < 20000; ++i) {
+            const quint32 raw = i % 3 == 0 ? random.bounded(1000u) : random.generate() >> random.bounded(32u);
+            const double divisor = std::pow(10.0, random.bounded(7));
+            QCOMPARE(hv52::dividedText(QString::number(raw), divisor), general(raw / divisor));
+        }
     }
 };
 
