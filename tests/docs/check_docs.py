@@ -6,7 +6,8 @@
 Fails, naming every gap, when
   - an option or command that `hv52ctl --help` lists is missing from the
     manual page sources of hv52ctl (English and Chinese), from
-    docs/命令行工具.md or from the bash completion;
+    docs/命令行工具.md or from the bash completion; with --hv52sim, an option
+    of `hv52sim --help` missing from its manual pages;
   - a Chinese text that the README's troubleshooting section (模块无应答时)
     names, or that the operator's guide (docs/操作说明.md) quotes, is not
     what the programs' source code emits: a run of Chinese text of one of
@@ -30,10 +31,10 @@ CJK_RUN = re.compile(r"[\u3000-\u303f\u3400-\u9fff\uff00-\uffef]+")
 PLACEHOLDER_WORDS = {"年月日", "时分", "时分秒", "时", "分", "秒", "毫秒"}
 
 
-def help_text(hv52ctl):
-    run = subprocess.run([hv52ctl, "--help"], capture_output=True, text=True, timeout=30)
+def help_text(program):
+    run = subprocess.run([program, "--help"], capture_output=True, text=True, timeout=30)
     if run.returncode != 0 or not run.stdout.strip():
-        sys.exit(f"{hv52ctl} --help failed (status {run.returncode}): {run.stderr.strip()}")
+        sys.exit(f"{program} --help failed (status {run.returncode}): {run.stderr.strip()}")
     return run.stdout
 
 
@@ -189,6 +190,7 @@ def missing_runs(texts, units):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--hv52ctl", required=True)
+    ap.add_argument("--hv52sim", help="also check hv52sim --help against its manual pages")
     ap.add_argument("--source", required=True)
     args = ap.parse_args()
     src = args.source
@@ -229,6 +231,17 @@ def main():
                 found = re.search(r"^###\s+" + re.escape(command) + "：", text, re.M)
             if not found:
                 failures.append(f"{rel}: command {command} of hv52ctl --help is not described")
+
+    # The simulator's options in its pages.
+    if args.hv52sim:
+        sim_options = options_of(help_text(args.hv52sim))
+        if "--bus" not in sim_options:
+            failures.append("hv52sim --help: option --bus not found by the check's parser")
+        for rel in ("docs/man/hv52sim.1.scd", "docs/man/zh_CN/hv52sim.1.scd"):
+            text = read(os.path.join(src, rel))
+            for option in sim_options:
+                if not mentions(text, option):
+                    failures.append(f"{rel}: option {option} of hv52sim --help is not described")
 
     # The completion offers every option and command.
     completion = os.path.join(src, "completion", "hv52ctl.bash")
