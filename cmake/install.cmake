@@ -24,6 +24,17 @@ add_dependencies(hv52_installed ${HV52_TOOL_TARGETS} hv52sim)
 # (docs/man/zh_CN/ for Chinese): scdoc turns each into roff and gzip -9n
 # packs it without a name or a time stamp, at build time and without network.
 # Without scdoc the programs build and install as before, without pages.
+# The release's date: the Debian changelog entry's, and the date the pages
+# show (scdoc takes it from SOURCE_DATE_EPOCH), so a rebuild gives the same
+# bytes.
+set(HV52_PACKAGE_DATE "Mon, 07 Dec 2026 12:00:00 +0000"
+    CACHE STRING "Date of the release: the Debian changelog entry and the manual pages (RFC 2822)")
+execute_process(COMMAND date -d "${HV52_PACKAGE_DATE}" +%s OUTPUT_VARIABLE HV52_RELEASE_EPOCH
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+set(HV52_SCDOC_ENV)
+if(HV52_RELEASE_EPOCH MATCHES "^[0-9]+$")
+  set(HV52_SCDOC_ENV SOURCE_DATE_EPOCH=${HV52_RELEASE_EPOCH})
+endif()
 find_program(HV52_SCDOC scdoc)
 find_program(HV52_GZIP gzip)
 set(HV52_MAN_TOOLS hv52ctl cfg_t516 cfg_t540 cfg_t528)
@@ -45,7 +56,8 @@ if(HV52_SCDOC AND HV52_GZIP)
       set(out ${out_dir}/${page}.1.gz)
       add_custom_command(OUTPUT ${out}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
-        COMMAND sh -c "\"$0\" < \"$1\" | \"$2\" -9n > \"$3.part\" && mv \"$3.part\" \"$3\""
+        COMMAND ${CMAKE_COMMAND} -E env ${HV52_SCDOC_ENV}
+                sh -c "\"$0\" < \"$1\" | \"$2\" -9n > \"$3.part\" && mv \"$3.part\" \"$3\""
                 ${HV52_SCDOC} ${source} ${HV52_GZIP} ${out}
         DEPENDS ${source}
         COMMENT "Manual page ${lang}/${page}.1"
@@ -82,8 +94,6 @@ install(FILES ${HV52_SCREENSHOTS} DESTINATION ${HV52_DOC_TOOLS}/screenshots COMP
 
 # The Debian revision of these packages; the changelog names it.
 set(HV52_DEBIAN_REVISION 1)
-set(HV52_PACKAGE_DATE "Mon, 07 Dec 2026 12:00:00 +0000"
-    CACHE STRING "Date of the Debian changelog entry (RFC 2822)")
 set(HV52_COPYRIGHT_HOLDER "2026 HV52 I/O tools maintainers"
     CACHE STRING "Copyright line of the packages' copyright file")
 # No licence is published for these tools: the copyright file says so. Set
