@@ -6,6 +6,10 @@
 # page of the commissioning record of scripts/demo.sh commission, as headless
 # Chromium prints it.
 #
+# "unpolled" takes cfg_t516 as it opens, before any poll (its settings marked
+# grey); "marks" takes it after a poll of a T528, whose refused analog
+# registers leave their cells marked red.
+#
 # The monitor-* modes take the line monitor of cfg_t516 after a poll on a line
 # with one of the troubles the operator's guide (docs/操作说明.md) explains:
 #   monitor-address    the tool asks bus address 5, the module is at 1
@@ -14,11 +18,12 @@
 #   monitor-register   a T528 on the line: it refuses the T516's analog registers
 #   monitor-unplugged  the adapter goes away in the middle of the poll
 #
-#   scripts/screenshot.sh t516|t540|t528|monitor|monitor-address|monitor-speed|
-#                         monitor-swapped|monitor-register|monitor-unplugged|record
+#   scripts/screenshot.sh t516|t540|t528|unpolled|marks|monitor|monitor-address|
+#                         monitor-speed|monitor-swapped|monitor-register|monitor-unplugged|record
 #
 # BUILD_DIR (default: build) holds the built tools and sim/hv52sim; OUT
-# (default: docs/screenshots/cfg_<tool>.png, monitor.png or monitor-<case>.png)
+# (default: docs/screenshots/cfg_<tool>.png, unpolled.png, marks.png,
+# monitor.png or monitor-<case>.png)
 # is the picture.
 # Needs Xvfb, xdotool and ImageMagick's import; nothing else.
 set -euo pipefail
@@ -40,9 +45,9 @@ if [ "$shot" = record ]; then
 fi
 case $shot in
 t516 | t540 | t528) tool=$shot ;;
-monitor | monitor-address | monitor-speed | monitor-swapped | monitor-register | monitor-unplugged) tool=t516 ;;
+unpolled | marks | monitor | monitor-address | monitor-speed | monitor-swapped | monitor-register | monitor-unplugged) tool=t516 ;;
 *)
-    echo "usage: $0 t516|t540|t528|monitor|monitor-address|monitor-speed|monitor-swapped|monitor-register|monitor-unplugged|record" >&2
+    echo "usage: $0 t516|t540|t528|unpolled|marks|monitor|monitor-address|monitor-speed|monitor-swapped|monitor-register|monitor-unplugged|record" >&2
     exit 2
     ;;
 esac
@@ -70,6 +75,11 @@ if [[ $shot == monitor* ]]; then
     esac
     # Room for the monitor below the tool's top row.
     screen=1280x1024x24
+elif [ "$shot" = unpolled ] || [ "$shot" = marks ]; then
+    out=${OUT:-$root/docs/screenshots/$shot.png}
+    sim_faults=()
+    [ "$shot" = marks ] && sim_module=t528
+    screen=1024x768x24
 else
     out=${OUT:-$root/docs/screenshots/cfg_$tool.png}
     sim_faults=()
@@ -142,6 +152,16 @@ if [ -n "${monitor_title:-}" ]; then
     xdotool windowfocus --sync "$window" key F12
     shown=$(find_window 200 "$monitor_title") ||
         { echo "F12 did not open the $monitor_title window:" >&2; cat "$work/tool.log" >&2; exit 1; }
+fi
+
+if [ "$shot" = unpolled ]; then
+    # As it opens: nothing polled, the mouse away from the buttons.
+    xdotool mousemove 1020 760
+    sleep 0.3
+    mkdir -p "$(dirname "$out")"
+    import -window "$window" "$out"
+    echo "$out"
+    exit 0
 fi
 
 # "召测" in twips (its middle): the T516 row sits 30 twips lower than the others.
