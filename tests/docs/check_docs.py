@@ -6,7 +6,8 @@
 Fails, naming every gap, when
   - an option or command that `hv52ctl --help` lists is missing from the
     manual page sources of hv52ctl (English and Chinese), from
-    docs/命令行工具.md or from the bash completion; with --hv52sim, an option
+    docs/命令行工具.md or from the bash completion (whose sources and relay
+    commands are the code's lists); with --hv52sim, an option
     of `hv52sim --help` missing from its manual pages;
   - a Chinese text that the README's troubleshooting section (模块无应答时)
     names, or that the operator's guide (docs/操作说明.md) quotes, is not
@@ -128,6 +129,13 @@ class Units:
                 if piece in self.open_start or piece in self.open_end:
                     reach[j] = True
         return reach[len(run)]
+
+
+def code_list(source, name):
+    """The texts of a QStringList defined in link/convert.cpp."""
+    text = read(os.path.join(source, "link", "convert.cpp"))
+    m = re.search(r"\b" + name + r"\s*=\s*\{(.*?)\};", text, re.S)
+    return re.findall(r'QStringLiteral\("([^"]*)"\)', m.group(1)) if m else []
 
 
 def section(markdown, heading):
@@ -256,6 +264,23 @@ def main():
         for option in options:
             if not mentions(text, option):
                 failures.append(f"completion/hv52ctl.bash: option {option} is not offered")
+
+    # The lists the completion offers as they stand in the code.
+    if os.path.exists(completion):
+        text = read(completion)
+        for name, variable in (("kSourceQuantityTexts", "_hv52ctl_sources"),
+                               ("kRelayCommandTexts", "_hv52ctl_relay_commands")):
+            listed = code_list(src, name)
+            m = re.search(r'^' + variable + r'="([^"]*)"', text, re.M)
+            offered = m.group(1).split() if m else []
+            if not listed:
+                failures.append(f"link/convert.cpp: list {name} not found by the check's parser")
+            for entry in listed:
+                if entry not in offered:
+                    failures.append(f"completion/hv52ctl.bash: {variable} lacks “{entry}” of {name}")
+            for entry in offered:
+                if re.search(r"[\u4e00-\u9fff]", entry) and entry not in listed:
+                    failures.append(f"completion/hv52ctl.bash: {variable} offers “{entry}”, not in {name}")
 
     strings = code_strings(src)
     units = Units(strings.split("\n"))
