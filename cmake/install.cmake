@@ -147,6 +147,18 @@ if(HV52_GZIP)
   install(FILES ${PROJECT_BINARY_DIR}/debian/hv52-io-tools-sim/changelog.Debian.gz
           DESTINATION ${HV52_DOC_SIMULATOR} COMPONENT simulator)
 endif()
+# lintian's one warning left: a first Debian upload should close the bug that
+# announced it. These packages are not uploaded to Debian; none was filed.
+foreach(package hv52-io-tools hv52-io-tools-sim)
+  file(WRITE ${PROJECT_BINARY_DIR}/debian/${package}/lintian-overrides
+"# Not uploaded to Debian: no bug announces it, none can be closed.
+${package}: initial-upload-closes-no-bugs
+")
+endforeach()
+install(FILES ${PROJECT_BINARY_DIR}/debian/hv52-io-tools/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME hv52-io-tools COMPONENT tools)
+install(FILES ${PROJECT_BINARY_DIR}/debian/hv52-io-tools-sim/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME hv52-io-tools-sim COMPONENT simulator)
 install(FILES ${PROJECT_BINARY_DIR}/debian/copyright DESTINATION ${HV52_DOC_TOOLS} COMPONENT tools)
 install(FILES ${PROJECT_BINARY_DIR}/debian/copyright DESTINATION ${HV52_DOC_SIMULATOR} COMPONENT simulator)
 
