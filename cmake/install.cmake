@@ -57,7 +57,7 @@ if(HV52_SCDOC AND HV52_GZIP)
       add_custom_command(OUTPUT ${out}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
         COMMAND ${CMAKE_COMMAND} -E env ${HV52_SCDOC_ENV}
-                sh -c "\"$0\" < \"$1\" | \"$2\" -9n > \"$3.part\" && mv \"$3.part\" \"$3\""
+                sh -c "\"$0\" < \"$1\" | \"$2\" -9n > \"$3.tmp\" && mv \"$3.tmp\" \"$3\""
                 ${HV52_SCDOC} ${source} ${HV52_GZIP} ${out}
         DEPENDS ${source}
         COMMENT "Manual page ${lang}/${page}.1"

@@ -183,7 +183,7 @@ def guide_quoted_texts(guide):
 
 def missing_runs(texts, units):
     """The Chinese runs of the texts that the code does not emit: each must
-    be one of its units or made of them (a run that is only part of a longer
+    be one of its units or made of them (a run found only inside a longer
     text of the code does not count: "应答迟到" is not "模块应答迟到：…")."""
     gaps = []
     for text in texts:
