@@ -35,6 +35,8 @@ struct Run
     double wireMs = 0;
     QString message;
     std::vector<double> toolUs; // last bytes of an answer received to the next request sent
+    std::vector<double> waitUs; // a request sent to its answer's bytes received
+    double exchangesMs = 0;     // the first request sent to the last answer's bytes received
 };
 
 Run poll(frm_T516 &window, int baud)
@@ -54,10 +56,17 @@ Run poll(frm_T516 &window, int baud)
     });
     // The tool's own share of each exchange, seen from inside the tool.
     QElapsedTimer received;
-    const auto answer = QObject::connect(&window.link(), &hv52::Link::bytesArrived, [&] { received.start(); });
+    QElapsedTimer requested;
+    const auto answer = QObject::connect(&window.link(), &hv52::Link::bytesArrived, [&] {
+        received.start();
+        if (requested.isValid())
+            run.waitUs.push_back(requested.nsecsElapsed() / 1000.0);
+        run.exchangesMs = clock.nsecsElapsed() / 1e6;
+    });
     const auto next = QObject::connect(&window.link(), &hv52::Link::requestSent, [&](const QByteArray &) {
         if (received.isValid())
             run.toolUs.push_back(received.nsecsElapsed() / 1000.0);
+        requested.start();
     });
     window.Command1_Click(frm_T516::kReadButton);
     QObject::disconnect(answer);
@@ -76,7 +85,7 @@ double median(std::vector<double> v)
 #ifdef HV52_BENCH_LIBMODBUS
 // libmodbus's RTU master: the 27 reads of the poll, in order, one context
 // opened and closed around them as the window opens and closes its port.
-double libmodbusPoll(const char *device, bool *ok)
+double libmodbusPoll(const char *device, bool *ok, double *exchangesMs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -85,8 +94,11 @@ double libmodbusPoll(const char *device, bool *ok)
     if (*ok) {
         modbus_set_response_timeout(ctx, 1, 0);
         uint16_t values[2];
+        QElapsedTimer exchanges;
+        exchanges.start();
         for (const hv52::Point &p : hv52::t516Module().poll)
             *ok = modbus_read_registers(ctx, p.address, p.pair ? 2 : 1, values) == (p.pair ? 2 : 1) && *ok;
+        *exchangesMs = exchanges.nsecsElapsed() / 1e6;
         modbus_close(ctx);
     }
     if (ctx)
@@ -100,7 +112,7 @@ int unpaced(hv52sim::Simulator &sim, int polls)
     sim.setPacing(0);
     frm_T516 window;
     window.Form_Load(QStringLiteral("1 1 9600"));
-    std::vector<double> tool, toolUs, modbus;
+    std::vector<double> tool, toolUs, waitUs, modbus, toolExchanges, modbusExchanges;
     int status = 0;
     for (int i = 0; i < polls; ++i) {
         QElapsedTimer clock;
@@ -108,21 +120,30 @@ int unpaced(hv52sim::Simulator &sim, int polls)
         const Run run = poll(window, 9600);
         tool.push_back(clock.nsecsElapsed() / 1e6); // press to message, port opening included
         toolUs.insert(toolUs.end(), run.toolUs.begin(), run.toolUs.end());
+        waitUs.insert(waitUs.end(), run.waitUs.begin(), run.waitUs.end());
+        toolExchanges.push_back(run.exchangesMs);
         if (run.message != QStringLiteral("召测数据，完成！") || run.requests != 27)
             status = 1;
 #ifdef HV52_BENCH_LIBMODBUS
         bool ok = false;
-        modbus.push_back(libmodbusPoll(sim.devicePath().c_str(), &ok));
+        double exchangesMs = 0;
+        modbus.push_back(libmodbusPoll(sim.devicePath().c_str(), &ok, &exchangesMs));
+        modbusExchanges.push_back(exchangesMs);
         if (!ok)
             status = 1;
 #endif
     }
     std::printf("unpaced T516 poll, 27 reads, median of %d: window %.3f ms (%.1f us an exchange; its own turn "
-                "median %.0f us)",
-                polls, median(tool), median(tool) * 1000 / 27, median(toolUs));
+                "median %.0f us, the wait for an answer median %.0f us)",
+                polls, median(tool), median(tool) * 1000 / 27, median(toolUs), median(waitUs));
     if (!modbus.empty())
         std::printf(", libmodbus %.3f ms, ratio %.3f", median(modbus), median(tool) / median(modbus));
     std::printf("\n");
+    // The port's opening and closing apart: QSerialPort takes a lock file
+    // (written and synced to disk where /run/lock is no tmpfs), libmodbus none.
+    if (!modbus.empty())
+        std::printf("  first request to last answer: window %.3f ms, libmodbus %.3f ms, ratio %.3f\n",
+                    median(toolExchanges), median(modbusExchanges), median(toolExchanges) / median(modbusExchanges));
     return status;
 }
 

@@ -324,6 +324,11 @@ void ToolWindow::addInputGroup(int heightTwips)
 
 Mark ToolWindow::markOf(const QWidget *control)
 {
+    // An unmarked control carries none of the mark's properties (taking a
+    // mark off removes them): asking for its list of them is much cheaper
+    // than looking a property up by name, which the poll would do per cell.
+    if (control->dynamicPropertyNames().isEmpty())
+        return Mark::None;
     return Mark(control->property(kMarkProperty).toInt());
 }
 
@@ -345,13 +350,19 @@ void ToolWindow::setMark(QWidget *control, Mark mark, const QString &tip)
         return;
     if (old == Mark::None)
         control->setProperty(kNormalStyleProperty, control->styleSheet());
-    control->setProperty(kMarkProperty, int(mark));
     // The mark goes on top of the control's own style (a free-text field has
     // its own), and taking it off gives that style back.
     const QString normal = control->property(kNormalStyleProperty).toString();
     const bool isLabel = qobject_cast<QLabel *>(control) != nullptr;
     control->setStyleSheet(mark == Mark::None ? normal : normal + look::markStyle(mark, isLabel));
     control->setToolTip(tip);
+    if (mark == Mark::None) {
+        // An invalid value removes a dynamic property.
+        for (const char *name : {kMarkProperty, kNormalStyleProperty, kNotReadProperty})
+            control->setProperty(name, QVariant());
+    } else {
+        control->setProperty(kMarkProperty, int(mark));
+    }
 }
 
 void ToolWindow::setNotRead(QWidget *control, NotRead why)
@@ -374,8 +385,15 @@ void ToolWindow::setNotRead(QWidget *control, NotRead why)
 
 void ToolWindow::showInList(QComboBox *box, const QString &text)
 {
-    const int item = box->findText(text, Qt::MatchExactly);
-    box->setCurrentIndex(item);
+    // The entries compared one by one: QComboBox::findText goes through the
+    // model's match(), many times dearer for a list this short.
+    int item = -1;
+    for (int i = 0; i < box->count() && item < 0; ++i) {
+        if (box->itemText(i) == text)
+            item = i;
+    }
+    if (box->currentIndex() != item || box->currentText() != text)
+        box->setCurrentIndex(item);
     if (item < 0)
         box->setEditText(text);
     box->lineEdit()->setCursorPosition(0);
@@ -397,12 +415,19 @@ void ToolWindow::showReading(const Reading &r)
     } else if (auto *box = qobject_cast<QComboBox *>(widget)) {
         switch (point.show) {
         case Show::SignalType:
-        case Show::Source:
-            box->setCurrentIndex(int(point.listTexts().indexOf(r.text)));
+        case Show::Source: {
+            // Setting the same entry again costs a round of signals and a
+            // relayout of its text; what the operator typed over it is
+            // replaced all the same.
+            const int item = int(point.listTexts().indexOf(r.text));
+            if (box->currentIndex() != item || box->currentText() != r.text)
+                box->setCurrentIndex(item);
             box->lineEdit()->setCursorPosition(0);
             break;
+        }
         case Show::Limit:
-            box->setEditText(r.text);
+            if (box->currentText() != r.text)
+                box->setEditText(r.text);
             break;
         default:
             showInList(box, r.text);

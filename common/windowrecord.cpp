@@ -7,28 +7,45 @@ WindowRecord::WindowRecord(const ModuleDef &module, const QDateTime &opened) : m
 void WindowRecord::addPoll(const QDateTime &time, const QVector<Reading> &readings, const QString &notReached,
                            const QString &stoppedBy)
 {
+    // The readings are kept as they came; turning them into values waits
+    // until a record asks for them, so a poll pays nothing for it.
     m_hasPoll = true;
     m_pollTime = time;
-    m_poll.clear();
-    m_pollReached = 0;
+    m_readings = readings;
+    m_notReached = notReached;
+    m_stoppedBy = stoppedBy;
+    m_poll.reset();
+    m_pollReached = int(readings.size());
     m_pollTimeouts = 0;
     m_pollRefused = false;
-    for (int i = 0; i < m_module.poll.size(); ++i) {
-        const auto reading =
-            std::find_if(readings.begin(), readings.end(), [i](const Reading &r) { return r.index == i; });
-        if (reading == readings.end()) {
-            const bool underWay = i == readings.size() && !stoppedBy.isEmpty();
-            m_poll << unreadValue(m_module.poll[i], underWay ? stoppedBy : notReached);
-            continue;
-        }
-        ++m_pollReached;
-        const Verdict &verdict = reading->result.verdict;
+    for (const Reading &r : readings) {
+        const Verdict &verdict = r.result.verdict;
         if (verdict.outcome == Outcome::Timeout)
             ++m_pollTimeouts;
         if (verdict.outcome == Outcome::Exception && verdict.exceptionCode == 2)
             m_pollRefused = true;
-        m_poll << valueOf(*reading, readings);
     }
+}
+
+const QVector<Value> &WindowRecord::poll() const
+{
+    if (m_poll)
+        return *m_poll;
+    QVector<Value> values;
+    if (m_hasPoll) {
+        for (int i = 0; i < m_module.poll.size(); ++i) {
+            const auto reading =
+                std::find_if(m_readings.begin(), m_readings.end(), [i](const Reading &r) { return r.index == i; });
+            if (reading == m_readings.end()) {
+                const bool underWay = i == m_readings.size() && !m_stoppedBy.isEmpty();
+                values << unreadValue(m_module.poll[i], underWay ? m_stoppedBy : m_notReached);
+                continue;
+            }
+            values << valueOf(*reading, m_readings);
+        }
+    }
+    m_poll = values;
+    return *m_poll;
 }
 
 namespace {
@@ -83,8 +100,8 @@ void WindowRecord::addSetting(const QDateTime &time, const Setting &setting, con
             const int at = int(setting.registers.indexOf(source.address));
             if (at >= 0 && at < values.size())
                 scale = limitScale(values[at]);
-            else if (m_hasPoll && m_poll[v.point->scaleFrom].ok)
-                scale = limitScale(int(m_poll[v.point->scaleFrom].raw));
+            else if (m_hasPoll && poll()[v.point->scaleFrom].ok)
+                scale = limitScale(int(poll()[v.point->scaleFrom].raw));
         }
         describe(v, scale);
         if (i < results.size()) {
@@ -132,11 +149,11 @@ MeterRecord WindowRecord::meter(int address, const QDateTime &now) const
     m.elapsedMs = m_opened.msecsTo(now);
     m.hasBefore = m_hasPoll;
     m.beforeTime = m_pollTime;
-    m.before = m_poll;
+    m.before = poll();
     m.writes = m_writes;
 
     QString firstReadFailure;
-    for (const Value &v : m_poll) {
+    for (const Value &v : poll()) {
         if (v.ok)
             continue;
         const QString text = QStringLiteral("%1：%2").arg(v.point->caption(), v.failure);
@@ -170,7 +187,7 @@ MeterRecord WindowRecord::meter(int address, const QDateTime &now) const
         m.result = MeterRecord::Result::NotReached;
         m.detail = joined(QStringLiteral("本窗口尚未召测"), written);
     } else if (!firstReadFailure.isEmpty()) {
-        if (m_pollReached > 0 && m_pollTimeouts == m_poll.size())
+        if (m_pollReached > 0 && m_pollTimeouts == m_module.poll.size())
             m.result = MeterRecord::Result::NoAnswer;
         else if (m_pollRefused)
             m.result = MeterRecord::Result::Incomplete;

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QVector>
+#include <optional>
 
 namespace hv52 {
 
@@ -28,7 +29,7 @@ public:
     bool hasPoll() const { return m_hasPoll; }
     const QDateTime &pollTime() const { return m_pollTime; }
     // One value a point of the module's poll, in poll order.
-    const QVector<Value> &poll() const { return m_poll; }
+    const QVector<Value> &poll() const;
 
     // A setting as the window sent it, pressed at `time`: one value a
     // register written (the results as far as they came). A write with a
@@ -62,7 +63,9 @@ private:
     QDateTime m_opened;
     bool m_hasPoll = false;
     QDateTime m_pollTime;
-    QVector<Value> m_poll;
+    QVector<Reading> m_readings;
+    QString m_notReached, m_stoppedBy;
+    mutable std::optional<QVector<Value>> m_poll; // made from the readings when first asked for
     // How the last poll's failed reads failed, for the result.
     int m_pollReached = 0;
     int m_pollTimeouts = 0;

@@ -527,6 +527,7 @@ void Link::exchange(const QByteArray &frame)
     }
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
+    m_line->takeStray();
     discard(m_line->readAll());
     m_line->clear();
     m_receive.clear();
@@ -648,7 +649,8 @@ void Link::MSComm1_OnComm()
         return; // left for the flush before the next request
     emit bytesArrived();
     if (m_rule.take(m_line->readAll())) {
-        m_line->expect(1); // bytes after the answer are heard at once
+        // Bytes after the answer stay with the terminal until the next
+        // request takes them in as stray (takeStray), or the quiet wait does.
         m_receive = m_rule.answer();
         finish(m_rule.verdict());
     } else {

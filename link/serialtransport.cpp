@@ -84,8 +84,12 @@ bool SerialTransport::write(const QByteArray &bytes)
             fail(QStringLiteral("串口 %1 未打开。").arg(m_label));
         return false;
     }
-    if (MSComm1.write(bytes) == bytes.size())
+    // flush() hands the request to the terminal now; QSerialPort would
+    // otherwise wait for the event loop (or a wait) to write it.
+    if (MSComm1.write(bytes) == bytes.size()) {
+        MSComm1.flush();
         return true;
+    }
     if (failure().isEmpty())
         fail(QStringLiteral("串口 %1 写入失败：%2。").arg(m_label, MSComm1.errorString()));
     return false;
@@ -116,6 +120,14 @@ void SerialTransport::pull()
     expect(1);
     if (MSComm1.isOpen())
         MSComm1.waitForReadyRead(0);
+}
+
+void SerialTransport::takeStray()
+{
+    // Asking the terminal is cheaper than changing its minimum-read count
+    // and back, which pull() does: on a healthy line nothing is there.
+    if (MSComm1.isOpen() && pendingBytes(MSComm1.handle()) != 0)
+        pull();
 }
 
 bool SerialTransport::waitForBytes(int ms)

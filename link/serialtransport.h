@@ -27,6 +27,7 @@ public:
     Framing framing() const override { return Framing::Rtu; }
     void expect(int bytes) override;
     void pull() override;
+    void takeStray() override;
     bool waitForBytes(int ms) override;
     QString label() const override { return m_label; }
     QString lineName() const override { return QStringLiteral("串口 %1").arg(m_label); }

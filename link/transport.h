@@ -55,6 +55,9 @@ public:
     // Takes in at once whatever the line holds that has not woken the reader
     // yet (readyRead comes from inside when there is some).
     virtual void pull() {}
+    // Takes in what the line holds before a request is sent, so that stray
+    // bytes are seen as such (pull() when there may be some).
+    virtual void takeStray() { pull(); }
     // Blocks up to `ms` for bytes, outside any event loop; readyRead comes
     // from inside when they are in. False when none came, or when the
     // transport cannot wait this way.

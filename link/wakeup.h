@@ -9,5 +9,8 @@ namespace hv52 {
 // then wakes at every byte, as before. wakeup_posix.cpp serves Linux and the
 // other POSIX systems, wakeup_other.cpp every other platform.
 bool setMinimumRead(qintptr handle, int bytes);
+// Bytes the terminal holds that the reader has not taken yet; -1 where the
+// platform cannot tell (the caller then takes them as if there were some).
+int pendingBytes(qintptr handle);
 
 } // namespace hv52

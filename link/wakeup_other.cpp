@@ -9,4 +9,9 @@ bool setMinimumRead(qintptr, int)
     return false;
 }
 
+int pendingBytes(qintptr)
+{
+    return -1;
+}
+
 } // namespace hv52

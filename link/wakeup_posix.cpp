@@ -1,6 +1,7 @@
 // Linux and other POSIX systems: the terminal's minimum-read count.
 #include "wakeup.h"
 
+#include <sys/ioctl.h>
 #include <termios.h>
 
 namespace hv52 {
@@ -18,6 +19,14 @@ bool setMinimumRead(qintptr handle, int bytes)
     tio.c_cc[VMIN] = cc_t(count);
     tio.c_cc[VTIME] = 0;
     return ::tcsetattr(int(handle), TCSANOW, &tio) == 0;
+}
+
+int pendingBytes(qintptr handle)
+{
+    int count = 0;
+    if (handle < 0 || ::ioctl(int(handle), FIONREAD, &count) != 0)
+        return -1;
+    return count;
 }
 
 } // namespace hv52
