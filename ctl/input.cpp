@@ -92,12 +92,21 @@ QVector<Reading> readPoints(Link &link, const ModuleDef &def, const QVector<int>
 
 std::optional<qint64> wholeNumberText(const QString &text)
 {
-    static const QRegularExpression number(QStringLiteral("^([+-]?)0*([0-9]+)$"));
-    const QRegularExpressionMatch m = number.match(text.trimmed());
-    if (!m.hasMatch())
+    // Read by hand: a regular expression would be compiled at every start of
+    // the program for the one --port or --address it reads.
+    const QString trimmed = text.trimmed();
+    QStringView digits(trimmed);
+    const bool negative = digits.startsWith(u'-');
+    if (negative || digits.startsWith(u'+'))
+        digits = digits.mid(1);
+    if (digits.isEmpty())
         return std::nullopt;
-    const QString digits = m.captured(2);
-    const bool negative = m.captured(1) == u"-";
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    while (digits.size() > 1 && digits.front() == u'0')
+        digits = digits.mid(1);
     // Beyond 15 digits every number is out of any range we take.
     const qint64 magnitude = digits.size() > 15 ? qint64(1e15) : digits.toLongLong();
     return negative ? -magnitude : magnitude;

@@ -296,10 +296,12 @@ ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, bool *
 
 void Link::record(const ExchangeRecord &r)
 {
+    ExchangeRecord framed = r;
+    framed.framing = m_line ? m_line->framing() : Framing::Rtu;
     if (m_holding)
-        m_held.append({r, {}});
+        m_held.append({framed, {}});
     else
-        emit exchanged(r);
+        emit exchanged(framed);
 }
 
 void Link::stray(const QByteArray &bytes)

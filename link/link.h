@@ -26,6 +26,7 @@ struct ExchangeRecord
     QByteArray request;
     QByteArray answer; // whatever was received for it
     Verdict verdict;
+    Framing framing = Framing::Rtu; // how request and answer are framed on the line
 };
 
 struct ReadResult

@@ -3,6 +3,7 @@
 #include "systemtext.h"
 
 #include <QEventLoop>
+#include <QNetworkProxy>
 #include <QTimer>
 
 namespace hv52 {
@@ -11,6 +12,9 @@ TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
 {
     connect(&m_socket, &QTcpSocket::readyRead, this, &Transport::readyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onError);
+    // A device server or gateway on the plant network is reached directly:
+    // no proxy of the desktop's settings stands between, nor is looked up.
+    m_socket.setProxy(QNetworkProxy::NoProxy);
 }
 
 TcpTransport::~TcpTransport()
