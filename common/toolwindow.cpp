@@ -519,11 +519,11 @@ bool ToolWindow::eventFilter(QObject *watched, QEvent *event)
 
 QString ToolWindow::silenceHint() const
 {
-    const ArgArray &args = m_link.args();
+    const LineSettings &line = m_link.line();
     return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
-        .arg(args.value(0))
+        .arg(line.given >= 1 ? line.address : 0)
         .arg(m_link.portLabel())
-        .arg(args.value(2));
+        .arg(line.given >= 3 ? line.speed : 0);
 }
 
 QString ToolWindow::failedWrites(const QString &first, const QVector<QString> &names,
@@ -750,30 +750,30 @@ void ToolWindow::closeEvent(QCloseEvent *event)
 
 QString ToolWindow::lineLabel() const
 {
-    const ArgArray &args = m_link.args();
-    if (args.size() > 2 && args[1] > 0)
-        return portLabel(args[1]);
+    const LineSettings &line = m_link.line();
+    if (line.given >= 2 && line.portNumber > 0)
+        return portLabel(line.portNumber);
     return m_link.portLabel();
 }
 
 RunRecord ToolWindow::commissioningRecord() const
 {
-    const ArgArray &args = m_link.args();
+    const LineSettings &settings = m_link.line();
     WindowRecord::Line line;
     line.tool = QStringLiteral("cfg_") + module().name;
     line.version = QStringLiteral(HV52_VERSION);
     line.line = lineLabel();
-    line.speed = args.size() > 3 ? args[2] : 0;
-    line.address = args.size() > 1 ? args[0] : 0;
+    line.speed = settings.given >= 3 ? settings.speed : 0;
+    line.address = settings.given >= 1 ? settings.address : 0;
     return m_record.record(line, QDateTime::currentDateTime());
 }
 
 QString ToolWindow::recordFileName(const QDateTime &now) const
 {
-    const ArgArray &args = m_link.args();
+    const LineSettings &line = m_link.line();
     return QStringLiteral("调试记录-%1-地址%2-%3.html")
         .arg(module().name.toUpper())
-        .arg(args.value(0))
+        .arg(line.given >= 1 ? line.address : 0)
         .arg(now.toString(QStringLiteral("yyyyMMdd-hhmm")));
 }
 

@@ -85,17 +85,8 @@ Session::Session(const Options &options) : m_options(options), m_link(std::make_
     // No window to repaint: an answer is awaited on the line itself for up
     // to a quarter second before the event loop (and a signal) gets a turn.
     m_link->setEventsEveryMs(250);
-    m_link->setDevice(options.device);
-    if (!options.tcpHost.isEmpty()) {
-        hv52::LineSettings tcp;
-        tcp.kind = hv52::LineSettings::Kind::Tcp;
-        tcp.host = options.tcpHost;
-        tcp.tcpPort = options.tcpPort;
-        tcp.framing = options.modbusTcp ? hv52::Framing::Mbap : hv52::Framing::Rtu;
-        tcp.connectTimeoutMs = options.connectTimeoutMs;
-        m_link->setTcp(tcp);
-    }
     m_portNumber = options.port;
+    setAddress(options.address, options.speed);
     QObject::connect(m_link.get(), &hv52::Link::exchanged, [this](const hv52::ExchangeRecord &record) {
         ++m_exchanges;
         m_silentInRow = record.verdict.outcome == hv52::Outcome::Timeout ? m_silentInRow + 1 : 0;
@@ -118,7 +109,23 @@ QString Session::portText(QString text) const
 
 void Session::setAddress(int address, int speed)
 {
-    m_link->setArgs({address, m_portNumber, speed, 0});
+    hv52::LineSettings line;
+    if (!m_options.tcpHost.isEmpty()) {
+        line.kind = hv52::LineSettings::Kind::Tcp;
+        line.host = m_options.tcpHost;
+        line.tcpPort = m_options.tcpPort;
+        line.framing = m_options.modbusTcp ? hv52::Framing::Mbap : hv52::Framing::Rtu;
+        line.connectTimeoutMs = m_options.connectTimeoutMs;
+    } else if (!m_options.device.isEmpty()) {
+        line.kind = hv52::LineSettings::Kind::SerialDevice;
+        line.device = m_options.device;
+    } else {
+        line.portNumber = m_portNumber;
+    }
+    line.address = address;
+    line.speed = speed;
+    line.responseTimeoutMs = m_link->responseTimeout();
+    m_link->setLine(line);
 }
 
 int Session::run(int speed, int address, const std::function<int()> &work)
@@ -157,15 +164,15 @@ void Session::setFailFast(bool on)
 
 QString Session::silenceHint() const
 {
-    const hv52::ArgArray &args = m_link->args();
+    const hv52::LineSettings &line = m_link->line();
     if (!m_options.tcpHost.isEmpty())
         return QStringLiteral("模块无应答：请检查总线地址 %1、%2、网关的串口设置（波特率等）与接线。")
-            .arg(args.value(0))
+            .arg(line.address)
             .arg(m_link->lineName());
     return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
-        .arg(args.value(0))
+        .arg(line.address)
         .arg(m_link->portLabel())
-        .arg(args.value(2));
+        .arg(line.speed);
 }
 
 QString Session::lateHint() const

@@ -53,7 +53,7 @@ int Link::guardMs() const
 {
     if (m_guardMs >= 0)
         return m_guardMs;
-    return std::max(kMinGuardMs, longestAnswerMs(m_args.size() > 3 ? m_args[2] : 0));
+    return std::max(kMinGuardMs, longestAnswerMs(m_settings.given >= 3 ? m_settings.speed : 0));
 }
 
 RunResult Link::run(const std::function<void()> &work)
@@ -71,6 +71,7 @@ RunResult Link::run(const std::function<void()> &work)
     m_lateMs = 0;
     m_runClock.start();
     m_runStartedAt = QTime::currentTime();
+    m_lastSentMs = 0; // no request of this operation yet
     m_holding = false;
     m_held.clear();
     try {
@@ -104,35 +105,34 @@ void Link::openPort()
 {
     closePort();
     m_portError.clear();
-    // The last element of the argument array is the terminating 0, not an argument.
-    const qsizetype given = m_args.size() - 1;
+    const int given = m_settings.given;
     if (given < 1)
         throw LinkError(QStringLiteral("命令行缺少总线地址（第1个参数），请求未发送。"));
     busAddress();
     QString device;
-    if (m_tcp.isTcp()) {
+    if (m_settings.isTcp()) {
         m_portLabel = QString();
         auto *line = makeLine<TcpTransport>();
-        line->configure(m_tcp.host, m_tcp.tcpPort, m_tcp.framing, m_tcp.connectTimeoutMs);
+        line->configure(m_settings.host, m_settings.tcpPort, m_settings.framing, m_settings.connectTimeoutMs);
         m_portLabel = line->label();
         openLine();
         return;
     }
-    if (m_device.isEmpty()) {
+    if (m_settings.kind == LineSettings::Kind::SerialNumber) {
         if (given < 2)
             throw LinkError(QStringLiteral("命令行缺少串口号（第2个参数），无法打开串口。"));
-        const qint32 number = m_args[1];
+        const qint32 number = m_settings.portNumber;
         if (number < 1 || number > 32767)
             throw LinkError(QStringLiteral("串口号 %1 无效（应为 1～32767），无法打开串口。").arg(number));
         m_portLabel = hv52::portLabel(number);
         device = serialDeviceName(number);
     } else {
-        m_portLabel = device = m_device;
+        m_portLabel = device = m_settings.device;
     }
 
     if (given < 3)
         throw LinkError(QStringLiteral("命令行缺少波特率（第3个参数），无法打开串口 %1。").arg(m_portLabel));
-    const qint32 speed = m_args[2];
+    const qint32 speed = m_settings.speed;
     if (speed <= 0)
         throw LinkError(QStringLiteral("波特率 %1 无效，无法打开串口 %2。").arg(speed).arg(m_portLabel));
 
@@ -179,7 +179,7 @@ bool Link::isPortOpen() const
 
 Framing Link::framing() const
 {
-    return m_line ? m_line->framing() : (m_tcp.isTcp() ? m_tcp.framing : Framing::Rtu);
+    return m_line ? m_line->framing() : (m_settings.isTcp() ? m_settings.framing : Framing::Rtu);
 }
 
 QString Link::lineName() const
@@ -187,10 +187,30 @@ QString Link::lineName() const
     return m_line ? m_line->lineName() : QStringLiteral("串口 %1").arg(m_portLabel);
 }
 
-void Link::setTcp(const LineSettings &tcp)
+void Link::setLine(const LineSettings &line)
 {
-    m_tcp = tcp;
-    m_line.reset();
+    // Another kind of line, or another place: the next operation makes its
+    // transport anew. The address and speed alone take effect at once.
+    const bool samePlace = line.kind == m_settings.kind && line.device == m_settings.device
+                           && line.host == m_settings.host && line.tcpPort == m_settings.tcpPort
+                           && line.framing == m_settings.framing;
+    m_settings = line;
+    Timer1.setInterval(line.responseTimeoutMs);
+    if (!samePlace && !m_busy)
+        m_line.reset();
+}
+
+void Link::setArgs(const ArgArray &args)
+{
+    LineSettings line;
+    line.kind = LineSettings::Kind::SerialNumber;
+    // The last element of the argument array is the terminating 0, not an argument.
+    line.given = int(std::max<qsizetype>(0, args.size() - 1));
+    line.address = args.value(0);
+    line.portNumber = args.value(1);
+    line.speed = args.value(2);
+    line.responseTimeoutMs = responseTimeout();
+    setLine(line);
 }
 
 QByteArray Link::frameOf(const QByteArray &unit)
@@ -203,7 +223,7 @@ QByteArray Link::frameOf(const QByteArray &unit)
 
 quint8 Link::busAddress() const
 {
-    const qint32 address = m_args.isEmpty() ? 0 : m_args[0];
+    const qint32 address = m_settings.given >= 1 ? m_settings.address : 0;
     // 0 would reach every module on the line and 248-255 are reserved: only
     // one module's own address is ever sent.
     if (address == 0)
@@ -468,7 +488,8 @@ Link::Settled Link::settleLine()
     // failed request.
     const bool late = m_lateMs > 0 && m_guardMs < 0;
     const int quietMs = late ? std::max(guard, m_lateMs) : guard;
-    const qint64 coverUntil = late ? qint64(m_lateMs) * 3 / 2 + longestAnswerMs(m_args.size() > 3 ? m_args[2] : 0) : 0;
+    const qint64 coverUntil =
+        late ? qint64(m_lateMs) * 3 / 2 + longestAnswerMs(m_settings.given >= 3 ? m_settings.speed : 0) : 0;
     const auto take = [&] {
         const QByteArray bytes = m_line->readAll();
         if (bytes.isEmpty())
@@ -619,6 +640,10 @@ void Link::exchange(const QByteArray &frame)
     if (m_timedOut && settled.firstByteMs >= 0)
         m_lateMs = std::max(m_lateMs, int(settled.firstByteMs));
     if (spoiledByLateness(m_verdict)) {
+        // Two answers back to back, one an earlier request's: it came after
+        // this request went out, so at least that long after its own.
+        if (m_verdict.outcome == Outcome::TooLong && previousSentMs > 0)
+            m_lateMs = std::max(m_lateMs, int(m_lastSentMs - previousSentMs));
         m_verdict = {Outcome::Late};
         m_state = stateOf(Outcome::Late);
     }

@@ -78,22 +78,24 @@ public:
     explicit Link(QObject *parent = nullptr);
     ~Link() override;
 
-    void setArgs(const ArgArray &args) { m_args = args; }
-    const ArgArray &args() const { return m_args; }
-    // A device path to open instead of the port numbered by argument [1]
-    // (the command-line tool's --device); empty: by number, as the windows do.
-    void setDevice(const QString &path) { m_device = path; }
-    // A line behind a TCP endpoint instead of a serial port (settings of kind
-    // Tcp: host, port, framing, connect timeout); any other kind: back to the
-    // serial port. The bus address and speed still come from the arguments.
-    void setTcp(const LineSettings &tcp);
-    const LineSettings &tcp() const { return m_tcp; }
+    // Where the line is, the bus address, the speed and the response
+    // timeout, as typed settings. A new line is opened by the next operation.
+    void setLine(const LineSettings &line);
+    const LineSettings &line() const { return m_settings; }
+    // The parent program's numbers as GetCommandLine gives them (address,
+    // port number, speed, then 0): a serial port by number; the response
+    // timeout stays as it is.
+    void setArgs(const ArgArray &args);
     // How requests are framed on the present line.
     Framing framing() const;
     // The line as messages name it: "串口 COM3", "连接 127.0.0.1:5020".
     QString lineName() const;
 
-    void setResponseTimeout(int ms) { Timer1.setInterval(ms); }
+    void setResponseTimeout(int ms)
+    {
+        Timer1.setInterval(ms);
+        m_settings.responseTimeoutMs = ms;
+    }
     // How long the application may go without its event loop while an answer
     // is awaited: an answer that comes sooner is taken straight off the line,
     // which spares the loop's round trip (the windows repaint at least this
@@ -197,10 +199,9 @@ private:
     // The line: the serial port (MSComm1 in SerialTransport) or a TCP
     // connection, open only while an operation runs.
     std::unique_ptr<Transport> m_line;
-    LineSettings m_tcp;
+    LineSettings m_settings;
     quint16 m_transaction = 0; // the MBAP transaction identifier last sent
     QTimer Timer1;             // the response timer
-    ArgArray m_args;
     QByteArray m_send;
     QByteArray m_receive;
     ReceiveRule m_rule; // the receive rule of the exchange in flight
@@ -227,7 +228,6 @@ private:
     ContinueQuestion m_continueQuestion;
     QString m_portError;
     QString m_portLabel;
-    QString m_device;
     int m_guardMs = -1;
     int m_lateMs = 0;
     QEventLoop *m_loop = nullptr;

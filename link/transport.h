@@ -25,6 +25,9 @@ struct LineSettings
     int speed = 9600;               // of the serial line (behind a gateway: its own)
     int responseTimeoutMs = 1000;
     int connectTimeoutMs = 3000;
+    // How many of address, port number and speed the parent program's
+    // command line gave (it may stop short): opening names the first missing.
+    int given = 3;
 
     bool isTcp() const { return kind == Kind::Tcp; }
 };

@@ -342,8 +342,10 @@ private slots:
         QSerialPort other(b.port.linkPath());
         Link holder;
         if (byTarget) {
-            holder.setArgs({1, 0, 9600, 0});
-            holder.setDevice(QString::fromStdString(b.port.sim.devicePath()));
+            LineSettings line;
+            line.kind = LineSettings::Kind::SerialDevice;
+            line.device = QString::fromStdString(b.port.sim.devicePath());
+            holder.setLine(line);
             const RunResult held = holder.run([&] { b.read(0, 0x42); });
             QVERIFY2(held.error.isEmpty(), qPrintable(held.error));
         } else {

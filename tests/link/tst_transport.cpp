@@ -102,7 +102,7 @@ private slots:
         tcp.sim.setDemo(false);
         Link link;
         link.setArgs({1, 0, 9600, 0});
-        link.setTcp(tcpTo(tcp.server.port(), framing));
+        link.setLine(tcpTo(tcp.server.port(), framing));
         ModuleClient client(link, t516Module());
         PollResult poll;
         QStringList cells;
@@ -154,7 +154,7 @@ private slots:
         tcp.sim.setRegister32(hv52sim::regs::relayCount(0), 7);
         Link link;
         link.setArgs({1, 0, 9600, 0});
-        link.setTcp(tcpTo(tcp.server.port(), framing));
+        link.setLine(tcpTo(tcp.server.port(), framing));
         WriteResult written;
         QVERIFY(link.run([&] { written = link.writeRegister(quint16(reg), quint16(value)); }).error.isEmpty());
         QVERIFY(written.ok());
@@ -178,7 +178,7 @@ private slots:
         tcp.server.setFault(hv52sim::TcpFault::Late, 1);
         Link link;
         link.setArgs({1, 0, 9600, 0});
-        link.setTcp(tcpTo(tcp.server.port(), Framing::Mbap));
+        link.setLine(tcpTo(tcp.server.port(), Framing::Mbap));
         link.setResponseTimeout(kShortTimeoutMs);
         QList<QByteArray> strays;
         QList<Outcome> outcomes;
@@ -235,7 +235,7 @@ private slots:
         }
         Link link;
         link.setArgs({1, 0, 9600, 0});
-        link.setTcp(tcpTo(port, framing));
+        link.setLine(tcpTo(port, framing));
         link.setResponseTimeout(kShortTimeoutMs);
         bool reached = false;
         const RunResult failed =
@@ -246,7 +246,7 @@ private slots:
         QVERIFY(!link.isPortOpen());
 
         // The operator tries again against the module.
-        link.setTcp(tcpTo(tcp.server.port(), framing));
+        link.setLine(tcpTo(tcp.server.port(), framing));
         ReadResult again;
         const RunResult ok = link.run([&] { again = link.readRegister(hv52sim::regs::analogValue(2), false); });
         QVERIFY2(ok.error.isEmpty(), qPrintable(ok.error));
@@ -277,10 +277,9 @@ private slots:
             fillers.push_back(fd);
         }
         Link link;
-        link.setArgs({1, 0, 9600, 0});
         LineSettings line = tcpTo(port, Framing::Mbap);
         line.connectTimeoutMs = 300;
-        link.setTcp(line);
+        link.setLine(line);
         bool reached = false;
         QElapsedTimer clock;
         clock.start();
