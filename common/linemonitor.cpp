@@ -51,6 +51,35 @@ QString LineMeaning::strayText()
     return QStringLiteral("不属于任何请求的字节（迟到的应答或线路干扰），已丢弃");
 }
 
+QString LineMeaning::strayText(Framing framing, const QByteArray &bytes)
+{
+    if (framing != Framing::Mbap)
+        return strayText();
+    // Whole Modbus TCP frames of other transactions: late answers to earlier
+    // requests, named by their transactions. The walk stops at the first
+    // bytes that are no whole frame.
+    QList<quint16> transactions;
+    for (int at = 0; at + kMbapHeader <= bytes.size();) {
+        const int length = byteAt(bytes, at + 4) << 8 | byteAt(bytes, at + 5);
+        const bool protocol0 = byteAt(bytes, at + 2) == 0 && byteAt(bytes, at + 3) == 0;
+        if (!protocol0 || length < 2 || at + 6 + length > bytes.size())
+            break;
+        transactions << quint16(byteAt(bytes, at) << 8 | byteAt(bytes, at + 1));
+        at += 6 + length;
+    }
+    if (transactions.isEmpty())
+        return strayText();
+    return transactionText(transactions) + QStringLiteral(" · ") + strayText();
+}
+
+QString LineMeaning::transactionText(const QList<quint16> &transactions)
+{
+    QStringList numbers;
+    for (quint16 t : transactions)
+        numbers << hex4(t);
+    return QStringLiteral("事务 ") + numbers.join(u'、');
+}
+
 void LineMeaning::forget()
 {
     m_sources.clear();
@@ -76,24 +105,41 @@ const Setting *LineMeaning::settingOf(quint16 reg) const
 
 QString LineMeaning::describe(const ExchangeRecord &record)
 {
-    const QByteArray &request = record.request;
-    if (request.size() < 6)
+    const FrameParts request = splitFrame(record.framing, record.request);
+    const QString meaning = describeUnit(request.unit, record);
+    // Modbus TCP pairs an answer with its request by the transaction
+    // identifier: shown, it ties a late answer's stray row to its request.
+    if (record.framing != Framing::Mbap || record.request.size() < 2)
+        return meaning;
+    const QString transaction = transactionText({request.transaction});
+    return meaning.isEmpty() ? transaction : transaction + QStringLiteral(" · ") + meaning;
+}
+
+QString LineMeaning::describeUnit(const QByteArray &unit, const ExchangeRecord &record)
+{
+    // Function code, register and count: what both requests begin with.
+    if (unit.size() < 5)
         return QString();
-    const quint16 reg = quint16(byteAt(request, 2) << 8 | byteAt(request, 3));
-    if (byteAt(request, 1) == 3) {
+    const quint16 reg = quint16(byteAt(unit, 1) << 8 | byteAt(unit, 2));
+    if (byteAt(unit, 0) == 3) {
         m_written.reset(); // a read ends any setting's write sequence
-        return describeRead(reg, byteAt(request, 5) == 2, record);
+        return describeRead(reg, byteAt(unit, 4) == 2, record);
     }
-    if (byteAt(request, 1) == 16 && request.size() >= 9)
-        return describeWrite(reg, quint16(byteAt(request, 7) << 8 | byteAt(request, 8)));
+    if (byteAt(unit, 0) == 16 && unit.size() >= 8)
+        return describeWrite(reg, quint16(byteAt(unit, 6) << 8 | byteAt(unit, 7)));
     return QString();
 }
 
 QString LineMeaning::describeRead(quint16 reg, bool pair, const ExchangeRecord &record)
 {
     const Point *point = m_module.pointAt(reg);
-    const bool valid = record.verdict.valid();
-    const quint32 value = valid ? answerValue(record.answer, pair) : 0;
+    QByteArray answer;
+    if (record.verdict.valid())
+        answer = splitFrame(record.framing, record.answer).unit;
+    // A record judged valid by whoever made it still needs the bytes of its
+    // value before one is shown.
+    const bool valid = answer.size() >= (pair ? 6 : 4);
+    const quint32 value = valid ? unitValue(answer, pair) : 0;
     if (!point) {
         QString text = QStringLiteral("寄存器 %1").arg(hex4(reg));
         if (valid)
@@ -217,9 +263,9 @@ void LineLog::addExchange(const ExchangeRecord &record, const QString &meaning)
     append({record.sentAt, record.elapsedUs, compact(record.request), compact(record.answer), record.verdict, meaning});
 }
 
-void LineLog::addStray(const QByteArray &bytes, QTime at)
+void LineLog::addStray(const QByteArray &bytes, QTime at, Framing framing)
 {
-    append({at, -1, QByteArray(), compact(bytes), Verdict(), LineMeaning::strayText()});
+    append({at, -1, QByteArray(), compact(bytes), Verdict(), LineMeaning::strayText(framing, bytes)});
 }
 
 void LineLog::clear()
@@ -404,12 +450,10 @@ LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
     header->setStretchLastSection(true);
     // Fixed widths from the widest text of each column: measuring 10,000 rows
     // for a fit would stall the window.
-    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const QFontMetrics normal(m_table->font());
     const int pad = 16;
     header->resizeSection(LineLog::Time, normal.horizontalAdvance(QStringLiteral("00:00:00.000")) + pad);
-    header->resizeSection(LineLog::Request, fixed.horizontalAdvance(QString(32, u'0')) + pad);
-    header->resizeSection(LineLog::Answer, fixed.horizontalAdvance(QString(26, u'0')) + pad);
+    fitFrames(Framing::Rtu);
     header->resizeSection(LineLog::Elapsed, normal.horizontalAdvance(QStringLiteral("1000.0 ms")) + pad);
     header->resizeSection(LineLog::Result, normal.horizontalAdvance(QStringLiteral("异常应答 02：非法数据地址")) + pad);
 
@@ -447,6 +491,19 @@ LineMonitorWindow::LineMonitorWindow(LineLog &log, QWidget *parent)
 
     resize(1100, 420);
     showCounts();
+}
+
+void LineMonitorWindow::fitFrames(Framing framing)
+{
+    // The longest request is a write's data unit (8 bytes), the longest
+    // answer a pair's read (6), each framed: RTU adds 3 bytes, MBAP 7.
+    const int framed = framing == Framing::Mbap ? kMbapHeader : 3;
+    const auto chars = [framed](int unit) { return 3 * (framed + unit) - 1; }; // "01 03 …"
+    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int pad = 16;
+    QHeaderView *header = m_table->horizontalHeader();
+    header->resizeSection(LineLog::Request, fixed.horizontalAdvance(QString(chars(8), u'0')) + pad);
+    header->resizeSection(LineLog::Answer, fixed.horizontalAdvance(QString(chars(6), u'0')) + pad);
 }
 
 void LineMonitorWindow::showEvent(QShowEvent *event)
@@ -556,15 +613,22 @@ void LineMonitorWindow::saveAs()
 // ---------------------------------------------------------------------------
 
 LineMonitor::LineMonitor(QWidget *window, Link &link, const ModuleDef &module)
-    : QObject(window), m_tool(window), m_meaning(module), m_action(new QAction(QStringLiteral("通讯监视…"), window))
+    : QObject(window), m_tool(window), m_link(&link), m_meaning(module),
+      m_action(new QAction(QStringLiteral("通讯监视…"), window))
 {
     setObjectName(QStringLiteral("LineMonitor"));
     // Recording is two signal connections: the link formats nothing for
     // them, and the rows' texts are made only when they are shown.
     connect(&link, &Link::exchanged, this,
             [this](const ExchangeRecord &record) { m_log.addExchange(record, m_meaning.describe(record)); });
-    connect(&link, &Link::strayBytes, this,
-            [this](const QByteArray &bytes) { m_log.addStray(bytes, QTime::currentTime()); });
+    connect(&link, &Link::strayBytes, this, [this](const QByteArray &bytes) {
+        m_log.addStray(bytes, QTime::currentTime(), m_link ? m_link->framing() : Framing::Rtu);
+    });
+    // A line of another framing opened: the bytes columns fit its frames.
+    connect(&link, &Link::portOpened, this, [this] {
+        if (m_window && m_link)
+            m_window->fitFrames(m_link->framing());
+    });
     connect(&m_log, &LineLog::modelReset, this, [this] { m_meaning.forget(); });
 
     auto *shortcut = new QShortcut(QKeySequence(Qt::Key_F12), window);
@@ -625,6 +689,8 @@ LineMonitorWindow *LineMonitor::open()
     if (!m_window) {
         m_window = new LineMonitorWindow(m_log, m_tool);
         m_window->setMessenger(m_messenger);
+        if (m_link)
+            m_window->fitFrames(m_link->framing());
         if (!m_geometry.isEmpty()) {
             m_window->restoreGeometry(m_geometry);
         } else if (const QScreen *screen = m_tool->screen()) {

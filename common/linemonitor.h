@@ -21,10 +21,11 @@ class QTableView;
 namespace hv52 {
 
 // What one exchange did, in the words of the window: the register's caption
-// and address, and the value read or written with its meaning. Remembers
-// what the conversions need from earlier exchanges: the last source quantity
-// read per analog output (limits are shown in its unit) and the source just
-// written in the same setting.
+// and address, and the value read or written with its meaning, taken from
+// the data units whatever their framing; on Modbus TCP led by the request's
+// transaction. Remembers what the conversions need from earlier exchanges:
+// the last source quantity read per analog output (limits are shown in its
+// unit) and the source just written in the same setting.
 class LineMeaning
 {
 public:
@@ -35,8 +36,14 @@ public:
     void forget();
 
     static QString strayText();
+    // The same for bytes on a line of this framing: on Modbus TCP led by the
+    // transactions of the whole frames among them.
+    static QString strayText(Framing framing, const QByteArray &bytes);
 
 private:
+    // "事务 0x0001", or "事务 0x0003、0x0004".
+    static QString transactionText(const QList<quint16> &transactions);
+    QString describeUnit(const QByteArray &unit, const ExchangeRecord &record);
     QString describeRead(quint16 reg, bool pair, const ExchangeRecord &record);
     QString describeWrite(quint16 reg, quint16 value);
     int pollIndex(const Point &point) const;
@@ -57,9 +64,10 @@ private:
 
 // The rows of the line monitor: one per exchange, and one per run of stray
 // bytes, the latest kCapacity of them. Columns: 时间 · 请求 · 应答 · 用时 ·
-// 结果 · 含义. Hex, time and result texts are made when a row is shown, not
-// when it is recorded; only the meaning, which depends on earlier rows, comes
-// with the record. Recording costs about a microsecond.
+// 结果 · 含义; the bytes are whole frames, an MBAP header included. Hex, time
+// and result texts are made when a row is shown, not when it is recorded;
+// only the meaning, which depends on earlier rows, comes with the record.
+// Recording costs about a microsecond.
 class LineLog : public QAbstractTableModel
 {
     Q_OBJECT
@@ -78,7 +86,8 @@ public:
     explicit LineLog(QObject *parent = nullptr, int capacity = kCapacity);
 
     void addExchange(const ExchangeRecord &record, const QString &meaning);
-    void addStray(const QByteArray &bytes, QTime at);
+    // Bytes outside any exchange, on a line of this framing.
+    void addStray(const QByteArray &bytes, QTime at, Framing framing = Framing::Rtu);
     // Empties the table; the count of dropped rows starts again too.
     void clear();
 
@@ -182,6 +191,8 @@ public:
     static constexpr int kRefreshMs = 100;
     // Brings the table up to date now rather than at the next refresh.
     void refresh();
+    // Sizes the 请求 and 应答 columns for the longest frames of a framing.
+    void fitFrames(Framing framing);
 
 signals:
     // The window closes; its place and size, for the next time it opens.
@@ -207,7 +218,7 @@ private:
     QTimer m_refresh;
 };
 
-// The line monitor of a tool window: every exchange on the serial line in the
+// The line monitor of a tool window: every exchange on its line in the
 // module's own words. Recording starts with attach() and goes on while the
 // monitor window is closed; F12 or the window's context menu opens it.
 class LineMonitor : public QObject
@@ -241,6 +252,7 @@ private:
     LineMonitor(QWidget *window, Link &link, const ModuleDef &module);
 
     QWidget *m_tool;
+    QPointer<Link> m_link;
     LineLog m_log;
     LineMeaning m_meaning;
     QAction *m_action;

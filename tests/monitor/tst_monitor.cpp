@@ -1,10 +1,12 @@
 // The line monitor against the simulated module on a real pseudo-terminal:
 // one row per exchange for every way an exchange can end, stray bytes, the
 // meanings of reads and writes through the real cfg_t516 window, the row
-// bound, F12 and the context menu, copying and saving.
+// bound, F12 and the context menu, copying and saving; the same rows over
+// Modbus TCP.
 #include "frm_t516.h"
 #include "linemonitor.h"
 #include "messagebox.h"
+#include "sim/tcpserver.h"
 #include "t516module.h"
 #include "toolbench.h"
 
@@ -12,6 +14,8 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -27,6 +31,8 @@ using namespace hv52;
 using namespace hv52test;
 using hv52sim::Fault;
 namespace regs = hv52sim::regs;
+
+Q_DECLARE_METATYPE(hv52::Framing)
 
 namespace {
 
@@ -162,6 +168,19 @@ const QStringList kPollCaptions = {
     "输出3 下限参数值", "输出3 上限参数值",
 };
 
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
+
+QString hexOf(const std::vector<uint8_t> &frame)
+{
+    return LineLog::hex(QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
+}
+
 } // namespace
 
 class MonitorTest : public QObject
@@ -296,6 +315,245 @@ private slots:
         // Whatever is not valid stands out.
         const QVariant colour = log.index(0, LineLog::Result).data(Qt::ForegroundRole);
         QCOMPARE(colour.isValid(), outcome != int(Outcome::Valid));
+    }
+
+    // Reads, a write and a reset described alike whether their data units
+    // travel as RTU frames or in Modbus TCP frames; on Modbus TCP the
+    // meaning leads with the request's transaction, also in the saved text.
+    void describedAlikeOnEveryFraming_data()
+    {
+        QTest::addColumn<QByteArray>("request"); // data units
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("transaction");
+        QTest::addColumn<QString>("meaning"); // over RTU
+        QTest::addColumn<QString>("lead");    // before it over Modbus TCP
+        QTest::newRow("pair read") << readUnit(true, regs::inputCount(0)) << bytes({3, 4, 0, 1, 0x11, 0x70})
+                                   << int(Outcome::Valid) << 1 << "输入1 输入次数 0x0E40 = 70000"
+                                   << "事务 0x0001 · ";
+        QTest::newRow("single read") << readUnit(false, regs::inputState(0)) << bytes({3, 2, 0x50, 0x50})
+                                     << int(Outcome::Valid) << 0x00FF << "输入1 输入状态 0x0E42 = ON"
+                                     << "事务 0x00FF · ";
+        QTest::newRow("read of an unknown register")
+            << readUnit(false, 0x0E99) << bytes({3, 2, 0, 5}) << int(Outcome::Valid) << 0xABCD << "寄存器 0x0E99 = 5"
+            << "事务 0xABCD · ";
+        QTest::newRow("refused read") << readUnit(false, regs::inputState(0)) << bytes({0x83, 4})
+                                      << int(Outcome::Exception) << 0x1000 << "输入1 输入状态 0x0E42"
+                                      << "事务 0x1000 · ";
+        QTest::newRow("unanswered read") << readUnit(true, regs::inputCount(0)) << QByteArray() << int(Outcome::Timeout)
+                                         << 0 << "输入1 输入次数 0x0E40"
+                                         << "事务 0x0000 · ";
+        QTest::newRow("write") << writeUnit(regs::relayCommand(0), regs::cmdRestore) << bytes({16, 0x0E, 0x80, 0, 1})
+                               << int(Outcome::Valid) << 2 << "继电器1 控制方式 0x0E80 ← 0x3030 控制继电器恢复"
+                               << "事务 0x0002 · ";
+        QTest::newRow("reset") << writeUnit(0x0B00, 0x6FFF) << bytes({16, 0x0B, 0x00, 0, 1}) << int(Outcome::Valid)
+                               << 0xFFFF << "复位 0x0B00 ← 0x6FFF 所有继电器输出计数器"
+                               << "事务 0xFFFF · ";
+    }
+    void describedAlikeOnEveryFraming()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, outcome);
+        QFETCH(int, transaction);
+        QFETCH(QString, meaning);
+        QFETCH(QString, lead);
+        const quint16 id = quint16(transaction);
+        for (const Framing framing : {Framing::Rtu, Framing::Mbap}) {
+            const bool mbap = framing == Framing::Mbap;
+            ExchangeRecord record{QTime(10, 0), 900, {}, {}, Verdict{Outcome(outcome), 4}, framing};
+            record.request = mbap ? frameMbap(id, 1, request) : frameRtu(1, request);
+            if (!answer.isEmpty())
+                record.answer = mbap ? frameMbap(id, 1, answer) : frameRtu(1, answer);
+            LineMeaning meanings(t516Module());
+            const QString expected = mbap ? lead + meaning : meaning;
+            QCOMPARE(meanings.describe(record), expected);
+
+            LineLog log;
+            log.addExchange(record, meanings.describe(record));
+            // The bytes columns hold the whole frames, header and all.
+            QCOMPARE(log.text(0, LineLog::Request), LineLog::hex(record.request));
+            QCOMPARE(log.text(0, LineLog::Answer), LineLog::hex(record.answer));
+            QCOMPARE(log.text(0, LineLog::Meaning), expected);
+            const QStringList saved = log.tabText().split(u'\n');
+            QCOMPARE(saved.value(0), QStringLiteral("时间\t请求\t应答\t用时\t结果\t含义"));
+            QCOMPARE(saved.value(1).section(u'\t', 5), expected);
+        }
+    }
+
+    // Frames cut short, with whatever verdict the record carries: no value is
+    // read past their ends, and nothing breaks.
+    void truncatedFrames_data()
+    {
+        QTest::addColumn<hv52::Framing>("framing");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("meaning");
+        const QByteArray pair = frameMbap(5, 1, readUnit(true, regs::inputCount(0)));
+        const QByteArray single = frameMbap(5, 1, readUnit(false, regs::inputState(0)));
+        const QString count = QStringLiteral("事务 0x0005 · 输入1 输入次数 0x0E40");
+        const QString state = QStringLiteral("事务 0x0005 · 输入1 输入状态 0x0E42");
+        const int valid = int(Outcome::Valid);
+        QTest::newRow("request of one byte") << Framing::Mbap << pair.left(1) << QByteArray() << valid << "";
+        QTest::newRow("request shorter than the header")
+            << Framing::Mbap << pair.left(4) << QByteArray() << valid << "事务 0x0005";
+        QTest::newRow("request of a header only")
+            << Framing::Mbap << pair.left(kMbapHeader) << QByteArray() << valid << "事务 0x0005";
+        QTest::newRow("request with a function code only")
+            << Framing::Mbap << frameMbap(5, 1, bytes({3})) << QByteArray() << valid << "事务 0x0005";
+        QTest::newRow("write request without its value")
+            << Framing::Mbap << frameMbap(5, 1, writeUnit(0x0E80, 1).left(5)) << QByteArray() << valid << "事务 0x0005";
+        QTest::newRow("no answer, judged valid") << Framing::Mbap << pair << QByteArray() << valid << count;
+        QTest::newRow("answer shorter than the header") << Framing::Mbap << pair << bytes({0, 5, 0}) << valid << count;
+        QTest::newRow("answer of a header only") << Framing::Mbap << pair << frameMbap(5, 1, {}) << valid << count;
+        QTest::newRow("answer with a function code only")
+            << Framing::Mbap << pair << frameMbap(5, 1, bytes({3})) << int(Outcome::Incomplete) << count;
+        QTest::newRow("answer with a function code only, judged valid")
+            << Framing::Mbap << single << frameMbap(5, 1, bytes({3})) << valid << state;
+        QTest::newRow("pair answer cut in its value")
+            << Framing::Mbap << pair << frameMbap(5, 1, bytes({3, 4, 0, 1, 0x11})) << valid << count;
+        QTest::newRow("single answer cut in its value")
+            << Framing::Mbap << single << frameMbap(5, 1, bytes({3, 2, 0x50})) << valid << state;
+        QTest::newRow("rtu request of two bytes") << Framing::Rtu << bytes({1, 3}) << QByteArray() << valid << "";
+        QTest::newRow("rtu answer of two bytes, judged valid")
+            << Framing::Rtu << frameRtu(1, readUnit(false, regs::inputState(0))) << bytes({1, 3}) << valid
+            << "输入1 输入状态 0x0E42";
+    }
+    void truncatedFrames()
+    {
+        QFETCH(hv52::Framing, framing);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, outcome);
+        QFETCH(QString, meaning);
+        // Copies of just the bytes: a read past the end is one past the block.
+        const ExchangeRecord record{QTime(10, 0),
+                                    900,
+                                    QByteArray(request.constData(), request.size()),
+                                    QByteArray(answer.constData(), answer.size()),
+                                    Verdict{Outcome(outcome)},
+                                    framing};
+        LineMeaning meanings(t516Module());
+        QCOMPARE(meanings.describe(record), meaning);
+        LineLog log;
+        log.addExchange(record, meaning);
+        QCOMPARE(log.text(0, LineLog::Request), LineLog::hex(request));
+        QCOMPARE(log.text(0, LineLog::Answer), LineLog::hex(answer));
+        QCOMPARE(log.tabText().count(u'\n'), 2);
+    }
+
+    // Stray bytes: on Modbus TCP, whole frames among them are late answers
+    // and are named by their transactions; anything else is just bytes.
+    void strayRows_data()
+    {
+        QTest::addColumn<hv52::Framing>("framing");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("lead"); // before the stray text
+        const QByteArray late3 = frameMbap(3, 1, bytes({3, 2, 0x50, 0x50}));
+        const QByteArray late4 = frameMbap(4, 1, bytes({3, 4, 0, 1, 0x11, 0x70}));
+        QTest::newRow("rtu answer") << Framing::Rtu << frameRtu(1, bytes({3, 2, 0x50, 0x50})) << "";
+        QTest::newRow("rtu bytes that look like a modbus tcp frame") << Framing::Rtu << late3 << "";
+        QTest::newRow("one late answer") << Framing::Mbap << late3 << "事务 0x0003 · ";
+        QTest::newRow("two late answers") << Framing::Mbap << late3 + late4 << "事务 0x0003、0x0004 · ";
+        QTest::newRow("late answer and the start of another")
+            << Framing::Mbap << late3 + late4.left(9) << "事务 0x0003 · ";
+        QTest::newRow("a header only") << Framing::Mbap << late3.left(kMbapHeader) << "";
+        QTest::newRow("shorter than a header") << Framing::Mbap << late3.left(3) << "";
+        QTest::newRow("nothing") << Framing::Mbap << QByteArray() << "";
+        QTest::newRow("another protocol") << Framing::Mbap << bytes({0, 3, 0, 1, 0, 2, 1, 3}) << "";
+        QTest::newRow("length of the unit identifier only") << Framing::Mbap << bytes({0, 3, 0, 0, 0, 1, 1}) << "";
+        QTest::newRow("line noise") << Framing::Mbap << bytes({0xFF, 0x00, 0xFF}) << "";
+    }
+    void strayRows()
+    {
+        QFETCH(hv52::Framing, framing);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, lead);
+        LineLog log;
+        log.addStray(QByteArray(bytes.constData(), bytes.size()), QTime(10, 0), framing);
+        QCOMPARE(log.text(0, LineLog::Meaning), lead + LineMeaning::strayText());
+        QCOMPARE(log.text(0, LineLog::Result), kStray);
+        QVERIFY(log.text(0, LineLog::Request).isEmpty());
+        QCOMPARE(log.text(0, LineLog::Answer), LineLog::hex(bytes));
+        QVERIFY(log.text(0, LineLog::Elapsed).isEmpty());
+    }
+
+    // A window's link on Modbus TCP to the simulated module: each row holds
+    // the frames that went over the connection, and its meaning the
+    // transaction, register and value; an answer held back past its time
+    // comes as a stray row named by its transaction.
+    void overModbusTcp_data()
+    {
+        QTest::addColumn<bool>("late");
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<QStringList>("meanings");
+        const QString stray = LineMeaning::strayText();
+        QTest::newRow("reads") << false << QStringList{"有效", "有效"}
+                               << QStringList{"事务 0x0001 · 输入1 输入状态 0x0E42 = ON",
+                                              "事务 0x0002 · 输入1 输入次数 0x0E40 = 70000"};
+        QTest::newRow("late answer") << true << QStringList{"超时无应答", "有效", kStray}
+                                     << QStringList{"事务 0x0001 · 输入1 输入状态 0x0E42",
+                                                    "事务 0x0002 · 输入1 输入次数 0x0E40 = 70000",
+                                                    "事务 0x0001 · " + stray};
+    }
+    void overModbusTcp()
+    {
+        QFETCH(bool, late);
+        QFETCH(QStringList, results);
+        QFETCH(QStringList, meanings);
+        hv52sim::Simulator sim(hv52sim::Module::T516);
+        sim.setDemo(false);
+        sim.setRegister(regs::inputState(0), regs::on);
+        sim.setRegister32(regs::inputCount(0), 70000);
+        hv52sim::TcpServer server(sim, hv52sim::TcpFraming::Mbap);
+        std::string error;
+        QVERIFY2(server.start(0, &error), error.c_str());
+        if (late)
+            server.setFault(hv52sim::TcpFault::Late, 1);
+
+        QWidget window;
+        Link link;
+        link.setArgs({1, 0, 9600, 0});
+        LineSettings tcp;
+        tcp.kind = LineSettings::Kind::Tcp;
+        tcp.host = QStringLiteral("127.0.0.1");
+        tcp.tcpPort = quint16(server.port());
+        tcp.framing = Framing::Mbap;
+        tcp.connectTimeoutMs = 2000;
+        link.setLine(tcp);
+        // Short only where an answer is meant to miss its time.
+        link.setResponseTimeout(late ? 300 : Link::kResponseTimeoutMs);
+        LineMonitor *monitor = LineMonitor::attach(&window, link, t516Module());
+        const RunResult run = link.run([&] {
+            link.readRegister(regs::inputState(0), false);
+            link.readRegister(regs::inputCount(0), true);
+        });
+        QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
+
+        LineLog &log = monitor->log();
+        QCOMPARE(columnOf(log, LineLog::Result), results);
+        QCOMPARE(columnOf(log, LineLog::Meaning), meanings);
+        // The frames the module received, and those it answers with.
+        const QByteArray ask1 = frameMbap(1, 1, readUnit(false, regs::inputState(0)));
+        const QByteArray ask2 = frameMbap(2, 1, readUnit(true, regs::inputCount(0)));
+        const QString got1 = LineLog::hex(frameMbap(1, 1, bytes({3, 2, 0x50, 0x50})));
+        const QString got2 = LineLog::hex(frameMbap(2, 1, bytes({3, 4, 0, 1, 0x11, 0x70})));
+        QStringList received;
+        for (const auto &frame : server.requests())
+            received << hexOf(frame);
+        QCOMPARE(received, (QStringList{LineLog::hex(ask1), LineLog::hex(ask2)}));
+        QCOMPARE(columnOf(log, LineLog::Request), (late ? received + QStringList{QString()} : received));
+        QCOMPARE(columnOf(log, LineLog::Answer), (late ? QStringList{QString(), got2, got1} : QStringList{got1, got2}));
+
+        // The bytes columns have room for the longest frames of the line.
+        LineMonitorWindow *shown = monitor->open();
+        const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        const QHeaderView *header = shown->table()->horizontalHeader();
+        const QString longestRequest = LineLog::hex(frameMbap(0xFFFF, 1, writeUnit(0x0E80, 0x3030)));
+        QVERIFY(header->sectionSize(LineLog::Request) > fixed.horizontalAdvance(longestRequest));
+        QVERIFY(header->sectionSize(LineLog::Answer) > fixed.horizontalAdvance(got2));
+        shown->close();
     }
 
     // The real response time: a silent module's row shows the full second.
