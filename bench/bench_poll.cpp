@@ -194,21 +194,44 @@ int main(int argc, char **argv)
         window.Form_Load(QStringLiteral("1 1 %1").arg(baud));
         sim.setPacing(baud);
         std::vector<Run> runs;
-        for (int i = 0; i < 7; ++i)
+        std::vector<double> presses, modbus, modbusExchanges;
+        for (int i = 0; i < 7; ++i) {
+            QElapsedTimer press;
+            press.start();
             runs.push_back(poll(window, baud));
+            presses.push_back(press.nsecsElapsed() / 1e6);
+#ifdef HV52_BENCH_LIBMODBUS
+            // libmodbus's master in turns with the window, on the same paced line.
+            bool ok = false;
+            double exchangesMs = 0;
+            modbus.push_back(libmodbusPoll(sim.devicePath().c_str(), &ok, &exchangesMs));
+            modbusExchanges.push_back(exchangesMs);
+            if (!ok)
+                status = 1;
+#endif
+        }
         std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.pollMs < b.pollMs; });
-        const Run &median = runs[runs.size() / 2];
+        const Run &middle = runs[runs.size() / 2];
         std::vector<double> tool;
         for (const Run &run : runs)
             tool.insert(tool.end(), run.toolUs.begin(), run.toolUs.end());
         std::sort(tool.begin(), tool.end());
         std::printf("%6d bit/s: poll %.2f ms, wire %.2f ms, ratio %.4f (%d requests, median of %zu)\n", baud,
-                    median.pollMs, median.wireMs, median.pollMs / median.wireMs, median.requests, runs.size());
+                    middle.pollMs, middle.wireMs, middle.pollMs / middle.wireMs, middle.requests, runs.size());
         std::printf("              beyond the wire: %.0f us an exchange, of which the tool's own turn "
                     "(answer in to next request out) median %.0f us, p90 %.0f us\n",
-                    (median.pollMs - median.wireMs) * 1000 / median.requests, tool[tool.size() / 2],
+                    (middle.pollMs - middle.wireMs) * 1000 / middle.requests, tool[tool.size() / 2],
                     tool[tool.size() * 9 / 10]);
-        if (median.message != QStringLiteral("召测数据，完成！") || median.requests != 27)
+        if (!modbus.empty()) {
+            std::vector<double> exchanges;
+            for (const Run &run : runs)
+                exchanges.push_back(run.exchangesMs);
+            std::printf("              beside libmodbus: press to message %.2f ms against %.2f ms, ratio %.4f; "
+                        "first request to last answer %.2f ms against %.2f ms, ratio %.4f\n",
+                        median(presses), median(modbus), median(presses) / median(modbus), median(exchanges),
+                        median(modbusExchanges), median(exchanges) / median(modbusExchanges));
+        }
+        if (middle.message != QStringLiteral("召测数据，完成！") || middle.requests != 27)
             status = 1;
     }
     sim.setPacing(0);

@@ -5,8 +5,8 @@
 #include "portname.h"
 #include "serialtransport.h"
 #include "tcptransport.h"
-#include <QDeadlineTimer>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QMetaMethod>
@@ -394,9 +394,10 @@ bool Link::waitOffLoop()
     // answer that takes longer is awaited in the loop as before.
     if (m_eventsEveryMs <= 0)
         return false;
-    if (!m_sinceEvents.isValid())
-        m_sinceEvents.start();
-    const qint64 budget = std::min<qint64>(m_eventsEveryMs - m_sinceEvents.elapsed(), Timer1.interval() - 1);
+    // The application's events get their turn between exchanges (see
+    // exchange()), so one wait may take longer than that cadence: up to a
+    // tenth of a second, beyond which a press would be felt to lag.
+    const qint64 budget = std::min<qint64>(std::max<qint64>(m_eventsEveryMs, kOffLoopMs), Timer1.interval() - 1);
     if (budget <= 0)
         return false;
     QDeadlineTimer deadline(budget, Qt::PreciseTimer);
@@ -547,6 +548,17 @@ void Link::exchange(const QByteArray &frame)
         stray(settleLine().heard);
         if (!m_portError.isEmpty())
             throw LinkError(m_portError); // the port failed while the line settled
+    }
+    // Waits kept off the event loop: its events (a repaint, Esc, a closed
+    // window) are taken here, between two exchanges, at least as often as
+    // the application asked.
+    if (m_eventsEveryMs > 0 && (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)) {
+        QCoreApplication::processEvents();
+        m_sinceEvents.start();
+        if (m_aborted)
+            abandon();
+        if (!m_portError.isEmpty())
+            throw LinkError(m_portError);
     }
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.

@@ -96,12 +96,14 @@ public:
         Timer1.setInterval(ms);
         m_settings.responseTimeoutMs = ms;
     }
-    // How long the application may go without its event loop while an answer
-    // is awaited: an answer that comes sooner is taken straight off the line,
-    // which spares the loop's round trip (the windows repaint at least this
-    // often: 16 ms; a program without windows may allow more). 0: always
-    // through the event loop.
+    // An answer is awaited on the line itself, off the event loop, for up to
+    // kOffLoopMs (or this cadence, when longer), which spares the loop's
+    // round trip on every exchange; the application's events are taken
+    // between exchanges at least this often (the windows: 40 ms, so cells
+    // still fill in as values arrive; a program without windows may allow
+    // more). 0: every wait through the event loop.
     void setEventsEveryMs(int ms) { m_eventsEveryMs = ms; }
+    static constexpr qint64 kOffLoopMs = 100;
     int responseTimeout() const { return Timer1.interval(); }
     // The quiet time needed after a failed exchange at the present speed.
     int guardMs() const;
@@ -231,7 +233,7 @@ private:
     int m_guardMs = -1;
     int m_lateMs = 0;
     QEventLoop *m_loop = nullptr;
-    int m_eventsEveryMs = 16;
+    int m_eventsEveryMs = 40;
     QElapsedTimer m_sinceEvents; // since the event loop last ran for the link
     QElapsedTimer m_sentClock;
     QElapsedTimer m_runClock; // from the start of the operation
