@@ -563,6 +563,8 @@ void Link::exchange(const QByteArray &frame)
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
     m_line->takeStray();
+    if (!m_portError.isEmpty())
+        throw LinkError(m_portError); // taking them in found the port gone
     discard(m_line->readAll());
     m_line->clear();
     m_receive.clear();

@@ -97,7 +97,8 @@ bool SerialTransport::write(const QByteArray &bytes)
 
 void SerialTransport::clear()
 {
-    MSComm1.clear(QSerialPort::AllDirections);
+    if (MSComm1.isOpen())
+        MSComm1.clear(QSerialPort::AllDirections);
 }
 
 void SerialTransport::expect(int bytes)

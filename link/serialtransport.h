@@ -22,7 +22,9 @@ public:
     void close() override;
     bool isOpen() const override { return MSComm1.isOpen(); }
     bool write(const QByteArray &bytes) override;
-    QByteArray readAll() override { return MSComm1.readAll(); }
+    // A port an error has closed has nothing more to give (and QSerialPort
+    // would warn on stderr of a read or clear of a closed device).
+    QByteArray readAll() override { return MSComm1.isOpen() ? MSComm1.readAll() : QByteArray(); }
     void clear() override;
     Framing framing() const override { return Framing::Rtu; }
     void expect(int bytes) override;

@@ -124,7 +124,8 @@ bool TcpTransport::waitForBytes(int ms)
 
 void TcpTransport::clear()
 {
-    m_socket.readAll();
+    if (m_socket.isOpen())
+        m_socket.readAll();
 }
 
 void TcpTransport::onError(QAbstractSocket::SocketError error)

@@ -21,7 +21,7 @@ public:
     void close() override;
     bool isOpen() const override;
     bool write(const QByteArray &bytes) override;
-    QByteArray readAll() override { return m_socket.readAll(); }
+    QByteArray readAll() override { return m_socket.isOpen() ? m_socket.readAll() : QByteArray(); }
     void clear() override;
     bool waitForBytes(int ms) override;
     Framing framing() const override { return m_framing; }

@@ -1080,6 +1080,34 @@ private slots:
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).count(u'\n'), 12);
     }
 
+    // A port lost while the line settles after a failed exchange, or right
+    // after a timeout: the link's message alone, nothing read from, cleared
+    // on or written to the port the error closed.
+    void portLostAfterAFailure_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::newRow("at the timeout") << 100;
+        QTest::newRow("in the quiet wait") << 125;
+    }
+    void portLostAfterAFailure()
+    {
+        QFETCH(int, afterMs);
+        SimPort port(Module::T528);
+        port.sim.setFault(Fault::Silent, 1);
+        QProcess p;
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "100", "read", "t528"});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(port.sim.waitForRequests(1, 10000));
+        QTest::qWait(afterMs);
+        port.sim.unplug();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(!err.contains(QStringLiteral("QIODevice")) && !err.contains(QStringLiteral("QSerialPort"))
+                     && err.contains(QStringLiteral("串口 COM1 通讯中断")),
+                 qPrintable(err));
+    }
+
     void resetList()
     {
         const Result r = runCtl({"reset", "t540", "--list", "--json"});
