@@ -55,12 +55,7 @@ void describe(WrittenValue &v, int scale)
 {
     if (!v.point)
         return;
-    const Point &point = *v.point;
-    v.writtenText = registerText(point, v.written, scale);
-    const bool listValue = !point.listTexts().isEmpty() || point.show == Show::RelayCommand;
-    const bool known = displayText(point, v.written, scale).has_value()
-                       && !(point.show == Show::RelayCommand && !relayCommandText(v.written));
-    v.writtenJson = listValue && !known ? QString::number(v.written) : jsonLiteral(point, v.written, v.writtenText);
+    describeRegister(*v.point, v.written, scale, &v.writtenText, &v.writtenJson);
 }
 
 // How an unanswered write failed: the verdict's words, or that the operator
@@ -122,14 +117,7 @@ void WindowRecord::addSetting(const QDateTime &time, const Setting &setting, con
 void WindowRecord::addReset(const QDateTime &time, const ResetChoice &choice, const WriteResult &result,
                             const QString &stoppedBy)
 {
-    const QString text = QString::fromUtf8(choice.text);
-    WrittenValue v;
-    v.key = QStringLiteral("reset");
-    v.caption = QStringLiteral("复位 %1").arg(text);
-    v.reg = m_module.resetRegister;
-    v.written = choice.code;
-    v.writtenText = text;
-    v.writtenJson = jsonString(text);
+    WrittenValue v = resetValue(m_module, choice);
     v.time = time;
     if (stoppedBy.isEmpty()) {
         settle(v, result);

@@ -206,11 +206,7 @@ void describeValues(const ModuleDef &def, WriteReport &report)
                 // A read-back limit whose source was not read back: the unit written.
                 scale = limitScale(source.value_or(sourceIn(def, *v.point, written).value_or(0)));
             }
-            text = registerText(*v.point, raw, scale);
-            const bool listValue = !v.point->listTexts().isEmpty() || v.point->show == Show::RelayCommand;
-            const bool known = displayText(*v.point, raw, scale).has_value()
-                               && !(v.point->show == Show::RelayCommand && !relayCommandText(raw));
-            json = listValue && !known ? QString::number(raw) : jsonLiteral(*v.point, raw, text);
+            describeRegister(*v.point, raw, scale, &text, &json);
         };
         describe(v.written, written, v.writtenText, v.writtenJson);
         if (v.before)
@@ -480,14 +476,7 @@ int resetCommand(const Options &o)
         return runMeters(o, sameForEvery(o, def, {}, &choice, true));
     const QString text = QString::fromUtf8(choice.text);
     WriteReport report{def.name, QStringLiteral("reset"), {}, {}};
-    WrittenValue v;
-    v.key = QStringLiteral("reset");
-    v.caption = QStringLiteral("复位 %1").arg(text);
-    v.reg = def.resetRegister;
-    v.written = choice.code;
-    v.writtenText = text;
-    v.writtenJson = jsonString(text);
-    report.values << v;
+    report.values << resetValue(def, choice);
     Session s(o);
     const int status = s.run([&] {
         s.stopIfInterrupted();

@@ -414,16 +414,8 @@ void commissionMeter(Session &s, const MeterPlan &plan, MeterRecord &m, const Sa
 
     if (plan.write) {
         WriteReport report = plannedReport(def, QStringLiteral("commission"), plan.planned);
-        if (plan.reset) {
-            WrittenValue v;
-            v.key = QStringLiteral("reset");
-            v.caption = QStringLiteral("复位 %1").arg(QString::fromUtf8(plan.reset->text));
-            v.reg = def.resetRegister;
-            v.written = plan.reset->code;
-            v.writtenText = QString::fromUtf8(plan.reset->text);
-            v.writtenJson = jsonString(v.writtenText);
-            report.values << v;
-        }
+        if (plan.reset)
+            report.values << resetValue(def, *plan.reset);
         QHash<quint16, quint16> known;
         for (const Reading &r : readings) {
             if (r.ok() && !r.point->pair)

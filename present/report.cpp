@@ -22,6 +22,27 @@ QString rawJson(const std::optional<quint16> &raw)
 
 } // namespace
 
+void describeRegister(const Point &point, quint16 raw, int scale, QString *text, QString *json)
+{
+    *text = registerText(point, raw, scale);
+    const bool listValue = !point.listTexts().isEmpty() || point.show == Show::RelayCommand;
+    const bool known =
+        displayText(point, raw, scale).has_value() && !(point.show == Show::RelayCommand && !relayCommandText(raw));
+    *json = listValue && !known ? QString::number(raw) : jsonLiteral(point, raw, *text);
+}
+
+WrittenValue resetValue(const ModuleDef &def, const ResetChoice &choice)
+{
+    WrittenValue v;
+    v.key = QStringLiteral("reset");
+    v.writtenText = QString::fromUtf8(choice.text);
+    v.caption = QStringLiteral("复位 %1").arg(v.writtenText);
+    v.reg = def.resetRegister;
+    v.written = choice.code;
+    v.writtenJson = jsonString(v.writtenText);
+    return v;
+}
+
 QString outcomeKey(Written outcome)
 {
     switch (outcome) {

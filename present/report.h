@@ -46,6 +46,13 @@ struct WrittenValue
     bool done() const { return outcome == Outcome::Verified || outcome == Outcome::Acknowledged; }
 };
 
+// A register value of `point` as the window shows it and as a JSON literal,
+// a limit in the unit of `scale`. A list value that is no entry of its list
+// is its number in both, so it is never taken for an entry.
+void describeRegister(const Point &point, quint16 raw, int scale, QString *text, QString *json);
+// A reset of `def` as a written value, not sent yet.
+WrittenValue resetValue(const ModuleDef &def, const ResetChoice &choice);
+
 // "verified", "acknowledged", "write_failed", "read_back_failed", "mismatch",
 // "not_sent": the JSON words.
 QString outcomeKey(WrittenValue::Outcome outcome);
