@@ -243,8 +243,9 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
         m_holding = true;
         try {
             const qint64 failedSentMs = m_lastSentMs;
-            result = readOnce(reg, pair);
-            if (result.ok()) {
+            bool company = false;
+            result = readInDoubt(reg, pair, &company);
+            if (result.ok() || company) {
                 const qint64 arrivedMs = m_answerAtMs;
                 bool another = false;
                 result = confirm(reg, pair, result, &another);
@@ -277,6 +278,31 @@ ReadResult Link::readOnce(quint16 reg, bool pair)
     return {m_verdict, unitValue(m_rule.answerUnit(), pair)};
 }
 
+ReadResult Link::readInDoubt(quint16 reg, bool pair, bool *hadCompany)
+{
+    *hadCompany = false;
+    ReadResult result = readOnce(reg, pair);
+    if (!result.ok())
+        return result;
+    // A module that fell behind may have several answers queued, and sends
+    // them back to back: bytes right after an intact answer say it may be
+    // another request's, and two such answers of one earlier register would
+    // otherwise agree. The line is listened to briefly before going on.
+    const int row = int(m_held.size()) - 1;
+    const Settled after = settleLine(std::max(kAfterAnswerQuietMs, longestAnswerMs(m_settings.speed)));
+    if (after.heard.isEmpty())
+        return result;
+    *hadCompany = true;
+    if (after.firstByteMs > Timer1.interval())
+        m_lateMs = std::max(m_lateMs, int(after.firstByteMs));
+    m_verdict = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
+    m_state = stateOf(m_verdict.outcome);
+    if (row >= 0)
+        m_held[row].record.verdict = m_verdict;
+    stray(after.heard);
+    return {m_verdict, 0};
+}
+
 ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, bool *firstWasAnother)
 {
     // Modbus RTU answers carry no request number. After a failed exchange the
@@ -288,7 +314,8 @@ ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, bool *
     ReadResult previous = first;
     Verdict failure;
     for (int more = 0; more < 2; ++more) {
-        const ReadResult again = readOnce(reg, pair);
+        bool company = false;
+        const ReadResult again = readInDoubt(reg, pair, &company);
         if (again.ok() && previous.ok() && again.value == previous.value) {
             if (more == 1) {
                 // The second and third agree without the first: it answered
@@ -464,7 +491,7 @@ bool Link::spoiledByLateness(const Verdict &verdict) const
     }
 }
 
-Link::Settled Link::settleLine()
+Link::Settled Link::settleLine(int quietOverrideMs)
 {
     // Modbus RTU answers carry no request number: a late answer to the
     // request that just failed would pass for the next one of the same shape.
@@ -487,8 +514,8 @@ Link::Settled Link::settleLine()
     // long as it was late (its backlog of answers comes about that far
     // apart), and the wait lasts at least half again that lateness from the
     // failed request.
-    const bool late = m_lateMs > 0 && m_guardMs < 0;
-    const int quietMs = late ? std::max(guard, m_lateMs) : guard;
+    const bool late = m_lateMs > 0 && m_guardMs < 0 && quietOverrideMs <= 0;
+    const int quietMs = quietOverrideMs > 0 ? quietOverrideMs : late ? std::max(guard, m_lateMs) : guard;
     const qint64 coverUntil =
         late ? qint64(m_lateMs) * 3 / 2 + longestAnswerMs(m_settings.given >= 3 ? m_settings.speed : 0) : 0;
     const auto take = [&] {

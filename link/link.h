@@ -70,6 +70,10 @@ public:
     static constexpr int kMinGuardMs = 50;
     // A line that does not go quiet within this time ends the operation.
     static constexpr int kSettleLimitMs = 1000;
+    // After a failure in an operation, each answer to a read is followed by
+    // this quiet time (at least) before it counts: a module that fell behind
+    // sends its queued answers back to back.
+    static constexpr int kAfterAnswerQuietMs = 20;
 
     // The cfg_t540 question before a write after repeated failures; true to
     // go on. Asked with the failure count.
@@ -182,7 +186,9 @@ private:
     ReadResult readOnce(quint16 reg, bool pair);
     ReadResult confirm(quint16 reg, bool pair, const ReadResult &first, bool *firstWasAnother);
     void exchange(const QByteArray &frame);
-    Settled settleLine();
+    // quietMs > 0: that quiet time alone, nothing owed to cover.
+    Settled settleLine(int quietMs = 0);
+    ReadResult readInDoubt(quint16 reg, bool pair, bool *hadCompany);
     bool spoiledByLateness(const Verdict &verdict) const;
     void record(const ExchangeRecord &record);
     void stray(const QByteArray &bytes);

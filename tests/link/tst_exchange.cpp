@@ -1,6 +1,7 @@
 // Read and write requests through QSerialPort against the simulated module on
 // a real pseudo-terminal: frames, answers, faults, the port bracket and the
 // error path.
+#include "dataunit.h"
 #include "harness.h"
 #include "linkerror.h"
 
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
 #include <thread>
@@ -588,6 +590,77 @@ private slots:
         // request's: the figure is a lower bound, never below the timeout.
         QVERIFY2(b.link.lateAnswerMs() >= 60 && b.link.lateAnswerMs() < 1000,
                  qPrintable(QString::number(b.link.lateAnswerMs())));
+    }
+
+    // A module that fell behind sends its queued answers back to back. Two
+    // answers of one earlier register, each landing in a read of another,
+    // must not agree that register's value into the read: the bytes right
+    // after the first tell. Script: for each request in turn, the registers
+    // whose answers the module sends (a few ms apart).
+    void queuedAnswersBackToBack_data()
+    {
+        QTest::addColumn<QVector<QVector<quint16>>>("script");
+        QTest::addColumn<bool>("confirmed"); // the read of 0x0E45 ends valid
+        QTest::newRow("two of an earlier register's, then its own")
+            << QVector<QVector<quint16>>{{}, {0x0E42, 0x0E42}, {0x0E45}, {0x0E45}} << true;
+        QTest::newRow("its own, then an earlier register's")
+            << QVector<QVector<quint16>>{{}, {0x0E45, 0x0E42}, {0x0E42}, {0x0E45}} << false;
+        QTest::newRow("three queued, then nothing")
+            << QVector<QVector<quint16>>{{}, {0x0E42, 0x0E42, 0x0E42}, {}, {}} << false;
+    }
+    void queuedAnswersBackToBack()
+    {
+        QFETCH(QVector<QVector<quint16>>, script);
+        QFETCH(bool, confirmed);
+        const QHash<quint16, quint16> truth = {{0x0E42, 101}, {0x0E45, 108}};
+        Bench b(60);
+        int master = -1, slave = -1;
+        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        termios raw{};
+        tcgetattr(master, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(master, TCSANOW, &raw);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        QVERIFY(QFile::link(QString::fromLocal8Bit(ttyname(slave)), b.port.dir.filePath(QStringLiteral("com7"))));
+        b.link.setArgs({1, 7, 9600, 0});
+        std::atomic<bool> stop{false};
+        std::thread module([&] {
+            QByteArray pending;
+            for (int k = 0; !stop;) {
+                char buf[64];
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n <= 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                pending.append(buf, n);
+                for (; pending.size() >= 8; pending.remove(0, 8), ++k) {
+                    for (quint16 reg : script.value(k)) {
+                        const quint16 v = truth.value(reg);
+                        const QByteArray answer =
+                            frameRtu(1, QByteArray("\x03\x02", 2) + char(v >> 8) + char(v & 0xFF));
+                        (void)::write(master, answer.constData(), size_t(answer.size()));
+                        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                    }
+                }
+            }
+        });
+        QStringList strays;
+        connect(&b.link, &Link::strayBytes, this, [&](const QByteArray &bytes) { strays << bytes.toHex(); });
+        ReadResult first, second;
+        b.run([&] {
+            first = b.link.readRegister(0x0E42, false);
+            second = b.link.readRegister(0x0E45, false);
+        });
+        stop = true;
+        module.join();
+        ::close(master);
+        ::close(slave);
+        QVERIFY(!first.ok());
+        QVERIFY2(!second.ok() || second.value == 108, qPrintable(QString::number(second.value)));
+        QCOMPARE(second.ok(), confirmed);
+        QVERIFY(!strays.isEmpty()); // the answer that came along is shown as stray
+        QVERIFY2(b.messages.shown.isEmpty(), qPrintable(b.messages.shown.join(u'\n')));
     }
 
     // Reads are read twice only after a failure that may still owe an answer:
