@@ -243,12 +243,13 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
         m_holding = true;
         try {
             const qint64 failedSentMs = m_lastSentMs;
-            bool company = false;
-            result = readInDoubt(reg, pair, &company);
+            result = readOnce(reg, pair);
+            const int firstRow = int(m_held.size()) - 1; // its row, when recorded
+            const bool company = result.ok() && answerHadCompany(&result);
             if (result.ok() || company) {
                 const qint64 arrivedMs = m_answerAtMs;
-                bool another = false;
-                result = confirm(reg, pair, result, &another);
+                bool another = company;
+                result = confirm(reg, pair, result, firstRow, &another);
                 another = another || result.verdict.outcome == Outcome::Late
                           || result.verdict.outcome == Outcome::Unconfirmed;
                 // The first answer was the failed request's, this late.
@@ -278,12 +279,8 @@ ReadResult Link::readOnce(quint16 reg, bool pair)
     return {m_verdict, unitValue(m_rule.answerUnit(), pair)};
 }
 
-ReadResult Link::readInDoubt(quint16 reg, bool pair, bool *hadCompany)
+bool Link::answerHadCompany(ReadResult *result)
 {
-    *hadCompany = false;
-    ReadResult result = readOnce(reg, pair);
-    if (!result.ok())
-        return result;
     // A module that fell behind may have several answers queued, and sends
     // them back to back: bytes right after an intact answer say it may be
     // another request's, and two such answers of one earlier register would
@@ -291,41 +288,43 @@ ReadResult Link::readInDoubt(quint16 reg, bool pair, bool *hadCompany)
     const int row = int(m_held.size()) - 1;
     const Settled after = settleLine(std::max(kAfterAnswerQuietMs, longestAnswerMs(m_settings.speed)));
     if (after.heard.isEmpty())
-        return result;
-    *hadCompany = true;
+        return false;
     if (after.firstByteMs > Timer1.interval())
         m_lateMs = std::max(m_lateMs, int(after.firstByteMs));
     m_verdict = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
     m_state = stateOf(m_verdict.outcome);
-    if (row >= 0)
+    if (row >= 0 && m_held[row].stray.isEmpty())
         m_held[row].record.verdict = m_verdict;
     stray(after.heard);
-    return {m_verdict, 0};
+    *result = {m_verdict, 0};
+    return true;
 }
 
-ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, bool *firstWasAnother)
+ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, int firstRow, bool *firstWasAnother)
 {
     // Modbus RTU answers carry no request number. After a failed exchange the
     // module may still be answering an earlier request, each answer one
     // request behind, so the first answer here may be another register's.
     // Two answers in a row that agree are this register's: when behind by
-    // one, the second and third both answer this register's requests.
-    const int firstRow = int(m_held.size()) - 1;
+    // one, the second and third both answer this register's requests. Each
+    // answer that may yet be agreed with was followed by a quiet line.
+    const bool firstMarked = *firstWasAnother;
     ReadResult previous = first;
     Verdict failure;
     for (int more = 0; more < 2; ++more) {
-        bool company = false;
-        const ReadResult again = readInDoubt(reg, pair, &company);
+        ReadResult again = readOnce(reg, pair);
         if (again.ok() && previous.ok() && again.value == previous.value) {
             if (more == 1) {
                 // The second and third agree without the first: it answered
                 // another request.
-                *firstWasAnother = previous.value != first.value;
-                if (firstRow >= 0)
+                *firstWasAnother = firstMarked || previous.value != first.value;
+                if (firstRow >= 0 && m_held[firstRow].stray.isEmpty())
                     m_held[firstRow].record.verdict = {*firstWasAnother ? Outcome::Late : Outcome::Unconfirmed};
             }
             return again;
         }
+        if (more == 0 && again.ok())
+            answerHadCompany(&again);
         if (!again.ok())
             failure = again.verdict;
         previous = again;
@@ -336,7 +335,7 @@ ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, bool *
         failure = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
     else if (failure.outcome == Outcome::Timeout && m_lateMs > 0)
         failure = {Outcome::Late};
-    if (firstRow >= 0)
+    if (firstRow >= 0 && m_held[firstRow].stray.isEmpty())
         m_held[firstRow].record.verdict = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
     return {failure, 0};
 }

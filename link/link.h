@@ -70,9 +70,9 @@ public:
     static constexpr int kMinGuardMs = 50;
     // A line that does not go quiet within this time ends the operation.
     static constexpr int kSettleLimitMs = 1000;
-    // After a failure in an operation, each answer to a read is followed by
-    // this quiet time (at least) before it counts: a module that fell behind
-    // sends its queued answers back to back.
+    // After a failure in an operation, an answer to a read that a later one
+    // may agree with is followed by this quiet time (at least): a module that
+    // fell behind sends its queued answers back to back.
     static constexpr int kAfterAnswerQuietMs = 20;
 
     // The cfg_t540 question before a write after repeated failures; true to
@@ -184,11 +184,11 @@ private:
     quint8 busAddress() const;
     WriteResult write(quint16 reg, qint32 value);
     ReadResult readOnce(quint16 reg, bool pair);
-    ReadResult confirm(quint16 reg, bool pair, const ReadResult &first, bool *firstWasAnother);
+    ReadResult confirm(quint16 reg, bool pair, const ReadResult &first, int firstRow, bool *firstWasAnother);
     void exchange(const QByteArray &frame);
     // quietMs > 0: that quiet time alone, nothing owed to cover.
     Settled settleLine(int quietMs = 0);
-    ReadResult readInDoubt(quint16 reg, bool pair, bool *hadCompany);
+    bool answerHadCompany(ReadResult *result);
     bool spoiledByLateness(const Verdict &verdict) const;
     void record(const ExchangeRecord &record);
     void stray(const QByteArray &bytes);
