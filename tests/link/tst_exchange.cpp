@@ -24,6 +24,32 @@ using hv52sim::Module;
 
 namespace {
 
+// A raw pseudo-terminal linked at `path`: a line the simulated module cannot
+// play, driven byte by byte from the master side.
+struct RawLine
+{
+    int master = -1;
+    int slave = -1;
+    bool open(const QString &path)
+    {
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+            return false;
+        termios raw{};
+        tcgetattr(master, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(master, TCSANOW, &raw);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        return QFile::link(QString::fromLocal8Bit(ttyname(slave)), path);
+    }
+    ~RawLine()
+    {
+        if (master >= 0)
+            ::close(master);
+        if (slave >= 0)
+            ::close(slave);
+    }
+};
+
 struct Bench
 {
     SimPort port{Module::T516};
@@ -423,20 +449,14 @@ private slots:
     void chatteringLineEndsTheOperation()
     {
         Bench b;
-        int master = -1, slave = -1;
-        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
-        termios raw{};
-        tcgetattr(master, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(master, TCSANOW, &raw);
-        const QString link = b.port.dir.filePath(QStringLiteral("com7"));
-        QVERIFY(QFile::link(QString::fromLocal8Bit(ttyname(slave)), link));
+        RawLine line;
+        QVERIFY(line.open(b.port.dir.filePath(QStringLiteral("com7"))));
         // One byte every 10 ms, for longer than the link waits for quiet.
         std::atomic<bool> stop{false};
         std::thread noise([&] {
             for (int i = 0; i < 300 && !stop; ++i) {
                 const char byte = char(0x55);
-                (void)::write(master, &byte, 1);
+                (void)::write(line.master, &byte, 1);
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         });
@@ -453,8 +473,6 @@ private slots:
         const qint64 ms = clock.elapsed();
         stop = true;
         noise.join();
-        ::close(master);
-        ::close(slave);
         // The first read failed and the quiet wait after it ended the
         // operation: the second never went out.
         QCOMPARE(reads, 0);
@@ -614,21 +632,15 @@ private slots:
         QFETCH(bool, confirmed);
         const QHash<quint16, quint16> truth = {{0x0E42, 101}, {0x0E45, 108}};
         Bench b(60);
-        int master = -1, slave = -1;
-        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
-        termios raw{};
-        tcgetattr(master, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(master, TCSANOW, &raw);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        QVERIFY(QFile::link(QString::fromLocal8Bit(ttyname(slave)), b.port.dir.filePath(QStringLiteral("com7"))));
+        RawLine line;
+        QVERIFY(line.open(b.port.dir.filePath(QStringLiteral("com7"))));
         b.link.setArgs({1, 7, 9600, 0});
         std::atomic<bool> stop{false};
         std::thread module([&] {
             QByteArray pending;
             for (int k = 0; !stop;) {
                 char buf[64];
-                const ssize_t n = ::read(master, buf, sizeof buf);
+                const ssize_t n = ::read(line.master, buf, sizeof buf);
                 if (n <= 0) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     continue;
@@ -639,7 +651,7 @@ private slots:
                         const quint16 v = truth.value(reg);
                         const QByteArray answer =
                             frameRtu(1, QByteArray("\x03\x02", 2) + char(v >> 8) + char(v & 0xFF));
-                        (void)::write(master, answer.constData(), size_t(answer.size()));
+                        (void)::write(line.master, answer.constData(), size_t(answer.size()));
                         std::this_thread::sleep_for(std::chrono::milliseconds(3));
                     }
                 }
@@ -654,8 +666,6 @@ private slots:
         });
         stop = true;
         module.join();
-        ::close(master);
-        ::close(slave);
         QVERIFY(!first.ok());
         QVERIFY2(!second.ok() || second.value == 108, qPrintable(QString::number(second.value)));
         QCOMPARE(second.ok(), confirmed);
