@@ -105,6 +105,17 @@ double libmodbusPoll(const char *device, bool *ok, double *exchangesMs)
         modbus_free(ctx);
     return clock.nsecsElapsed() / 1e6;
 }
+
+// One libmodbus poll in turn with the window's: its whole time and its
+// exchanges' time added to the figures; false when a read failed.
+bool libmodbusTurn(const char *device, std::vector<double> &total, std::vector<double> &exchanges)
+{
+    bool ok = false;
+    double exchangesMs = 0;
+    total.push_back(libmodbusPoll(device, &ok, &exchangesMs));
+    exchanges.push_back(exchangesMs);
+    return ok;
+}
 #endif
 
 int unpaced(hv52sim::Simulator &sim, int polls)
@@ -125,11 +136,7 @@ int unpaced(hv52sim::Simulator &sim, int polls)
         if (run.message != QStringLiteral("召测数据，完成！") || run.requests != 27)
             status = 1;
 #ifdef HV52_BENCH_LIBMODBUS
-        bool ok = false;
-        double exchangesMs = 0;
-        modbus.push_back(libmodbusPoll(sim.devicePath().c_str(), &ok, &exchangesMs));
-        modbusExchanges.push_back(exchangesMs);
-        if (!ok)
+        if (!libmodbusTurn(sim.devicePath().c_str(), modbus, modbusExchanges))
             status = 1;
 #endif
     }
@@ -202,11 +209,7 @@ int main(int argc, char **argv)
             presses.push_back(press.nsecsElapsed() / 1e6);
 #ifdef HV52_BENCH_LIBMODBUS
             // libmodbus's master in turns with the window, on the same paced line.
-            bool ok = false;
-            double exchangesMs = 0;
-            modbus.push_back(libmodbusPoll(sim.devicePath().c_str(), &ok, &exchangesMs));
-            modbusExchanges.push_back(exchangesMs);
-            if (!ok)
+            if (!libmodbusTurn(sim.devicePath().c_str(), modbus, modbusExchanges))
                 status = 1;
 #endif
         }
