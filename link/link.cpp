@@ -289,7 +289,7 @@ bool Link::answerHadCompany(ReadResult *result)
     const Settled after = settleLine(std::max(kAfterAnswerQuietMs, longestAnswerMs(m_settings.speed)));
     if (after.heard.isEmpty())
         return false;
-    if (after.firstByteMs > Timer1.interval())
+    if (after.firstByteMs > responseTimeout())
         m_lateMs = std::max(m_lateMs, int(after.firstByteMs));
     m_verdict = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
     m_state = stateOf(m_verdict.outcome);
@@ -423,7 +423,7 @@ bool Link::waitOffLoop()
     // The application's events get their turn between exchanges (see
     // exchange()), so one wait may take longer than that cadence: up to a
     // tenth of a second, beyond which a press would be felt to lag.
-    const qint64 budget = std::min<qint64>(std::max<qint64>(m_eventsEveryMs, kOffLoopMs), Timer1.interval() - 1);
+    const qint64 budget = std::min<qint64>(std::max<qint64>(m_eventsEveryMs, kOffLoopMs), responseTimeout() - 1);
     if (budget <= 0)
         return false;
     QDeadlineTimer deadline(budget, Qt::PreciseTimer);
@@ -588,11 +588,13 @@ void Link::exchange(const QByteArray &frame)
     }
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
-    m_line->takeStray();
+    const bool held = m_line->takeStray();
     if (!m_portError.isEmpty())
         throw LinkError(m_portError); // taking them in found the port gone
-    discard(m_line->readAll());
-    m_line->clear();
+    const QByteArray stale = m_line->readAll();
+    discard(stale);
+    if (held || !stale.isEmpty())
+        m_line->clear();
     m_receive.clear();
     m_rule = ReceiveRule(m_line->framing(), frame);
     // Wake once the shortest answer (an exception answer) could be in, not at
@@ -616,10 +618,14 @@ void Link::exchange(const QByteArray &frame)
     }
     emit requestSent(frame);
     m_waiting = true;
-    Timer1.start();
 
     try {
         if (!waitOffLoop()) {
+            // The response time runs from the request. The timer is started
+            // only here: most answers come within the wait off the loop, and
+            // a timer registered and dropped on every exchange would delay
+            // the next request.
+            Timer1.start(int(std::max<qint64>(0, responseTimeout() - m_sentClock.elapsed())));
             QEventLoop loop;
             waitIn(loop);
         }

@@ -108,7 +108,7 @@ public:
     // more). 0: every wait through the event loop.
     void setEventsEveryMs(int ms) { m_eventsEveryMs = ms; }
     static constexpr qint64 kOffLoopMs = 100;
-    int responseTimeout() const { return Timer1.interval(); }
+    int responseTimeout() const { return m_settings.responseTimeoutMs; }
     // The quiet time needed after a failed exchange at the present speed.
     int guardMs() const;
     // A fixed quiet time instead (-1: back to the one by speed). For a bus

@@ -4,6 +4,8 @@
 #include "systemtext.h"
 #include "wakeup.h"
 
+#include <utility>
+
 namespace hv52 {
 
 SerialTransport::SerialTransport(QObject *parent) : Transport(parent)
@@ -64,6 +66,7 @@ void SerialTransport::open()
             QStringLiteral("无法打开串口 %1：串口已被占用（另一程序通过其他路径打开了同一设备）。").arg(where));
     }
     m_minimumRead = -1;
+    m_fresh = true;
     emit opened();
 }
 
@@ -123,12 +126,21 @@ void SerialTransport::pull()
         MSComm1.waitForReadyRead(0);
 }
 
-void SerialTransport::takeStray()
+bool SerialTransport::takeStray()
 {
     // Asking the terminal is cheaper than changing its minimum-read count
-    // and back, which pull() does: on a healthy line nothing is there.
-    if (MSComm1.isOpen() && pendingBytes(MSComm1.handle()) != 0)
-        pull();
+    // and back, which pull() does: on a healthy line nothing is there, and
+    // then there is nothing to flush either (the request goes out next; a
+    // byte that slips in meanwhile would slip in after a flush as well).
+    // The first request after opening flushes all the same: whatever an
+    // adapter holds from before is dropped, not only what it reports.
+    if (!MSComm1.isOpen())
+        return false;
+    const bool fresh = std::exchange(m_fresh, false);
+    if (pendingBytes(MSComm1.handle()) == 0)
+        return fresh;
+    pull();
+    return true;
 }
 
 bool SerialTransport::waitForBytes(int ms)

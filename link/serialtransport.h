@@ -29,7 +29,7 @@ public:
     Framing framing() const override { return Framing::Rtu; }
     void expect(int bytes) override;
     void pull() override;
-    void takeStray() override;
+    bool takeStray() override;
     bool waitForBytes(int ms) override;
     QString label() const override { return m_label; }
     QString lineName() const override { return QStringLiteral("串口 %1").arg(m_label); }
@@ -42,6 +42,7 @@ private:
     QString m_label;
     qint32 m_speed = 0;
     int m_minimumRead = -1; // what the terminal wakes the reader at, -1: not set
+    bool m_fresh = false;   // opened, and no request sent yet
 };
 
 } // namespace hv52

@@ -59,8 +59,13 @@ public:
     // yet (readyRead comes from inside when there is some).
     virtual void pull() {}
     // Takes in what the line holds before a request is sent, so that stray
-    // bytes are seen as such (pull() when there may be some).
-    virtual void takeStray() { pull(); }
+    // bytes are seen as such (pull() when there may be some). False when the
+    // line is known to have held nothing, so there is nothing to clear().
+    virtual bool takeStray()
+    {
+        pull();
+        return true;
+    }
     // Blocks up to `ms` for bytes, outside any event loop; readyRead comes
     // from inside when they are in. False when none came, or when the
     // transport cannot wait this way.

@@ -716,16 +716,49 @@ private slots:
         QCOMPARE(writes, 3);
     }
 
-    void realResponseTimeout()
+    // The response time runs from the request, however the wait is kept:
+    // first off the event loop, then in it, or in it throughout. A silent
+    // module, then one that answers: the second read must not be cut short
+    // by anything left of the first one's timer.
+    void responseTimeRunsFromTheRequest_data()
     {
-        Bench b(Link::kResponseTimeoutMs);
-        QCOMPARE(b.link.responseTimeout(), 1000);
-        b.port.sim.setFault(Fault::Silent);
-        qint16 state = -1;
-        qint64 ms = 0;
-        b.read(0, 0x42, &state, &ms);
-        QCOMPARE(state, qint16(Link::TimedOut));
-        QVERIFY2(ms >= 995 && ms < 3000, qPrintable(QString::number(ms)));
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("eventsEveryMs");
+        QTest::newRow("the real 1000 ms, off the loop first") << Link::kResponseTimeoutMs << 40;
+        QTest::newRow("the real 1000 ms, in the loop throughout") << Link::kResponseTimeoutMs << 0;
+        QTest::newRow("300 ms, off the loop for 100 ms first") << 300 << 40;
+        QTest::newRow("60 ms, shorter than the wait off the loop") << 60 << 250;
+    }
+    void responseTimeRunsFromTheRequest()
+    {
+        QFETCH(int, timeoutMs);
+        QFETCH(int, eventsEveryMs);
+        Bench b(timeoutMs);
+        QCOMPARE(b.link.responseTimeout(), timeoutMs);
+        b.link.setEventsEveryMs(eventsEveryMs);
+        QVector<ExchangeRecord> records;
+        connect(&b.link, &Link::exchanged, this, [&](const ExchangeRecord &r) { records << r; });
+        b.port.sim.setRegister32(0x0E40, 70000);
+        b.port.sim.setSlowMs(timeoutMs / 2);
+        b.port.sim.setFault(Fault::Silent, 1);
+        qint16 silent = -1, slow = -1;
+        QString first, second;
+        b.run([&] {
+            first = b.link.para_call(1, 0x0E, 0x40);
+            silent = b.link.exchangeState();
+            b.port.sim.setFault(Fault::Slow, 1); // answers within half the time
+            second = b.link.para_call(1, 0x0E, 0x40);
+            slow = b.link.exchangeState();
+        });
+        QCOMPARE(silent, qint16(Link::TimedOut));
+        QCOMPARE(first, QStringLiteral("0"));
+        QCOMPARE(slow, qint16(Link::Valid));
+        QCOMPARE(second, QStringLiteral("70000"));
+        QVERIFY(records.size() >= 2);
+        // The timer's precision and a loaded machine allow a little over; a
+        // wait off the loop added to the full time would be 100 ms over.
+        const qint64 waitedMs = records.first().elapsedUs / 1000;
+        QVERIFY2(waitedMs >= timeoutMs - 2 && waitedMs < timeoutMs + 80, qPrintable(QString::number(waitedMs)));
     }
 };
 
