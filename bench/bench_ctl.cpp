@@ -23,7 +23,9 @@
 #include <modbus/modbus.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -68,18 +70,48 @@ int modbusTcpMaster(int argc, char **argv)
     return readWith(modbus_new_tcp("127.0.0.1", std::atoi(argv[2])), argv + 3, argc - 3);
 }
 
-// A command's process timed from start to exit, and its requests counted
-// at the TCP server.
+// When the TCP server saw the first request come in and the last answer go
+// out, as its frames pass (on the server's thread).
+struct TcpClock
+{
+    std::mutex mu;
+    std::chrono::steady_clock::time_point first, last;
+    bool any = false;
+
+    void watch(hv52sim::TcpServer &server)
+    {
+        server.onFrame([this](char direction, const std::vector<uint8_t> &) {
+            const auto now = std::chrono::steady_clock::now();
+            std::lock_guard<std::mutex> lock(mu);
+            if (direction == '>' && !any) {
+                first = now;
+                any = true;
+            } else if (direction == '<') {
+                last = now;
+            }
+        });
+    }
+    void reset()
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        any = false;
+    }
+};
+
+// A command's process timed from start to exit, its time on the line (first
+// request in to last answer out) and its requests counted at the TCP server.
 struct TcpSample
 {
     double wallMs = 0;
+    double lineMs = 0;
     int requests = 0;
     bool ok = false;
 };
 
-TcpSample timedTcp(hv52sim::TcpServer &server, const QString &program, const QStringList &args)
+TcpSample timedTcp(hv52sim::TcpServer &server, TcpClock &line, const QString &program, const QStringList &args)
 {
     server.clearLog();
+    line.reset();
     TcpSample s;
     QProcess p;
     QElapsedTimer clock;
@@ -89,6 +121,9 @@ TcpSample timedTcp(hv52sim::TcpServer &server, const QString &program, const QSt
     s.wallMs = clock.nsecsElapsed() / 1e6;
     s.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     s.requests = int(server.requests().size());
+    std::lock_guard<std::mutex> lock(line.mu);
+    if (line.any)
+        s.lineMs = std::chrono::duration<double, std::milli>(line.last - line.first).count();
     return s;
 }
 
@@ -97,7 +132,10 @@ struct Sample
     double wallMs = 0; // process start to exit
     double lineMs = 0; // first request in to last answer out
     int requests = 0;
-    double turnUs = 0; // median: an answer out to the next request in, the master's own turn
+    double turnUs = 0;      // median: an answer out to the next request in, the master's own turn
+    double firstTurnUs = 0; // the first answer out to the second request in
+    double headMs = 0;      // process start to the first request in
+    double tailMs = 0;      // last answer out to exit
     bool ok = false;
 };
 
@@ -106,14 +144,16 @@ Sample timed(hv52sim::Simulator &sim, const QString &program, const QStringList 
     sim.clearLog();
     Sample s;
     QProcess p;
-    QElapsedTimer clock;
-    clock.start();
+    const auto started = std::chrono::steady_clock::now();
     p.start(program, args);
     p.waitForFinished(60000);
-    s.wallMs = clock.nsecsElapsed() / 1e6;
+    const auto ended = std::chrono::steady_clock::now();
+    s.wallMs = std::chrono::duration<double, std::milli>(ended - started).count();
     s.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     const std::vector<hv52sim::Frame> frames = sim.frames();
     if (!frames.empty()) {
+        s.headMs = std::chrono::duration<double, std::milli>(frames.front().time - started).count();
+        s.tailMs = std::chrono::duration<double, std::milli>(ended - frames.back().time).count();
         s.lineMs = std::chrono::duration<double, std::milli>(frames.back().time - frames.front().time).count();
         s.requests =
             int(std::count_if(frames.begin(), frames.end(), [](const hv52sim::Frame &f) { return f.fromMaster; }));
@@ -122,6 +162,8 @@ Sample timed(hv52sim::Simulator &sim, const QString &program, const QStringList 
             if (frames[i].fromMaster && !frames[i - 1].fromMaster)
                 turns.push_back(std::chrono::duration<double, std::micro>(frames[i].time - frames[i - 1].time).count());
         }
+        if (!turns.empty())
+            s.firstTurnUs = turns.front();
         std::sort(turns.begin(), turns.end());
         s.turnUs = turns.empty() ? 0 : turns[turns.size() / 2];
     }
@@ -161,12 +203,14 @@ int main(int argc, char **argv)
 
     int status = 0;
     std::printf("hv52ctl read t516 beside libmodbus, 27 reads each, median of %d runs\n", runs);
-    std::printf("%-12s %11s %11s %6s   %11s %11s %6s   %s\n", "pacing", "ctl run ms", "modbus ms", "ratio",
-                "ctl line ms", "modbus line", "ratio", "turn us ctl/modbus");
+    std::printf("%-12s %11s %11s %6s   %11s %11s %6s   %s   %s   %s   %s\n", "pacing", "ctl run ms", "modbus ms",
+                "ratio", "ctl line ms", "modbus line", "ratio", "turn us ctl/modbus", "first turn us",
+                "start to 1st request ms", "last answer to exit ms");
     for (const int baud : {9600, 115200, 0}) {
         sim.setPacing(baud);
         const int speed = baud ? baud : 115200;
-        std::vector<double> ctlWall, mbWall, ctlLine, mbLine, ctlTurn, mbTurn;
+        std::vector<double> ctlWall, mbWall, ctlLine, mbLine, ctlTurn, mbTurn, ctlHead, mbHead, ctlTail, mbTail,
+            ctlFirst, mbFirst;
         for (int i = 0; i < runs; ++i) {
             const Sample c = timed(sim, ctl, {"--port", "1", "--speed", QString::number(speed), "read", "t516"});
             const Sample m = timed(
@@ -184,11 +228,18 @@ int main(int argc, char **argv)
             mbLine.push_back(m.lineMs);
             ctlTurn.push_back(c.turnUs);
             mbTurn.push_back(m.turnUs);
+            ctlFirst.push_back(c.firstTurnUs);
+            mbFirst.push_back(m.firstTurnUs);
+            ctlHead.push_back(c.headMs);
+            mbHead.push_back(m.headMs);
+            ctlTail.push_back(c.tailMs);
+            mbTail.push_back(m.tailMs);
         }
         const double cw = median(ctlWall), mw = median(mbWall), cl = median(ctlLine), ml = median(mbLine);
-        std::printf("%-12s %11.2f %11.2f %6.3f   %11.2f %11.2f %6.3f   %.0f/%.0f\n",
+        std::printf("%-12s %11.2f %11.2f %6.3f   %11.2f %11.2f %6.3f   %.0f/%.0f   %.0f/%.0f   %.2f/%.2f   %.2f/%.2f\n",
                     baud ? qPrintable(QStringLiteral("%1 bit/s").arg(baud)) : "none", cw, mw, cw / mw, cl, ml, cl / ml,
-                    median(ctlTurn), median(mbTurn));
+                    median(ctlTurn), median(mbTurn), median(ctlFirst), median(mbFirst), median(ctlHead), median(mbHead),
+                    median(ctlTail), median(mbTail));
     }
     sim.setPacing(0);
 
@@ -200,12 +251,15 @@ int main(int argc, char **argv)
         hv52sim::TcpServer mbap(tcpSim, hv52sim::TcpFraming::Mbap), rtu(tcpSim, hv52sim::TcpFraming::Rtu);
         if (!mbap.start(0) || !rtu.start(0))
             return 1;
+        TcpClock mbapLine, rtuLine;
+        mbapLine.watch(mbap);
+        rtuLine.watch(rtu);
         const QString at = QStringLiteral("127.0.0.1:%1");
-        std::vector<double> ctlMbap, ctlRtu, mb;
+        std::vector<double> ctlMbap, ctlRtu, mb, ctlMbapLine, ctlRtuLine, mbLine;
         for (int i = 0; i < runs; ++i) {
-            const TcpSample c = timedTcp(mbap, ctl, {"--modbus-tcp", at.arg(mbap.port()), "read", "t516"});
-            const TcpSample r = timedTcp(rtu, ctl, {"--tcp", at.arg(rtu.port()), "read", "t516"});
-            const TcpSample m = timedTcp(mbap, app.applicationFilePath(),
+            const TcpSample c = timedTcp(mbap, mbapLine, ctl, {"--modbus-tcp", at.arg(mbap.port()), "read", "t516"});
+            const TcpSample r = timedTcp(rtu, rtuLine, ctl, {"--tcp", at.arg(rtu.port()), "read", "t516"});
+            const TcpSample m = timedTcp(mbap, mbapLine, app.applicationFilePath(),
                                          QStringList{"--modbus-tcp-master", QString::number(mbap.port())} + reads);
             if (!c.ok || !r.ok || !m.ok || c.requests != 27 || r.requests != 27 || m.requests != 27) {
                 std::fprintf(stderr, "tcp run %d: hv52ctl %s/%s, libmodbus %s\n", i, c.ok ? "ok" : "failed",
@@ -215,11 +269,15 @@ int main(int argc, char **argv)
             ctlMbap.push_back(c.wallMs);
             ctlRtu.push_back(r.wallMs);
             mb.push_back(m.wallMs);
+            ctlMbapLine.push_back(c.lineMs);
+            ctlRtuLine.push_back(r.lineMs);
+            mbLine.push_back(m.lineMs);
         }
-        std::printf("modbus tcp   %11.2f %11.2f %6.3f   (process start to exit; libmodbus modbus_new_tcp)\n",
-                    median(ctlMbap), median(mb), median(ctlMbap) / median(mb));
-        std::printf("rtu over tcp %11.2f %11s %6s   (libmodbus has no RTU over TCP master)\n", median(ctlRtu), "-",
-                    "-");
+        std::printf("modbus tcp   %11.2f %11.2f %6.3f   %11.2f %11.2f %6.3f   (libmodbus modbus_new_tcp)\n",
+                    median(ctlMbap), median(mb), median(ctlMbap) / median(mb), median(ctlMbapLine), median(mbLine),
+                    median(ctlMbapLine) / median(mbLine));
+        std::printf("rtu over tcp %11.2f %11s %6s   %11.2f %11s %6s   (libmodbus has no RTU over TCP master)\n",
+                    median(ctlRtu), "-", "-", median(ctlRtuLine), "-", "-");
     }
 
     if (deadLine) {
