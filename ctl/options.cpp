@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 namespace hv52ctl {
@@ -108,16 +109,38 @@ QList<int> parseSpeedList(const QString &text)
 
 void parseEndpoint(const QString &option, const QString &text, QString *host, quint16 *port)
 {
-    // HOST:PORT, an IPv6 address in brackets: [::1]:502.
-    static const QRegularExpression form(QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^:\\[\\]\\s]+)):([0-9]{1,5})$"));
-    const QRegularExpressionMatch m = form.match(text.trimmed());
-    if (!m.hasMatch())
+    // HOST:PORT, an IPv6 address in brackets: [::1]:502. Read by hand: a
+    // regular expression would be compiled (and its code generated) at
+    // every start of a run that reaches a gateway.
+    const QString t = text.trimmed();
+    const QStringView all(t);
+    QStringView name, digits;
+    bool ok = false;
+    if (t.startsWith(u'[')) {
+        const qsizetype close = t.indexOf(u']');
+        if (close > 1 && close + 1 < t.size() && t[close + 1] == u':') {
+            name = all.mid(1, close - 1);
+            digits = all.mid(close + 2);
+            ok = std::all_of(name.begin(), name.end(), [](QChar c) {
+                const char16_t u = c.unicode();
+                return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F') || u == u':'
+                       || u == u'.';
+            });
+        }
+    } else if (const qsizetype colon = t.indexOf(u':'); colon > 0) {
+        name = all.left(colon);
+        digits = all.mid(colon + 1);
+        ok = std::none_of(name.begin(), name.end(), [](QChar c) { return c == u'[' || c == u']' || c.isSpace(); });
+    }
+    ok = ok && !digits.isEmpty() && digits.size() <= 5
+         && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (!ok)
         throw UsageError(
             QStringLiteral("%1 的值“%2”无效（应为 主机:端口，如 192.168.1.10:502），请求未发送。").arg(option, text));
-    const int number = m.captured(3).toInt();
+    const int number = digits.toInt();
     if (number < 1 || number > 65535)
         throw UsageError(QStringLiteral("%1 的端口 %2 无效（应为 1～65535），请求未发送。").arg(option).arg(number));
-    *host = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
+    *host = name.toString();
     *port = quint16(number);
 }
 

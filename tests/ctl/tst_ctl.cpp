@@ -3,6 +3,7 @@
 // values as the windows show them and never a failed read as 0, an
 // integrator's save and apply, a read-back that does not match, a scan and a
 // watch ended with Ctrl-C.
+#include "ctl.h"
 #include "harness.h"
 #include "options.h"
 #include "sim/tcpserver.h"
@@ -1533,6 +1534,81 @@ private slots:
         QFETCH(QList<int>, addresses);
         QCOMPARE(hv52ctl::parseAddressRange(text), addresses);
         QCOMPARE(hv52ctl::parseAddressRange(QStringLiteral("1-247")).size(), 247);
+    }
+
+    // HOST:PORT as --tcp, --modbus-tcp and a plan's line take it: the host
+    // and port, or the refusal (empty host: refused, port 0: bad form).
+    void endpoints_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port"); // 0: refused as a bad form; -1: refused as a bad port
+        QTest::newRow("address") << "192.168.1.10:502"
+                                 << "192.168.1.10" << 502;
+        QTest::newRow("name, spaces around") << "  gw-3.plant:4001 "
+                                             << "gw-3.plant" << 4001;
+        QTest::newRow("IPv6 in brackets") << "[::1]:1502"
+                                          << "::1" << 1502;
+        QTest::newRow("IPv6 with a dotted tail") << "[::ffff:10.0.0.1]:502"
+                                                 << "::ffff:10.0.0.1" << 502;
+        QTest::newRow("the top port") << "h:65535"
+                                      << "h" << 65535;
+        QTest::newRow("leading zeros") << "h:00502"
+                                       << "h" << 502;
+        QTest::newRow("port 0") << "h:0"
+                                << "" << -1;
+        QTest::newRow("port 65536") << "h:65536"
+                                    << "" << -1;
+        QTest::newRow("no port") << "127.0.0.1"
+                                 << "" << 0;
+        QTest::newRow("empty port") << "h:"
+                                    << "" << 0;
+        QTest::newRow("no host") << ":502"
+                                 << "" << 0;
+        QTest::newRow("six digits") << "h:100502"
+                                    << "" << 0;
+        QTest::newRow("port with a sign") << "h:+502"
+                                          << "" << 0;
+        QTest::newRow("port in other digits") << QString::fromUtf8("h:５０２") << "" << 0;
+        QTest::newRow("IPv6 without brackets") << "::1:502"
+                                               << "" << 0;
+        QTest::newRow("two colons") << "h:502:1"
+                                    << "" << 0;
+        QTest::newRow("space inside the host") << "my gw:502"
+                                               << "" << 0;
+        QTest::newRow("bracket inside the host") << "g]w:502"
+                                                 << "" << 0;
+        QTest::newRow("empty brackets") << "[]:502"
+                                        << "" << 0;
+        QTest::newRow("not hex in brackets") << "[::g]:502"
+                                             << "" << 0;
+        QTest::newRow("brackets, no port") << "[::1]"
+                                           << "" << 0;
+        QTest::newRow("brackets, no colon") << "[::1]502"
+                                            << "" << 0;
+        QTest::newRow("empty") << ""
+                               << "" << 0;
+    }
+    void endpoints()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QString gotHost = QStringLiteral("untouched");
+        quint16 gotPort = 7;
+        try {
+            hv52ctl::parseEndpoint(QStringLiteral("--tcp"), text, &gotHost, &gotPort);
+            QVERIFY2(port > 0, "accepted");
+            QCOMPARE(gotHost, host);
+            QCOMPARE(int(gotPort), port);
+        } catch (const hv52ctl::UsageError &e) {
+            QVERIFY2(port <= 0, qPrintable(e.text()));
+            QVERIFY2(
+                e.text().contains(port == 0 ? QStringLiteral("（应为 主机:端口") : QStringLiteral("（应为 1～65535）")),
+                qPrintable(e.text()));
+            QCOMPARE(gotHost, QStringLiteral("untouched")); // nothing half-set
+            QCOMPARE(int(gotPort), 7);
+        }
     }
 };
 
