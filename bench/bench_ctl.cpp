@@ -9,16 +9,26 @@
 // master against the same server; `hv52ctl --tcp` (RTU over TCP) alone, as
 // libmodbus has no master for it.
 //
+// Beside both, a bare Qt master doing the same reads: what any program on Qt
+// and QSerialPort (or QTcpSocket) takes at the least, so that what hv52ctl
+// takes beyond libmodbus splits into Qt's share and its own.
+//
 //   bench_ctl [--runs N] [--no-dead-line]
 //   bench_ctl --modbus-master DEVICE BAUD REG:COUNT...   (the libmodbus side)
 //   bench_ctl --modbus-tcp-master PORT REG:COUNT...      (the same over TCP)
+//   bench_ctl --qt-master DEVICE BAUD REG:COUNT...       (the bare Qt side)
+//   bench_ctl --qt-tcp-master PORT REG:COUNT...          (the same over TCP)
 #include "benchsim.h"
 #include "sim/tcpserver.h"
 #include "t516module.h"
 
+#include "crc.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QNetworkProxy>
 #include <QProcess>
+#include <QSerialPort>
+#include <QTcpSocket>
 
 #include <modbus/modbus.h>
 
@@ -76,6 +86,7 @@ struct TcpClock
 {
     std::mutex mu;
     std::chrono::steady_clock::time_point first, last;
+    std::vector<double> turnsUs; // an answer out to the next request in
     bool any = false;
 
     void watch(hv52sim::TcpServer &server)
@@ -86,6 +97,8 @@ struct TcpClock
             if (direction == '>' && !any) {
                 first = now;
                 any = true;
+            } else if (direction == '>') {
+                turnsUs.push_back(std::chrono::duration<double, std::micro>(now - last).count());
             } else if (direction == '<') {
                 last = now;
             }
@@ -95,8 +108,82 @@ struct TcpClock
     {
         std::lock_guard<std::mutex> lock(mu);
         any = false;
+        turnsUs.clear();
     }
 };
+
+// The least a program on Qt takes for the same reads: a QCoreApplication
+// (on Qt's plain event loop, as hv52ctl runs), the port or connection opened
+// through QSerialPort or QTcpSocket, each request written and its answer
+// read whole with the device's own waits, nothing checked but its length and
+// nothing shown. What hv52ctl takes beyond it is hv52ctl's own; what this
+// takes beyond libmodbus is Qt's.
+template <class Device>
+int bareExchanges(Device &device, char **reads, int count, bool mbap)
+{
+    int failed = 0;
+    for (int i = 0; i < count; ++i) {
+        unsigned reg = 0, registers = 0;
+        std::sscanf(reads[i], "%x:%u", &reg, &registers);
+        QByteArray unit;
+        unit.append(char(3)).append(char(reg >> 8)).append(char(reg)).append(char(0)).append(char(registers));
+        QByteArray frame;
+        if (mbap) {
+            const quint16 id = quint16(i + 1);
+            frame.append(char(id >> 8)).append(char(id)).append(char(0)).append(char(0));
+            frame.append(char(0)).append(char(unit.size() + 1)).append(char(1)).append(unit);
+        } else {
+            frame.append(char(1)).append(unit);
+            const quint16 crc = hv52::crc16(frame);
+            frame.append(char(crc & 0xFF)).append(char(crc >> 8));
+        }
+        device.write(frame);
+        device.flush();
+        const qsizetype want = (mbap ? 9 : 5) + 2 * qsizetype(registers);
+        QByteArray answer;
+        while (answer.size() < want && device.waitForReadyRead(1000))
+            answer += device.readAll();
+        if (answer.size() != want)
+            ++failed;
+    }
+    return failed ? 1 : 0;
+}
+
+int qtMaster(int argc, char **argv)
+{
+    if (argc < 4)
+        return 2;
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    QSerialPort port(QString::fromLocal8Bit(argv[2]));
+    port.setBaudRate(std::atoi(argv[3]));
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port.open(QIODevice::ReadWrite))
+        return 3;
+    const int status = bareExchanges(port, argv + 4, argc - 4, false);
+    port.close();
+    return status;
+}
+
+int qtTcpMaster(int argc, char **argv)
+{
+    if (argc < 3)
+        return 2;
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(std::atoi(argv[2])));
+    if (!socket.waitForConnected(3000))
+        return 3;
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    const int status = bareExchanges(socket, argv + 3, argc - 3, true);
+    socket.close();
+    return status;
+}
 
 // A command's process timed from start to exit, its time on the line (first
 // request in to last answer out) and its requests counted at the TCP server.
@@ -104,6 +191,10 @@ struct TcpSample
 {
     double wallMs = 0;
     double lineMs = 0;
+    double turnUs = 0;      // median
+    double firstTurnUs = 0; // the first answer out to the second request in
+    double headMs = 0;      // process start to the first request in
+    double tailMs = 0;      // last answer out to exit
     int requests = 0;
     bool ok = false;
 };
@@ -114,16 +205,25 @@ TcpSample timedTcp(hv52sim::TcpServer &server, TcpClock &line, const QString &pr
     line.reset();
     TcpSample s;
     QProcess p;
-    QElapsedTimer clock;
-    clock.start();
+    const auto started = std::chrono::steady_clock::now();
     p.start(program, args);
     p.waitForFinished(60000);
-    s.wallMs = clock.nsecsElapsed() / 1e6;
+    const auto ended = std::chrono::steady_clock::now();
+    s.wallMs = std::chrono::duration<double, std::milli>(ended - started).count();
     s.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     s.requests = int(server.requests().size());
     std::lock_guard<std::mutex> lock(line.mu);
-    if (line.any)
+    if (line.any) {
         s.lineMs = std::chrono::duration<double, std::milli>(line.last - line.first).count();
+        s.headMs = std::chrono::duration<double, std::milli>(line.first - started).count();
+        s.tailMs = std::chrono::duration<double, std::milli>(ended - line.last).count();
+    }
+    if (!line.turnsUs.empty()) {
+        s.firstTurnUs = line.turnsUs.front();
+        std::vector<double> turns = line.turnsUs;
+        std::sort(turns.begin(), turns.end());
+        s.turnUs = turns[turns.size() / 2];
+    }
     return s;
 }
 
@@ -184,6 +284,10 @@ int main(int argc, char **argv)
         return modbusMaster(argc, argv);
     if (argc > 1 && QByteArray(argv[1]) == "--modbus-tcp-master")
         return modbusTcpMaster(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--qt-master")
+        return qtMaster(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--qt-tcp-master")
+        return qtTcpMaster(argc, argv);
 
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -202,50 +306,55 @@ int main(int argc, char **argv)
         reads << QStringLiteral("%1:%2").arg(p.address, 4, 16, QLatin1Char('0')).arg(p.pair ? 2 : 1);
 
     int status = 0;
-    std::printf("hv52ctl read t516 beside libmodbus, 27 reads each, median of %d runs\n", runs);
-    std::printf("%-12s %11s %11s %6s   %11s %11s %6s   %s   %s   %s   %s\n", "pacing", "ctl run ms", "modbus ms",
-                "ratio", "ctl line ms", "modbus line", "ratio", "turn us ctl/modbus", "first turn us",
-                "start to 1st request ms", "last answer to exit ms");
+    std::printf("hv52ctl read t516 beside libmodbus and beside a bare Qt master (QSerialPort, nothing checked or "
+                "shown), 27 reads each, in turns, median of %d runs\n",
+                runs);
+    std::printf("%-14s %9s %6s   %9s %6s   %18s   %16s   %16s\n", "pacing, master", "run ms", "ratio", "line ms",
+                "ratio", "turn us med/first", "start to 1st req", "last answer to exit");
+    const auto row = [](const char *name, const std::vector<Sample> &v, const std::vector<Sample> &base) {
+        const auto med = [](const std::vector<Sample> &samples, double Sample::*field) {
+            std::vector<double> values;
+            for (const Sample &s : samples)
+                values.push_back(s.*field);
+            return median(values);
+        };
+        std::printf("  %-12s %9.2f %6.3f   %9.2f %6.3f   %9.0f/%-8.0f   %13.2f ms   %13.2f ms\n", name,
+                    med(v, &Sample::wallMs), med(v, &Sample::wallMs) / med(base, &Sample::wallMs),
+                    med(v, &Sample::lineMs), med(v, &Sample::lineMs) / med(base, &Sample::lineMs),
+                    med(v, &Sample::turnUs), med(v, &Sample::firstTurnUs), med(v, &Sample::headMs),
+                    med(v, &Sample::tailMs));
+    };
+    const QString device = module.dir.filePath(QStringLiteral("com1"));
     for (const int baud : {9600, 115200, 0}) {
         sim.setPacing(baud);
         const int speed = baud ? baud : 115200;
-        std::vector<double> ctlWall, mbWall, ctlLine, mbLine, ctlTurn, mbTurn, ctlHead, mbHead, ctlTail, mbTail,
-            ctlFirst, mbFirst;
+        std::vector<Sample> ctlRuns, mbRuns, qtRuns;
         for (int i = 0; i < runs; ++i) {
             const Sample c = timed(sim, ctl, {"--port", "1", "--speed", QString::number(speed), "read", "t516"});
-            const Sample m = timed(
-                sim, app.applicationFilePath(),
-                QStringList{"--modbus-master", module.dir.filePath(QStringLiteral("com1")), QString::number(speed)}
-                    + reads);
-            if (!c.ok || !m.ok || c.requests != 27 || m.requests != 27) {
-                std::fprintf(stderr, "run %d at %d: hv52ctl %s (%d requests), libmodbus %s (%d requests)\n", i, baud,
-                             c.ok ? "ok" : "failed", c.requests, m.ok ? "ok" : "failed", m.requests);
+            const Sample m = timed(sim, app.applicationFilePath(),
+                                   QStringList{"--modbus-master", device, QString::number(speed)} + reads);
+            const Sample q = timed(sim, app.applicationFilePath(),
+                                   QStringList{"--qt-master", device, QString::number(speed)} + reads);
+            if (!c.ok || !m.ok || !q.ok || c.requests != 27 || m.requests != 27 || q.requests != 27) {
+                std::fprintf(stderr, "run %d at %d: hv52ctl %s (%d requests), libmodbus %s (%d), bare Qt %s (%d)\n", i,
+                             baud, c.ok ? "ok" : "failed", c.requests, m.ok ? "ok" : "failed", m.requests,
+                             q.ok ? "ok" : "failed", q.requests);
                 status = 1;
             }
-            ctlWall.push_back(c.wallMs);
-            mbWall.push_back(m.wallMs);
-            ctlLine.push_back(c.lineMs);
-            mbLine.push_back(m.lineMs);
-            ctlTurn.push_back(c.turnUs);
-            mbTurn.push_back(m.turnUs);
-            ctlFirst.push_back(c.firstTurnUs);
-            mbFirst.push_back(m.firstTurnUs);
-            ctlHead.push_back(c.headMs);
-            mbHead.push_back(m.headMs);
-            ctlTail.push_back(c.tailMs);
-            mbTail.push_back(m.tailMs);
+            ctlRuns.push_back(c);
+            mbRuns.push_back(m);
+            qtRuns.push_back(q);
         }
-        const double cw = median(ctlWall), mw = median(mbWall), cl = median(ctlLine), ml = median(mbLine);
-        std::printf("%-12s %11.2f %11.2f %6.3f   %11.2f %11.2f %6.3f   %.0f/%.0f   %.0f/%.0f   %.2f/%.2f   %.2f/%.2f\n",
-                    baud ? qPrintable(QStringLiteral("%1 bit/s").arg(baud)) : "none", cw, mw, cw / mw, cl, ml, cl / ml,
-                    median(ctlTurn), median(mbTurn), median(ctlFirst), median(mbFirst), median(ctlHead), median(mbHead),
-                    median(ctlTail), median(mbTail));
+        std::printf("%s\n", baud ? qPrintable(QStringLiteral("%1 bit/s").arg(baud)) : "unpaced");
+        row("hv52ctl", ctlRuns, mbRuns);
+        row("libmodbus", mbRuns, mbRuns);
+        row("bare Qt", qtRuns, mbRuns);
     }
     sim.setPacing(0);
 
     {
         // The same module behind loopback TCP ports, each framing served by a
-        // server of its own; the three programs in turns.
+        // server of its own; the programs in turns.
         hv52sim::Simulator tcpSim(hv52sim::Module::T516);
         tcpSim.setDemo(false);
         hv52sim::TcpServer mbap(tcpSim, hv52sim::TcpFraming::Mbap), rtu(tcpSim, hv52sim::TcpFraming::Rtu);
@@ -255,29 +364,44 @@ int main(int argc, char **argv)
         mbapLine.watch(mbap);
         rtuLine.watch(rtu);
         const QString at = QStringLiteral("127.0.0.1:%1");
-        std::vector<double> ctlMbap, ctlRtu, mb, ctlMbapLine, ctlRtuLine, mbLine;
+        std::vector<TcpSample> ctlMbap, ctlRtu, mb, qt;
         for (int i = 0; i < runs; ++i) {
             const TcpSample c = timedTcp(mbap, mbapLine, ctl, {"--modbus-tcp", at.arg(mbap.port()), "read", "t516"});
             const TcpSample r = timedTcp(rtu, rtuLine, ctl, {"--tcp", at.arg(rtu.port()), "read", "t516"});
             const TcpSample m = timedTcp(mbap, mbapLine, app.applicationFilePath(),
                                          QStringList{"--modbus-tcp-master", QString::number(mbap.port())} + reads);
-            if (!c.ok || !r.ok || !m.ok || c.requests != 27 || r.requests != 27 || m.requests != 27) {
-                std::fprintf(stderr, "tcp run %d: hv52ctl %s/%s, libmodbus %s\n", i, c.ok ? "ok" : "failed",
-                             r.ok ? "ok" : "failed", m.ok ? "ok" : "failed");
+            const TcpSample q = timedTcp(mbap, mbapLine, app.applicationFilePath(),
+                                         QStringList{"--qt-tcp-master", QString::number(mbap.port())} + reads);
+            if (!c.ok || !r.ok || !m.ok || !q.ok || c.requests != 27 || r.requests != 27 || m.requests != 27
+                || q.requests != 27) {
+                std::fprintf(stderr, "tcp run %d: hv52ctl %s/%s, libmodbus %s, bare Qt %s\n", i, c.ok ? "ok" : "failed",
+                             r.ok ? "ok" : "failed", m.ok ? "ok" : "failed", q.ok ? "ok" : "failed");
                 status = 1;
             }
-            ctlMbap.push_back(c.wallMs);
-            ctlRtu.push_back(r.wallMs);
-            mb.push_back(m.wallMs);
-            ctlMbapLine.push_back(c.lineMs);
-            ctlRtuLine.push_back(r.lineMs);
-            mbLine.push_back(m.lineMs);
+            ctlMbap.push_back(c);
+            ctlRtu.push_back(r);
+            mb.push_back(m);
+            qt.push_back(q);
         }
-        std::printf("modbus tcp   %11.2f %11.2f %6.3f   %11.2f %11.2f %6.3f   (libmodbus modbus_new_tcp)\n",
-                    median(ctlMbap), median(mb), median(ctlMbap) / median(mb), median(ctlMbapLine), median(mbLine),
-                    median(ctlMbapLine) / median(mbLine));
-        std::printf("rtu over tcp %11.2f %11s %6s   %11.2f %11s %6s   (libmodbus has no RTU over TCP master)\n",
-                    median(ctlRtu), "-", "-", median(ctlRtuLine), "-", "-");
+        const auto med = [](const std::vector<TcpSample> &samples, double TcpSample::*field) {
+            std::vector<double> values;
+            for (const TcpSample &s : samples)
+                values.push_back(s.*field);
+            return median(values);
+        };
+        const auto tcpRow = [&](const char *name, const std::vector<TcpSample> &v) {
+            std::printf("  %-12s %9.2f %6.3f   %9.2f %6.3f   %9.0f/%-8.0f   %13.2f ms   %13.2f ms\n", name,
+                        med(v, &TcpSample::wallMs), med(v, &TcpSample::wallMs) / med(mb, &TcpSample::wallMs),
+                        med(v, &TcpSample::lineMs), med(v, &TcpSample::lineMs) / med(mb, &TcpSample::lineMs),
+                        med(v, &TcpSample::turnUs), med(v, &TcpSample::firstTurnUs), med(v, &TcpSample::headMs),
+                        med(v, &TcpSample::tailMs));
+        };
+        std::printf("Modbus TCP on loopback (libmodbus: modbus_new_tcp; bare Qt: QTcpSocket)\n");
+        tcpRow("hv52ctl", ctlMbap);
+        tcpRow("libmodbus", mb);
+        tcpRow("bare Qt", qt);
+        std::printf("RTU over TCP (libmodbus has no master for it: ratios against its Modbus TCP)\n");
+        tcpRow("hv52ctl", ctlRtu);
     }
 
     if (deadLine) {
