@@ -22,7 +22,7 @@
 #include "sim/tcpserver.h"
 #include "t516module.h"
 
-#include "crc.h"
+#include "bareqt.h"
 
 #include <QCoreApplication>
 #include <QNetworkProxy>
@@ -112,12 +112,8 @@ struct TcpClock
     }
 };
 
-// The least a program on Qt takes for the same reads: a QCoreApplication
-// (on Qt's plain event loop, as hv52ctl runs), the port or connection opened
-// through QSerialPort or QTcpSocket, each request written and its answer
-// read whole with the device's own waits, nothing checked but its length and
-// nothing shown. What hv52ctl takes beyond it is hv52ctl's own; what this
-// takes beyond libmodbus is Qt's.
+// The bare Qt master: the reads "REG:COUNT" in order, as bareRead makes
+// them, on Qt's plain event loop as hv52ctl runs.
 template <class Device>
 int bareExchanges(Device &device, char **reads, int count, bool mbap)
 {
@@ -125,25 +121,7 @@ int bareExchanges(Device &device, char **reads, int count, bool mbap)
     for (int i = 0; i < count; ++i) {
         unsigned reg = 0, registers = 0;
         std::sscanf(reads[i], "%x:%u", &reg, &registers);
-        QByteArray unit;
-        unit.append(char(3)).append(char(reg >> 8)).append(char(reg)).append(char(0)).append(char(registers));
-        QByteArray frame;
-        if (mbap) {
-            const quint16 id = quint16(i + 1);
-            frame.append(char(id >> 8)).append(char(id)).append(char(0)).append(char(0));
-            frame.append(char(0)).append(char(unit.size() + 1)).append(char(1)).append(unit);
-        } else {
-            frame.append(char(1)).append(unit);
-            const quint16 crc = hv52::crc16(frame);
-            frame.append(char(crc & 0xFF)).append(char(crc >> 8));
-        }
-        device.write(frame);
-        device.flush();
-        const qsizetype want = (mbap ? 9 : 5) + 2 * qsizetype(registers);
-        QByteArray answer;
-        while (answer.size() < want && device.waitForReadyRead(1000))
-            answer += device.readAll();
-        if (answer.size() != want)
+        if (!bareRead(device, quint16(reg), int(registers), mbap ? quint16(i + 1) : 0))
             ++failed;
     }
     return failed ? 1 : 0;
@@ -155,13 +133,8 @@ int qtMaster(int argc, char **argv)
         return 2;
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
-    QSerialPort port(QString::fromLocal8Bit(argv[2]));
-    port.setBaudRate(std::atoi(argv[3]));
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!port.open(QIODevice::ReadWrite))
+    QSerialPort port;
+    if (!openBarePort(port, QString::fromLocal8Bit(argv[2]), std::atoi(argv[3])))
         return 3;
     const int status = bareExchanges(port, argv + 4, argc - 4, false);
     port.close();

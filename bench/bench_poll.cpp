@@ -10,6 +10,7 @@
 //   bench_poll --unpaced N
 //   bench_poll --profile N   (N unpaced polls after one that is not counted,
 //                             in profiledPolls: callgrind --toggle-collect=*profiledPolls*)
+#include "bareqt.h"
 #include "benchsim.h"
 #include "frm_t516.h"
 #include "t516module.h"
@@ -118,12 +119,33 @@ bool libmodbusTurn(const char *device, std::vector<double> &total, std::vector<d
 }
 #endif
 
+// The bare Qt master's poll: the port opened, the 27 reads, the port closed,
+// as the window does around its poll, with nothing shown. Its whole time and
+// its exchanges' time added to the figures; false when a read failed.
+bool bareQtTurn(const QString &device, std::vector<double> &total, std::vector<double> &exchanges)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QSerialPort port;
+    bool ok = openBarePort(port, device, 9600);
+    if (ok) {
+        QElapsedTimer reads;
+        reads.start();
+        for (const hv52::Point &p : hv52::t516Module().poll)
+            ok = bareRead(port, p.address, p.pair ? 2 : 1) && ok;
+        exchanges.push_back(reads.nsecsElapsed() / 1e6);
+        port.close();
+    }
+    total.push_back(clock.nsecsElapsed() / 1e6);
+    return ok;
+}
+
 int unpaced(hv52sim::Simulator &sim, int polls)
 {
     sim.setPacing(0);
     frm_T516 window;
     window.Form_Load(QStringLiteral("1 1 9600"));
-    std::vector<double> tool, toolUs, waitUs, modbus, toolExchanges, modbusExchanges;
+    std::vector<double> tool, toolUs, waitUs, modbus, toolExchanges, modbusExchanges, bare, bareExchanges;
     int status = 0;
     for (int i = 0; i < polls; ++i) {
         QElapsedTimer clock;
@@ -139,6 +161,8 @@ int unpaced(hv52sim::Simulator &sim, int polls)
         if (!libmodbusTurn(sim.devicePath().c_str(), modbus, modbusExchanges))
             status = 1;
 #endif
+        if (!bareQtTurn(QString::fromStdString(sim.devicePath()), bare, bareExchanges))
+            status = 1;
     }
     std::printf("unpaced T516 poll, 27 reads, median of %d: window %.3f ms (%.1f us an exchange; its own turn "
                 "median %.0f us, the wait for an answer median %.0f us)",
@@ -151,6 +175,15 @@ int unpaced(hv52sim::Simulator &sim, int polls)
     if (!modbus.empty())
         std::printf("  first request to last answer: window %.3f ms, libmodbus %.3f ms, ratio %.3f\n",
                     median(toolExchanges), median(modbusExchanges), median(toolExchanges) / median(modbusExchanges));
+    // What any program on QSerialPort takes: the port's opening and closing
+    // are Qt's, the rest of the window's time beyond it the window's own.
+    std::printf("  bare Qt master (QSerialPort, nothing checked or shown): open to close %.3f ms, first request to "
+                "last answer %.3f ms",
+                median(bare), median(bareExchanges));
+    if (!modbus.empty())
+        std::printf("; ratios to libmodbus %.3f and %.3f", median(bare) / median(modbus),
+                    median(bareExchanges) / median(modbusExchanges));
+    std::printf("\n");
     return status;
 }
 
