@@ -100,11 +100,13 @@ QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QV
     QVector<Reading> readings;
     ModuleClient client(s.link(), def);
     try {
-        client.poll([&](const Reading &r) {
-            readings << r;
-            if (r.index + 1 < def.poll.size())
-                s.stopIfInterrupted();
-        });
+        client.poll(
+            [&](const Reading &r) {
+                readings << r;
+                if (r.index + 1 < def.poll.size())
+                    s.stopIfInterrupted();
+            },
+            [&s] { return !s.mustStop(); });
     } catch (const LinkError &e) {
         *stopped = e.text();
     } catch (const Aborted &) {
@@ -628,28 +630,30 @@ int watchCommand(const Options &o)
         ModuleClient client(s.link(), def);
         for (;;) {
             QVector<Reading> readings;
-            client.poll([&](const Reading &r) {
-                readings << r;
-                const Value v = valueOf(r, readings);
-                const QString state = (v.ok ? QStringLiteral("=") : QStringLiteral("!")) + v.shown();
-                const auto seen = last.constFind(v.point->key);
-                if (seen == last.constEnd() || *seen != state) {
-                    last.insert(v.point->key, state);
-                    const QDateTime now = QDateTime::currentDateTime();
-                    if (o.json) {
-                        printOut(QStringLiteral("{\"time\": %1, \"key\": %2, \"value\": %3%4}\n")
-                                     .arg(jsonString(now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))),
-                                          jsonString(v.point->key), v.json,
-                                          v.ok ? QString()
-                                               : QStringLiteral(", \"failure\": %1").arg(jsonString(v.failure))));
-                    } else {
-                        printOut(QStringLiteral("%1  %2%3\n")
-                                     .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
-                                          padded(v.point->caption(), width + 2), v.shown()));
+            client.poll(
+                [&](const Reading &r) {
+                    readings << r;
+                    const Value v = valueOf(r, readings);
+                    const QString state = (v.ok ? QStringLiteral("=") : QStringLiteral("!")) + v.shown();
+                    const auto seen = last.constFind(v.point->key);
+                    if (seen == last.constEnd() || *seen != state) {
+                        last.insert(v.point->key, state);
+                        const QDateTime now = QDateTime::currentDateTime();
+                        if (o.json) {
+                            printOut(QStringLiteral("{\"time\": %1, \"key\": %2, \"value\": %3%4}\n")
+                                         .arg(jsonString(now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))),
+                                              jsonString(v.point->key), v.json,
+                                              v.ok ? QString()
+                                                   : QStringLiteral(", \"failure\": %1").arg(jsonString(v.failure))));
+                        } else {
+                            printOut(QStringLiteral("%1  %2%3\n")
+                                         .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                                              padded(v.point->caption(), width + 2), v.shown()));
+                        }
                     }
-                }
-                s.stopIfInterrupted();
-            });
+                    s.stopIfInterrupted();
+                },
+                [&s] { return !s.mustStop(); });
             s.pause(o.intervalMs);
             s.stopIfInterrupted();
         }

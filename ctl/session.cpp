@@ -150,9 +150,14 @@ int Session::run(int speed, int address, const std::function<int()> &work)
     return status;
 }
 
+bool Session::mustStop() const
+{
+    return interrupted() || (m_failFast && moduleDead());
+}
+
 void Session::stopIfInterrupted() const
 {
-    if (interrupted() || (m_failFast && moduleDead()))
+    if (mustStop())
         throw hv52::Aborted();
 }
 

@@ -56,6 +56,9 @@ public:
     // Called between exchanges: ends the work when a signal came, or (with
     // failFast) when the module is dead.
     void stopIfInterrupted() const;
+    // Whether stopIfInterrupted() would end the work now: a poll asks before
+    // it sends a read ahead.
+    bool mustStop() const;
 
     // A dead module: read, save and apply stop after this many exchanges in a
     // row in which not one byte was heard.

@@ -74,6 +74,9 @@ RunResult Link::run(const std::function<void()> &work)
     m_lastSentMs = 0; // no request of this operation yet
     m_holding = false;
     m_held.clear();
+    m_next = {};
+    m_sentAhead = false;
+    m_aheadFailure = nullptr;
     try {
         openPort();
         work();
@@ -84,6 +87,7 @@ RunResult Link::run(const std::function<void()> &work)
     } catch (const std::exception &e) {
         result.error = QStringLiteral("程序错误：%1").arg(QString::fromUtf8(e.what()));
     }
+    dropAhead();
     closePort();
     result.aborted = m_aborted;
     if (m_aborted)
@@ -273,10 +277,88 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
 
 ReadResult Link::readOnce(quint16 reg, bool pair)
 {
-    exchange(frameOf(readUnit(pair, reg)));
+    if (m_sentAhead && m_aheadReg == reg && m_aheadPair == pair)
+        claimAhead(); // already on its way
+    else
+        exchange(frameOf(readUnit(pair, reg)));
     if (m_state != Valid)
         return {m_verdict, 0};
-    return {m_verdict, unitValue(m_rule.answerUnit(), pair)};
+    return {m_verdict, unitValue(m_answerUnit, pair)};
+}
+
+void Link::setNextRead(quint16 reg, bool pair, std::function<bool(quint32)> goOn)
+{
+    m_next = {true, reg, pair, std::move(goOn)};
+}
+
+void Link::answered(bool recording, qint64 elapsedUs, const QByteArray &refused)
+{
+    // The answer is whole and valid: the read the caller makes next goes out
+    // now, before this one is handed back, shown and recorded; the module
+    // turns round meanwhile. What is shown of this exchange is kept first.
+    m_answerUnit = m_rule.answerUnit();
+    const ExchangeRecord done{m_sentAt, elapsedUs, m_send, m_receive, m_verdict};
+    const Verdict verdict = m_verdict;
+    const bool read = !m_answerUnit.isEmpty() && quint8(m_answerUnit[0]) == 3;
+    if (read && sendAhead(unitValue(m_answerUnit, m_answerUnit.size() >= 6))) {
+        // The state the caller reads is this exchange's, not the one in flight.
+        m_verdict = verdict;
+        m_state = Valid;
+    }
+    if (recording)
+        record(done);
+    stray(refused);
+    stray(std::exchange(m_aheadStray, {})); // found before the read sent ahead, after this answer
+}
+
+bool Link::sendAhead(quint32 value)
+{
+    if (!m_next.set)
+        return false;
+    Next next = std::exchange(m_next, {});
+    // Only on a line that has been healthy throughout the operation (after a
+    // failure each read waits its turn and may be read again), and only when
+    // the application's events are not due: they are taken before a request,
+    // and may stop the operation.
+    if (m_unsure || m_settle || m_aborted || !m_portError.isEmpty() || !isPortOpen() || m_eventsEveryMs <= 0
+        || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)
+        return false;
+    if (next.goOn && !next.goOn(value))
+        return false;
+    m_aheadReg = next.reg;
+    m_aheadPair = next.pair;
+    m_sentAhead = true;
+    try {
+        send(frameOf(readUnit(next.pair, next.reg)), true);
+    } catch (...) {
+        // The read just done stands; the next one reports why it failed.
+        m_aheadFailure = std::current_exception();
+    }
+    return true;
+}
+
+void Link::dropAhead()
+{
+    // A read sent ahead that the operation ended without claiming: it went
+    // out, so it is shown, as ended before its answer was taken.
+    m_next = {};
+    if (!m_sentAhead)
+        return;
+    m_sentAhead = false;
+    m_waiting = false;
+    Timer1.stop();
+    if (!m_aheadFailure && m_recording)
+        record({m_sentAt, m_sentClock.nsecsElapsed() / 1000, m_send, m_receive, {Outcome::Aborted}});
+    m_aheadFailure = nullptr;
+    stray(std::exchange(m_aheadStray, {}));
+}
+
+void Link::claimAhead()
+{
+    m_sentAhead = false;
+    if (m_aheadFailure)
+        std::rethrow_exception(std::exchange(m_aheadFailure, nullptr));
+    awaitAnswer();
 }
 
 bool Link::answerHadCompany(ReadResult *result)
@@ -564,6 +646,18 @@ Link::Settled Link::settleLine(int quietOverrideMs)
 
 void Link::exchange(const QByteArray &frame)
 {
+    // A read sent ahead that nobody claimed is seen to its end first: its
+    // answer is shown as what it was, and cannot pass for this one's.
+    if (m_sentAhead) {
+        m_next = {};
+        claimAhead();
+    }
+    send(frame, false);
+    awaitAnswer();
+}
+
+void Link::send(const QByteArray &frame, bool ahead)
+{
     m_send = frame;
     if (!m_portError.isEmpty())
         throw LinkError(m_portError);
@@ -578,7 +672,7 @@ void Link::exchange(const QByteArray &frame)
     // Waits kept off the event loop: its events (a repaint, Esc, a closed
     // window) are taken here, between two exchanges, at least as often as
     // the application asked.
-    if (m_eventsEveryMs > 0 && (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)) {
+    if (!ahead && m_eventsEveryMs > 0 && (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)) {
         QCoreApplication::processEvents();
         m_sinceEvents.start();
         if (m_aborted)
@@ -592,7 +686,10 @@ void Link::exchange(const QByteArray &frame)
     if (!m_portError.isEmpty())
         throw LinkError(m_portError); // taking them in found the port gone
     const QByteArray stale = m_line->readAll();
-    discard(stale);
+    if (ahead)
+        m_aheadStray = stale; // shown after the exchange that it followed
+    else
+        discard(stale);
     if (held || !stale.isEmpty())
         m_line->clear();
     m_receive.clear();
@@ -604,12 +701,12 @@ void Link::exchange(const QByteArray &frame)
     m_verdict = {};
     m_timedOut = false;
 
-    const bool recording = isSignalConnected(QMetaMethod::fromSignal(&Link::exchanged));
-    if (recording)
+    m_recording = isSignalConnected(QMetaMethod::fromSignal(&Link::exchanged));
+    if (m_recording)
         m_sentAt = m_runStartedAt.addMSecs(int(m_runClock.elapsed())); // cheaper than the clock's time of day
     m_sentClock.start();
-    const bool afterFailure = m_unsure;
-    const qint64 previousSentMs = m_lastSentMs;
+    m_afterFailure = m_unsure;
+    m_previousSentMs = m_lastSentMs;
     m_lastSentMs = m_runClock.elapsed();
     if (!m_line->write(frame)) {
         const QString text = m_portError.isEmpty() ? m_line->failure() : m_portError;
@@ -618,7 +715,14 @@ void Link::exchange(const QByteArray &frame)
     }
     emit requestSent(frame);
     m_waiting = true;
+}
 
+void Link::awaitAnswer()
+{
+    const QByteArray frame = m_send;
+    const bool recording = m_recording;
+    const bool afterFailure = m_afterFailure;
+    const qint64 previousSentMs = m_previousSentMs;
     try {
         if (!waitOffLoop()) {
             // The response time runs from the request. The timer is started
@@ -646,17 +750,19 @@ void Link::exchange(const QByteArray &frame)
         // It came at the latest by now, after the request it answered.
         if (!refused.isEmpty())
             m_lateMs = std::max(m_lateMs, int(m_runClock.elapsed() - previousSentMs));
+        if (m_verdict.valid()) {
+            m_answerAtMs = m_runClock.elapsed();
+            answered(recording, elapsedUs, refused);
+            return;
+        }
         if (recording)
             record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
         stray(refused);
-        if (m_verdict.valid())
-            m_answerAtMs = m_runClock.elapsed();
         return; // no quiet wait: the identifier pairs answers with requests
     }
     if (m_verdict.valid()) {
         m_answerAtMs = m_runClock.elapsed();
-        if (recording)
-            record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+        answered(recording, elapsedUs, {});
         return;
     }
 

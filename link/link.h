@@ -9,6 +9,7 @@
 #include <QTime>
 #include <QTimer>
 #include <QVector>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -131,6 +132,13 @@ public:
 
     // One read request of one register or a pair (first register high).
     ReadResult readRegister(quint16 reg, bool pair);
+    // The read the caller makes next in a fixed series (a poll): when the
+    // next read's answer comes whole and valid on a line healthy so far, and
+    // goOn (given its value) agrees, this read goes out at once, before that
+    // answer is handed back, shown and recorded; readRegister then takes its
+    // answer. Holds for the next read only.
+    void setNextRead(quint16 reg, bool pair, std::function<bool(quint32 value)> goOn = {});
+    void clearNextRead() { m_next = {}; }
     // One write request of one register.
     WriteResult writeRegister(quint16 reg, quint16 value);
 
@@ -186,6 +194,17 @@ private:
     ReadResult readOnce(quint16 reg, bool pair);
     ReadResult confirm(quint16 reg, bool pair, const ReadResult &first, int firstRow, bool *firstWasAnother);
     void exchange(const QByteArray &frame);
+    // exchange() in its two halves: the request out (ahead: sent before the
+    // answer before it was handed back; the events are not taken), then its
+    // answer awaited and judged.
+    void send(const QByteArray &frame, bool ahead);
+    void awaitAnswer();
+    // A valid answer: the read set as next goes out, then this exchange is
+    // recorded.
+    void answered(bool recording, qint64 elapsedUs, const QByteArray &refused);
+    bool sendAhead(quint32 value);
+    void claimAhead();
+    void dropAhead();
     // quietMs > 0: that quiet time alone, nothing owed to cover.
     Settled settleLine(int quietMs = 0);
     bool answerHadCompany(ReadResult *result);
@@ -241,6 +260,24 @@ private:
     QEventLoop *m_loop = nullptr;
     int m_eventsEveryMs = 40;
     QElapsedTimer m_sinceEvents; // since the event loop last ran for the link
+    struct Next
+    {
+        bool set = false;
+        quint16 reg = 0;
+        bool pair = false;
+        std::function<bool(quint32)> goOn;
+    };
+    Next m_next;
+    bool m_sentAhead = false; // m_send went out ahead; its answer is not taken yet
+    quint16 m_aheadReg = 0;
+    bool m_aheadPair = false;
+    std::exception_ptr m_aheadFailure; // why sending it ahead failed, for the read that claims it
+    QByteArray m_aheadStray;           // bytes found before it, shown after the exchange they followed
+    QByteArray m_answerUnit;           // the last valid answer's data unit
+    // Of the request in flight, for its answer's judging.
+    bool m_recording = false;
+    bool m_afterFailure = false;
+    qint64 m_previousSentMs = 0;
     QElapsedTimer m_sentClock;
     QElapsedTimer m_runClock; // from the start of the operation
     QTime m_runStartedAt;     // the time of day when it started

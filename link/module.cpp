@@ -1,6 +1,8 @@
 #include "module.h"
 #include "linkerror.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 
 namespace hv52 {
@@ -42,14 +44,24 @@ std::optional<QString> displayText(const Point &point, quint32 value, int scale)
         return dividedText(raw, scale);
     case Show::SignalType:
     case Show::Source:
-    case Show::InputMode: {
-        const QStringList &texts = point.listTexts();
-        if (value >= quint32(texts.size()))
+    case Show::InputMode:
+        if (!shownAsListed(point, value))
             return std::nullopt;
-        return texts[int(value)];
-    }
+        return point.listTexts()[int(value)];
     }
     return raw;
+}
+
+bool shownAsListed(const Point &point, quint32 value)
+{
+    switch (point.show) {
+    case Show::SignalType:
+    case Show::Source:
+    case Show::InputMode:
+        return value < quint32(point.listTexts().size());
+    default:
+        return true;
+    }
 }
 
 // The first point of the poll, then of the write-only registers, that matches.
@@ -217,11 +229,24 @@ Reading ModuleClient::readPoint(int position, const QVector<Reading> &earlier, c
     return r;
 }
 
-PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each)
+PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each, const std::function<bool()> &goOn)
 {
     PollResult result;
     result.readings.reserve(m_def.poll.size());
+    // Each read tells the link the one after it, which then goes out as soon
+    // as this one's answer is in, unless that answer will end the poll or the
+    // caller would stop after it.
+    const auto noNext = qScopeGuard([this] { m_link.clearNextRead(); });
     for (int i = 0; i < m_def.poll.size(); ++i) {
+        if (i + 1 < m_def.poll.size()) {
+            const Point &point = m_def.poll[i];
+            const Point &next = m_def.poll[i + 1];
+            m_link.setNextRead(next.address, next.pair, [&point, &goOn](quint32 value) {
+                return shownAsListed(point, value) && (!goOn || goOn());
+            });
+        } else {
+            m_link.clearNextRead();
+        }
         result.readings << readPoint(i, result.readings, QStringLiteral("召测中止"));
         if (!result.readings.last().ok())
             ++result.failures;

@@ -60,6 +60,8 @@ struct Point
 // The register value shown as the window shows it. For a list-valued point
 // a value that is no position of its list gives no text.
 std::optional<QString> displayText(const Point &point, quint32 value, int scale = 1);
+// False for a value that is no position of its point's list.
+bool shownAsListed(const Point &point, quint32 value);
 
 // One setting: the registers one set button writes, in order.
 struct Setting
@@ -130,8 +132,11 @@ public:
     // Runs the poll on the open link, one read after the other; `each` sees
     // every reading as its answer arrives. A value that is no position of its
     // list ends the poll (LinkError naming the value), as does any error of
-    // the link; `each` has seen what was read before.
-    PollResult poll(const std::function<void(const Reading &)> &each = {});
+    // the link; `each` has seen what was read before. Each read goes out as
+    // soon as the answer before it is in, while that answer is shown; goOn,
+    // when given, is asked first (false: the caller's `each` will stop the
+    // poll, so nothing more is sent).
+    PollResult poll(const std::function<void(const Reading &)> &each = {}, const std::function<bool()> &goOn = {});
 
     // Some points of the poll (by poll position, in poll order), with the
     // poll's conversions: a limit takes the scale of its source among the

@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -125,6 +126,176 @@ private slots:
             QCOMPARE(poll.readings[i].text, serialPoll.readings[i].text);
         QCOMPARE(int(tcp.server.connections()), 1); // one connection for the operation
         QVERIFY(!link.isPortOpen());
+    }
+
+    // Each read of a poll goes out as soon as the answer before it is whole,
+    // while that answer is shown; never when the answer will end the poll,
+    // the caller will stop after it, a read has failed, or the application's
+    // events are due first. Against the same poll with every wait in the
+    // event loop (which sends nothing ahead): the same frames and values.
+    void pollSendsEachReadAhead_data()
+    {
+        QTest::addColumn<QString>("line");     // "serial", "rtu over tcp", "modbus tcp"
+        QTest::addColumn<QString>("scenario"); // see below
+        QTest::addColumn<int>("at");           // the poll position it concerns
+        QTest::newRow("serial, healthy") << "serial"
+                                         << "healthy" << -1;
+        QTest::newRow("rtu over tcp, healthy") << "rtu over tcp"
+                                               << "healthy" << -1;
+        QTest::newRow("modbus tcp, healthy") << "modbus tcp"
+                                             << "healthy" << -1;
+        QTest::newRow("a source no list has ends the poll") << "serial"
+                                                            << "unlisted" << 19;
+        QTest::newRow("the caller stops after the 5th") << "serial"
+                                                        << "stop" << 4;
+        QTest::newRow("the caller stops after the last but one") << "serial"
+                                                                 << "stop" << 25;
+        QTest::newRow("a silent 3rd read, the rest one by one") << "serial"
+                                                                << "silent" << 2;
+        QTest::newRow("a bad CRC on the 10th, the rest one by one") << "serial"
+                                                                    << "bad crc" << 9;
+        QTest::newRow("events due at every answer: nothing ahead") << "serial"
+                                                                   << "events due" << -1;
+    }
+    void pollSendsEachReadAhead()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, scenario);
+        QFETCH(int, at);
+        SimPort serial(hv52sim::Module::T516);
+        serial.sim.setDemo(false);
+        std::unique_ptr<TcpModule> tcp;
+        hv52sim::Simulator *sim = &serial.sim;
+        const auto linkTo = [&](Link &link) {
+            link.setArgs({1, serial.port(), 9600, 0});
+            link.setResponseTimeout(150);
+            if (tcp)
+                link.setLine(tcpTo(tcp->server.port(), line == u"modbus tcp" ? Framing::Mbap : Framing::Rtu));
+        };
+        if (line != u"serial") {
+            tcp = std::make_unique<TcpModule>(simFraming(line == u"modbus tcp" ? Framing::Mbap : Framing::Rtu));
+            tcp->sim.setDemo(false);
+            sim = &tcp->sim;
+        }
+        // Output 2's source (registers counted from 0): its poll position.
+        const quint16 sourceReg = hv52sim::regs::analogSource(1);
+        const auto &points = t516Module().poll;
+        const int source2 =
+            int(std::find_if(points.begin(), points.end(), [&](const Point &p) { return p.address == sourceReg; })
+                - points.begin());
+        QCOMPARE(source2, 19);
+        if (scenario == u"unlisted")
+            sim->setRegister(sourceReg, 45);
+        if (scenario == u"events due") {
+            // Every answer 3 ms late: the events, taken every 1 ms, are due
+            // whenever an answer comes.
+            sim->setSlowMs(3);
+            sim->setFault(hv52sim::Fault::Slow, 1000);
+        }
+        // The fault on the answer to request at + 1, counted from now.
+        const auto failAt = [&](hv52sim::Fault fault) {
+            auto requests = std::make_shared<int>(0);
+            sim->onFrame([sim, requests, at, fault](const hv52sim::Frame &f) {
+                if (f.fromMaster && ++*requests == at + 1)
+                    sim->setFault(fault, 1);
+            });
+        };
+
+        // The same poll with every wait in the event loop: nothing is sent
+        // ahead there.
+        Link slow;
+        linkTo(slow);
+        slow.setEventsEveryMs(0);
+        ModuleClient slowClient(slow, t516Module());
+        PollResult expected;
+        QString slowError;
+        int slowSent = 0;
+        connect(&slow, &Link::requestSent, this, [&] { ++slowSent; });
+        if (scenario == u"silent")
+            failAt(hv52sim::Fault::Silent);
+        if (scenario == u"bad crc")
+            failAt(hv52sim::Fault::BadCrc);
+        QList<int> slowSentWhenShown;
+        slowError =
+            slow.run([&] { expected = slowClient.poll([&](const Reading &) { slowSentWhenShown << slowSent; }); })
+                .error;
+        sim->onFrame({});
+
+        Link link;
+        linkTo(link);
+        if (scenario == u"events due")
+            link.setEventsEveryMs(1);
+        ModuleClient client(link, t516Module());
+        int sent = 0;
+        bool stopping = false;
+        QList<int> sentWhenShown; // requests out when each reading reached the caller
+        connect(&link, &Link::requestSent, this, [&] {
+            // The caller is told to stop while its read `at` is in flight.
+            if (++sent == at + 1 && scenario == u"stop")
+                stopping = true;
+        });
+        if (scenario == u"silent")
+            failAt(hv52sim::Fault::Silent);
+        if (scenario == u"bad crc")
+            failAt(hv52sim::Fault::BadCrc);
+        QVector<ExchangeRecord> records;
+        connect(&link, &Link::exchanged, this, [&](const ExchangeRecord &r) { records << r; });
+        PollResult got;
+        QStringList texts;
+        const RunResult run = link.run([&] {
+            got = client.poll(
+                [&](const Reading &r) {
+                    sentWhenShown << sent;
+                    texts << r.text;
+                    if (stopping)
+                        throw LinkError(QStringLiteral("停止"));
+                },
+                [&] { return !stopping; });
+        });
+        sim->onFrame({});
+        QVERIFY(!link.isPortOpen());
+
+        if (scenario == u"unlisted") {
+            // Nothing after the read that ends the poll, on either link.
+            QVERIFY2(run.error.contains(QStringLiteral("45 不是列表中的选项")), qPrintable(run.error));
+            QCOMPARE(run.error, slowError);
+            QCOMPARE(sent, source2 + 1);
+            QCOMPARE(slowSent, source2 + 1);
+            return;
+        }
+        if (scenario == u"stop") {
+            // Told while read `at` was on its way, sent ahead: the reading
+            // before it was the last the caller saw, and nothing followed.
+            QCOMPARE(run.error, QStringLiteral("停止"));
+            QCOMPARE(sent, at + 1);
+            QCOMPARE(sentWhenShown.size(), at);
+            // The read that went out is on the record, ended unanswered.
+            QCOMPARE(records.size(), at + 1);
+            QCOMPARE(records.last().verdict.outcome, Outcome::Aborted);
+            QCOMPARE(splitFrame(Framing::Rtu, records.last().request).unit,
+                     readUnit(t516Module().poll[at].pair, t516Module().poll[at].address));
+            return;
+        }
+        QVERIFY2(run.error.isEmpty() && slowError.isEmpty(), qPrintable(run.error + slowError));
+        QCOMPARE(sent, slowSent);
+        QCOMPARE(got.failures, expected.failures);
+        QCOMPARE(got.readings.size(), 27);
+        for (int i = 0; i < 27; ++i) {
+            QCOMPARE(got.readings[i].ok(), expected.readings[i].ok());
+            QCOMPARE(got.readings[i].text, expected.readings[i].text);
+            QCOMPARE(texts[i], got.readings[i].text);
+        }
+        // One request more was out when a reading reached the caller than
+        // on the slow link, until a read failed (each waits its turn after
+        // that, and may be read again) or where the events were due.
+        for (int i = 0; i < 27; ++i) {
+            const bool ahead = i + 1 < 27 && scenario != u"events due" && (at < 0 || i < at);
+            QVERIFY2(sentWhenShown[i] - slowSentWhenShown[i] == (ahead ? 1 : 0),
+                     qPrintable(QStringLiteral("reading %1: %2 sent, %3 on the slow link")
+                                    .arg(i)
+                                    .arg(sentWhenShown[i])
+                                    .arg(slowSentWhenShown[i])));
+        }
     }
 
     void writesByteForByte_data()

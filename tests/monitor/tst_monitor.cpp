@@ -26,6 +26,7 @@
 #include <csignal>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <utility>
 
 using namespace hv52;
 using namespace hv52test;
@@ -732,14 +733,20 @@ private slots:
         QCOMPARE(rig.sent(), sent);
         QVERIFY(!rig.window.link().isPortOpen());
 
-        // Open during a poll: each row is there before the next request goes out.
-        QList<int> rowsAtSend;
-        connect(&rig.window.link(), &Link::requestSent, this,
-                [&](const QByteArray &) { rowsAtSend << monitor->log().rowCount(); });
+        // Open during a poll: each exchange's row is there as soon as it ends,
+        // before the next answer is taken in (the next request may already
+        // be out: it goes as soon as an answer is whole).
+        QList<int> rowsAtAnswer;
+        bool armed = false;
+        connect(&rig.window.link(), &Link::requestSent, this, [&](const QByteArray &) { armed = true; });
+        connect(&rig.window.link(), &Link::bytesArrived, this, [&] {
+            if (std::exchange(armed, false))
+                rowsAtAnswer << monitor->log().rowCount();
+        });
         rig.poll();
-        QCOMPARE(rowsAtSend.size(), 27);
+        QCOMPARE(rowsAtAnswer.size(), 27);
         for (int i = 0; i < 27; ++i)
-            QCOMPARE(rowsAtSend[i], 27 + i);
+            QCOMPARE(rowsAtAnswer[i], 27 + i);
         QTRY_COMPARE(monitor->monitorWindow()->table()->model()->rowCount(), 54);
 
         // The tool window closes, and its monitor with it.
