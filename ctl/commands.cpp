@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <tuple>
@@ -83,6 +82,13 @@ QString failureLine(const Value &v)
     return QStringLiteral("%1 读取失败：%2。").arg(v.point->caption(), v.failure);
 }
 
+QString clause(QString text)
+{
+    if (text.endsWith(u'。'))
+        text.chop(1);
+    return text;
+}
+
 QString registerHex(quint16 reg)
 {
     return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
@@ -100,25 +106,27 @@ QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QV
     QVector<Reading> readings;
     ModuleClient client(s.link(), def);
     try {
-        client.poll(
+        readings = client.poll(
             [&](const Reading &r) {
                 readings << r;
                 if (r.index + 1 < def.poll.size())
                     s.stopIfInterrupted();
             },
-            [&s] { return !s.mustStop(); });
+            [&s] { return !s.mustStop(); })
+                       .readings;
     } catch (const LinkError &e) {
         *stopped = e.text();
     } catch (const Aborted &) {
         // a signal, or a dead module: what follows is marked unread
     }
+    client.revise(readings); // what the poll did not revise itself, cut short
     const bool dead = s.moduleDead() && !s.interrupted();
     QVector<Value> values;
     for (int i = 0; i < def.poll.size(); ++i) {
         if (i < readings.size())
             values << valueOf(readings[i], readings);
         else if (i == readings.size() && !stopped->isEmpty())
-            values << unreadValue(def.poll[i], s.portText(*stopped).remove(QRegularExpression(QStringLiteral("。$"))));
+            values << unreadValue(def.poll[i], clause(s.portText(*stopped)));
         else if (s.interrupted())
             values << unreadValue(def.poll[i], Interrupt::text() + QStringLiteral("，未读取"));
         else if (dead)
@@ -257,7 +265,21 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
     }
     std::sort(indices.begin(), indices.end()); // sources before the limits they scale
 
+    // Nothing is written when a register to be written could not be read
+    // first; every value's reason says which read failed and why.
+    const auto refuse = [&](const Point &point, const Verdict &verdict) {
+        QString text = QStringLiteral("写入前读取%1（寄存器 %2）失败：%3，未写入任何值。")
+                           .arg(point.name(), registerHex(point.address), outcomeText(verdict));
+        if (verdict.outcome == Outcome::Exception && verdict.exceptionCode == 0x02)
+            text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
+        say(text);
+        if (s.nothingHeard())
+            say(s.silenceHint());
+        for (WrittenValue &v : report.values)
+            v.reason = QStringLiteral("写入前读取%1失败：%2").arg(point.name(), outcomeText(verdict));
+    };
     try {
+        QVector<std::pair<const Point *, ReadResult>> firstReads;
         for (const int i : indices) {
             s.stopIfInterrupted();
             const Point &point = def.poll[i];
@@ -267,36 +289,54 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
             }
             const ReadResult r = link.readRegister(point.address, point.pair);
             if (!r.ok()) {
-                QString text = QStringLiteral("写入前读取%1（寄存器 %2）失败：%3，未写入任何值。")
-                                   .arg(point.name(), registerHex(point.address), outcomeText(r.verdict));
-                if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
-                    text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
-                say(text);
-                if (s.nothingHeard())
-                    say(s.silenceHint());
-                for (WrittenValue &v : report.values)
-                    v.reason = QStringLiteral("写入前读取%1失败").arg(point.name());
+                refuse(point, r.verdict);
                 s.stopIfInterrupted(); // a dead module says so
                 return;
             }
-            valueAt(point.address).before = quint16(r.value);
+            firstReads.append({&point, r});
+        }
+        // Held only once the line has shown that no answer was a repetition.
+        link.balance();
+        for (const auto &[point, r] : firstReads) {
+            if (link.revoked(r)) {
+                refuse(*point, {Outcome::Repeated});
+                return;
+            }
+            valueAt(point->address).before = quint16(r.value);
         }
         ModuleClient client(link, def);
         for (const Planned &p : planned) {
             s.stopIfInterrupted();
-            const QVector<WriteResult> results = client.apply(*p.setting, p.values);
-            for (int i = 0; i < results.size(); ++i) {
-                WrittenValue &v = valueAt(p.setting->registers[i]);
-                if (results[i].ok()) {
-                    v.outcome = WrittenValue::Outcome::Acknowledged;
-                } else {
+            // Each write is in the report as its answer comes, so that what
+            // went out stays there whatever ends the run.
+            int answered = 0;
+            quint64 sent = link.requestsSent();
+            try {
+                client.apply(*p.setting, p.values, [&](int i, const WriteResult &r) {
+                    WrittenValue &v = valueAt(p.setting->registers[i]);
+                    if (r.ok()) {
+                        v.outcome = WrittenValue::Outcome::Acknowledged;
+                    } else {
+                        v.outcome = WrittenValue::Outcome::WriteFailed;
+                        v.reason = outcomeText(r.verdict);
+                        say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                    }
+                    ++answered;
+                    sent = link.requestsSent();
+                });
+            } catch (const LinkError &e) {
+                // The line failed with a write on it: it went out, and
+                // whether the module carried it out is not known.
+                if (answered < p.values.size() && link.requestsSent() > sent) {
+                    WrittenValue &v = valueAt(p.setting->registers[answered]);
                     v.outcome = WrittenValue::Outcome::WriteFailed;
-                    v.reason = outcomeText(results[i].verdict);
-                    say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                    v.reason = QStringLiteral("已发送，未收到确认（%1）").arg(clause(s.portText(e.text())));
                 }
+                throw;
             }
         }
         // A write that failed is not read back: its register holds what it held.
+        QVector<std::pair<WrittenValue *, ReadResult>> readBacks;
         for (const int i : indices) {
             const Point &point = def.poll[i];
             WrittenValue &v = valueAt(point.address);
@@ -310,10 +350,21 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
                 say(QStringLiteral("%1 读回失败：%2。").arg(v.caption, v.reason));
                 continue;
             }
-            v.readBack = quint16(r.value);
-            v.outcome = *v.readBack == v.written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
-            if (v.outcome == WrittenValue::Outcome::Mismatch)
-                v.reason = QStringLiteral("读回值与写入值不符");
+            readBacks.append({&v, r});
+        }
+        link.balance();
+        for (auto &[v, r] : readBacks) {
+            if (link.revoked(r)) {
+                v->outcome = WrittenValue::Outcome::ReadBackFailed;
+                v->reason = outcomeText({Outcome::Repeated});
+                say(QStringLiteral("%1 读回失败：%2。").arg(v->caption, v->reason));
+                continue;
+            }
+            v->readBack = quint16(r.value);
+            v->outcome =
+                *v->readBack == v->written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
+            if (v->outcome == WrittenValue::Outcome::Mismatch)
+                v->reason = QStringLiteral("读回值与写入值不符");
         }
     } catch (const Aborted &) {
         report.stopped = stopReason(s);
@@ -330,9 +381,10 @@ int finishReport(Session &s, const ModuleDef &def, WriteReport &report, int stat
 {
     if (report.stopped.isEmpty() && s.interrupted())
         report.stopped = Interrupt::text();
-    const QString why = !report.stopped.isEmpty() ? report.stopped
-                        : status != Done          ? QStringLiteral("操作中止")
-                                                  : QString();
+    const QString why = !report.stopped.isEmpty()  ? report.stopped
+                        : !s.lastError().isEmpty() ? clause(s.lastError())
+                        : status != Done           ? QStringLiteral("操作中止")
+                                                   : QString();
     for (WrittenValue &v : report.values) {
         if (v.outcome == WrittenValue::Outcome::Acknowledged && readBack) {
             v.outcome = WrittenValue::Outcome::ReadBackFailed;
@@ -676,9 +728,8 @@ enum class Probe {
     Other,   // no answer, or a bad one: tells nothing
 };
 
-Probe probe(Link &link, const KindProbe &point)
+Probe probe(const ReadResult &r)
 {
-    const ReadResult r = link.readRegister(point.address, point.pair);
     if (r.ok())
         return Probe::Answered;
     if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
@@ -693,12 +744,18 @@ Probe probe(Link &link, const KindProbe &point)
 QString kindOnLine(Link &link)
 {
     QVector<bool> answered;
+    QVector<ReadResult> reads;
     for (const KindProbe &p : kindProbes()) {
-        const Probe seen = probe(link, p);
+        reads << link.readRegister(p.address, p.pair);
+        const Probe seen = probe(reads.last());
         if (seen == Probe::Other)
             return QStringLiteral("unknown");
         answered << (seen == Probe::Answered);
     }
+    // A repeated answer taken for a refused probe would name another kind.
+    link.balance();
+    if (std::any_of(reads.begin(), reads.end(), [&link](const ReadResult &r) { return link.revoked(r); }))
+        return QStringLiteral("unknown");
     const ModuleKind *kind = kindAnswering(answered);
     return kind ? kind->name : QStringLiteral("unknown");
 }

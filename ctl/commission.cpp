@@ -17,7 +17,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 #include <cstdio>
 #include <unistd.h>
@@ -336,6 +335,7 @@ bool allOk(const QVector<Value> &values)
 const ModuleKind *kindOnTheLine(Link &link)
 {
     QVector<bool> answered;
+    QVector<ReadResult> reads;
     for (const KindProbe &p : kindProbes()) {
         const ReadResult r = link.readRegister(p.address, p.pair);
         if (r.ok())
@@ -344,7 +344,12 @@ const ModuleKind *kindOnTheLine(Link &link)
             answered << false;
         else
             return nullptr;
+        reads << r;
     }
+    // A repeated answer taken for a refused probe would name another kind.
+    link.balance();
+    if (std::any_of(reads.begin(), reads.end(), [&link](const ReadResult &r) { return link.revoked(r); }))
+        return nullptr;
     return kindAnswering(answered);
 }
 
@@ -443,6 +448,16 @@ void commissionMeter(Session &s, const MeterPlan &plan, MeterRecord &m, const Sa
             }
         } catch (const Aborted &) {
             closeReport(report, stopReason(s));
+        } catch (const LinkError &e) {
+            // The line failed mid-meter: what went out before stays in the
+            // record with its outcome; the run's error path says the rest.
+            const QString why = clause(s.portText(e.text()));
+            closeReport(report, why);
+            describeValues(def, report);
+            m.writes = report.values;
+            m.result = Result::WriteFailed;
+            m.detail = why;
+            throw;
         }
         closeReport(report, QStringLiteral("操作中止"));
         describeValues(def, report);
@@ -587,8 +602,7 @@ int runMeters(const Options &options, const RunPlan &plan)
         progress.clear();
         m.elapsedMs = clock.elapsed();
         if (status == NoPort) {
-            portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : s.lastError();
-            portFailure.remove(QRegularExpression(QStringLiteral("。$")));
+            portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : clause(s.lastError());
             m.result = Result::NotReached;
             m.failures << portFailure;
         } else {
@@ -598,6 +612,8 @@ int runMeters(const Options &options, const RunPlan &plan)
                 m.result = Result::ReadFailed;
                 m.detail = s.lastError();
                 m.failures << s.lastError();
+            } else if (status != Done) {
+                m.failures << s.lastError(); // ended while writing: the writes say how far it got
             } else if (m.result == Result::NotReached) {
                 m.result = Result::Stopped;
                 m.detail = Interrupt::text();

@@ -75,6 +75,8 @@ public:
     // Printed once after a run in which the module answered late: its
     // lateness, and the --timeout that would cover it.
     QString lateHint() const;
+    // Printed once after a run in which the line repeated answers.
+    QString repeatHint() const;
     // Waits in the event loop; ends early on Ctrl-C.
     void pause(int ms);
 
@@ -94,6 +96,7 @@ private:
     int m_silentInRow = 0;
     int m_exchanges = 0;
     bool m_lateHinted = false;
+    bool m_repeatHinted = false;
     QString m_lastError;
 };
 
