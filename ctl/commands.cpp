@@ -34,9 +34,18 @@ using namespace hv52;
 
 void printOut(const QString &text)
 {
+    // Once a write has failed nothing more goes there: the run stops as on a
+    // signal, its messages on stderr and its record still written.
+    if (Interrupt::outputLost())
+        return;
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    const bool whole = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
+    if (std::fflush(stdout) != 0 || !whole) {
+        const int error = errno ? errno : EIO;
+        std::clearerr(stdout);
+        Interrupt::outputFailed(error);
+    }
 }
 
 void printErr(const QString &text)
@@ -161,12 +170,13 @@ int readCommand(const Options &o)
         return NoPort;
 
     const bool dead = s.moduleDead() && !s.interrupted();
+    const bool cut = s.interrupted(); // not a table that could not be printed
     printOut(o.json ? valuesJson(def, values, true) : valuesTable(values));
     bool failed = status != Done;
     if (!stopped.isEmpty()) {
         printErr(s.portText(stopped));
         failed = true;
-    } else if (s.interrupted()) {
+    } else if (cut) {
         printErr(Interrupt::text() + QStringLiteral("，召测未完成。"));
         failed = true;
     }
@@ -379,7 +389,8 @@ namespace {
 // to stdout. Returns the exit status.
 int finishReport(Session &s, const ModuleDef &def, WriteReport &report, int status, bool readBack)
 {
-    if (report.stopped.isEmpty() && s.interrupted())
+    // An output that failed after the work is said once, by run().
+    if (report.stopped.isEmpty() && s.interrupted() && !Interrupt::outputLost())
         report.stopped = Interrupt::text();
     const QString why = !report.stopped.isEmpty()  ? report.stopped
                         : !s.lastError().isEmpty() ? clause(s.lastError())
@@ -654,8 +665,11 @@ int applyCommand(const Options &o)
         printOut(QStringLiteral("文件 %1 中没有可写入的值。\n").arg(file));
         return Done;
     }
-    if (o.multiMeter())
-        return runMeters(o, sameForEvery(o, def, planned, nullptr, true));
+    if (o.multiMeter()) {
+        RunPlan plan = sameForEvery(o, def, planned, nullptr, true);
+        plan.inputs << file;
+        return runMeters(o, plan);
+    }
     WriteReport report = plannedReport(def, QStringLiteral("apply"), planned);
     Session s(o);
     const int status = s.run([&] {
@@ -678,7 +692,7 @@ int watchCommand(const Options &o)
     int width = 0;
     for (const Point &point : def.poll)
         width = std::max(width, displayWidth(point.caption()));
-    return s.run([&] {
+    const int status = s.run([&] {
         ModuleClient client(s.link(), def);
         for (;;) {
             QVector<Reading> readings;
@@ -711,6 +725,13 @@ int watchCommand(const Options &o)
         }
         return Done;
     });
+    // A watch has no end of its own: a signal or its reader leaving (| head)
+    // ends it, status 0. A write that failed otherwise lost lines.
+    if (status == Done && Interrupt::cause() == Interrupt::Cause::OutputFailed) {
+        printErr(Interrupt::text());
+        return Failed;
+    }
+    return status;
 }
 
 // ---------------------------------------------------------------- scan
@@ -844,6 +865,7 @@ int scanCommand(const Options &o)
     if (status == NoPort && found.isEmpty())
         return NoPort;
 
+    const bool cut = s.interrupted(); // not a list that could not be printed
     if (o.json) {
         printOut(QStringLiteral("{\n  \"found\": %1,\n  \"late\": %2\n}\n")
                      .arg(foundJson(found, true), foundJson(late, false)));
@@ -863,8 +885,10 @@ int scanCommand(const Options &o)
                 .arg(f.address)
                 .arg(o.scanTimeoutMs + frameMs(f.speed)));
     }
-    if (s.interrupted()) {
-        printErr(Interrupt::text() + QStringLiteral("，扫描未完成，只列出已找到的模块。"));
+    if (cut) {
+        printErr(Interrupt::text()
+                 + (Interrupt::outputLost() ? QStringLiteral("，扫描未完成。")
+                                            : QStringLiteral("，扫描未完成，只列出已找到的模块。")));
         return Failed;
     }
     if (status != Done) {
@@ -876,6 +900,25 @@ int scanCommand(const Options &o)
         return Failed;
     }
     return Done;
+}
+
+int command(const Options &o)
+{
+    if (o.command == u"read")
+        return readCommand(o);
+    if (o.command == u"set")
+        return setCommand(o);
+    if (o.command == u"reset")
+        return resetCommand(o);
+    if (o.command == u"save")
+        return saveCommand(o);
+    if (o.command == u"apply")
+        return applyCommand(o);
+    if (o.command == u"watch")
+        return watchCommand(o);
+    if (o.command == u"commission")
+        return commissionCommand(o);
+    return scanCommand(o);
 }
 
 } // namespace
@@ -892,21 +935,15 @@ int run(const QStringList &arguments)
             printOut(QStringLiteral("hv52ctl %1\n").arg(QStringLiteral(HV52_VERSION)));
             return Done;
         }
-        if (o.command == u"read")
-            return readCommand(o);
-        if (o.command == u"set")
-            return setCommand(o);
-        if (o.command == u"reset")
-            return resetCommand(o);
-        if (o.command == u"save")
-            return saveCommand(o);
-        if (o.command == u"apply")
-            return applyCommand(o);
-        if (o.command == u"watch")
-            return watchCommand(o);
-        if (o.command == u"commission")
-            return commissionCommand(o);
-        return scanCommand(o);
+        const int status = command(o);
+        // The work done, its output lost at the end (the reader gone before
+        // the last lines): not all that was asked for was done. A watch,
+        // which has no end of its own, has decided for itself.
+        if (status == Done && Interrupt::outputLost() && o.command != u"watch") {
+            printErr(Interrupt::text());
+            return Failed;
+        }
+        return status;
     } catch (const UsageError &e) {
         printErr(e.text());
         return BadInput;

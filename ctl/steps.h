@@ -61,6 +61,9 @@ struct RunPlan
     QString command; // "read", "apply", "commission", ...
     QString site, operatorName;
     QVector<MeterPlan> meters;
+    // The files the plan was read from (the plan, each settings file, the
+    // scan): a record written over one of them would destroy it.
+    QStringList inputs;
 };
 
 // The same work for every address of --address.
