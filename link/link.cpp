@@ -996,8 +996,12 @@ void Link::awaitAnswer()
     // Whole answers of ours heard before, byte for byte: the line repeats
     // answers, which tells nothing of lateness.
     const quint8 address = quint8(m_settings.address);
-    const auto anyHeardBefore = [this, address](const QByteArray &bytes) {
+    // One answer that fits the request is its own, whatever it says (the
+    // same refusal every time, or its answer with noise after it).
+    const auto anyHeardBefore = [this, address, &frame](const QByteArray &bytes) {
         const QVector<QByteArray> answers = answersIn(bytes, address);
+        if (answers.size() == 1 && (judge(answers[0], frame).valid() || isExceptionAnswer(answers[0], frame)))
+            return false;
         return std::any_of(answers.begin(), answers.end(), [this](const QByteArray &a) { return heardBefore(a); });
     };
     if (afterFailure && (m_silenceSeen || !anyHeardBefore(m_receive)) && isOtherRequestsAnswer(m_receive, frame)) {
