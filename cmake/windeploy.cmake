@@ -99,7 +99,7 @@ foreach(program ${HV52_WINDOWS_PROGRAMS})
 endforeach()
 set(guides ${PROJECT_SOURCE_DIR}/docs/操作说明.md ${PROJECT_SOURCE_DIR}/docs/命令行工具.md)
 file(GLOB screenshots ${PROJECT_SOURCE_DIR}/docs/screenshots/*.png ${PROJECT_SOURCE_DIR}/docs/screenshots/windows/*.png)
-add_custom_command(OUTPUT ${HV52_STAGE}/.deployed
+add_custom_command(OUTPUT ${HV52_STAGE}.deployed
   COMMAND ${CMAKE_COMMAND} -DDEST=${HV52_STAGE} "-DFILES=${programs}" "-DSEARCH=${HV52_DLL_SEARCH}"
           -DOBJDUMP=${HV52_OBJDUMP} -DPLUGIN_DIR=${HV52_PLUGIN_DIR}
           "-DPLUGINS=platforms/qwindows.dll;styles/qwindowsvistastyle.dll;imageformats/qico.dll"
@@ -107,12 +107,12 @@ add_custom_command(OUTPUT ${HV52_STAGE}/.deployed
           -P ${CMAKE_CURRENT_LIST_FILE}
   # The guides as HTML with their screenshots: readable with what Windows has.
   COMMAND ${HV52_PYTHON} ${PROJECT_SOURCE_DIR}/scripts/guide-html.py ${HV52_STAGE}/说明 ${guides}
-  COMMAND ${CMAKE_COMMAND} -E touch ${HV52_STAGE}/.deployed
+  COMMAND ${CMAKE_COMMAND} -E touch ${HV52_STAGE}.deployed
   DEPENDS ${HV52_WINDOWS_PROGRAMS} ${guides} ${screenshots} ${PROJECT_SOURCE_DIR}/scripts/guide-html.py
           ${PROJECT_SOURCE_DIR}/windows/qt.conf ${CMAKE_CURRENT_LIST_FILE}
   COMMENT "The programs with their DLLs, plugins and guides in ${HV52_PACKAGE_NAME}/"
   VERBATIM)
-add_custom_target(hv52_deploy ALL DEPENDS ${HV52_STAGE}/.deployed)
+add_custom_target(hv52_deploy ALL DEPENDS ${HV52_STAGE}.deployed)
 
 # The unit tests in a folder of their own, with the offscreen platform for
 # the window test.
@@ -120,14 +120,14 @@ set(tests)
 foreach(test ${HV52_WINDOWS_TESTS})
   list(APPEND tests $<TARGET_FILE:${test}>)
 endforeach()
-add_custom_command(OUTPUT ${HV52_TEST_STAGE}/.deployed
+add_custom_command(OUTPUT ${HV52_TEST_STAGE}.deployed
   COMMAND ${CMAKE_COMMAND} -DDEST=${HV52_TEST_STAGE} "-DFILES=${tests}" "-DSEARCH=${HV52_DLL_SEARCH}"
           -DOBJDUMP=${HV52_OBJDUMP} -DPLUGIN_DIR=${HV52_PLUGIN_DIR}
           "-DPLUGINS=platforms/qoffscreen.dll;platforms/qwindows.dll"
           -DQT_CONF=${PROJECT_SOURCE_DIR}/windows/qt.conf
           -P ${CMAKE_CURRENT_LIST_FILE}
-  COMMAND ${CMAKE_COMMAND} -E touch ${HV52_TEST_STAGE}/.deployed
+  COMMAND ${CMAKE_COMMAND} -E touch ${HV52_TEST_STAGE}.deployed
   DEPENDS ${HV52_WINDOWS_TESTS} ${CMAKE_CURRENT_LIST_FILE}
   COMMENT "The unit tests for Wine with their DLLs in wine-tests/"
   VERBATIM)
-add_custom_target(hv52_deploy_tests ALL DEPENDS ${HV52_TEST_STAGE}/.deployed)
+add_custom_target(hv52_deploy_tests ALL DEPENDS ${HV52_TEST_STAGE}.deployed)

@@ -8,7 +8,6 @@
 if(CMAKE_SCRIPT_MODE_FILE)
   cmake_policy(VERSION 3.22)
   file(GLOB_RECURSE files RELATIVE ${STAGE} ${STAGE}/*)
-  list(REMOVE_ITEM files .deployed)
   list(SORT files)
   set(install "")
   set(remove "")
@@ -58,7 +57,7 @@ add_custom_command(OUTPUT ${HV52_ZIP}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${HV52_ZIP}
   COMMAND ${CMAKE_COMMAND} -E tar cf ${HV52_ZIP} --format=zip -- ${HV52_PACKAGE_NAME}
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-  DEPENDS ${HV52_STAGE}/.deployed
+  DEPENDS ${HV52_STAGE}.deployed
   COMMENT "Portable zip ${HV52_PACKAGE_NAME}.zip"
   VERBATIM)
 set(package_outputs ${HV52_ZIP})
@@ -71,7 +70,7 @@ if(HV52_MAKENSIS)
   add_custom_command(OUTPUT ${HV52_SETUP}
     COMMAND ${CMAKE_COMMAND} -DSTAGE=${HV52_STAGE} -DNSI=${HV52_NSIS_LISTS}/installer.nsi
             -DLISTS=${HV52_NSIS_LISTS} -DMAKENSIS=${HV52_MAKENSIS} -P ${CMAKE_CURRENT_LIST_FILE}
-    DEPENDS ${HV52_STAGE}/.deployed ${PROJECT_SOURCE_DIR}/windows/installer.nsi.in ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS ${HV52_STAGE}.deployed ${PROJECT_SOURCE_DIR}/windows/installer.nsi.in ${CMAKE_CURRENT_LIST_FILE}
     COMMENT "Installer hv52-io-tools-${PROJECT_VERSION}-setup.exe"
     VERBATIM)
   list(APPEND package_outputs ${HV52_SETUP})
