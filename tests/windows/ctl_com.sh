@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # hv52ctl.exe under Wine on COM3, mapped to hv52sim's pseudo-terminal: a poll
 # (the requests on the line byte for byte), a relay set, a reset and a silent
-# module's poll give what the Linux build gives on its port 3.
+# module's poll give what the Linux build gives on its port 3. A response
+# timeout of 3 s for the healthy module: an answer that Wine's slower line
+# delivers late would be read again and add requests to the Windows side.
 source "$(dirname "$0")/wine.sh"
 wine_init
 
@@ -21,9 +23,9 @@ run_sequence() {
     }
     {
         if [ -z "$fault" ]; then
-            step --port 3 read t516
-            step --port 3 set t516 relay 1 上位机控制
-            step --port 3 reset t516 1
+            step --port 3 --timeout 3000 read t516
+            step --port 3 --timeout 3000 set t516 relay 1 上位机控制
+            step --port 3 --timeout 3000 reset t516 1
         else
             step --port 3 --timeout 500 read t516
         fi
