@@ -1,6 +1,7 @@
 // The commands of hv52ctl. Each checks all its words and options first and
 // only then opens the port: a bad command line sends nothing.
 #include "ctl.h"
+#include "console.h"
 #include "input.h"
 #include "options.h"
 #include "session.h"
@@ -27,7 +28,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace hv52ctl {
 
@@ -35,9 +35,7 @@ using namespace hv52;
 
 void printOut(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    console::write(console::Stream::Out, text.toUtf8());
 }
 
 void printErr(const QString &text)
@@ -45,19 +43,15 @@ void printErr(const QString &text)
     QByteArray bytes = text.toUtf8();
     if (!bytes.endsWith('\n'))
         bytes += '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    console::write(console::Stream::Err, bytes);
 }
 
 // Writes to standard output and says whether every byte went out.
 bool writeOut(const QByteArray &bytes, QString *error)
 {
-    errno = 0;
-    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    if (n == size_t(bytes.size()) && std::fflush(stdout) == 0)
+    if (console::write(console::Stream::Out, bytes))
         return true;
-    *error = systemErrorText(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)));
-    std::clearerr(stdout);
+    *error = systemErrorText(QString::fromLocal8Bit(std::strerror(errno)));
     return false;
 }
 
@@ -713,9 +707,7 @@ int frameMs(int speed)
 // The progress bar: rewritten in place, so no line end.
 void progress(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    console::write(console::Stream::Err, text.toUtf8());
 }
 
 QString foundJson(const QVector<Found> &list, bool withModule)
@@ -733,7 +725,7 @@ QString foundJson(const QVector<Found> &list, bool withModule)
 int scanCommand(const Options &o)
 {
     expectWords(o, 0, QStringLiteral("scan [--speeds LIST] [--addresses RANGE] [--scan-timeout MS]"));
-    const bool bar = ::isatty(STDERR_FILENO) == 1;
+    const bool bar = console::isConsole(console::Stream::Err);
     const Point *probePoint = t516Module().point(QStringLiteral("input1.count"));
     Session s(o);
     QVector<Found> found;
