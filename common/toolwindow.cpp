@@ -574,7 +574,19 @@ void ToolWindow::poll()
     const QDateTime started = QDateTime::currentDateTime();
     QVector<Reading> readings;
     PollResult result;
+    // Readings the link revoked after they were shown are shown anew.
+    const auto showRevised = [&](const QVector<Reading> &revised) {
+        for (int i = 0; i < revised.size() && i < readings.size(); ++i) {
+            const Reading &r = revised[i];
+            if (r.ok() != readings[i].ok() || r.text != readings[i].text || r.scaleUnknown != readings[i].scaleUnknown)
+                showReading(r);
+        }
+        readings = revised;
+    };
     const auto endedEarly = [&](const QString &stoppedBy) {
+        QVector<Reading> revised = readings;
+        m_client.revise(revised);
+        showRevised(revised);
         m_polling = false;
         // What this poll did not reach still shows an earlier value: say so.
         markNotRead(m_pollCompleted, NotRead::EndedEarly);
@@ -599,6 +611,7 @@ void ToolWindow::poll()
         endedEarly(QString());
         throw;
     }
+    showRevised(result.readings);
     m_polling = false;
     m_record.addPoll(started, result.readings);
     QString text = QStringLiteral("召测数据，完成！");

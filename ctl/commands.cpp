@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <tuple>
@@ -35,7 +34,12 @@ using namespace hv52;
 
 void printOut(const QString &text)
 {
-    console::write(console::Stream::Out, text.toUtf8());
+    // Once a write has failed nothing more goes there: the run stops as on a
+    // signal, its messages on stderr and its record still written.
+    if (Interrupt::outputLost())
+        return;
+    if (!console::write(console::Stream::Out, text.toUtf8()))
+        Interrupt::outputFailed(errno);
 }
 
 void printErr(const QString &text)
@@ -77,6 +81,13 @@ QString failureLine(const Value &v)
     return QStringLiteral("%1 读取失败：%2。").arg(v.point->caption(), v.failure);
 }
 
+QString clause(QString text)
+{
+    if (text.endsWith(u'。'))
+        text.chop(1);
+    return text;
+}
+
 QString registerHex(quint16 reg)
 {
     return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
@@ -94,25 +105,27 @@ QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QV
     QVector<Reading> readings;
     ModuleClient client(s.link(), def);
     try {
-        client.poll(
+        readings = client.poll(
             [&](const Reading &r) {
                 readings << r;
                 if (r.index + 1 < def.poll.size())
                     s.stopIfInterrupted();
             },
-            [&s] { return !s.mustStop(); });
+            [&s] { return !s.mustStop(); })
+                       .readings;
     } catch (const LinkError &e) {
         *stopped = e.text();
     } catch (const Aborted &) {
         // a signal, or a dead module: what follows is marked unread
     }
+    client.revise(readings); // what the poll did not revise itself, cut short
     const bool dead = s.moduleDead() && !s.interrupted();
     QVector<Value> values;
     for (int i = 0; i < def.poll.size(); ++i) {
         if (i < readings.size())
             values << valueOf(readings[i], readings);
         else if (i == readings.size() && !stopped->isEmpty())
-            values << unreadValue(def.poll[i], s.portText(*stopped).remove(QRegularExpression(QStringLiteral("。$"))));
+            values << unreadValue(def.poll[i], clause(s.portText(*stopped)));
         else if (s.interrupted())
             values << unreadValue(def.poll[i], Interrupt::text() + QStringLiteral("，未读取"));
         else if (dead)
@@ -147,12 +160,13 @@ int readCommand(const Options &o)
         return NoPort;
 
     const bool dead = s.moduleDead() && !s.interrupted();
+    const bool cut = s.interrupted(); // not a table that could not be printed
     printOut(o.json ? valuesJson(def, values, true) : valuesTable(values));
     bool failed = status != Done;
     if (!stopped.isEmpty()) {
         printErr(s.portText(stopped));
         failed = true;
-    } else if (s.interrupted()) {
+    } else if (cut) {
         printErr(Interrupt::text() + QStringLiteral("，召测未完成。"));
         failed = true;
     }
@@ -251,7 +265,21 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
     }
     std::sort(indices.begin(), indices.end()); // sources before the limits they scale
 
+    // Nothing is written when a register to be written could not be read
+    // first; every value's reason says which read failed and why.
+    const auto refuse = [&](const Point &point, const Verdict &verdict) {
+        QString text = QStringLiteral("写入前读取%1（寄存器 %2）失败：%3，未写入任何值。")
+                           .arg(point.name(), registerHex(point.address), outcomeText(verdict));
+        if (verdict.outcome == Outcome::Exception && verdict.exceptionCode == 0x02)
+            text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
+        say(text);
+        if (s.nothingHeard())
+            say(s.silenceHint());
+        for (WrittenValue &v : report.values)
+            v.reason = QStringLiteral("写入前读取%1失败：%2").arg(point.name(), outcomeText(verdict));
+    };
     try {
+        QVector<std::pair<const Point *, ReadResult>> firstReads;
         for (const int i : indices) {
             s.stopIfInterrupted();
             const Point &point = def.poll[i];
@@ -261,36 +289,54 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
             }
             const ReadResult r = link.readRegister(point.address, point.pair);
             if (!r.ok()) {
-                QString text = QStringLiteral("写入前读取%1（寄存器 %2）失败：%3，未写入任何值。")
-                                   .arg(point.name(), registerHex(point.address), outcomeText(r.verdict));
-                if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
-                    text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
-                say(text);
-                if (s.nothingHeard())
-                    say(s.silenceHint());
-                for (WrittenValue &v : report.values)
-                    v.reason = QStringLiteral("写入前读取%1失败").arg(point.name());
+                refuse(point, r.verdict);
                 s.stopIfInterrupted(); // a dead module says so
                 return;
             }
-            valueAt(point.address).before = quint16(r.value);
+            firstReads.append({&point, r});
+        }
+        // Held only once the line has shown that no answer was a repetition.
+        link.balance();
+        for (const auto &[point, r] : firstReads) {
+            if (link.revoked(r)) {
+                refuse(*point, {Outcome::Repeated});
+                return;
+            }
+            valueAt(point->address).before = quint16(r.value);
         }
         ModuleClient client(link, def);
         for (const Planned &p : planned) {
             s.stopIfInterrupted();
-            const QVector<WriteResult> results = client.apply(*p.setting, p.values);
-            for (int i = 0; i < results.size(); ++i) {
-                WrittenValue &v = valueAt(p.setting->registers[i]);
-                if (results[i].ok()) {
-                    v.outcome = WrittenValue::Outcome::Acknowledged;
-                } else {
+            // Each write is in the report as its answer comes, so that what
+            // went out stays there whatever ends the run.
+            int answered = 0;
+            quint64 sent = link.requestsSent();
+            try {
+                client.apply(*p.setting, p.values, [&](int i, const WriteResult &r) {
+                    WrittenValue &v = valueAt(p.setting->registers[i]);
+                    if (r.ok()) {
+                        v.outcome = WrittenValue::Outcome::Acknowledged;
+                    } else {
+                        v.outcome = WrittenValue::Outcome::WriteFailed;
+                        v.reason = outcomeText(r.verdict);
+                        say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                    }
+                    ++answered;
+                    sent = link.requestsSent();
+                });
+            } catch (const LinkError &e) {
+                // The line failed with a write on it: it went out, and
+                // whether the module carried it out is not known.
+                if (answered < p.values.size() && link.requestsSent() > sent) {
+                    WrittenValue &v = valueAt(p.setting->registers[answered]);
                     v.outcome = WrittenValue::Outcome::WriteFailed;
-                    v.reason = outcomeText(results[i].verdict);
-                    say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                    v.reason = QStringLiteral("已发送，未收到确认（%1）").arg(clause(s.portText(e.text())));
                 }
+                throw;
             }
         }
         // A write that failed is not read back: its register holds what it held.
+        QVector<std::pair<WrittenValue *, ReadResult>> readBacks;
         for (const int i : indices) {
             const Point &point = def.poll[i];
             WrittenValue &v = valueAt(point.address);
@@ -304,10 +350,21 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
                 say(QStringLiteral("%1 读回失败：%2。").arg(v.caption, v.reason));
                 continue;
             }
-            v.readBack = quint16(r.value);
-            v.outcome = *v.readBack == v.written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
-            if (v.outcome == WrittenValue::Outcome::Mismatch)
-                v.reason = QStringLiteral("读回值与写入值不符");
+            readBacks.append({&v, r});
+        }
+        link.balance();
+        for (auto &[v, r] : readBacks) {
+            if (link.revoked(r)) {
+                v->outcome = WrittenValue::Outcome::ReadBackFailed;
+                v->reason = outcomeText({Outcome::Repeated});
+                say(QStringLiteral("%1 读回失败：%2。").arg(v->caption, v->reason));
+                continue;
+            }
+            v->readBack = quint16(r.value);
+            v->outcome =
+                *v->readBack == v->written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
+            if (v->outcome == WrittenValue::Outcome::Mismatch)
+                v->reason = QStringLiteral("读回值与写入值不符");
         }
     } catch (const Aborted &) {
         report.stopped = stopReason(s);
@@ -322,11 +379,13 @@ namespace {
 // to stdout. Returns the exit status.
 int finishReport(Session &s, const ModuleDef &def, WriteReport &report, int status, bool readBack)
 {
-    if (report.stopped.isEmpty() && s.interrupted())
+    // An output that failed after the work is said once, by run().
+    if (report.stopped.isEmpty() && s.interrupted() && !Interrupt::outputLost())
         report.stopped = Interrupt::text();
-    const QString why = !report.stopped.isEmpty() ? report.stopped
-                        : status != Done          ? QStringLiteral("操作中止")
-                                                  : QString();
+    const QString why = !report.stopped.isEmpty()  ? report.stopped
+                        : !s.lastError().isEmpty() ? clause(s.lastError())
+                        : status != Done           ? QStringLiteral("操作中止")
+                                                   : QString();
     for (WrittenValue &v : report.values) {
         if (v.outcome == WrittenValue::Outcome::Acknowledged && readBack) {
             v.outcome = WrittenValue::Outcome::ReadBackFailed;
@@ -596,8 +655,11 @@ int applyCommand(const Options &o)
         printOut(QStringLiteral("文件 %1 中没有可写入的值。\n").arg(file));
         return Done;
     }
-    if (o.multiMeter())
-        return runMeters(o, sameForEvery(o, def, planned, nullptr, true));
+    if (o.multiMeter()) {
+        RunPlan plan = sameForEvery(o, def, planned, nullptr, true);
+        plan.inputs << file;
+        return runMeters(o, plan);
+    }
     WriteReport report = plannedReport(def, QStringLiteral("apply"), planned);
     Session s(o);
     const int status = s.run([&] {
@@ -620,7 +682,7 @@ int watchCommand(const Options &o)
     int width = 0;
     for (const Point &point : def.poll)
         width = std::max(width, displayWidth(point.caption()));
-    return s.run([&] {
+    const int status = s.run([&] {
         ModuleClient client(s.link(), def);
         for (;;) {
             QVector<Reading> readings;
@@ -653,6 +715,13 @@ int watchCommand(const Options &o)
         }
         return Done;
     });
+    // A watch has no end of its own: a signal or its reader leaving (| head)
+    // ends it, status 0. A write that failed otherwise lost lines.
+    if (status == Done && Interrupt::cause() == Interrupt::Cause::OutputFailed) {
+        printErr(Interrupt::text());
+        return Failed;
+    }
+    return status;
 }
 
 // ---------------------------------------------------------------- scan
@@ -670,9 +739,8 @@ enum class Probe {
     Other,   // no answer, or a bad one: tells nothing
 };
 
-Probe probe(Link &link, const KindProbe &point)
+Probe probe(const ReadResult &r)
 {
-    const ReadResult r = link.readRegister(point.address, point.pair);
     if (r.ok())
         return Probe::Answered;
     if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
@@ -687,12 +755,18 @@ Probe probe(Link &link, const KindProbe &point)
 QString kindOnLine(Link &link)
 {
     QVector<bool> answered;
+    QVector<ReadResult> reads;
     for (const KindProbe &p : kindProbes()) {
-        const Probe seen = probe(link, p);
+        reads << link.readRegister(p.address, p.pair);
+        const Probe seen = probe(reads.last());
         if (seen == Probe::Other)
             return QStringLiteral("unknown");
         answered << (seen == Probe::Answered);
     }
+    // A repeated answer taken for a refused probe would name another kind.
+    link.balance();
+    if (std::any_of(reads.begin(), reads.end(), [&link](const ReadResult &r) { return link.revoked(r); }))
+        return QStringLiteral("unknown");
     const ModuleKind *kind = kindAnswering(answered);
     return kind ? kind->name : QStringLiteral("unknown");
 }
@@ -779,6 +853,7 @@ int scanCommand(const Options &o)
     if (status == NoPort && found.isEmpty())
         return NoPort;
 
+    const bool cut = s.interrupted(); // not a list that could not be printed
     if (o.json) {
         printOut(QStringLiteral("{\n  \"found\": %1,\n  \"late\": %2\n}\n")
                      .arg(foundJson(found, true), foundJson(late, false)));
@@ -798,8 +873,10 @@ int scanCommand(const Options &o)
                 .arg(f.address)
                 .arg(o.scanTimeoutMs + frameMs(f.speed)));
     }
-    if (s.interrupted()) {
-        printErr(Interrupt::text() + QStringLiteral("，扫描未完成，只列出已找到的模块。"));
+    if (cut) {
+        printErr(Interrupt::text()
+                 + (Interrupt::outputLost() ? QStringLiteral("，扫描未完成。")
+                                            : QStringLiteral("，扫描未完成，只列出已找到的模块。")));
         return Failed;
     }
     if (status != Done) {
@@ -811,6 +888,25 @@ int scanCommand(const Options &o)
         return Failed;
     }
     return Done;
+}
+
+int command(const Options &o)
+{
+    if (o.command == u"read")
+        return readCommand(o);
+    if (o.command == u"set")
+        return setCommand(o);
+    if (o.command == u"reset")
+        return resetCommand(o);
+    if (o.command == u"save")
+        return saveCommand(o);
+    if (o.command == u"apply")
+        return applyCommand(o);
+    if (o.command == u"watch")
+        return watchCommand(o);
+    if (o.command == u"commission")
+        return commissionCommand(o);
+    return scanCommand(o);
 }
 
 } // namespace
@@ -827,21 +923,15 @@ int run(const QStringList &arguments)
             printOut(QStringLiteral("hv52ctl %1\n").arg(QStringLiteral(HV52_VERSION)));
             return Done;
         }
-        if (o.command == u"read")
-            return readCommand(o);
-        if (o.command == u"set")
-            return setCommand(o);
-        if (o.command == u"reset")
-            return resetCommand(o);
-        if (o.command == u"save")
-            return saveCommand(o);
-        if (o.command == u"apply")
-            return applyCommand(o);
-        if (o.command == u"watch")
-            return watchCommand(o);
-        if (o.command == u"commission")
-            return commissionCommand(o);
-        return scanCommand(o);
+        const int status = command(o);
+        // The work done, its output lost at the end (the reader gone before
+        // the last lines): not all that was asked for was done. A watch,
+        // which has no end of its own, has decided for itself.
+        if (status == Done && Interrupt::outputLost() && o.command != u"watch") {
+            printErr(Interrupt::text());
+            return Failed;
+        }
+        return status;
     } catch (const UsageError &e) {
         printErr(e.text());
         return BadInput;

@@ -5,6 +5,7 @@
 // summary and, with --record, a record for the inspector to sign.
 #include "console.h"
 #include "ctl.h"
+#include "files.h"
 #include "steps.h"
 
 #include "hv52version.h"
@@ -18,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -30,7 +30,7 @@ using Result = MeterRecord::Result;
 RunPlan sameForEvery(const Options &o, const ModuleDef &def, const QVector<Planned> &planned, const ResetChoice *reset,
                      bool write)
 {
-    RunPlan plan{o.command, o.site, o.operatorName, {}};
+    RunPlan plan{o.command, o.site, o.operatorName, {}, {}};
     for (const int address : o.meters)
         plan.meters << MeterPlan{address, &def, write, planned, reset, {}};
     return plan;
@@ -152,19 +152,7 @@ void refuseTwice(QHash<int, QString> &seen, int address, const QString &where)
 
 QJsonObject jsonFile(const QString &file, const QString &what)
 {
-    const QByteArray contents = readInputFile(file);
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(contents, &error);
-    if (error.error != QJsonParseError::NoError) {
-        const int line = int(contents.left(error.offset).count('\n')) + 1;
-        throw UsageError(QStringLiteral("%1 %2：不是有效的 JSON（第 %3 行附近：%4），请求未发送。")
-                             .arg(what, file)
-                             .arg(line)
-                             .arg(error.errorString()));
-    }
-    if (!doc.isObject())
-        throw UsageError(QStringLiteral("%1 %2：应为一个 JSON 对象，请求未发送。").arg(what, file));
-    return doc.object();
+    return jsonObject(readInputFile(file), QStringLiteral("%1 %2").arg(what, file));
 }
 
 // A plan file, checked whole: every meter, every value, no address twice.
@@ -175,6 +163,7 @@ RunPlan planFromFile(const QString &file, Options &o)
     onlyKeys(plan, {"site", "operator", "line", "meters"}, where);
     RunPlan run;
     run.command = QStringLiteral("commission");
+    run.inputs << file;
     run.site = o.site.isEmpty() ? textEntry(plan, QStringLiteral("site"), where) : o.site;
     run.operatorName = o.operatorName.isEmpty() ? textEntry(plan, QStringLiteral("operator"), where) : o.operatorName;
     if (plan.contains(QStringLiteral("line"))) {
@@ -201,8 +190,12 @@ RunPlan planFromFile(const QString &file, Options &o)
                          : parseAddressRange(a.toString(), entry + QStringLiteral("的 address"));
         const ModuleDef &def = kindEntry(m.value(QStringLiteral("module")), entry);
         MeterPlan meter{0, &def, m.contains(QStringLiteral("settings")), {}, nullptr, {}};
-        if (meter.write)
-            meter.planned = settingsOf(def, m.value(QStringLiteral("settings")), folder, entry, &meter.source);
+        if (meter.write) {
+            const QJsonValue settings = m.value(QStringLiteral("settings"));
+            meter.planned = settingsOf(def, settings, folder, entry, &meter.source);
+            if (settings.isString())
+                run.inputs << folder.filePath(settings.toString());
+        }
         for (const int address : addresses) {
             refuseTwice(seen, address, entry);
             meter.address = address;
@@ -241,7 +234,8 @@ RunPlan planFromScan(const Options &o)
             QStringLiteral("%1：缺少 found 列表（应为 hv52ctl scan --json 的输出），请求未发送。").arg(where));
     if (found.isEmpty())
         throw UsageError(QStringLiteral("%1：没有找到的模块，请求未发送。").arg(where));
-    RunPlan run{QStringLiteral("commission"), o.site, o.operatorName, {}};
+    RunPlan run{QStringLiteral("commission"), o.site, o.operatorName, {}, {o.fromScan}};
+    run.inputs += sources.values();
     QHash<int, QString> seen;
     int speed = 0;
     for (int i = 0; i < found.size(); ++i) {
@@ -334,6 +328,7 @@ bool allOk(const QVector<Value> &values)
 const ModuleKind *kindOnTheLine(Link &link)
 {
     QVector<bool> answered;
+    QVector<ReadResult> reads;
     for (const KindProbe &p : kindProbes()) {
         const ReadResult r = link.readRegister(p.address, p.pair);
         if (r.ok())
@@ -342,7 +337,12 @@ const ModuleKind *kindOnTheLine(Link &link)
             answered << false;
         else
             return nullptr;
+        reads << r;
     }
+    // A repeated answer taken for a refused probe would name another kind.
+    link.balance();
+    if (std::any_of(reads.begin(), reads.end(), [&link](const ReadResult &r) { return link.revoked(r); }))
+        return nullptr;
     return kindAnswering(answered);
 }
 
@@ -441,6 +441,16 @@ void commissionMeter(Session &s, const MeterPlan &plan, MeterRecord &m, const Sa
             }
         } catch (const Aborted &) {
             closeReport(report, stopReason(s));
+        } catch (const LinkError &e) {
+            // The line failed mid-meter: what went out before stays in the
+            // record with its outcome; the run's error path says the rest.
+            const QString why = clause(s.portText(e.text()));
+            closeReport(report, why);
+            describeValues(def, report);
+            m.writes = report.values;
+            m.result = Result::WriteFailed;
+            m.detail = why;
+            throw;
         }
         closeReport(report, QStringLiteral("操作中止"));
         describeValues(def, report);
@@ -509,8 +519,9 @@ QString seconds(qint64 ms)
 }
 
 // Checked before anything is sent: a record that could not be written
-// would be found out only at the end of a long run.
-void checkRecordFile(const QString &file)
+// would be found out only at the end of a long run, and one written over an
+// input would destroy it (under any of its names).
+void checkRecordFile(const QString &file, const QStringList &inputs)
 {
     if (recordFormat(file).isEmpty())
         throw UsageError(
@@ -525,6 +536,11 @@ void checkRecordFile(const QString &file)
         throw UsageError(QStringLiteral("--record 的目录 %1 不存在，请求未发送。").arg(folder.filePath()));
     if (!folder.isWritable())
         throw UsageError(QStringLiteral("--record 的目录 %1 不可写，请求未发送。").arg(folder.filePath()));
+    for (const QString &input : inputs) {
+        if (sameFile(file, input))
+            throw UsageError(
+                QStringLiteral("--record 的 %1 与输入文件 %2 是同一个文件（记录会覆盖它），请求未发送。").arg(file, input));
+    }
 }
 
 } // namespace
@@ -532,7 +548,7 @@ void checkRecordFile(const QString &file)
 int runMeters(const Options &options, const RunPlan &plan)
 {
     if (!options.record.isEmpty())
-        checkRecordFile(options.record);
+        checkRecordFile(options.record, plan.inputs);
     const Options &o = options;
     Session s(o);
     RunRecord record;
@@ -585,8 +601,7 @@ int runMeters(const Options &options, const RunPlan &plan)
         progress.clear();
         m.elapsedMs = clock.elapsed();
         if (status == NoPort) {
-            portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : s.lastError();
-            portFailure.remove(QRegularExpression(QStringLiteral("。$")));
+            portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : clause(s.lastError());
             m.result = Result::NotReached;
             m.failures << portFailure;
         } else {
@@ -596,6 +611,8 @@ int runMeters(const Options &options, const RunPlan &plan)
                 m.result = Result::ReadFailed;
                 m.detail = s.lastError();
                 m.failures << s.lastError();
+            } else if (status != Done) {
+                m.failures << s.lastError(); // ended while writing: the writes say how far it got
             } else if (m.result == Result::NotReached) {
                 m.result = Result::Stopped;
                 m.detail = Interrupt::text();
@@ -616,11 +633,12 @@ int runMeters(const Options &options, const RunPlan &plan)
     else if (!portFailure.isEmpty())
         record.stopped = portFailure;
 
+    const bool cut = s.interrupted(); // not a summary that could not be printed
     if (o.json)
         printOut(QString::fromUtf8(recordJson(record)));
     else
         printOut(record.summary() + u'\n');
-    if (s.interrupted())
+    if (cut)
         printErr(QStringLiteral("%1：调试未完成，其余的表计未进行。").arg(record.stopped));
     else if (!portFailure.isEmpty())
         printErr(QStringLiteral("串口无法打开，调试未完成，其余的表计未进行。"));
@@ -635,7 +653,7 @@ int runMeters(const Options &options, const RunPlan &plan)
             return status == Done ? Failed : status;
         }
         const QString saved = QStringLiteral("调试记录已保存到 %1。").arg(o.record);
-        if (o.json)
+        if (o.json || Interrupt::outputLost())
             printErr(saved);
         else
             printOut(saved + u'\n');

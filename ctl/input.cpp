@@ -32,57 +32,111 @@ const ModuleDef &moduleNamed(const QString &name)
 
 namespace {
 
-// The keys of the top-level object of valid JSON text, each with its line
-// (from 1). QJsonDocument keeps only the last of a key given twice.
-QVector<std::pair<QString, int>> topLevelKeys(const QByteArray &text)
+// A JSON string at `text[start]` (its opening quote), decoded as JSON
+// decodes it, escapes and all; `end` receives the position of its closing
+// quote.
+QString jsonStringAt(const QByteArray &text, qsizetype start, qsizetype *end)
 {
-    QVector<std::pair<QString, int>> keys;
-    int depth = 0;
+    qsizetype i = start + 1;
+    for (; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] == '\\')
+            ++i;
+    }
+    *end = i;
+    return QJsonDocument::fromJson("[" + text.mid(start, i - start + 1) + "]").array().at(0).toString();
+}
+
+} // namespace
+
+QVector<JsonKey> keysAtEveryDepth(const QByteArray &text)
+{
+    // One entry a container open around the position: an object's path and
+    // whether a key comes next, an array's path and the item it is in.
+    struct Open
+    {
+        bool object = false;
+        QString path;
+        int id = 0;
+        int item = 0;
+        bool expectKey = false;
+        QString lastKey;
+    };
+    QVector<Open> open;
+    QVector<JsonKey> keys;
+    int objects = 0;
     int line = 1;
-    bool expectKey = false;
+    // The path of a value about to start in the innermost container.
+    const auto childPath = [&]() -> QString {
+        if (open.isEmpty())
+            return {};
+        const Open &in = open.last();
+        if (!in.object)
+            return QStringLiteral("%1[%2]").arg(in.path).arg(in.item + 1);
+        return in.path.isEmpty() ? in.lastKey : in.path + u'.' + in.lastKey;
+    };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\n') {
             ++line;
         } else if (c == '{' || c == '[') {
-            ++depth;
-            expectKey = depth == 1 && c == '{';
+            Open o;
+            o.object = c == '{';
+            o.path = childPath();
+            o.expectKey = o.object;
+            if (o.object)
+                o.id = objects++;
+            open.append(o);
         } else if (c == '}' || c == ']') {
-            --depth;
-        } else if (c == ',' && depth == 1) {
-            expectKey = true;
+            if (!open.isEmpty())
+                open.removeLast();
+        } else if (c == ',' && !open.isEmpty()) {
+            Open &in = open.last();
+            if (in.object)
+                in.expectKey = true;
+            else
+                ++in.item;
         } else if (c == '"') {
-            const qsizetype start = i;
-            for (++i; i < text.size() && text[i] != '"'; ++i) {
-                if (text[i] == '\\')
-                    ++i;
-            }
-            if (depth == 1 && expectKey) {
-                // The string as JSON decodes it, escapes and all.
-                const QJsonArray one = QJsonDocument::fromJson("[" + text.mid(start, i - start + 1) + "]").array();
-                keys.append({one.at(0).toString(), line});
-                expectKey = false;
+            qsizetype end = i;
+            const QString string = jsonStringAt(text, i, &end);
+            i = end; // a valid string holds no raw line break
+            if (!open.isEmpty() && open.last().object && open.last().expectKey) {
+                Open &in = open.last();
+                in.lastKey = string;
+                in.expectKey = false;
+                keys.append({childPath(), string, in.id, line});
             }
         }
     }
     return keys;
 }
 
-void refuseDuplicateKeys(const QByteArray &contents, const QString &file)
+QJsonObject jsonObject(const QByteArray &contents, const QString &where)
 {
-    QHash<QString, int> seen;
-    for (const auto &[key, line] : topLevelKeys(contents)) {
-        const auto first = seen.constFind(key);
-        if (first != seen.constEnd())
-            throw UsageError(QStringLiteral("文件 %1：条目“%2”出现两次（第 %3 行和第 %4 行），请求未发送。")
-                                 .arg(file, key)
-                                 .arg(*first)
-                                 .arg(line));
-        seen.insert(key, line);
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(contents, &error);
+    if (error.error != QJsonParseError::NoError) {
+        const int line = int(contents.left(error.offset).count('\n')) + 1;
+        throw UsageError(QStringLiteral("%1：不是有效的 JSON（第 %2 行附近：%3），请求未发送。")
+                             .arg(where)
+                             .arg(line)
+                             .arg(error.errorString()));
     }
+    if (!doc.isObject())
+        throw UsageError(QStringLiteral("%1：应为一个 JSON 对象，请求未发送。").arg(where));
+    // QJsonDocument keeps only the last of a key given twice in one object,
+    // at whatever depth: the first would be silently dropped.
+    QHash<std::pair<int, QString>, int> seen;
+    for (const JsonKey &key : keysAtEveryDepth(contents)) {
+        const auto first = seen.constFind({key.object, key.name});
+        if (first != seen.constEnd())
+            throw UsageError(QStringLiteral("%1：条目“%2”出现两次（第 %3 行和第 %4 行），请求未发送。")
+                                 .arg(where, key.path)
+                                 .arg(*first)
+                                 .arg(key.line));
+        seen.insert({key.object, key.name}, key.line);
+    }
+    return doc.object();
 }
-
-} // namespace
 
 QVector<Reading> readPoints(Link &link, const ModuleDef &def, const QVector<int> &indices,
                             const std::function<void()> &between)
@@ -228,19 +282,7 @@ QVector<const Setting *> readableSettings(const ModuleDef &def)
 
 QVector<Planned> plannedFromFile(const ModuleDef &def, const QByteArray &contents, const QString &file)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(contents, &error);
-    if (error.error != QJsonParseError::NoError) {
-        const int line = int(contents.left(error.offset).count('\n')) + 1;
-        throw UsageError(QStringLiteral("文件 %1：不是有效的 JSON（第 %2 行附近：%3），请求未发送。")
-                             .arg(file)
-                             .arg(line)
-                             .arg(error.errorString()));
-    }
-    if (!doc.isObject())
-        throw UsageError(QStringLiteral("文件 %1：应为一个 JSON 对象，请求未发送。").arg(file));
-    refuseDuplicateKeys(contents, file);
-    const QJsonObject object = doc.object();
+    const QJsonObject object = jsonObject(contents, QStringLiteral("文件 %1").arg(file));
     const auto bad = [&](const QString &text) { return UsageError(QStringLiteral("文件 %1：%2").arg(file, text)); };
 
     const QJsonValue module = object.value(QStringLiteral("module"));

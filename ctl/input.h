@@ -5,6 +5,7 @@
 #include "module.h"
 #include "values.h"
 
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,24 @@ constexpr qint64 kMaxInputFileBytes = 64 * 1024;
 // Anything else (missing, a directory, a device, a named pipe, too large) is
 // refused at once with UsageError, without waiting on it.
 QByteArray readInputFile(const QString &file);
+
+// A key of a JSON object as the text gives it: its path from the top
+// ("line.port", "meters[1].address": items counted from 1), its name, the
+// object it stands in (numbered in the order they open) and its line.
+struct JsonKey
+{
+    QString path;
+    QString name;
+    int object = 0;
+    int line = 0;
+};
+// Every key of every object in valid JSON text, in the order written.
+QVector<JsonKey> keysAtEveryDepth(const QByteArray &text);
+// The object of an input file's JSON text (a plan, a settings file, a scan
+// read back). UsageError, naming `where` ("文件 a.json", "计划 plan.json"),
+// for text that is no valid JSON, no object, or gives a key twice in one
+// object, at any depth (named by its path and both its lines).
+QJsonObject jsonObject(const QByteArray &contents, const QString &where);
 
 // --- what an operator types for a setting ---------------------------------
 

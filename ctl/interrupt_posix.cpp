@@ -1,9 +1,16 @@
 // Linux and other POSIX systems: SIGINT, SIGTERM and SIGHUP through a pipe
-// to the Qt loop. interrupt_win.cpp is the Windows half.
-#include "session.h"
+// to the Qt loop, SIGPIPE ignored so that a closed output is a failed write
+// (seen by printOut), and a watch on a pipe or socket as standard output
+// that sees its reader leave while nothing is being printed.
+#include "interrupt.h"
 
+#include <QSocketNotifier>
+
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace hv52ctl {
@@ -11,28 +18,51 @@ namespace hv52ctl {
 namespace {
 
 int g_pipe[2] = {-1, -1};
-volatile sig_atomic_t g_interrupted = 0; // the signal that came first, 0 for none
 
 extern "C" void onSignal(int number)
 {
-    if (g_interrupted == 0)
-        g_interrupted = number;
+    const int saved = errno;
+    Interrupt::note(number == SIGTERM  ? Interrupt::Cause::Terminate
+                    : number == SIGHUP ? Interrupt::Cause::HangUp
+                                       : Interrupt::Cause::CtrlC);
     const char byte = 1;
     // Nothing to do about a full pipe: one byte in it already wakes the loop.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
 }
 
 } // namespace
 
-Interrupt::Interrupt()
+void Interrupt::installHandlers()
 {
+    // A closed output must not kill the run before its record is written.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+
+    // A pipe or socket tells when its reader has gone (POLLERR, POLLHUP)
+    // without a write; a terminal or a file has no reader to lose. Asked for
+    // as an exception notifier, which fires on those alone.
+    struct stat out = {};
+    if (::fstat(STDOUT_FILENO, &out) == 0 && (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode))) {
+        auto *watch = new QSocketNotifier(STDOUT_FILENO, QSocketNotifier::Exception, this);
+        connect(watch, &QSocketNotifier::activated, this, [watch] {
+            pollfd p = {STDOUT_FILENO, 0, 0};
+            if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP)) != 0) {
+                watch->setEnabled(false); // it would fire on every turn of the loop
+                outputFailed(EPIPE);
+            }
+        });
+    }
+
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return; // no pipe: the signals keep their default action
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+    auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         char buffer[16];
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {}
-        emit raised();
+        wake();
     });
     for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
         // Started with a signal ignored (Ctrl-C in a background job of a
@@ -47,29 +77,6 @@ Interrupt::Interrupt()
         // of anything stuck.
         action.sa_flags = SA_RESTART | SA_RESETHAND;
         sigaction(number, &action, nullptr);
-    }
-}
-
-Interrupt &Interrupt::instance()
-{
-    static Interrupt *interrupt = new Interrupt; // lives as long as the process
-    return *interrupt;
-}
-
-bool Interrupt::arrived()
-{
-    return g_interrupted != 0;
-}
-
-QString Interrupt::text()
-{
-    switch (g_interrupted) {
-    case SIGTERM:
-        return QStringLiteral("已中断（SIGTERM）");
-    case SIGHUP:
-        return QStringLiteral("已中断（SIGHUP）");
-    default:
-        return QStringLiteral("已中断（Ctrl-C）");
     }
 }
 

@@ -1,82 +1,59 @@
 // Windows: Ctrl+C, Ctrl+Break and closing the console window (also logging
-// off and shutting down) come to a console handler on a thread of its own.
-// It notes the event and wakes the Qt loop with a queued call, as the POSIX
+// off and shutting down) come to a console handler on a thread of their own.
+// It notes the cause and wakes the Qt loop with a queued call, as the POSIX
 // handler's pipe does. A second Ctrl+C or Ctrl+Break is left to the system,
 // which ends the process: the way out of anything stuck. A closed console
 // ends the process once the handler returns, so the handler holds it back
 // while the run finishes its group and reports (Windows allows some seconds).
-#include "session.h"
+#include "interrupt.h"
 
 #include <QMetaObject>
 
-#include <atomic>
 #include <windows.h>
 
 namespace hv52ctl {
 
 namespace {
 
-enum Event { None, CtrlC, CtrlBreak, ConsoleClosed };
-std::atomic<int> g_event{None};
 Interrupt *g_self = nullptr;
 
 BOOL WINAPI onConsoleEvent(DWORD type)
 {
-    int event;
+    Interrupt::Cause cause;
     switch (type) {
     case CTRL_C_EVENT:
-        event = CtrlC;
+        cause = Interrupt::Cause::CtrlC;
         break;
     case CTRL_BREAK_EVENT:
-        event = CtrlBreak;
+        cause = Interrupt::Cause::CtrlBreak;
         break;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        event = ConsoleClosed;
+        cause = Interrupt::Cause::ConsoleClosed;
         break;
     default:
         return FALSE;
     }
-    int none = None;
-    const bool first = g_event.compare_exchange_strong(none, event);
-    if (!first && event != ConsoleClosed)
+    const bool first = !Interrupt::arrived();
+    if (!first && cause != Interrupt::Cause::ConsoleClosed)
         return FALSE;
+    Interrupt::note(cause);
     QMetaObject::invokeMethod(g_self, &Interrupt::raised, Qt::QueuedConnection);
-    if (event == ConsoleClosed)
-        Sleep(INFINITE); // the process ends when the run returns from main
+    if (cause == Interrupt::Cause::ConsoleClosed) {
+        // The process ends when the run returns from main, or when Windows
+        // stops waiting for it.
+        Sleep(INFINITE);
+    }
     return TRUE;
 }
 
 } // namespace
 
-Interrupt::Interrupt()
+void Interrupt::installHandlers()
 {
     g_self = this;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-}
-
-Interrupt &Interrupt::instance()
-{
-    static Interrupt *interrupt = new Interrupt; // lives as long as the process
-    return *interrupt;
-}
-
-bool Interrupt::arrived()
-{
-    return g_event.load() != None;
-}
-
-QString Interrupt::text()
-{
-    switch (g_event.load()) {
-    case CtrlBreak:
-        return QStringLiteral("已中断（Ctrl-Break）");
-    case ConsoleClosed:
-        return QStringLiteral("已中断（控制台已关闭）");
-    default:
-        return QStringLiteral("已中断（Ctrl-C）");
-    }
 }
 
 } // namespace hv52ctl

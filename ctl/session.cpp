@@ -11,7 +11,7 @@ namespace hv52ctl {
 
 Session::Session(const Options &options) : m_options(options), m_link(std::make_unique<hv52::Link>())
 {
-    Interrupt::instance();
+    Interrupt::install();
     m_link->setResponseTimeout(options.timeoutMs);
     // No window to repaint: an answer is awaited on the line itself for up
     // to a quarter second before the event loop (and a signal) gets a turn.
@@ -69,6 +69,10 @@ int Session::run(int speed, int address, const std::function<int()> &work)
     m_exchanges = 0;
     const hv52::RunResult result = m_link->run([&] { status = work(); });
     QObject::disconnect(connection);
+    if (m_link->repeatLagMs() > 0 && !m_repeatHinted && m_options.command != u"scan") {
+        m_repeatHinted = true;
+        printErr(repeatHint());
+    }
     if (m_link->lateAnswerMs() > 0 && !m_lateHinted && m_options.command != u"scan") {
         m_lateHinted = true;
         printErr(lateHint());
@@ -114,14 +118,29 @@ QString Session::silenceHint() const
 QString Session::lateHint() const
 {
     const int late = m_link->lateAnswerMs();
+    const int timeout = m_link->responseTimeout();
     // The lateness heard is a lower bound (the first late answer heard may be
-    // an earlier request's): twice that, in whole tenths of a second.
-    const int suggested = std::min(60000, (2 * late + 100 + 99) / 100 * 100);
+    // an earlier request's): twice that, in whole tenths of a second, and
+    // never less than twice the timeout the module already overran.
+    const int suggested = std::min(60000, (std::max(2 * late + 100, 2 * timeout) + 99) / 100 * 100);
+    if (late < timeout)
+        return QStringLiteral("模块应答迟到：收到了前一个请求的应答（在那个请求后 %1 毫秒才到），迟到的应答不作数。"
+                              "模块跟不上应答超时 %2 毫秒：请加大 --timeout（如 --timeout %3）。")
+            .arg(late)
+            .arg(timeout)
+            .arg(suggested);
     return QStringLiteral("模块应答迟到：应答在请求后 %1 毫秒以上才到，超过应答超时 %2 毫秒，迟到的应答不作数。"
                           "请加大 --timeout（如 --timeout %3）。")
         .arg(late)
-        .arg(m_link->responseTimeout())
+        .arg(timeout)
         .arg(suggested);
+}
+
+QString Session::repeatHint() const
+{
+    return QStringLiteral("线路重复发送应答：同一应答相隔约 %1 毫秒又收到一次，重复的应答不作数，可能因此读错的值已作废。"
+                          "请检查串口服务器或网关的设置（是否重发数据）与总线上的其他设备。")
+        .arg(m_link->repeatLagMs());
 }
 
 void Session::pause(int ms)
@@ -133,7 +152,7 @@ void Session::pause(int ms)
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&Interrupt::instance(), &Interrupt::raised, &loop, &QEventLoop::quit);
+    QObject::connect(&Interrupt::install(), &Interrupt::raised, &loop, &QEventLoop::quit);
     timer.start(ms);
     loop.exec();
 }

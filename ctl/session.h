@@ -1,40 +1,18 @@
 #pragma once
+#include "interrupt.h"
 #include "options.h"
 
 #include "link.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <functional>
 #include <memory>
 
 namespace hv52ctl {
 
-// Ctrl-C (SIGINT), SIGTERM and SIGHUP as an event of the Qt loop: the
-// handler only writes a byte to a pipe, whose notifier wakes whatever loop is
-// running (the link's wait for an answer, or a pause between polls). The
-// exchange on the line is never cut: work stops at its next stopping point.
-// A second signal of the same kind kills at once.
-class Interrupt : public QObject
-{
-    Q_OBJECT
-public:
-    static Interrupt &instance();
-    static bool arrived();
-    // "已中断（Ctrl-C）", "已中断（SIGTERM）", "已中断（SIGHUP）".
-    static QString text();
-
-signals:
-    void raised();
-
-private:
-    Interrupt();
-    QSocketNotifier *m_notifier = nullptr;
-};
-
 // The link of one hv52ctl run: the port named as the options say (a number,
 // or a device path as given), opened at a speed for a piece of work, and
-// Ctrl-C between exchanges.
+// an interrupt (a signal, a closed output) between exchanges.
 class Session
 {
 public:
@@ -75,6 +53,8 @@ public:
     // Printed once after a run in which the module answered late: its
     // lateness, and the --timeout that would cover it.
     QString lateHint() const;
+    // Printed once after a run in which the line repeated answers.
+    QString repeatHint() const;
     // Waits in the event loop; ends early on Ctrl-C.
     void pause(int ms);
 
@@ -94,6 +74,7 @@ private:
     int m_silentInRow = 0;
     int m_exchanges = 0;
     bool m_lateHinted = false;
+    bool m_repeatHinted = false;
     QString m_lastError;
 };
 

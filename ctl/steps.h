@@ -20,6 +20,8 @@ using Say = std::function<void(const QString &)>;
 void expectWords(const Options &o, int count, const QString &usage);
 QString failureLine(const hv52::Value &v);
 QString registerHex(quint16 reg);
+// A message without its closing full stop, to stand inside another sentence.
+QString clause(QString text);
 // Why a command stopped before its end: a signal, or a module that answers nothing.
 QString stopReason(const Session &s);
 
@@ -59,6 +61,9 @@ struct RunPlan
     QString command; // "read", "apply", "commission", ...
     QString site, operatorName;
     QVector<MeterPlan> meters;
+    // The files the plan was read from (the plan, each settings file, the
+    // scan): a record written over one of them would destroy it.
+    QStringList inputs;
 };
 
 // The same work for every address of --address.

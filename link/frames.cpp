@@ -152,6 +152,10 @@ QString outcomeText(Verdict verdict)
         return QStringLiteral("应答迟到");
     case Outcome::Unconfirmed:
         return QStringLiteral("复读不一致");
+    case Outcome::Repeated:
+        return QStringLiteral("应答重复");
+    case Outcome::Flooded:
+        return QStringLiteral("应答数据过多");
     }
     return QString();
 }
@@ -179,6 +183,30 @@ bool isOtherRequestsAnswer(const QByteArray &bytes, const QByteArray &request)
         return false;
     const QByteArray frame = bytes.left(length);
     return crcIntact(frame) && !judge(frame, request).valid();
+}
+
+QVector<QByteArray> answersIn(const QByteArray &bytes, quint8 address)
+{
+    QVector<QByteArray> found;
+    for (int i = 0; i + 5 <= bytes.size();) {
+        int length = 0;
+        if (at(bytes, i) == address) {
+            const quint8 function = at(bytes, i + 1);
+            if (function == 3 && (at(bytes, i + 2) == 2 || at(bytes, i + 2) == 4))
+                length = 5 + at(bytes, i + 2);
+            else if (function == 16)
+                length = 8;
+            else if (function == 0x83 || function == 0x90)
+                length = 5;
+        }
+        if (length > 0 && i + length <= bytes.size() && crcIntact(bytes.mid(i, length))) {
+            found << bytes.mid(i, length);
+            i += length;
+        } else {
+            ++i;
+        }
+    }
+    return found;
 }
 
 quint32 answerValue(const QByteArray &answer, bool pair)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 // The frames of the read (function 3) and write (function 16) requests and
 // the judgement of their answers. No port here: the link feeds these with
@@ -32,6 +33,9 @@ enum class Outcome : quint8 {
     Late,          // the module answers after the response time: this answer
                    // came too late, or may be another request's
     Unconfirmed,   // read again after a failure, the values did not agree
+    Repeated,      // the line brought answers beyond those asked for (an answer
+                   // repeated): this one may be another request's
+    Flooded,       // far more bytes than any answer could be
 };
 
 struct Verdict
@@ -91,6 +95,11 @@ bool isAnotherAnswer(const QByteArray &extra, const QByteArray &request);
 // Whether the bytes begin with a whole, intact answer of this module to a
 // read or write request of another shape than `request`: another request's.
 bool isOtherRequestsAnswer(const QByteArray &bytes, const QByteArray &request);
+
+// The whole, intact answers of the module at `address` found anywhere in
+// `bytes`, in order: read answers of one or two registers, write
+// acknowledgements and exception answers; what lies between them is skipped.
+QVector<QByteArray> answersIn(const QByteArray &bytes, quint8 address);
 
 // The register value of a valid read answer: bytes 3-4, or 3-6 for a pair.
 quint32 answerValue(const QByteArray &answer, bool pair);

@@ -77,6 +77,13 @@ RunResult Link::run(const std::function<void()> &work)
     m_next = {};
     m_sentAhead = false;
     m_aheadFailure = nullptr;
+    // What this operation's answers were, and which reads they may spoil.
+    m_heard.clear();
+    m_atRiskFrom = 0;
+    m_balancedUpTo = m_serial;
+    m_revoked.clear();
+    m_longestAnswerUs = 0;
+    m_silenceSeen = false;
     try {
         openPort();
         work();
@@ -200,6 +207,11 @@ void Link::setLine(const LineSettings &line)
                            && line.framing == m_settings.framing;
     m_settings = line;
     Timer1.setInterval(line.responseTimeoutMs);
+    if (!samePlace) {
+        // Whether the line repeats answers is the place's own.
+        m_repeating = false;
+        m_repeatLagMs = 0;
+    }
     if (!samePlace && !m_busy)
         m_line.reset();
 }
@@ -240,6 +252,7 @@ quint8 Link::busAddress() const
 ReadResult Link::readRegister(quint16 reg, bool pair)
 {
     ReadResult result;
+    const quint32 serial = ++m_serial;
     // A bus scan addresses another module with each request: a late answer
     // gives itself away by its address there, and needs no second read; on
     // Modbus TCP every answer does, by its transaction identifier.
@@ -248,6 +261,9 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
         try {
             const qint64 failedSentMs = m_lastSentMs;
             result = readOnce(reg, pair);
+            // An answer heard before, byte for byte, that turns out to be
+            // another request's was repeated by the line, not late.
+            const bool repeated = result.ok() && m_answerRepeats && !m_silenceSeen;
             const int firstRow = int(m_held.size()) - 1; // its row, when recorded
             const bool company = result.ok() && answerHadCompany(&result);
             if (result.ok() || company) {
@@ -257,7 +273,7 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
                 another = another || result.verdict.outcome == Outcome::Late
                           || result.verdict.outcome == Outcome::Unconfirmed;
                 // The first answer was the failed request's, this late.
-                if (another)
+                if (another && !repeated)
                     m_lateMs = std::max(m_lateMs, int(arrivedMs - failedSentMs));
             }
         } catch (...) {
@@ -269,10 +285,128 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
         m_state = stateOf(result.verdict.outcome);
     } else {
         result = readOnce(reg, pair);
+        // On a line that repeats answers an answer counts only when nothing
+        // but its own repetition follows it within the lag heard: every
+        // earlier copy came before the request went out.
+        if (result.ok() && m_repeating && framing() == Framing::Rtu && answerHadCompany(&result)) {
+            result.verdict = m_verdict = {Outcome::Repeated};
+            m_state = stateOf(Outcome::Repeated);
+        }
+    }
+    result.serial = serial;
+    if (result.ok() && revoked(result)) {
+        // The line brought an answer more than asked for while this read
+        // was under way: its own answer may have been another's.
+        result.verdict = m_verdict = {Outcome::Repeated};
+        m_state = stateOf(Outcome::Repeated);
     }
     if (!result.ok())
         countFailure();
     return result;
+}
+
+bool Link::revoked(const ReadResult &read) const
+{
+    return std::any_of(m_revoked.begin(), m_revoked.end(), [&read](const std::pair<quint32, quint32> &range) {
+        return read.serial >= range.first && read.serial <= range.second;
+    });
+}
+
+bool Link::heardBefore(const QByteArray &answer, qint64 againAtMs)
+{
+    int back = 0;
+    for (auto it = m_heard.crbegin(); it != m_heard.crend(); ++it, ++back) {
+        if (it->frame == answer) {
+            // The same bytes heard long or several answers ago are another
+            // register's equal answer, not this copy's original: they tell
+            // no lag.
+            const qint64 lagMs = againAtMs - it->atMs;
+            if (againAtMs >= 0 && lagMs <= kRepeatLagLimitMs && back < 4)
+                m_repeatLagMs = std::max(int(lagMs), m_repeatLagMs);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Link::heard(const QByteArray &answer)
+{
+    if (m_heard.size() >= kHeardKept)
+        m_heard.removeFirst();
+    m_heard.append({answer, m_runClock.elapsed()});
+}
+
+bool Link::unexplained(const QByteArray &bytes, qint64 arrivedMs, const QByteArray &request)
+{
+    if (bytes.isEmpty() || framing() != Framing::Rtu || !m_settings.address)
+        return false;
+    bool own = request.isEmpty(); // one answer that fits the request is its own, however late
+    bool extra = false;
+    for (const QByteArray &answer : answersIn(bytes, quint8(m_settings.address))) {
+        if (!own && (judge(answer, request).valid() || isExceptionAnswer(answer, request))) {
+            own = true;
+            heard(answer);
+            continue;
+        }
+        // An answer more than asked for: a repetition, or the answer of a
+        // request whose place a repetition took. Either way the line
+        // repeats answers.
+        heardBefore(answer, arrivedMs);
+        heard(answer); // the next copy's original may be this one
+        extra = true;
+    }
+    if (!extra)
+        return false;
+    // Once an answer went missing, an answer heard again may be a late one
+    // of the same register read again: lateness, not repetition.
+    // The same once the answers are confirmed: a confirmed read never
+    // counts an answer alone.
+    if (m_silenceSeen)
+        return false;
+    m_repeating = true;
+    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo)
+        return false;
+    // A read took an answer heard before, and now an answer comes that no
+    // request explains: that read may have taken a repetition, and each read
+    // after it the answer of the one before. None of them holds.
+    if (m_revoked.size() >= 256)
+        m_revoked.removeFirst(); // reads long handed back and done with
+    m_revoked.append({m_atRiskFrom, m_serial});
+    m_balancedUpTo = m_serial;
+    m_atRiskFrom = 0;
+    return true;
+}
+
+void Link::balance()
+{
+    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo || m_sentAhead || !isPortOpen()
+        || !m_portError.isEmpty()) {
+        m_balancedUpTo = m_serial;
+        m_atRiskFrom = 0;
+        return;
+    }
+    // An answer still on its way comes about as long after its request as
+    // the answers of this operation took, and a little more. The line is
+    // listened to until then, not longer: repetitions that come later spoil
+    // nothing the series took.
+    const qint64 leftUs = m_longestAnswerUs + std::max<qint64>(500, m_longestAnswerUs / 4)
+                          - m_sentClock.nsecsElapsed() / 1000;
+    QDeadlineTimer deadline(std::max<qint64>(0, (leftUs + 999) / 1000), Qt::PreciseTimer);
+    m_line->expect(1);
+    QByteArray heard;
+    while (heard.size() <= ReceiveRule::kFloodBytes && !deadline.hasExpired()
+           && m_line->waitForBytes(int(std::max<qint64>(1, deadline.remainingTime()))))
+        heard += m_line->readAll();
+    m_line->takeStray();
+    heard += m_line->readAll();
+    if (!m_portError.isEmpty())
+        throw LinkError(m_portError);
+    heard.truncate(ReceiveRule::kFloodBytes);
+    if (unexplained(heard, m_runClock.elapsed()))
+        m_settle = true; // the next request waits for a quiet line
+    stray(heard);
+    m_balancedUpTo = m_serial;
+    m_atRiskFrom = 0;
 }
 
 ReadResult Link::readOnce(quint16 reg, bool pair)
@@ -297,9 +431,23 @@ void Link::answered(bool recording, qint64 elapsedUs, const QByteArray &refused)
     // now, before this one is handed back, shown and recorded; the module
     // turns round meanwhile. What is shown of this exchange is kept first.
     m_answerUnit = m_rule.answerUnit();
+    m_answerFrame = m_receive;
     const ExchangeRecord done{m_sentAt, elapsedUs, m_send, m_receive, m_verdict};
     const Verdict verdict = m_verdict;
     const bool read = !m_answerUnit.isEmpty() && quint8(m_answerUnit[0]) == 3;
+    m_longestAnswerUs = std::max(m_longestAnswerUs, elapsedUs);
+    if (m_line->framing() == Framing::Rtu) {
+        // A read not confirmed by a second one that takes an answer heard
+        // before may have taken its repetition: it and the reads after it
+        // hold only while no answer beyond those asked for comes.
+        m_answerRepeats = heardBefore(m_answerFrame);
+        // Once an answer went missing, reads are confirmed instead, and two
+        // equal answers are what confirmation asks for.
+        if (read && m_answerRepeats && !m_afterFailure && !m_repeating && !m_silenceSeen && !m_unsure
+            && (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo))
+            m_atRiskFrom = m_serial;
+        heard(m_answerFrame);
+    }
     if (read && sendAhead(unitValue(m_answerUnit, m_answerUnit.size() >= 6))) {
         // The state the caller reads is this exchange's, not the one in flight.
         m_verdict = verdict;
@@ -320,7 +468,8 @@ bool Link::sendAhead(quint32 value)
     // failure each read waits its turn and may be read again), and only when
     // the application's events are not due: they are taken before a request,
     // and may stop the operation.
-    if (m_unsure || m_settle || m_aborted || !m_portError.isEmpty() || !isPortOpen() || m_eventsEveryMs <= 0
+    if (m_unsure || m_settle || m_repeating || m_aborted || !m_portError.isEmpty() || !isPortOpen()
+        || m_eventsEveryMs <= 0
         || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)
         return false;
     if (next.goOn && !next.goOn(value))
@@ -329,7 +478,10 @@ bool Link::sendAhead(quint32 value)
     m_aheadPair = next.pair;
     m_sentAhead = true;
     try {
-        send(frameOf(readUnit(next.pair, next.reg)), true);
+        if (!send(frameOf(readUnit(next.pair, next.reg)), true)) {
+            m_sentAhead = false; // the line brought more than was asked: the next read waits its turn
+            return false;
+        }
     } catch (...) {
         // The read just done stands; the next one reports why it failed.
         m_aheadFailure = std::current_exception();
@@ -368,12 +520,26 @@ bool Link::answerHadCompany(ReadResult *result)
     // another request's, and two such answers of one earlier register would
     // otherwise agree. The line is listened to briefly before going on.
     const int row = int(m_held.size()) - 1;
-    const Settled after = settleLine(std::max(kAfterAnswerQuietMs, longestAnswerMs(m_settings.speed)));
+    // A line that repeats answers sends the copies as far apart as heard.
+    const Settled after =
+        settleLine(std::max({kAfterAnswerQuietMs, longestAnswerMs(m_settings.speed), m_repeatLagMs * 3 / 2}));
     if (after.heard.isEmpty())
         return false;
+    const qint64 cameMs = m_lastSentMs + after.firstByteMs;
+    // The answer just taken again, and nothing else: the line repeats
+    // answers, which says nothing against this one.
+    QByteArray others = after.heard;
+    others.replace(m_answerFrame, QByteArray());
+    heardBefore(m_answerFrame, others.size() < after.heard.size() ? cameMs : -1);
+    if (others.isEmpty()) {
+        m_repeating = m_repeating || !m_silenceSeen;
+        stray(after.heard);
+        return false;
+    }
     if (after.firstByteMs > responseTimeout())
         m_lateMs = std::max(m_lateMs, int(after.firstByteMs));
-    m_verdict = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
+    unexplained(others, cameMs, m_send); // a repetition of an earlier answer: measured
+    m_verdict = {m_lateMs > 0 ? Outcome::Late : m_repeating ? Outcome::Repeated : Outcome::Unconfirmed};
     m_state = stateOf(m_verdict.outcome);
     if (row >= 0 && m_held[row].stray.isEmpty())
         m_held[row].record.verdict = m_verdict;
@@ -432,10 +598,12 @@ void Link::record(const ExchangeRecord &r)
         emit exchanged(framed);
 }
 
-void Link::stray(const QByteArray &bytes)
+void Link::stray(const QByteArray &all)
 {
-    if (bytes.isEmpty())
+    if (all.isEmpty())
         return;
+    // A row keeps no more of a flood than an exchange does.
+    const QByteArray bytes = all.left(ReceiveRule::kFloodBytes);
     if (m_holding)
         m_held.append({{}, bytes});
     else
@@ -596,16 +764,30 @@ Link::Settled Link::settleLine(int quietOverrideMs)
     // apart), and the wait lasts at least half again that lateness from the
     // failed request.
     const bool late = m_lateMs > 0 && m_guardMs < 0 && quietOverrideMs <= 0;
-    const int quietMs = quietOverrideMs > 0 ? quietOverrideMs : late ? std::max(guard, m_lateMs) : guard;
+    // A line that repeats answers sends the copies as far apart as heard:
+    // none may be left when the next request goes out.
+    const int repeatMs = quietOverrideMs <= 0 ? m_repeatLagMs * 3 / 2 : 0;
+    const int quietMs =
+        quietOverrideMs > 0 ? quietOverrideMs : std::max(repeatMs, late ? std::max(guard, m_lateMs) : guard);
     const qint64 coverUntil =
         late ? qint64(m_lateMs) * 3 / 2 + longestAnswerMs(m_settings.given >= 3 ? m_settings.speed : 0) : 0;
+    // What a line in flood sends is not kept, and the wait ends once it is
+    // far more than any backlog of answers could be.
+    qint64 heardBytes = 0;
+    bool flooded = false;
     const auto take = [&] {
         const QByteArray bytes = m_line->readAll();
         if (bytes.isEmpty())
             return false;
         if (settled.firstByteMs < 0)
             settled.firstByteMs = m_sentClock.elapsed();
-        settled.heard += bytes;
+        heardBytes += bytes.size();
+        if (settled.heard.size() < ReceiveRule::kFloodBytes)
+            settled.heard += bytes.left(ReceiveRule::kFloodBytes - settled.heard.size());
+        if (heardBytes > ReceiveRule::kFloodBytes) {
+            flooded = true;
+            loop.quit();
+        }
         return true;
     };
     const auto restart = [&] { quiet.start(int(std::max<qint64>(quietMs, coverUntil - m_sentClock.elapsed()))); };
@@ -623,13 +805,19 @@ Link::Settled Link::settleLine(int quietOverrideMs)
         restart();
     });
     take();
-    restart();
     // A line that never goes quiet ends the operation; a late module's
     // backlog is not that.
     const int limitMs = int(std::max<qint64>({kSettleLimitMs, 2 * guard, coverUntil + 4 * qint64(quietMs)}));
-    limit.start(limitMs);
-    waitIn(loop);
+    if (!flooded) {
+        restart();
+        limit.start(limitMs);
+        waitIn(loop);
+    }
     disconnect(arrived);
+    if (flooded) {
+        stray(settled.heard);
+        throw LinkError(floodText());
+    }
     if (!done && !noisy)
         abandon();
     if (noisy) {
@@ -656,7 +844,7 @@ void Link::exchange(const QByteArray &frame)
     awaitAnswer();
 }
 
-void Link::send(const QByteArray &frame, bool ahead)
+bool Link::send(const QByteArray &frame, bool ahead)
 {
     m_send = frame;
     if (!m_portError.isEmpty())
@@ -682,14 +870,25 @@ void Link::send(const QByteArray &frame, bool ahead)
     }
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
-    const bool held = m_line->takeStray();
+    bool held = m_line->takeStray();
     if (!m_portError.isEmpty())
         throw LinkError(m_portError); // taking them in found the port gone
-    const QByteArray stale = m_line->readAll();
+    QByteArray stale = m_line->readAll();
+    const bool revoking = unexplained(stale, m_runClock.elapsed());
     if (ahead)
         m_aheadStray = stale; // shown after the exchange that it followed
     else
         discard(stale);
+    if (revoking) {
+        // An answer came that no request asked for, after a read that may
+        // have taken a repetition: the line must be quiet before a request.
+        if (ahead)
+            return false;
+        stray(settleLine().heard);
+        if (!m_portError.isEmpty())
+            throw LinkError(m_portError);
+        held = true;
+    }
     if (held || !stale.isEmpty())
         m_line->clear();
     m_receive.clear();
@@ -713,8 +912,18 @@ void Link::send(const QByteArray &frame, bool ahead)
         closePort();
         throw LinkError(text);
     }
+    ++m_requestsSent;
     emit requestSent(frame);
     m_waiting = true;
+    return true;
+}
+
+QString Link::floodText() const
+{
+    return QStringLiteral("%1 线路上数据过多：收到 %2 字节以上仍未停止，远超任何应答，操作中止。"
+                          "请检查接线和总线上是否有其他主站。")
+        .arg(lineName())
+        .arg(ReceiveRule::kFloodBytes);
 }
 
 void Link::awaitAnswer()
@@ -747,6 +956,14 @@ void Link::awaitAnswer()
     // Another transaction's answer on Modbus TCP: an earlier request's, late.
     const QByteArray refused = m_rule.dropped();
     if (m_line->framing() == Framing::Mbap) {
+        if (m_verdict.outcome == Outcome::Flooded) {
+            // Frames of other transactions without end: no backlog of late
+            // answers is that long, and the next request would drown too.
+            if (recording)
+                record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+            m_settle = true;
+            throw LinkError(floodText());
+        }
         // It came at the latest by now, after the request it answered.
         if (!refused.isEmpty())
             m_lateMs = std::max(m_lateMs, int(m_runClock.elapsed() - previousSentMs));
@@ -773,9 +990,17 @@ void Link::awaitAnswer()
     const bool answered =
         m_verdict.outcome == Outcome::Exception
         || (m_verdict.outcome == Outcome::TooLong && !isAnotherAnswer(m_receive.mid(answerLength(frame)), frame));
+    const bool wasUnsure = m_unsure;
     if (!answered)
         m_unsure = true;
-    if (afterFailure && isOtherRequestsAnswer(m_receive, frame)) {
+    // Whole answers of ours heard before, byte for byte: the line repeats
+    // answers, which tells nothing of lateness.
+    const quint8 address = quint8(m_settings.address);
+    const auto anyHeardBefore = [this, address](const QByteArray &bytes) {
+        const QVector<QByteArray> answers = answersIn(bytes, address);
+        return std::any_of(answers.begin(), answers.end(), [this](const QByteArray &a) { return heardBefore(a); });
+    };
+    if (afterFailure && (m_silenceSeen || !anyHeardBefore(m_receive)) && isOtherRequestsAnswer(m_receive, frame)) {
         // Just after a failed exchange, a whole answer of ours that fits
         // another request: the failed one's, this late.
         m_lateMs = std::max(m_lateMs, int(m_runClock.elapsed() - previousSentMs));
@@ -791,7 +1016,19 @@ void Link::awaitAnswer()
     // Bytes after the response time ran out: the module answers late.
     if (m_timedOut && settled.firstByteMs >= 0)
         m_lateMs = std::max(m_lateMs, int(settled.firstByteMs));
-    if (spoiledByLateness(m_verdict)) {
+    // What came and what followed: answers beyond this request's own revoke
+    // the reads a repetition may have spoiled.
+    const QByteArray all = m_receive + settled.heard;
+    const bool repeated = !m_silenceSeen && anyHeardBefore(all);
+    unexplained(all, m_lastSentMs + elapsedUs / 1000, frame);
+    if (repeated) {
+        m_verdict = {Outcome::Repeated};
+        m_state = stateOf(Outcome::Repeated);
+        // Its own answer came among the repetitions: nothing is owed.
+        const QVector<QByteArray> answers = answersIn(all, address);
+        if (std::any_of(answers.begin(), answers.end(), [&frame](const QByteArray &a) { return judge(a, frame).valid(); }))
+            m_unsure = wasUnsure;
+    } else if (spoiledByLateness(m_verdict)) {
         // Two answers back to back, one an earlier request's: it came after
         // this request went out, so at least that long after its own.
         if (m_verdict.outcome == Outcome::TooLong && previousSentMs > 0)
@@ -851,6 +1088,7 @@ void Link::Timer1_Timer()
     // An answer that began but never reached its length (an exception
     // answer, a broken frame) is taken so it cannot leak into the next one.
     m_timedOut = true;
+    m_silenceSeen = true;
     m_rule.take(m_line->readAll());
     m_receive = m_rule.answer();
     finish(m_rule.expire());

@@ -33,7 +33,8 @@ struct ExchangeRecord
 struct ReadResult
 {
     Verdict verdict;
-    quint32 value = 0; // the register value when the read was valid
+    quint32 value = 0;  // the register value when the read was valid
+    quint32 serial = 0; // which read of the link this was (Link::revoked)
     bool ok() const { return verdict.valid(); }
 };
 
@@ -142,6 +143,33 @@ public:
     // One write request of one register.
     WriteResult writeRegister(quint16 reg, quint16 value);
 
+    // Modbus RTU answers carry no request number. A read on a healthy line
+    // takes the first answer that fits; when that answer is, byte for byte,
+    // one heard earlier in the operation, it may be that answer repeated by
+    // the line (a device server that sends each answer twice), and the
+    // real one still on its way. Then every read from that one on holds only
+    // as long as the line brings no answer beyond those asked for: one that
+    // comes later revokes them all (revoked(): they count as failed,
+    // Outcome::Repeated), and the rest of the operation reads each register
+    // twice with a quiet line between.
+    //
+    // The end of a series of reads (a poll, the reads before writing): when
+    // such a read is in it, listens for as long as an answer takes, so that
+    // an answer still on its way is heard before the values are used.
+    void balance();
+    // Whether a read taken as valid was found afterwards to be possibly
+    // another request's answer.
+    bool revoked(const ReadResult &read) const;
+    // The longest time between an answer and the same bytes again, heard on
+    // this line: it repeats answers. 0: none heard.
+    int repeatLagMs() const { return m_repeatLagMs; }
+    // Whether this line has repeated answers: each read is then followed by
+    // a quiet line, and none goes ahead.
+    bool repeating() const { return m_repeating; }
+    // Requests handed to the line since the link was made: whether a write
+    // went out before an error of the line ended the operation.
+    quint64 requestsSent() const { return m_requestsSent; }
+
     // The same as text and flag, as the tools have always called them: the
     // value in decimal digits or "0" when the exchange failed; true when the
     // module confirmed the write.
@@ -197,8 +225,11 @@ private:
     // exchange() in its two halves: the request out (ahead: sent before the
     // answer before it was handed back; the events are not taken), then its
     // answer awaited and judged.
-    void send(const QByteArray &frame, bool ahead);
+    // False when a read to go ahead was not sent: the line brought an
+    // answer that no request asked for.
+    bool send(const QByteArray &frame, bool ahead);
     void awaitAnswer();
+    QString floodText() const;
     // A valid answer: the read set as next goes out, then this exchange is
     // recorded.
     void answered(bool recording, qint64 elapsedUs, const QByteArray &refused);
@@ -209,6 +240,18 @@ private:
     Settled settleLine(int quietMs = 0);
     bool answerHadCompany(ReadResult *result);
     bool spoiledByLateness(const Verdict &verdict) const;
+    // A valid answer taken by a read not confirmed by a second one.
+    void provisional(const QByteArray &answer);
+    // Bytes that no request asked for, or answers beyond the one the
+    // exchange `request` expects: answers among them revoke the reads that
+    // a repeated answer may have spoiled, and tell the line repeats answers.
+    // True when they revoked reads.
+    // `arrivedMs`: when they came, on the operation's clock (at the latest).
+    bool unexplained(const QByteArray &bytes, qint64 arrivedMs, const QByteArray &request = {});
+    // Whether an answer is the same bytes as one heard earlier in the
+    // operation; notes the lag when it came again at `againAtMs` (>= 0).
+    bool heardBefore(const QByteArray &answer, qint64 againAtMs = -1);
+    void heard(const QByteArray &answer);
     void record(const ExchangeRecord &record);
     void stray(const QByteArray &bytes);
     void flushHeld();
@@ -274,6 +317,31 @@ private:
     std::exception_ptr m_aheadFailure; // why sending it ahead failed, for the read that claims it
     QByteArray m_aheadStray;           // bytes found before it, shown after the exchange they followed
     QByteArray m_answerUnit;           // the last valid answer's data unit
+    QByteArray m_answerFrame;          // and its frame
+    bool m_answerRepeats = false;      // which was heard before in the operation
+    // The valid answers of the operation, latest last, with their arrival.
+    struct Heard
+    {
+        QByteArray frame;
+        qint64 atMs = 0;
+    };
+    QVector<Heard> m_heard;
+    static constexpr int kHeardKept = 64;
+    // The longest lag between an answer and its copy that is measured as
+    // such; a gateway that repeats later than this is told by the copies
+    // alone, and the quiet waits do not grow for it.
+    static constexpr int kRepeatLagLimitMs = 200;
+    quint32 m_serial = 0;        // the latest read
+    quint32 m_atRiskFrom = 0;    // the first read that took an answer heard before, 0: none
+    quint32 m_balancedUpTo = 0;  // reads up to here hold, whatever comes
+    QVector<std::pair<quint32, quint32>> m_revoked; // ranges of reads revoked, this operation
+    int m_repeatLagMs = 0;
+    // The line has repeated answers (kept while the line is the same): no
+    // read goes ahead, and each answer is followed by a quiet line.
+    bool m_repeating = false;
+    bool m_silenceSeen = false; // an exchange of this operation timed out
+    qint64 m_longestAnswerUs = 0; // the longest valid exchange of the operation
+    quint64 m_requestsSent = 0;
     // Of the request in flight, for its answer's judging.
     bool m_recording = false;
     bool m_afterFailure = false;

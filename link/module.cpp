@@ -200,13 +200,9 @@ QVector<Setting> relaySettings(int relays)
     return settings;
 }
 
-Reading ModuleClient::readPoint(int position, const QVector<Reading> &earlier, const QString &stop)
+bool ModuleClient::describe(Reading &r, const QVector<Reading> &earlier) const
 {
-    const Point &point = m_def.poll[position];
-    Reading r;
-    r.index = position;
-    r.point = &point;
-    r.result = m_link.readRegister(point.address, point.pair);
+    const Point &point = *r.point;
     const quint32 value = r.ok() ? r.result.value : 0;
     int scale = 1;
     if (point.show == Show::Limit) {
@@ -218,15 +214,45 @@ Reading ModuleClient::readPoint(int position, const QVector<Reading> &earlier, c
         r.scaleUnknown = !known;
     }
     const std::optional<QString> text = displayText(point, value, scale);
-    if (!text) {
+    if (!text)
+        return false;
+    r.text = *text;
+    return true;
+}
+
+Reading ModuleClient::readPoint(int position, const QVector<Reading> &earlier, const QString &stop)
+{
+    const Point &point = m_def.poll[position];
+    Reading r;
+    r.index = position;
+    r.point = &point;
+    r.result = m_link.readRegister(point.address, point.pair);
+    if (!describe(r, earlier)) {
+        // A value no list has, from a line that repeated an answer, may be
+        // another register's: the line tells first.
+        m_link.balance();
+        if (m_link.revoked(r.result)) {
+            r.result.verdict = {Outcome::Repeated};
+            describe(r, earlier);
+            return r;
+        }
         throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），%4。")
                             .arg(point.name())
-                            .arg(value)
+                            .arg(r.result.value)
                             .arg(point.listTexts().size() - 1)
                             .arg(stop));
     }
-    r.text = *text;
     return r;
+}
+
+void ModuleClient::revise(QVector<Reading> &readings) const
+{
+    for (Reading &r : readings) {
+        if (r.ok() && m_link.revoked(r.result))
+            r.result.verdict = {Outcome::Repeated};
+        // A failed read shows what 0 converts to, which every list has.
+        describe(r, readings); // a source comes before the limits it scales
+    }
 }
 
 PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each, const std::function<bool()> &goOn)
@@ -248,11 +274,23 @@ PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each, 
             m_link.clearNextRead();
         }
         result.readings << readPoint(i, result.readings, QStringLiteral("召测中止"));
-        if (!result.readings.last().ok())
-            ++result.failures;
         if (each)
             each(result.readings.last());
     }
+    m_link.balance();
+    revise(result.readings);
+    if (m_link.repeating()) {
+        // Reads revoked because the line repeated an answer are read again,
+        // each now followed by a quiet line, in poll order (sources before
+        // the limits they scale).
+        for (Reading &r : result.readings) {
+            if (r.result.verdict.outcome == Outcome::Repeated)
+                r = readPoint(r.index, result.readings, QStringLiteral("召测中止"));
+        }
+        revise(result.readings);
+    }
+    result.failures = int(std::count_if(result.readings.begin(), result.readings.end(),
+                                        [](const Reading &r) { return !r.ok(); }));
     return result;
 }
 
@@ -264,6 +302,8 @@ QVector<Reading> ModuleClient::read(const QVector<int> &positions, const std::fu
             before();
         readings << readPoint(position, readings, QStringLiteral("读取中止"));
     }
+    m_link.balance();
+    revise(readings);
     return readings;
 }
 

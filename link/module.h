@@ -153,10 +153,19 @@ public:
     // One write of a reset code to the reset register.
     WriteResult reset(const ResetChoice &choice);
 
+    // Readings the link revoked after they were handed back (Link::revoked)
+    // become failed reads, and the limits scaled by a source so failed lose
+    // their unit. poll() and read() do it themselves when they end
+    // normally; a caller that keeps the readings an error cut short does it.
+    void revise(QVector<Reading> &readings) const;
+
 private:
     // One read of the poll at `position`; `stop` ends the message of a value
     // that is no position of its list.
     Reading readPoint(int position, const QVector<Reading> &earlier, const QString &stop);
+    // The reading's text and unit from its value and the readings before it;
+    // false for a value that is no position of its list.
+    bool describe(Reading &r, const QVector<Reading> &earlier) const;
 
     Link &m_link;
     const ModuleDef &m_def;

@@ -1,5 +1,7 @@
 #include "receiverule.h"
 
+#include <algorithm>
+
 namespace hv52 {
 
 namespace {
@@ -24,8 +26,16 @@ bool ReceiveRule::take(const QByteArray &bytes)
 {
     if (m_done)
         return true; // bytes after the verdict stay with the caller
+    m_taken += bytes.size();
     m_buffer.append(bytes.constData(), bytes.size());
-    return m_framing == Framing::Rtu ? takeRtu() : takeMbap();
+    const bool judged = m_framing == Framing::Rtu ? takeRtu() : takeMbap();
+    if (!judged && m_taken > kFloodBytes)
+        finish({Outcome::Flooded}); // frames of other transactions without end
+    // What is kept of an answer is bounded whatever the peer sends: the
+    // verdict needs only its start.
+    if (m_buffer.size() > kFloodBytes)
+        m_buffer.truncate(kFloodBytes);
+    return m_done;
 }
 
 bool ReceiveRule::finish(Verdict verdict)
@@ -49,28 +59,41 @@ bool ReceiveRule::takeRtu()
 bool ReceiveRule::takeMbap()
 {
     const FrameParts asked = splitFrame(Framing::Mbap, m_request);
+    // Dropped frames are walked over and removed once: a peer may send
+    // thousands of them in one read.
+    int at = 0;
+    const auto judged = [&](Verdict verdict) {
+        m_buffer.remove(0, at);
+        return finish(verdict);
+    };
     for (;;) {
-        if (m_buffer.size() < kMbapHeader)
-            return false;
-        const int length = word(m_buffer, 4);
-        if (word(m_buffer, 2) != 0 || length < 2 || length > kMaxMbapLength)
-            return finish({Outcome::WrongLength}); // not a Modbus TCP header
+        const int have = int(m_buffer.size()) - at;
+        if (have < kMbapHeader)
+            break;
+        const int length = word(m_buffer, at + 4);
+        if (word(m_buffer, at + 2) != 0 || length < 2 || length > kMaxMbapLength)
+            return judged({Outcome::WrongLength}); // not a Modbus TCP header
         const int whole = 6 + length;
-        if (m_buffer.size() < whole)
-            return false;
-        if (word(m_buffer, 0) != asked.transaction) {
+        if (have < whole)
+            break;
+        if (word(m_buffer, at) != asked.transaction) {
             // Another transaction's answer: an earlier request's, late. Its
             // identifier gives it away; ours may still come.
-            m_dropped += m_buffer.left(whole);
-            m_buffer.remove(0, whole);
+            if (m_dropped.size() < kFloodBytes)
+                m_dropped += m_buffer.mid(at, std::min<qsizetype>(whole, kFloodBytes - m_dropped.size()));
+            at += whole;
+            if (at > kFloodBytes)
+                return judged({Outcome::Flooded});
             continue;
         }
-        if (m_buffer.size() > whole)
-            return finish({Outcome::TooLong});
-        if (quint8(m_buffer[6]) != asked.address)
-            return finish({Outcome::WrongAddress});
-        return finish(judgeUnit(m_buffer.mid(kMbapHeader), asked.unit));
+        if (have > whole)
+            return judged({Outcome::TooLong});
+        if (quint8(m_buffer[at + 6]) != asked.address)
+            return judged({Outcome::WrongAddress});
+        return judged(judgeUnit(m_buffer.mid(at + kMbapHeader), asked.unit));
     }
+    m_buffer.remove(0, at);
+    return false;
 }
 
 Verdict ReceiveRule::expire()

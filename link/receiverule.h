@@ -20,6 +20,11 @@ namespace hv52 {
 class ReceiveRule
 {
 public:
+    // Far more than any answer could be (the longest is 260 bytes): a peer
+    // that sends this much while an answer is awaited floods the line. The
+    // exchange ends there, and no more than this is kept of what came.
+    static constexpr int kFloodBytes = 4096;
+
     ReceiveRule() = default;
     ReceiveRule(Framing framing, const QByteArray &request);
 
@@ -32,8 +37,11 @@ public:
     const Verdict &verdict() const { return m_verdict; }
     // Every byte taken for this answer (dropped frames apart).
     const QByteArray &answer() const { return m_buffer; }
-    // Whole frames of other transactions, dropped (MBAP only).
+    // Whole frames of other transactions, dropped (MBAP only; the first
+    // kFloodBytes of them).
     const QByteArray &dropped() const { return m_dropped; }
+    // Every byte taken, kept or not.
+    qint64 taken() const { return m_taken; }
     // At least this many more bytes are needed before a verdict can come
     // (1 once none is certain to be needed).
     int needed() const;
@@ -49,6 +57,7 @@ private:
     QByteArray m_request;
     QByteArray m_buffer;
     QByteArray m_dropped;
+    qint64 m_taken = 0;
     Verdict m_verdict;
     bool m_done = false;
 };

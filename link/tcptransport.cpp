@@ -15,6 +15,9 @@ TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
     // A device server or gateway on the plant network is reached directly:
     // no proxy of the desktop's settings stands between, nor is looked up.
     m_socket.setProxy(QNetworkProxy::NoProxy);
+    // A peer that floods the connection is held back by TCP itself once
+    // this much waits unread, instead of filling the memory.
+    m_socket.setReadBufferSize(64 * 1024);
 }
 
 TcpTransport::~TcpTransport()

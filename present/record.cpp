@@ -275,12 +275,13 @@ QString meterSection(const RunRecord &record, const MeterRecord &m)
 
 // ---- CSV ------------------------------------------------------------------
 
-// A spreadsheet runs a cell that starts with = + - @ as a formula; a plain
-// number (a negative limit) stays a number.
+// A spreadsheet runs a cell that starts with = + - @ as a formula, and
+// some take a leading tab or carriage return as blank and read the formula
+// after it; a plain number (a negative limit) stays a number.
 QString safeCell(const QString &text)
 {
     static const QRegularExpression number(QStringLiteral("^[-+]?[0-9]+(\\.[0-9]+)?$"));
-    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()) && !number.match(text).hasMatch())
+    if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front()) && !number.match(text).hasMatch())
         return u'\'' + text;
     return text;
 }

@@ -1,15 +1,20 @@
 // A line of meters commissioned with hv52ctl, run as a program against a
 // simulated bus of modules on one pseudo-terminal: each meter's outcome,
 // the exit status, the record, a plan refused before anything is sent, a
-// scan that seeds the plan, and a signal in the middle of the run.
+// scan that seeds the plan, a signal or a closed output in the middle of the
+// run, and a record that would overwrite the run's own input.
+#include "closedpipe.h"
 #include "harness.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSaveFile>
 
 #include <atomic>
 #include <csignal>
@@ -44,8 +49,8 @@ Result finish(QProcess &p, int timeoutMs)
 
 bool writeFile(const QString &path, const QByteArray &contents)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size();
+    QSaveFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size() && f.commit();
 }
 
 QByteArray readFile(const QString &path)
@@ -75,6 +80,14 @@ struct Line
         QProcess p;
         p.start(QStringLiteral(HV52CTL_PROGRAM), args);
         return finish(p, timeoutMs);
+    }
+    // Run from the line's folder, as an operator in it types relative names.
+    Result runHere(QStringList args) const
+    {
+        QProcess p;
+        p.setWorkingDirectory(port.dir.path());
+        p.start(QStringLiteral(HV52CTL_PROGRAM), args);
+        return finish(p, 60000);
     }
     int requestsTo(uint8_t address) const
     {
@@ -414,6 +427,203 @@ private slots:
         QVERIFY2(after == before || after == (QList<uint16_t>{0, 3, 0, 20000}),
                  qPrintable(QStringLiteral("%1 %2 %3 %4").arg(after[0]).arg(after[1]).arg(after[2]).arg(after[3])));
         QCOMPARE(report.value(QStringLiteral("stopped")).toString(), QStringLiteral("已中断（SIGTERM）"));
+    }
+
+    // A key given twice in one object, at any depth of a plan, of a settings
+    // file or of a scan read back, is refused with its path and both lines:
+    // JSON readers keep the last one and would commission another meter.
+    void keyGivenTwiceAtAnyDepth_data()
+    {
+        QTest::addColumn<QByteArray>("plan"); // empty: commission --from-scan scan.json
+        QTest::addColumn<QByteArray>("settings");  // s.json
+        QTest::addColumn<QByteArray>("scan");      // scan.json
+        QTest::addColumn<QString>("message");      // empty: accepted, meter 1 commissioned
+        const QByteArray meter = R"({"address": 1, "module": "t516"})";
+        const QByteArray good = R"({"module": "t516", "relay1.command": "host"})";
+        const QByteArray scan = R"({"found": [{"speed": 9600, "address": 1, "module": "t516"}], "late": []})";
+        QTest::newRow("line.port")
+            << "{\"line\": {\"port\": 99,\n\"port\": 1, \"timeout\": 120},\n\"meters\": [" + meter + "]}" << good
+            << scan << QStringLiteral("计划 plan.json：条目“line.port”出现两次（第 1 行和第 2 行）");
+        QTest::newRow("a top-level key")
+            << "{\"site\": \"一号\",\n\"line\": {\"port\": 1},\n\"site\": \"二号\", \"meters\": [" + meter + "]}"
+            << good << scan << QStringLiteral("条目“site”出现两次（第 1 行和第 3 行）");
+        QTest::newRow("the first meter's address")
+            << QByteArray("{\"line\": {\"port\": 1},\n\"meters\": [{\"address\": 5,\n\"address\": 1, "
+                          "\"module\": \"t516\"}]}")
+            << good << scan << QStringLiteral("条目“meters[1].address”出现两次（第 2 行和第 3 行）");
+        QTest::newRow("the second meter's module")
+            << QByteArray("{\"line\": {\"port\": 1}, \"meters\": [{\"address\": 2, \"module\": \"t516\"},\n"
+                          "{\"address\": 1, \"module\": \"t528\", \"module\": \"t516\"}]}")
+            << good << scan << QStringLiteral("条目“meters[2].module”出现两次（第 2 行和第 2 行）");
+        QTest::newRow("inline settings")
+            << QByteArray("{\"line\": {\"port\": 1}, \"meters\": [{\"address\": 1, \"module\": \"t516\",\n"
+                          "\"settings\": {\"relay1.command\": \"host\",\n\"relay1.command\": \"alarm\"}}]}")
+            << good << scan << QStringLiteral("条目“meters[1].settings.relay1.command”出现两次（第 2 行和第 3 行）");
+        QTest::newRow("a settings file the plan names")
+            << QByteArray(R"({"line": {"port": 1}, "meters": [{"address": 1, "module": "t516", "settings": "s.json"}]})")
+            << QByteArray("{\"module\": \"t516\", \"relay1.command\": \"host\",\n\"relay1.command\": \"alarm\"}")
+            << scan << QStringLiteral("s.json：条目“relay1.command”出现两次（第 1 行和第 2 行）");
+        QTest::newRow("a scan read back") << QByteArray() << good
+                                          << QByteArray("{\"found\": [{\"speed\": 9600, \"address\": 1,\n"
+                                                        "\"module\": \"t516\", \"address\": 2}], \"late\": []}")
+                                          << QStringLiteral("扫描结果 scan.json：条目“found[1].address”出现两次（第 1 行和第 2 行）");
+        QTest::newRow("a --settings file of the scan")
+            << QByteArray() << QByteArray(R"({"module": "t516", "module": "t516", "relay1.command": "host"})") << scan
+            << QStringLiteral("s.json：条目“module”出现两次（第 1 行和第 1 行）");
+        // The same keys in sibling objects are no key given twice.
+        QTest::newRow("the same keys in two meters")
+            << QByteArray(R"({"line": {"port": 1, "timeout": 120}, "meters": [{"address": 1, "module": "t516",
+                "settings": {"relay1.command": "host"}}, {"address": 2, "module": "t516", "settings": "s.json"}]})")
+            << good << scan << QString();
+    }
+    void keyGivenTwiceAtAnyDepth()
+    {
+        QFETCH(QByteArray, plan);
+        QFETCH(QByteArray, settings);
+        QFETCH(QByteArray, scan);
+        QFETCH(QString, message);
+        Line line;
+        QVERIFY(writeFile(line.file(QStringLiteral("s.json")), settings));
+        QVERIFY(writeFile(line.file(QStringLiteral("scan.json")), scan));
+        QVERIFY(writeFile(line.file(QStringLiteral("plan.json")), plan));
+        const Result r = plan.isEmpty() ? line.runHere({"--port", "1", "--timeout", "120", "commission", "--from-scan",
+                                                        "scan.json", "--settings", "t516=s.json"})
+                                        : line.runHere({"commission", "plan.json"});
+        if (message.isEmpty()) {
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QCOMPARE(line.port.sim.reg(1, regs::relayCommand(0)), regs::cmdHost);
+            return;
+        }
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(message) && r.err.contains(QStringLiteral("请求未发送")), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(line.port.sim.requestCount(), size_t(0));
+    }
+
+    // A record named as one of the run's input files, under whatever name,
+    // is refused before anything is sent, and every input is left as it was;
+    // any other file takes the record.
+    void recordOverItsOwnInput_data()
+    {
+        QTest::addColumn<QStringList>("args"); // run in the line's folder
+        QTest::addColumn<QString>("link");     // "symlink NAME TARGET", "hard NAME TARGET", or empty
+        QTest::addColumn<QString>("input");    // the input named in the message; empty: accepted
+        const QStringList plan = {"commission", "plan.json", "--record"};
+        const QStringList apply = {"--port", "1", "--timeout", "120", "apply", "t516", "t516.json", "--record"};
+        const QStringList scan = {"--port",     "1",         "--timeout", "120",   "commission",
+                                  "--from-scan", "scan.json", "--settings", "t516=t516.json", "--record"};
+        QTest::newRow("the plan itself") << plan + QStringList{"plan.json"} << QString() << "plan.json";
+        QTest::newRow("a settings file of the plan") << plan + QStringList{"t516.json"} << QString() << "t516.json";
+        QTest::newRow("the plan as ./") << plan + QStringList{"./plan.json"} << QString() << "plan.json";
+        QTest::newRow("the settings through ../")
+            << plan + QStringList{"../%name/t516.json"} << QString() << "t516.json";
+        QTest::newRow("the plan by its full path") << plan + QStringList{"%dir/plan.json"} << QString() << "plan.json";
+        QTest::newRow("a symbolic link to the settings")
+            << plan + QStringList{"link.json"} << "symlink link.json t516.json"
+            << "t516.json";
+        QTest::newRow("a hard link to the plan") << plan + QStringList{"copy.json"} << "hard copy.json plan.json"
+                                                 << "plan.json";
+        QTest::newRow("apply's settings file") << apply + QStringList{"t516.json"} << QString() << "t516.json";
+        QTest::newRow("the scan read back") << scan + QStringList{"scan.json"} << QString() << "scan.json";
+        QTest::newRow("a --settings file of the scan")
+            << scan + QStringList{"./t516.json"} << QString() << "t516.json";
+        QTest::newRow("another file") << plan + QStringList{"record.json"} << QString() << QString();
+        QTest::newRow("a symbolic link to another file")
+            << plan + QStringList{"link.json"} << "symlink link.json record.json" << QString();
+    }
+    void recordOverItsOwnInput()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, link);
+        QFETCH(QString, input);
+        Line line;
+        const QString dir = line.port.dir.path();
+        const QByteArray plan = R"({"line": {"port": 1, "timeout": 120},
+"meters": [{"address": 1, "module": "t516", "settings": "t516.json"}]})";
+        const QByteArray scan = R"({"found": [{"speed": 9600, "address": 1, "module": "t516"}], "late": []})";
+        const QHash<QString, QByteArray> inputs = {{"plan.json", plan}, {"t516.json", kSettings}, {"scan.json", scan}};
+        for (auto it = inputs.begin(); it != inputs.end(); ++it)
+            QVERIFY(writeFile(line.file(it.key()), it.value()));
+        const QStringList made = link.split(u' ', Qt::SkipEmptyParts);
+        if (made.value(0) == u"symlink")
+            QVERIFY(QFile::link(made[2], line.file(made[1])));
+        else if (made.value(0) == u"hard")
+            QCOMPARE(::link(qPrintable(line.file(made[2])), qPrintable(line.file(made[1]))), 0);
+        args.replaceInStrings(QStringLiteral("%dir"), dir)
+            .replaceInStrings(QStringLiteral("%name"), QFileInfo(dir).fileName());
+        const Result r = line.runHere(args);
+        for (auto it = inputs.begin(); it != inputs.end(); ++it)
+            QVERIFY2(readFile(line.file(it.key())) == it.value(), qPrintable(it.key()));
+        if (input.isEmpty()) {
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QCOMPARE(QJsonDocument::fromJson(readFile(line.file(QStringLiteral("record.json"))))
+                         .object()
+                         .value(QStringLiteral("summary"))
+                         .toString(),
+                     QStringLiteral("1 台：1 台完成并核对"));
+            return;
+        }
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(QStringLiteral("--record 的 %1 与输入文件 ").arg(args.last()))
+                     && r.err.contains(QStringLiteral("%1 是同一个文件（记录会覆盖它），请求未发送。").arg(input)),
+                 qPrintable(r.err));
+        QCOMPARE(line.port.sim.requestCount(), size_t(0));
+    }
+
+    // A reader that leaves (| head -1) or an output that fails (a full
+    // disk) stops the line as a signal does: the meter in progress ends at
+    // its next stopping point, no meter after it is touched, the record
+    // holds what was done, and the status is 1.
+    void closedOutputEndsTheRunWithItsRecord_data()
+    {
+        QTest::addColumn<int>("lines"); // the reader leaves after these lines; -1: output to a full disk
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<QString>("stopped");
+        QTest::newRow("| head -1") << 1 << false << QStringLiteral("已中断（标准输出已关闭）");
+        QTest::newRow("> /dev/full") << -1 << false << QStringLiteral("已中断（无法写入标准输出）");
+        QTest::newRow("--json, the reader gone at once") << 0 << true << QStringLiteral("已中断（标准输出已关闭）");
+    }
+    void closedOutputEndsTheRunWithItsRecord()
+    {
+        QFETCH(int, lines);
+        QFETCH(bool, json);
+        QFETCH(QString, stopped);
+        Line line;
+        line.port.sim.setPacing(19200);
+        QVERIFY(writeFile(line.file(QStringLiteral("t516.json")), kSettings));
+        const QString record = line.file(QStringLiteral("r.json"));
+        QStringList args = {"--port", "1", "--timeout", "120", "--address", "1,2,6", "apply", "t516",
+                            line.file(QStringLiteral("t516.json")), "--record", record};
+        if (json)
+            args << "--json";
+        Result r;
+        if (lines < 0) {
+            QProcess p;
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+            p.start(QStringLiteral(HV52CTL_PROGRAM), args);
+            r = finish(p, 60000);
+        } else {
+            const ClosedPipeRun run = runWithOutputClosed(QStringLiteral(HV52CTL_PROGRAM), args, lines);
+            r.status = run.status;
+            r.err = run.err;
+        }
+        QCOMPARE(r.status, 1); // not killed by SIGPIPE
+        QVERIFY2(r.err.contains(stopped + QStringLiteral("：调试未完成，其余的表计未进行。")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("调试记录已保存到 %1。").arg(record)), qPrintable(r.err));
+        const QJsonObject report = QJsonDocument::fromJson(readFile(record)).object();
+        QCOMPARE(report.value(QStringLiteral("stopped")).toString(), stopped);
+        const QString first = meterAt(report, 1).value(QStringLiteral("result")).toString();
+        if (lines != 0) {
+            // Its line was printed (or tried): meter 1 was done and verified.
+            QCOMPARE(first, QStringLiteral("done"));
+            for (const QJsonValue &w : meterAt(report, 1).value(QStringLiteral("writes")).toArray())
+                QCOMPARE(w.toObject().value(QStringLiteral("outcome")).toString(), QStringLiteral("verified"));
+            QCOMPARE(line.port.sim.reg(1, regs::relayCommand(0)), regs::cmdHost);
+        } else {
+            QVERIFY2(first == u"stopped" || first == u"not_reached", qPrintable(first));
+        }
+        QCOMPARE(meterAt(report, 6).value(QStringLiteral("result")).toString(), QStringLiteral("not_reached"));
+        QCOMPARE(line.requestsTo(6), 0);
     }
 };
 

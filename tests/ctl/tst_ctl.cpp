@@ -2,9 +2,11 @@
 // pseudo-terminal: each command's frames, refusals before anything is sent,
 // values as the windows show them and never a failed read as 0, an
 // integrator's save and apply, a read-back that does not match, a scan and a
-// watch ended with Ctrl-C.
+// watch ended with Ctrl-C or by a reader that leaves.
+#include "closedpipe.h"
 #include "ctl.h"
 #include "harness.h"
+#include "input.h"
 #include "options.h"
 #include "sim/tcpserver.h"
 
@@ -769,6 +771,9 @@ private slots:
         QTest::newRow("a key twice") << QByteArray("{\"module\": \"t516\",\n\"relay2.command\": \"报警输出\",\n"
                                                    "\"relay1.command\": \"host\",\n\"relay2.command\": \"operate\"}")
                                      << "条目“relay2.command”出现两次（第 2 行和第 4 行）";
+        QTest::newRow("a key twice inside a value")
+            << QByteArray("{\"module\": \"t516\",\n\"relay1.command\": {\"text\": \"host\",\n\"text\": \"alarm\"}}")
+            << "条目“relay1.command.text”出现两次（第 2 行和第 3 行）";
         QTest::newRow("a key twice, escaped") << QByteArray(R"({"module": "t516", "relay1.command": "host", )"
                                                             R"("relay1\u002ecommand": "host"})")
                                               << "条目“relay1.command”出现两次（第 1 行和第 1 行）";
@@ -788,6 +793,40 @@ private slots:
         QVERIFY2(r.err.startsWith(QStringLiteral("文件 %1：").arg(file)), qPrintable(r.err));
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QCOMPARE(rig.port.sim.requestCount(), size_t(0));
+    }
+
+    // The path a key given twice is named by, however the text around it
+    // is written; the same key in sibling objects is no key given twice.
+    void keyTwiceNamedByItsPath_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        QTest::newRow("top level") << QByteArray(R"({"a": 1, "a": 2})") << "条目“a”出现两次（第 1 行和第 1 行）";
+        QTest::newRow("nested object") << QByteArray("{\"a\": {\"b\": 1,\n\"b\": 2}}")
+                                       << "条目“a.b”出现两次（第 1 行和第 2 行）";
+        QTest::newRow("array items counted from 1")
+            << QByteArray(R"({"m": [{"x": 1}, {"x": 1, "y": 2, "x": 3}]})") << "条目“m[2].x”出现两次";
+        QTest::newRow("arrays in arrays") << QByteArray(R"({"m": [[], [1, {"k": 0, "k": 1}]]})")
+                                          << "条目“m[2][2].k”出现两次";
+        QTest::newRow("after a closed object") << QByteArray(R"({"a": {"k": 1}, "k": 2, "b": {"c": 3}, "k": 4})")
+                                               << "条目“k”出现两次";
+        QTest::newRow("braces, commas and quotes in strings")
+            << QByteArray("{\"s\": \"{\\\"k\\\": 1, \\\"k\\\": [\", \"t\": [\"],{\"], \"u\": {\"k\": 1}}") << QString();
+        QTest::newRow("the same keys in sibling objects")
+            << QByteArray(R"({"a": {"k": 1}, "b": {"k": 1}, "m": [{"k": 1}, {"k": 2}]})") << QString();
+        QTest::newRow("an escaped key") << QByteArray(R"({"o": {"k\u0031": 1, "k1": 2}})") << "条目“o.k1”出现两次";
+    }
+    void keyTwiceNamedByItsPath()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, message);
+        try {
+            hv52ctl::jsonObject(text, QStringLiteral("文件 x.json"));
+            QVERIFY2(message.isEmpty(), qPrintable(message));
+        } catch (const hv52ctl::UsageError &e) {
+            QVERIFY2(!message.isEmpty() && e.text().startsWith(QStringLiteral("文件 x.json：") + message),
+                     qPrintable(e.text()));
+        }
     }
 
     // The module confirms a write and keeps its old value.
@@ -1518,6 +1557,75 @@ private slots:
         QVERIFY(lines.size() >= 4);
         for (const QByteArray &line : lines)
             QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+    }
+
+    // A reader that leaves (| head) or an output that fails (a full disk)
+    // ends a command as a signal does, never by SIGPIPE: a watch with
+    // status 0 once its reader has gone, the others with 1, the reason on
+    // stderr. A reader gone while nothing is printed is seen too: a scan
+    // stops long before its end.
+    void closedOutputEndsTheCommand_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("lines"); // the reader leaves after these lines; -1: output to a full disk
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // on stderr; empty: nothing there
+        const QStringList watch = {"watch", "t528", "--interval", "0.05"};
+        const QStringList scan = {"scan", "--speeds", "9600", "--addresses", "1-247", "--scan-timeout", "20"};
+        QTest::newRow("watch | head -3") << watch << 3 << 0 << QString();
+        // Nothing changes after the first poll: nothing is printed when the reader leaves.
+        QTest::newRow("watch --json, the reader gone after the first poll")
+            << watch + QStringList{"--json"} << 12 << 0 << QString();
+        QTest::newRow("watch > /dev/full") << watch << -1 << 1 << QStringLiteral("已中断（无法写入标准输出）\n");
+        QTest::newRow("scan, the reader gone at once")
+            << scan << 0 << 1 << QStringLiteral("已中断（标准输出已关闭），扫描未完成。\n");
+        QTest::newRow("scan --json > /dev/full")
+            << QStringList{"scan", "--speeds", "9600", "--addresses", "1-3", "--json"} << -1 << 1
+            << QStringLiteral("已中断（无法写入标准输出）\n");
+        QTest::newRow("read, the reader gone at once") << QStringList{"read", "t528"} << 0 << 1
+                                                       << QStringLiteral("已中断（标准输出已关闭）");
+        QTest::newRow("read > /dev/full") << QStringList{"read", "t528"} << -1 << 1
+                                          << QStringLiteral("已中断（无法写入标准输出）\n");
+        QTest::newRow("set > /dev/full, the relay set")
+            << QStringList{"set", "t528", "relay", "1", "host"} << -1 << 1
+            << QStringLiteral("已中断（无法写入标准输出）\n");
+    }
+    void closedOutputEndsTheCommand()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, lines);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        SimPort port(Module::T528);
+        args = QStringList{"--port", "1"} + (args[0] == u"scan" ? QStringList() : QStringList{"--timeout", "100"}) + args;
+        Result r;
+        QByteArray out;
+        if (lines < 0) {
+            QProcess p;
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+            p.start(QStringLiteral(HV52CTL_PROGRAM), args);
+            r = finish(p, 20000);
+        } else {
+            const ClosedPipeRun run = runWithOutputClosed(QStringLiteral(HV52CTL_PROGRAM), args, lines, 20000);
+            r.status = run.status;
+            r.err = run.err;
+            out = run.out;
+        }
+        QVERIFY2(r.status == status, qPrintable(QStringLiteral("status %1: %2").arg(r.status).arg(r.err)));
+        if (message.isEmpty())
+            QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        else if (message.endsWith(u'\n'))
+            QCOMPARE(r.err.right(message.size()), message); // the last word
+        else
+            QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        if (args.contains(QStringLiteral("--json")) && lines > 0) {
+            for (const QByteArray &line : out.left(out.lastIndexOf('\n')).split('\n'))
+                QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+        }
+        if (args.contains(QStringLiteral("1-247")))
+            QVERIFY2(port.sim.requestCount() < 100, qPrintable(QString::number(port.sim.requestCount())));
+        if (args.contains(QStringLiteral("host")))
+            QCOMPARE(port.sim.reg(regs::relayCommand(0)), regs::cmdHost);
     }
 
     void addressRanges_data()

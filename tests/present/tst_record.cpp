@@ -407,6 +407,9 @@ private slots:
         QTest::newRow("comma") << "4-20 mA, 0-5 V" << QStringLiteral("\"4-20 mA, 0-5 V\"");
         QTest::newRow("quote") << "称\"A\"柜" << QStringLiteral("\"称\"\"A\"\"柜\"");
         QTest::newRow("line break") << "第一行\n第二行" << QStringLiteral("\"第一行\n第二行\"");
+        QTest::newRow("tab first") << "\t=1+2" << QStringLiteral("'\t=1+2");
+        QTest::newRow("carriage return first") << "\r=1+2" << QStringLiteral("\"'\r=1+2\"");
+        QTest::newRow("tab inside") << "A\tB" << QStringLiteral("A\tB");
     }
     void csvCells()
     {

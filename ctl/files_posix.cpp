@@ -1,0 +1,23 @@
+// Linux and other POSIX systems: a file is its device and inode.
+#include "files.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace hv52ctl {
+
+bool sameFile(const QString &a, const QString &b)
+{
+    const QString canonical = QFileInfo(a).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath())
+        return true;
+    // stat() follows symbolic links: a link and its target are one file.
+    struct stat first = {}, second = {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0
+           && ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev
+           && first.st_ino == second.st_ino;
+}
+
+} // namespace hv52ctl

@@ -1,0 +1,64 @@
+#pragma once
+// What stops a run from outside: a signal (Ctrl-C, SIGTERM, SIGHUP), or a
+// standard output that takes no more (its reader gone, or a write failed).
+// Each comes as an event of the Qt loop, so that it wakes whatever loop is
+// running (the link's wait for an answer, a pause between polls). The
+// exchange on the line is never cut: work stops at its next stopping point,
+// the group in progress written whole, and the run's record is still
+// written. The platform's half (the handlers and the watch on standard
+// output) lives in interrupt_<platform>.cpp.
+#include <QObject>
+#include <QString>
+
+namespace hv52ctl {
+
+class Interrupt : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Cause {
+        None,
+        CtrlC,        // SIGINT, or Ctrl+C in a Windows console
+        CtrlBreak,    // Ctrl+Break in a Windows console
+        ConsoleClosed, // the Windows console window closed, or the user logged off
+        Terminate,    // SIGTERM
+        HangUp,       // SIGHUP
+        OutputClosed, // standard output's reader is gone (EPIPE)
+        OutputFailed, // a write to standard output failed otherwise
+    };
+
+    // The one instance: the handlers and the watch on standard output are
+    // installed at the first call.
+    static Interrupt &install();
+
+    // Whether work must stop, and why: the first cause stays.
+    static Cause cause();
+    static bool arrived() { return cause() != Cause::None; }
+    // "已中断（Ctrl-C）", "已中断（Ctrl-Break）", "已中断（控制台已关闭）",
+    // "已中断（SIGTERM）", "已中断（SIGHUP）",
+    // "已中断（标准输出已关闭）", "已中断（无法写入标准输出）".
+    static QString text();
+
+    // A write to standard output failed with `error` (an errno value). From
+    // then on nothing more is written there, and the run stops as on a
+    // signal. Works before install() too (nothing is then woken).
+    static void outputFailed(int error);
+    // Whether standard output has failed.
+    static bool outputLost();
+
+    // For the platform's signal handlers: records the cause (the first one
+    // stays). Async-signal-safe; wakes nothing by itself.
+    static void note(Cause cause);
+
+signals:
+    // A cause arrived; emitted from the event loop (or from outputFailed).
+    void raised();
+
+private:
+    Interrupt();
+    // The platform's part, run once by the constructor.
+    void installHandlers();
+    void wake();
+};
+
+} // namespace hv52ctl
