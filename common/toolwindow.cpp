@@ -4,6 +4,7 @@
 #include "linkerror.h"
 #include "look.h"
 #include "messagebox.h"
+#include "platform.h"
 #include "portname.h"
 #include "systemtext.h"
 
@@ -837,6 +838,7 @@ bool ToolWindow::saveRecordTo(const QString &path)
 int runTool(int argc, char **argv, const std::function<ToolWindow *()> &makeWindow)
 {
     QApplication app(argc, argv);
+    preparePlatform();
     installQtChinese();
     std::unique_ptr<ToolWindow> window(makeWindow());
     try {

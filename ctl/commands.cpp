@@ -1,6 +1,7 @@
 // The commands of hv52ctl. Each checks all its words and options first and
 // only then opens the port: a bad command line sends nothing.
 #include "ctl.h"
+#include "console.h"
 #include "input.h"
 #include "options.h"
 #include "session.h"
@@ -26,7 +27,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace hv52ctl {
 
@@ -38,14 +38,8 @@ void printOut(const QString &text)
     // signal, its messages on stderr and its record still written.
     if (Interrupt::outputLost())
         return;
-    const QByteArray bytes = text.toUtf8();
-    errno = 0;
-    const bool whole = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
-    if (std::fflush(stdout) != 0 || !whole) {
-        const int error = errno ? errno : EIO;
-        std::clearerr(stdout);
-        Interrupt::outputFailed(error);
-    }
+    if (!console::write(console::Stream::Out, text.toUtf8()))
+        Interrupt::outputFailed(errno);
 }
 
 void printErr(const QString &text)
@@ -53,19 +47,15 @@ void printErr(const QString &text)
     QByteArray bytes = text.toUtf8();
     if (!bytes.endsWith('\n'))
         bytes += '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    console::write(console::Stream::Err, bytes);
 }
 
 // Writes to standard output and says whether every byte went out.
 bool writeOut(const QByteArray &bytes, QString *error)
 {
-    errno = 0;
-    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    if (n == size_t(bytes.size()) && std::fflush(stdout) == 0)
+    if (console::write(console::Stream::Out, bytes))
         return true;
-    *error = systemErrorText(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)));
-    std::clearerr(stdout);
+    *error = systemErrorText(QString::fromLocal8Bit(std::strerror(errno)));
     return false;
 }
 
@@ -791,9 +781,7 @@ int frameMs(int speed)
 // The progress bar: rewritten in place, so no line end.
 void progress(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    console::write(console::Stream::Err, text.toUtf8());
 }
 
 QString foundJson(const QVector<Found> &list, bool withModule)
@@ -811,7 +799,7 @@ QString foundJson(const QVector<Found> &list, bool withModule)
 int scanCommand(const Options &o)
 {
     expectWords(o, 0, QStringLiteral("scan [--speeds LIST] [--addresses RANGE] [--scan-timeout MS]"));
-    const bool bar = ::isatty(STDERR_FILENO) == 1;
+    const bool bar = console::isConsole(console::Stream::Err);
     const Point *probePoint = t516Module().point(QStringLiteral("input1.count"));
     Session s(o);
     QVector<Found> found;

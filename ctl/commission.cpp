@@ -3,6 +3,7 @@
 // settings. Each meter is polled before, written and read back, polled
 // after; a meter that fails never stops the others. The run ends in a
 // summary and, with --record, a record for the inspector to sign.
+#include "console.h"
 #include "ctl.h"
 #include "files.h"
 #include "steps.h"
@@ -20,7 +21,6 @@
 #include <QJsonObject>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace hv52ctl {
 
@@ -291,7 +291,7 @@ QString lineText(const Options &o)
 class Progress
 {
 public:
-    Progress() : m_on(::isatty(STDERR_FILENO) == 1) {}
+    Progress() : m_on(console::isConsole(console::Stream::Err)) {}
     void show(const QString &text)
     {
         if (m_on)
@@ -306,9 +306,7 @@ public:
 private:
     static void put(const QString &text)
     {
-        const QByteArray bytes = text.toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-        std::fflush(stderr);
+        console::write(console::Stream::Err, text.toUtf8());
     }
     bool m_on;
 };

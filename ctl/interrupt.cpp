@@ -43,6 +43,10 @@ Interrupt::Cause Interrupt::cause()
 QString Interrupt::text()
 {
     switch (cause()) {
+    case Cause::CtrlBreak:
+        return QStringLiteral("已中断（Ctrl-Break）");
+    case Cause::ConsoleClosed:
+        return QStringLiteral("已中断（控制台已关闭）");
     case Cause::Terminate:
         return QStringLiteral("已中断（SIGTERM）");
     case Cause::HangUp:

@@ -18,7 +18,9 @@ class Interrupt : public QObject
 public:
     enum class Cause {
         None,
-        CtrlC,        // SIGINT
+        CtrlC,        // SIGINT, or Ctrl+C in a Windows console
+        CtrlBreak,    // Ctrl+Break in a Windows console
+        ConsoleClosed, // the Windows console window closed, or the user logged off
         Terminate,    // SIGTERM
         HangUp,       // SIGHUP
         OutputClosed, // standard output's reader is gone (EPIPE)
@@ -32,7 +34,8 @@ public:
     // Whether work must stop, and why: the first cause stays.
     static Cause cause();
     static bool arrived() { return cause() != Cause::None; }
-    // "已中断（Ctrl-C）", "已中断（SIGTERM）", "已中断（SIGHUP）",
+    // "已中断（Ctrl-C）", "已中断（Ctrl-Break）", "已中断（控制台已关闭）",
+    // "已中断（SIGTERM）", "已中断（SIGHUP）",
     // "已中断（标准输出已关闭）", "已中断（无法写入标准输出）".
     static QString text();
 

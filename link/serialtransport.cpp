@@ -1,5 +1,6 @@
 #include "serialtransport.h"
 #include "linkerror.h"
+#include "porterror.h"
 #include "portlock.h"
 #include "systemtext.h"
 #include "wakeup.h"
@@ -60,18 +61,21 @@ void SerialTransport::open()
     }
     // The port's own lock follows the name it was opened by; a symlink and
     // its target are still one device, held by one operation at a time.
-    if (!lockDevice(MSComm1.handle())) {
+    if (!lockDevice(MSComm1)) {
         MSComm1.close();
         throw LinkError(
             QStringLiteral("无法打开串口 %1：串口已被占用（另一程序通过其他路径打开了同一设备）。").arg(where));
     }
     m_minimumRead = -1;
     m_fresh = true;
+    m_broken = false;
+    ++m_opening;
     emit opened();
 }
 
 void SerialTransport::close()
 {
+    m_broken = false;
     if (MSComm1.isOpen()) {
         MSComm1.close();
         emit closed();
@@ -82,7 +86,7 @@ bool SerialTransport::write(const QByteArray &bytes)
 {
     // The port may have been closed by an error reported between exchanges:
     // that error is the reason, and a write to a closed port is not tried.
-    if (!MSComm1.isOpen()) {
+    if (!isOpen()) {
         if (failure().isEmpty())
             fail(QStringLiteral("串口 %1 未打开。").arg(m_label));
         return false;
@@ -100,7 +104,7 @@ bool SerialTransport::write(const QByteArray &bytes)
 
 void SerialTransport::clear()
 {
-    if (MSComm1.isOpen())
+    if (isOpen())
         MSComm1.clear(QSerialPort::AllDirections);
 }
 
@@ -113,7 +117,7 @@ void SerialTransport::expect(int bytes)
     static const bool everyByte = qEnvironmentVariableIntValue("HV52_WAKE_EVERY_BYTE") != 0;
     if (everyByte)
         return;
-    if (bytes != m_minimumRead && MSComm1.isOpen() && setMinimumRead(MSComm1.handle(), bytes))
+    if (bytes != m_minimumRead && isOpen() && setMinimumRead(MSComm1, bytes))
         m_minimumRead = bytes;
 }
 
@@ -122,7 +126,7 @@ void SerialTransport::pull()
     // With a minimum-read count the bytes of a short answer stay with the
     // terminal: wake at any byte again, and look once without waiting.
     expect(1);
-    if (MSComm1.isOpen())
+    if (isOpen())
         MSComm1.waitForReadyRead(0);
 }
 
@@ -134,10 +138,10 @@ bool SerialTransport::takeStray()
     // byte that slips in meanwhile would slip in after a flush as well).
     // The first request after opening flushes all the same: whatever an
     // adapter holds from before is dropped, not only what it reports.
-    if (!MSComm1.isOpen())
+    if (!isOpen())
         return false;
     const bool fresh = std::exchange(m_fresh, false);
-    if (pendingBytes(MSComm1.handle()) == 0)
+    if (pendingBytes(MSComm1) == 0)
         return fresh;
     pull();
     return true;
@@ -147,7 +151,7 @@ bool SerialTransport::waitForBytes(int ms)
 {
     // A poll on the port itself: with the minimum-read count set it wakes
     // once the answer can be whole.
-    return MSComm1.isOpen() && MSComm1.waitForReadyRead(ms);
+    return isOpen() && MSComm1.waitForReadyRead(ms);
 }
 
 void SerialTransport::onPortError(QSerialPort::SerialPortError error)
@@ -161,13 +165,20 @@ void SerialTransport::onPortError(QSerialPort::SerialPortError error)
     default:
         return; // open() reports its own failures; NoError is noise
     }
-    if (!MSComm1.isOpen())
+    if (!isOpen())
         return;
     // An unplugged device keeps reporting read errors as fast as the loop
-    // spins; closing on the first one stops that at once.
+    // spins; from the first one the port counts as closed. It closes at once
+    // where the system allows, else on the loop's next turn, unless it was
+    // closed and opened anew by then.
     const QString reason = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。")
                                .arg(m_label, systemErrorText(MSComm1.errorString()));
-    close();
+    m_broken = true;
+    const int opening = m_opening;
+    closeAfterPortError(this, [this, opening] {
+        if (opening == m_opening && m_broken)
+            close();
+    });
     fail(reason);
 }
 

@@ -20,11 +20,11 @@ public:
 
     void open() override;
     void close() override;
-    bool isOpen() const override { return MSComm1.isOpen(); }
+    bool isOpen() const override { return MSComm1.isOpen() && !m_broken; }
     bool write(const QByteArray &bytes) override;
     // A port an error has closed has nothing more to give (and QSerialPort
     // would warn on stderr of a read or clear of a closed device).
-    QByteArray readAll() override { return MSComm1.isOpen() ? MSComm1.readAll() : QByteArray(); }
+    QByteArray readAll() override { return isOpen() ? MSComm1.readAll() : QByteArray(); }
     void clear() override;
     Framing framing() const override { return Framing::Rtu; }
     void expect(int bytes) override;
@@ -43,6 +43,8 @@ private:
     qint32 m_speed = 0;
     int m_minimumRead = -1; // what the terminal wakes the reader at, -1: not set
     bool m_fresh = false;   // opened, and no request sent yet
+    bool m_broken = false;  // failed while open, its close still to come
+    int m_opening = 0;      // counts the opens, so a late close finds its own
 };
 
 } // namespace hv52

@@ -1,5 +1,6 @@
 #pragma once
-#include <QtGlobal>
+
+class QSerialPort;
 
 namespace hv52 {
 
@@ -7,10 +8,10 @@ namespace hv52 {
 // buffered (at least 1), so that an answer costs one or two wake-ups instead
 // of one a byte. False where the platform has no such setting: the reader
 // then wakes at every byte, as before. wakeup_posix.cpp serves Linux and the
-// other POSIX systems, wakeup_other.cpp every other platform.
-bool setMinimumRead(qintptr handle, int bytes);
+// other POSIX systems, wakeup_win.cpp Windows.
+bool setMinimumRead(QSerialPort &port, int bytes);
 // Bytes the terminal holds that the reader has not taken yet; -1 where the
 // platform cannot tell (the caller then takes them as if there were some).
-int pendingBytes(qintptr handle);
+int pendingBytes(QSerialPort &port);
 
 } // namespace hv52

@@ -7,8 +7,10 @@
 #include "linkerror.h"
 #include "portname.h"
 #include "receiverule.h"
+#include "systemtext.h"
 
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <QTest>
 
 Q_DECLARE_METATYPE(hv52::Framing)
@@ -255,14 +257,75 @@ private slots:
             QCOMPARE(unitValue(rule.answerUnit(), false), 0x1234u);
     }
 
+    // Port number N as each system names it; the rows of the other system
+    // are skipped, so the one table serves the Linux and the Windows build.
+    void portNames_data()
+    {
+        QTest::addColumn<bool>("windows");
+        QTest::addColumn<QString>("dir");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("device");
+        QTest::newRow("posix: named in HV52_SERIAL_DIR") << false << "/tmp/ports" << 3 << "/tmp/ports/com3";
+        QTest::newRow("posix: first terminal") << false << "" << 1 << "/dev/ttyS0";
+        QTest::newRow("posix: twelfth terminal") << false << "" << 12 << "/dev/ttyS11";
+        QTest::newRow("windows: COM3") << true << "" << 3 << "COM3";
+        QTest::newRow("windows: COM12, past COM9") << true << "" << 12 << "COM12";
+        QTest::newRow("windows: HV52_SERIAL_DIR ignored") << true << "C:/ports" << 3 << "COM3";
+    }
+
     void portNames()
     {
-        qputenv("HV52_SERIAL_DIR", "/tmp/ports");
-        QCOMPARE(serialDeviceName(3), QStringLiteral("/tmp/ports/com3"));
+        QFETCH(bool, windows);
+        QFETCH(QString, dir);
+        QFETCH(int, number);
+        QFETCH(QString, device);
+        if (windows != (QSysInfo::kernelType() == u"winnt"))
+            QSKIP("a port name of the other system");
+        if (dir.isEmpty())
+            qunsetenv("HV52_SERIAL_DIR");
+        else
+            qputenv("HV52_SERIAL_DIR", dir.toUtf8());
+        QCOMPARE(serialDeviceName(number), device);
         qunsetenv("HV52_SERIAL_DIR");
-        QCOMPARE(serialDeviceName(1), QStringLiteral("/dev/ttyS0"));
-        QCOMPARE(serialDeviceName(12), QStringLiteral("/dev/ttyS11"));
-        QCOMPARE(portLabel(12), QStringLiteral("COM12"));
+        QCOMPARE(portLabel(number), QStringLiteral("COM%1").arg(number));
+    }
+
+    // The system's error texts in the operator's words: the C library's on
+    // both systems, each system's own (Windows' and Wine's FormatMessage
+    // texts are English) only on it. "both" rows run everywhere.
+    void systemTexts_data()
+    {
+        QTest::addColumn<QString>("system");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("chinese");
+        QTest::newRow("both: strerror ENOSPC") << "both" << "No space left on device" << "磁盘空间不足";
+        QTest::newRow("both: wrapped by Qt") << "both" << "Error opening /x: Permission denied" << "无权访问";
+        QTest::newRow("both: empty") << "both" << " " << "未知系统错误";
+        QTest::newRow("both: unknown kept") << "both" << "Something odd" << "系统错误：Something odd";
+        QTest::newRow("posix: unplugged terminal") << "posix" << "Input/output error" << "输入输出错误（设备已断开？）";
+        QTest::newRow("posix: not a terminal") << "posix" << "Inappropriate ioctl for device"
+                                               << "串口设备已断开或不是串口";
+        QTest::newRow("win: COM with no port (Wine)") << "win" << "Invalid function." << "串口设备不存在或不支持该操作";
+        QTest::newRow("win: COM with no port (Windows)") << "win" << "Incorrect function." << "串口设备不存在或不支持该操作";
+        QTest::newRow("win: port in use") << "win" << "Access is denied." << "无权访问";
+        QTest::newRow("win: disk full") << "win" << "There is not enough space on the disk." << "磁盘空间不足";
+        QTest::newRow("win: adapter pulled") << "win" << "The device is not connected." << "设备已断开";
+        QTest::newRow("win: file held open") << "win"
+                                             << "The process cannot access the file because it is being used by "
+                                                "another process."
+                                             << "已被另一程序占用";
+        QTest::newRow("win: Chinese Windows' own text") << "win" << "拒绝访问。" << "系统错误：拒绝访问。";
+    }
+
+    void systemTexts()
+    {
+        QFETCH(QString, system);
+        QFETCH(QString, text);
+        QFETCH(QString, chinese);
+        const QString here = QSysInfo::kernelType() == u"winnt" ? QStringLiteral("win") : QStringLiteral("posix");
+        if (system != u"both" && system != here)
+            QSKIP("a text of the other system");
+        QCOMPARE(systemErrorText(text), chinese);
     }
 
     // Divided values as the window shows them: the exact decimal of a

@@ -3,27 +3,23 @@
 // the port closes its descriptor.
 #include "portlock.h"
 
-#ifdef Q_OS_UNIX
+#include <QSerialPort>
+
 #include <cerrno>
 #include <sys/file.h>
-#endif
 
 namespace hv52 {
 
-bool lockDevice(qintptr handle)
+bool lockDevice(QSerialPort &port)
 {
-#ifdef Q_OS_UNIX
-    if (handle < 0)
+    const int fd = port.handle();
+    if (fd < 0)
         return true;
     int r;
     do {
-        r = ::flock(int(handle), LOCK_EX | LOCK_NB);
+        r = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (r != 0 && errno == EINTR);
     return r == 0 || errno != EWOULDBLOCK;
-#else
-    Q_UNUSED(handle);
-    return true;
-#endif
 }
 
 } // namespace hv52
