@@ -1,7 +1,7 @@
 // The commands of hv52ctl. Each checks all its words and options first and
 // only then opens the port: a bad command line sends nothing.
-#include "ctl.h"
 #include "console.h"
+#include "ctl.h"
 #include "input.h"
 #include "options.h"
 #include "session.h"
@@ -105,13 +105,14 @@ QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QV
     QVector<Reading> readings;
     ModuleClient client(s.link(), def);
     try {
-        readings = client.poll(
-            [&](const Reading &r) {
-                readings << r;
-                if (r.index + 1 < def.poll.size())
-                    s.stopIfInterrupted();
-            },
-            [&s] { return !s.mustStop(); })
+        readings = client
+                       .poll(
+                           [&](const Reading &r) {
+                               readings << r;
+                               if (r.index + 1 < def.poll.size())
+                                   s.stopIfInterrupted();
+                           },
+                           [&s] { return !s.mustStop(); })
                        .readings;
     } catch (const LinkError &e) {
         *stopped = e.text();
@@ -361,8 +362,7 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
                 continue;
             }
             v->readBack = quint16(r.value);
-            v->outcome =
-                *v->readBack == v->written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
+            v->outcome = *v->readBack == v->written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
             if (v->outcome == WrittenValue::Outcome::Mismatch)
                 v->reason = QStringLiteral("读回值与写入值不符");
         }

@@ -304,10 +304,7 @@ public:
     }
 
 private:
-    static void put(const QString &text)
-    {
-        console::write(console::Stream::Err, text.toUtf8());
-    }
+    static void put(const QString &text) { console::write(console::Stream::Err, text.toUtf8()); }
     bool m_on;
 };
 
@@ -538,8 +535,8 @@ void checkRecordFile(const QString &file, const QStringList &inputs)
         throw UsageError(QStringLiteral("--record 的目录 %1 不可写，请求未发送。").arg(folder.filePath()));
     for (const QString &input : inputs) {
         if (sameFile(file, input))
-            throw UsageError(
-                QStringLiteral("--record 的 %1 与输入文件 %2 是同一个文件（记录会覆盖它），请求未发送。").arg(file, input));
+            throw UsageError(QStringLiteral("--record 的 %1 与输入文件 %2 是同一个文件（记录会覆盖它），请求未发送。")
+                                 .arg(file, input));
     }
 }
 

@@ -138,8 +138,9 @@ QString Session::lateHint() const
 
 QString Session::repeatHint() const
 {
-    return QStringLiteral("线路重复发送应答：同一应答相隔约 %1 毫秒又收到一次，重复的应答不作数，可能因此读错的值已作废。"
-                          "请检查串口服务器或网关的设置（是否重发数据）与总线上的其他设备。")
+    return QStringLiteral(
+               "线路重复发送应答：同一应答相隔约 %1 毫秒又收到一次，重复的应答不作数，可能因此读错的值已作废。"
+               "请检查串口服务器或网关的设置（是否重发数据）与总线上的其他设备。")
         .arg(m_link->repeatLagMs());
 }
 

@@ -379,8 +379,7 @@ bool Link::unexplained(const QByteArray &bytes, qint64 arrivedMs, const QByteArr
 
 void Link::balance()
 {
-    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo || m_sentAhead || !isPortOpen()
-        || !m_portError.isEmpty()) {
+    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo || m_sentAhead || !isPortOpen() || !m_portError.isEmpty()) {
         m_balancedUpTo = m_serial;
         m_atRiskFrom = 0;
         return;
@@ -389,8 +388,8 @@ void Link::balance()
     // the answers of this operation took, and a little more. The line is
     // listened to until then, not longer: repetitions that come later spoil
     // nothing the series took.
-    const qint64 leftUs = m_longestAnswerUs + std::max<qint64>(500, m_longestAnswerUs / 4)
-                          - m_sentClock.nsecsElapsed() / 1000;
+    const qint64 leftUs =
+        m_longestAnswerUs + std::max<qint64>(500, m_longestAnswerUs / 4) - m_sentClock.nsecsElapsed() / 1000;
     QDeadlineTimer deadline(std::max<qint64>(0, (leftUs + 999) / 1000), Qt::PreciseTimer);
     m_line->expect(1);
     QByteArray heard;
@@ -469,8 +468,7 @@ bool Link::sendAhead(quint32 value)
     // the application's events are not due: they are taken before a request,
     // and may stop the operation.
     if (m_unsure || m_settle || m_repeating || m_aborted || !m_portError.isEmpty() || !isPortOpen()
-        || m_eventsEveryMs <= 0
-        || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)
+        || m_eventsEveryMs <= 0 || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)
         return false;
     if (next.goOn && !next.goOn(value))
         return false;
@@ -1030,7 +1028,8 @@ void Link::awaitAnswer()
         m_state = stateOf(Outcome::Repeated);
         // Its own answer came among the repetitions: nothing is owed.
         const QVector<QByteArray> answers = answersIn(all, address);
-        if (std::any_of(answers.begin(), answers.end(), [&frame](const QByteArray &a) { return judge(a, frame).valid(); }))
+        if (std::any_of(answers.begin(), answers.end(),
+                        [&frame](const QByteArray &a) { return judge(a, frame).valid(); }))
             m_unsure = wasUnsure;
     } else if (spoiledByLateness(m_verdict)) {
         // Two answers back to back, one an earlier request's: it came after

@@ -331,15 +331,15 @@ private:
     // such; a gateway that repeats later than this is told by the copies
     // alone, and the quiet waits do not grow for it.
     static constexpr int kRepeatLagLimitMs = 200;
-    quint32 m_serial = 0;        // the latest read
-    quint32 m_atRiskFrom = 0;    // the first read that took an answer heard before, 0: none
-    quint32 m_balancedUpTo = 0;  // reads up to here hold, whatever comes
+    quint32 m_serial = 0;                           // the latest read
+    quint32 m_atRiskFrom = 0;                       // the first read that took an answer heard before, 0: none
+    quint32 m_balancedUpTo = 0;                     // reads up to here hold, whatever comes
     QVector<std::pair<quint32, quint32>> m_revoked; // ranges of reads revoked, this operation
     int m_repeatLagMs = 0;
     // The line has repeated answers (kept while the line is the same): no
     // read goes ahead, and each answer is followed by a quiet line.
     bool m_repeating = false;
-    bool m_silenceSeen = false; // an exchange of this operation timed out
+    bool m_silenceSeen = false;   // an exchange of this operation timed out
     qint64 m_longestAnswerUs = 0; // the longest valid exchange of the operation
     quint64 m_requestsSent = 0;
     // Of the request in flight, for its answer's judging.

@@ -289,8 +289,8 @@ PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each, 
         }
         revise(result.readings);
     }
-    result.failures = int(std::count_if(result.readings.begin(), result.readings.end(),
-                                        [](const Reading &r) { return !r.ok(); }));
+    result.failures =
+        int(std::count_if(result.readings.begin(), result.readings.end(), [](const Reading &r) { return !r.ok(); }));
     return result;
 }
 

@@ -79,7 +79,8 @@ bool writeFile(const QString &path, const QByteArray &contents)
 // answer taken for the next one shows, behind a TCP port passing RTU frames.
 struct Module516
 {
-    explicit Module516(hv52sim::TcpFraming framing = hv52sim::TcpFraming::Rtu) : sim(Module::T516, 1), server(sim, framing)
+    explicit Module516(hv52sim::TcpFraming framing = hv52sim::TcpFraming::Rtu)
+        : sim(Module::T516, 1), server(sim, framing)
     {
         sim.setDemo(false);
         // Each answer as long after its request as on a 9600 bit/s line.
@@ -206,18 +207,23 @@ private slots:
         QTemporaryDir dir;
         const QString settings = dir.filePath(QStringLiteral("t516.json"));
         QVERIFY(writeFile(settings, kSettings));
-        const QList<QPair<quint16, quint16>> asked{
-            {regs::relayCommand(0), regs::cmdHost},   {regs::relayCommand(1), regs::cmdOperate},
-            {regs::analogSignal(0), 1},               {regs::analogSource(0), 3},
-            {regs::analogLower(0), 0},                {regs::analogUpper(0), 20000},
-            {regs::analogSignal(1), 0},               {regs::analogSource(1), 4},
-            {regs::analogLower(1), 0},                {regs::analogUpper(1), 5000}};
+        const QList<QPair<quint16, quint16>> asked{{regs::relayCommand(0), regs::cmdHost},
+                                                   {regs::relayCommand(1), regs::cmdOperate},
+                                                   {regs::analogSignal(0), 1},
+                                                   {regs::analogSource(0), 3},
+                                                   {regs::analogLower(0), 0},
+                                                   {regs::analogUpper(0), 20000},
+                                                   {regs::analogSignal(1), 0},
+                                                   {regs::analogSource(1), 4},
+                                                   {regs::analogLower(1), 0},
+                                                   {regs::analogUpper(1), 5000}};
         QHash<quint16, quint16> before;
         for (const auto &[reg, value] : asked)
             before.insert(reg, module.sim.reg(reg));
 
         LineProxy proxy(LineProxy::Mode::Repeat, module.server.port(), loMs, hiMs, 5);
-        const Result r = runCtl(module.through(proxy.port()) + QStringList{"--timeout", "300", "apply", "t516", settings});
+        const Result r =
+            runCtl(module.through(proxy.port()) + QStringList{"--timeout", "300", "apply", "t516", settings});
         bool all = true;
         for (const auto &[reg, value] : asked) {
             const quint16 held = module.sim.reg(reg);
@@ -289,8 +295,8 @@ private slots:
         port.sim.setPacing(1200);
         const QString record = port.dir.filePath(QStringLiteral("记录.json"));
         bool unplugged = false;
-        const Result r = runCtl(
-            {"commission", port.dir.filePath(QStringLiteral("plan.json")), "--json", "--record", record}, [&] {
+        const Result r =
+            runCtl({"commission", port.dir.filePath(QStringLiteral("plan.json")), "--json", "--record", record}, [&] {
                 if (!unplugged && writeRequests(port.sim) >= lostAfterWrites) {
                     port.sim.unplug();
                     unplugged = true;

@@ -117,7 +117,8 @@ private:
             int waitMs = 20;
             if (!copies.empty())
                 waitMs = int(std::max<long long>(
-                    0, std::chrono::duration_cast<std::chrono::milliseconds>(copies.front().at - Clock::now()).count()));
+                    0,
+                    std::chrono::duration_cast<std::chrono::milliseconds>(copies.front().at - Clock::now()).count()));
             pollfd p[2] = {{client, short(POLLIN | (flooding ? POLLOUT : 0)), 0}, {up, POLLIN, 0}};
             ::poll(p, up >= 0 ? 2 : 1, flooding ? 5 : waitMs);
             if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
