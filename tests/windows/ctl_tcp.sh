@@ -35,7 +35,7 @@ run_sequence() {
         cat saved.json
         echo "== record.html"
         cat record.html
-    ) | sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}/TIME/g; s/用时 [0-9.]+ 秒/用时 N 秒/g; s/127\.0\.0\.1:[0-9]+/127.0.0.1:PORT/g' \
+    ) | sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}/TIME/g; s/用时 [0-9.]+ 秒/用时 N 秒/g; s|<td class="num">[0-9]+\.[0-9]</td></tr>|<td class="num">N</td></tr>|g; s/127\.0\.0\.1:[0-9]+/127.0.0.1:PORT/g' \
         >"$dir.txt"
     kill "$sim_pid"
 }
