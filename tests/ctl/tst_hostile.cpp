@@ -266,7 +266,7 @@ private slots:
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("数据过多")) && !r.err.contains(QStringLiteral("程序错误")),
                  qPrintable(r.err));
-        QVERIFY2(r.peakKiB > 0 && r.peakKiB < 120 * 1024, qPrintable(QString::number(r.peakKiB) + r.err));
+        QVERIFY2(r.peakKiB > 0 && r.peakKiB < HV52_MEMORY_BOUND_MIB * 1024, qPrintable(QString::number(r.peakKiB) + r.err));
         QVERIFY(proxy.extraBytes() > 4096);
     }
 
