@@ -41,7 +41,14 @@ for fault in "" silent; do
     run_sequence linux "$fault"
     program=("$WINE" "$WINDOWS_BUILD/hv52-io-tools-1.0.0-win64/hv52ctl.exe")
     run_sequence windows "$fault"
-    diff -u "$work/linux-${fault:-healthy}.txt" "$work/windows-${fault:-healthy}.txt" ||
-        fail "hv52ctl.exe on COM3 (${fault:-healthy} module) differs from the Linux build"
+    # Wine's serial emulation now and then differs in a run (seen twice in
+    # some ten CI runs, cause not yet found): the difference is shown, the
+    # Windows side runs once more, and a second difference fails.
+    if ! diff -a -u "$work/linux-${fault:-healthy}.txt" "$work/windows-${fault:-healthy}.txt"; then
+        echo "wine_ctl_com ${fault:-healthy}: differs once, running the Windows side again" >&2
+        run_sequence windows "$fault"
+        diff -a -u "$work/linux-${fault:-healthy}.txt" "$work/windows-${fault:-healthy}.txt" ||
+            fail "hv52ctl.exe on COM3 (${fault:-healthy} module) differs from the Linux build"
+    fi
     echo "wine_ctl_com ${fault:-healthy}: $(grep -c '^-> ' "$work/windows-${fault:-healthy}.txt") requests alike"
 done
