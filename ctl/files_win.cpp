@@ -27,10 +27,9 @@ std::optional<Identity> identityOf(const QString &path)
     // No access asked: only the file's information is read. Backup
     // semantics let a folder open too; links are followed to their target.
     const QString native = QDir::toNativeSeparators(path);
-    const HANDLE handle =
-        CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()), 0,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info = {};

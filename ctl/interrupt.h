@@ -18,13 +18,13 @@ class Interrupt : public QObject
 public:
     enum class Cause {
         None,
-        CtrlC,        // SIGINT, or Ctrl+C in a Windows console
-        CtrlBreak,    // Ctrl+Break in a Windows console
+        CtrlC,         // SIGINT, or Ctrl+C in a Windows console
+        CtrlBreak,     // Ctrl+Break in a Windows console
         ConsoleClosed, // the Windows console window closed, or the user logged off
-        Terminate,    // SIGTERM
-        HangUp,       // SIGHUP
-        OutputClosed, // standard output's reader is gone (EPIPE)
-        OutputFailed, // a write to standard output failed otherwise
+        Terminate,     // SIGTERM
+        HangUp,        // SIGHUP
+        OutputClosed,  // standard output's reader is gone (EPIPE)
+        OutputFailed,  // a write to standard output failed otherwise
     };
 
     // The one instance: the handlers and the watch on standard output are

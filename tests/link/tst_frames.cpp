@@ -298,23 +298,46 @@ private slots:
         QTest::addColumn<QString>("system");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("chinese");
-        QTest::newRow("both: strerror ENOSPC") << "both" << "No space left on device" << "磁盘空间不足";
-        QTest::newRow("both: wrapped by Qt") << "both" << "Error opening /x: Permission denied" << "无权访问";
-        QTest::newRow("both: empty") << "both" << " " << "未知系统错误";
-        QTest::newRow("both: unknown kept") << "both" << "Something odd" << "系统错误：Something odd";
-        QTest::newRow("posix: unplugged terminal") << "posix" << "Input/output error" << "输入输出错误（设备已断开？）";
-        QTest::newRow("posix: not a terminal") << "posix" << "Inappropriate ioctl for device"
+        QTest::newRow("both: strerror ENOSPC") << "both"
+                                               << "No space left on device"
+                                               << "磁盘空间不足";
+        QTest::newRow("both: wrapped by Qt") << "both"
+                                             << "Error opening /x: Permission denied"
+                                             << "无权访问";
+        QTest::newRow("both: empty") << "both"
+                                     << " "
+                                     << "未知系统错误";
+        QTest::newRow("both: unknown kept") << "both"
+                                            << "Something odd"
+                                            << "系统错误：Something odd";
+        QTest::newRow("posix: unplugged terminal") << "posix"
+                                                   << "Input/output error"
+                                                   << "输入输出错误（设备已断开？）";
+        QTest::newRow("posix: not a terminal") << "posix"
+                                               << "Inappropriate ioctl for device"
                                                << "串口设备已断开或不是串口";
-        QTest::newRow("win: COM with no port (Wine)") << "win" << "Invalid function." << "串口设备不存在或不支持该操作";
-        QTest::newRow("win: COM with no port (Windows)") << "win" << "Incorrect function." << "串口设备不存在或不支持该操作";
-        QTest::newRow("win: port in use") << "win" << "Access is denied." << "无权访问";
-        QTest::newRow("win: disk full") << "win" << "There is not enough space on the disk." << "磁盘空间不足";
-        QTest::newRow("win: adapter pulled") << "win" << "The device is not connected." << "设备已断开";
+        QTest::newRow("win: COM with no port (Wine)") << "win"
+                                                      << "Invalid function."
+                                                      << "串口设备不存在或不支持该操作";
+        QTest::newRow("win: COM with no port (Windows)") << "win"
+                                                         << "Incorrect function."
+                                                         << "串口设备不存在或不支持该操作";
+        QTest::newRow("win: port in use") << "win"
+                                          << "Access is denied."
+                                          << "无权访问";
+        QTest::newRow("win: disk full") << "win"
+                                        << "There is not enough space on the disk."
+                                        << "磁盘空间不足";
+        QTest::newRow("win: adapter pulled") << "win"
+                                             << "The device is not connected."
+                                             << "设备已断开";
         QTest::newRow("win: file held open") << "win"
                                              << "The process cannot access the file because it is being used by "
                                                 "another process."
                                              << "已被另一程序占用";
-        QTest::newRow("win: Chinese Windows' own text") << "win" << "拒绝访问。" << "系统错误：拒绝访问。";
+        QTest::newRow("win: Chinese Windows' own text") << "win"
+                                                        << "拒绝访问。"
+                                                        << "系统错误：拒绝访问。";
     }
 
     void systemTexts()
