@@ -4,9 +4,14 @@
 // system gets it its own way (console_posix.cpp, console_win.cpp).
 #include <QByteArray>
 
+#include <cstdio>
+
 namespace hv52ctl::console {
 
-enum class Stream { Out, Err };
+enum class Stream {
+    Out,
+    Err
+};
 
 // Whether the stream is a console the operator watches: the progress line
 // that rewrites itself goes there only.
@@ -15,5 +20,8 @@ bool isConsole(Stream stream);
 // Writes UTF-8 text whole and flushes it. False when it could not, errno
 // then saying why (EPIPE: the reader is gone).
 bool write(Stream stream, const QByteArray &utf8);
+
+// The bytes to a file or pipe, whole and flushed, as write() says.
+bool writeBytes(FILE *file, const QByteArray &utf8);
 
 } // namespace hv52ctl::console

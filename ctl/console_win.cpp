@@ -70,14 +70,7 @@ bool write(Stream stream, const QByteArray &utf8)
     static const bool binary[] = {_setmode(_fileno(stdout), _O_BINARY) != -1,
                                   _setmode(_fileno(stderr), _O_BINARY) != -1};
     Q_UNUSED(binary);
-    errno = 0;
-    const bool whole = std::fwrite(utf8.constData(), 1, size_t(utf8.size()), file) == size_t(utf8.size());
-    if (std::fflush(file) == 0 && whole)
-        return true;
-    if (errno == 0)
-        errno = EIO;
-    std::clearerr(file);
-    return false;
+    return writeBytes(file, utf8);
 }
 
 } // namespace hv52ctl::console

@@ -5,6 +5,7 @@
 // run, and a record that would overwrite the run's own input.
 #include "closedpipe.h"
 #include "harness.h"
+#include "programrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,26 +27,6 @@ using hv52sim::Module;
 namespace regs = hv52sim::regs;
 
 namespace {
-
-struct Result
-{
-    int status = -1;
-    QString out;
-    QString err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-};
-
-Result finish(QProcess &p, int timeoutMs)
-{
-    if (!p.waitForFinished(timeoutMs))
-        p.kill();
-    p.waitForFinished();
-    Result r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 bool writeFile(const QString &path, const QByteArray &contents)
 {
@@ -434,16 +415,17 @@ private slots:
     // JSON readers keep the last one and would commission another meter.
     void keyGivenTwiceAtAnyDepth_data()
     {
-        QTest::addColumn<QByteArray>("plan"); // empty: commission --from-scan scan.json
-        QTest::addColumn<QByteArray>("settings");  // s.json
-        QTest::addColumn<QByteArray>("scan");      // scan.json
-        QTest::addColumn<QString>("message");      // empty: accepted, meter 1 commissioned
+        QTest::addColumn<QByteArray>("plan");     // empty: commission --from-scan scan.json
+        QTest::addColumn<QByteArray>("settings"); // s.json
+        QTest::addColumn<QByteArray>("scan");     // scan.json
+        QTest::addColumn<QString>("message");     // empty: accepted, meter 1 commissioned
         const QByteArray meter = R"({"address": 1, "module": "t516"})";
         const QByteArray good = R"({"module": "t516", "relay1.command": "host"})";
         const QByteArray scan = R"({"found": [{"speed": 9600, "address": 1, "module": "t516"}], "late": []})";
-        QTest::newRow("line.port")
-            << "{\"line\": {\"port\": 99,\n\"port\": 1, \"timeout\": 120},\n\"meters\": [" + meter + "]}" << good
-            << scan << QStringLiteral("计划 plan.json：条目“line.port”出现两次（第 1 行和第 2 行）");
+        QTest::newRow("line.port") << "{\"line\": {\"port\": 99,\n\"port\": 1, \"timeout\": 120},\n\"meters\": ["
+                                          + meter + "]}"
+                                   << good << scan
+                                   << QStringLiteral("计划 plan.json：条目“line.port”出现两次（第 1 行和第 2 行）");
         QTest::newRow("a top-level key")
             << "{\"site\": \"一号\",\n\"line\": {\"port\": 1},\n\"site\": \"二号\", \"meters\": [" + meter + "]}"
             << good << scan << QStringLiteral("条目“site”出现两次（第 1 行和第 3 行）");
@@ -460,13 +442,15 @@ private slots:
                           "\"settings\": {\"relay1.command\": \"host\",\n\"relay1.command\": \"alarm\"}}]}")
             << good << scan << QStringLiteral("条目“meters[1].settings.relay1.command”出现两次（第 2 行和第 3 行）");
         QTest::newRow("a settings file the plan names")
-            << QByteArray(R"({"line": {"port": 1}, "meters": [{"address": 1, "module": "t516", "settings": "s.json"}]})")
+            << QByteArray(
+                   R"({"line": {"port": 1}, "meters": [{"address": 1, "module": "t516", "settings": "s.json"}]})")
             << QByteArray("{\"module\": \"t516\", \"relay1.command\": \"host\",\n\"relay1.command\": \"alarm\"}")
             << scan << QStringLiteral("s.json：条目“relay1.command”出现两次（第 1 行和第 2 行）");
-        QTest::newRow("a scan read back") << QByteArray() << good
-                                          << QByteArray("{\"found\": [{\"speed\": 9600, \"address\": 1,\n"
-                                                        "\"module\": \"t516\", \"address\": 2}], \"late\": []}")
-                                          << QStringLiteral("扫描结果 scan.json：条目“found[1].address”出现两次（第 1 行和第 2 行）");
+        QTest::newRow("a scan read back")
+            << QByteArray() << good
+            << QByteArray("{\"found\": [{\"speed\": 9600, \"address\": 1,\n"
+                          "\"module\": \"t516\", \"address\": 2}], \"late\": []}")
+            << QStringLiteral("扫描结果 scan.json：条目“found[1].address”出现两次（第 1 行和第 2 行）");
         QTest::newRow("a --settings file of the scan")
             << QByteArray() << QByteArray(R"({"module": "t516", "module": "t516", "relay1.command": "host"})") << scan
             << QStringLiteral("s.json：条目“module”出现两次（第 1 行和第 1 行）");
@@ -510,8 +494,8 @@ private slots:
         QTest::addColumn<QString>("input");    // the input named in the message; empty: accepted
         const QStringList plan = {"commission", "plan.json", "--record"};
         const QStringList apply = {"--port", "1", "--timeout", "120", "apply", "t516", "t516.json", "--record"};
-        const QStringList scan = {"--port",     "1",         "--timeout", "120",   "commission",
-                                  "--from-scan", "scan.json", "--settings", "t516=t516.json", "--record"};
+        const QStringList scan = {"--port",    "1",          "--timeout",      "120",     "commission", "--from-scan",
+                                  "scan.json", "--settings", "t516=t516.json", "--record"};
         QTest::newRow("the plan itself") << plan + QStringList{"plan.json"} << QString() << "plan.json";
         QTest::newRow("a settings file of the plan") << plan + QStringList{"t516.json"} << QString() << "t516.json";
         QTest::newRow("the plan as ./") << plan + QStringList{"./plan.json"} << QString() << "plan.json";
@@ -525,8 +509,7 @@ private slots:
                                                  << "plan.json";
         QTest::newRow("apply's settings file") << apply + QStringList{"t516.json"} << QString() << "t516.json";
         QTest::newRow("the scan read back") << scan + QStringList{"scan.json"} << QString() << "scan.json";
-        QTest::newRow("a --settings file of the scan")
-            << scan + QStringList{"./t516.json"} << QString() << "t516.json";
+        QTest::newRow("a --settings file of the scan") << scan + QStringList{"./t516.json"} << QString() << "t516.json";
         QTest::newRow("another file") << plan + QStringList{"record.json"} << QString() << QString();
         QTest::newRow("a symbolic link to another file")
             << plan + QStringList{"link.json"} << "symlink link.json record.json" << QString();
@@ -592,8 +575,10 @@ private slots:
         line.port.sim.setPacing(19200);
         QVERIFY(writeFile(line.file(QStringLiteral("t516.json")), kSettings));
         const QString record = line.file(QStringLiteral("r.json"));
-        QStringList args = {"--port", "1", "--timeout", "120", "--address", "1,2,6", "apply", "t516",
-                            line.file(QStringLiteral("t516.json")), "--record", record};
+        QStringList args = {"--port",   "1",         "--timeout",
+                            "120",      "--address", "1,2,6",
+                            "apply",    "t516",      line.file(QStringLiteral("t516.json")),
+                            "--record", record};
         if (json)
             args << "--json";
         Result r;

@@ -8,6 +8,7 @@
 #include "harness.h"
 #include "input.h"
 #include "options.h"
+#include "programrun.h"
 #include "sim/tcpserver.h"
 
 #include "hv52version.h"
@@ -35,32 +36,11 @@ namespace regs = hv52sim::regs;
 
 namespace {
 
-struct Result
-{
-    int status = -1;
-    QString out;
-    QString err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-};
-
 // Ctrl-C reaches the program even when this test runs with it ignored (the
 // program keeps an ignored SIGINT ignored, as a background job should).
 void defaultSigint(QProcess &p)
 {
     p.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
-}
-
-// The program's end: a status of -1 when it did not end normally.
-Result finish(QProcess &p, int timeoutMs)
-{
-    if (!p.waitForFinished(timeoutMs))
-        p.kill();
-    p.waitForFinished();
-    Result r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
 }
 
 Result runCtl(const QStringList &args, int timeoutMs = 60000)
@@ -806,10 +786,10 @@ private slots:
                                        << "条目“a.b”出现两次（第 1 行和第 2 行）";
         QTest::newRow("array items counted from 1")
             << QByteArray(R"({"m": [{"x": 1}, {"x": 1, "y": 2, "x": 3}]})") << "条目“m[2].x”出现两次";
-        QTest::newRow("arrays in arrays") << QByteArray(R"({"m": [[], [1, {"k": 0, "k": 1}]]})")
-                                          << "条目“m[2][2].k”出现两次";
-        QTest::newRow("after a closed object") << QByteArray(R"({"a": {"k": 1}, "k": 2, "b": {"c": 3}, "k": 4})")
-                                               << "条目“k”出现两次";
+        QTest::newRow("arrays in arrays")
+            << QByteArray(R"({"m": [[], [1, {"k": 0, "k": 1}]]})") << "条目“m[2][2].k”出现两次";
+        QTest::newRow("after a closed object")
+            << QByteArray(R"({"a": {"k": 1}, "k": 2, "b": {"c": 3}, "k": 4})") << "条目“k”出现两次";
         QTest::newRow("braces, commas and quotes in strings")
             << QByteArray("{\"s\": \"{\\\"k\\\": 1, \\\"k\\\": [\", \"t\": [\"],{\"], \"u\": {\"k\": 1}}") << QString();
         QTest::newRow("the same keys in sibling objects")
@@ -1582,13 +1562,12 @@ private slots:
         QTest::newRow("scan --json > /dev/full")
             << QStringList{"scan", "--speeds", "9600", "--addresses", "1-3", "--json"} << -1 << 1
             << QStringLiteral("已中断（无法写入标准输出）\n");
-        QTest::newRow("read, the reader gone at once") << QStringList{"read", "t528"} << 0 << 1
-                                                       << QStringLiteral("已中断（标准输出已关闭）");
-        QTest::newRow("read > /dev/full") << QStringList{"read", "t528"} << -1 << 1
-                                          << QStringLiteral("已中断（无法写入标准输出）\n");
-        QTest::newRow("set > /dev/full, the relay set")
-            << QStringList{"set", "t528", "relay", "1", "host"} << -1 << 1
-            << QStringLiteral("已中断（无法写入标准输出）\n");
+        QTest::newRow("read, the reader gone at once")
+            << QStringList{"read", "t528"} << 0 << 1 << QStringLiteral("已中断（标准输出已关闭）");
+        QTest::newRow("read > /dev/full")
+            << QStringList{"read", "t528"} << -1 << 1 << QStringLiteral("已中断（无法写入标准输出）\n");
+        QTest::newRow("set > /dev/full, the relay set") << QStringList{"set", "t528", "relay", "1", "host"} << -1 << 1
+                                                        << QStringLiteral("已中断（无法写入标准输出）\n");
     }
     void closedOutputEndsTheCommand()
     {
@@ -1597,7 +1576,8 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
         SimPort port(Module::T528);
-        args = QStringList{"--port", "1"} + (args[0] == u"scan" ? QStringList() : QStringList{"--timeout", "100"}) + args;
+        args =
+            QStringList{"--port", "1"} + (args[0] == u"scan" ? QStringList() : QStringList{"--timeout", "100"}) + args;
         Result r;
         QByteArray out;
         if (lines < 0) {

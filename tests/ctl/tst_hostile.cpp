@@ -5,6 +5,7 @@
 // that went out is in the record with what became of it.
 #include "harness.h"
 #include "lineproxy.h"
+#include "programrun.h"
 #include "sim/tcpserver.h"
 
 #include <QElapsedTimer>
@@ -26,15 +27,6 @@ namespace regs = hv52sim::regs;
 
 namespace {
 
-struct Result
-{
-    int status = -1;
-    QString out;
-    QString err;
-    qint64 peakKiB = 0; // the largest resident memory of the programs run so far
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-};
-
 // The largest resident memory of any program this test has run and waited
 // for, in KiB: every run must stay under the bound.
 qint64 peakOfChildren()
@@ -49,24 +41,15 @@ Result runCtl(const QStringList &args, const std::function<void()> &tick = {}, i
 {
     QProcess p;
     p.start(QStringLiteral(HV52CTL_PROGRAM), args);
-    Result r;
     if (!p.waitForStarted())
-        return r;
+        return {};
     QElapsedTimer clock;
     clock.start();
     while (!p.waitForFinished(20) && clock.elapsed() < timeoutMs) {
         if (tick)
             tick();
     }
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished();
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    r.peakKiB = peakOfChildren();
-    return r;
+    return finish(p, 0);
 }
 
 bool writeFile(const QString &path, const QByteArray &contents)
@@ -266,7 +249,8 @@ private slots:
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("数据过多")) && !r.err.contains(QStringLiteral("程序错误")),
                  qPrintable(r.err));
-        QVERIFY2(r.peakKiB > 0 && r.peakKiB < HV52_MEMORY_BOUND_MIB * 1024, qPrintable(QString::number(r.peakKiB) + r.err));
+        const qint64 peakKiB = peakOfChildren();
+        QVERIFY2(peakKiB > 0 && peakKiB < HV52_MEMORY_BOUND_MIB * 1024, qPrintable(QString::number(peakKiB) + r.err));
         QVERIFY(proxy.extraBytes() > 4096);
     }
 
