@@ -60,8 +60,12 @@ map_com() {
     pts=$(readlink -f "$work/com$n")
     "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$pts" /f >/dev/null 2>&1 ||
         fail "could not map COM$n to $pts"
-    wineserver -k || true
+    # The ports are read when Wine starts. The server is left to end by
+    # itself, which saves the registry; killing it could cut the save short
+    # and leave COMn on its default device.
     wineserver -w
+    grep -qF "\"COM$n\"=\"$pts\"" "$WINEPREFIX/system.reg" ||
+        fail "COM$n is not mapped to $pts in the saved registry"
 }
 
 # An X server for windows, its display exported.
