@@ -59,6 +59,15 @@ def main():
             only_a = sum((sa - sb).values())
             only_b = sum((sb - sa).values())
             print("       %d module runs only in the first, %d only in the second" % (only_a, only_b))
+            ra, rb = a.get(program, []), b.get(program, [])
+            if len(ra) == len(rb):
+                # In one process the modules are made in the same order: name
+                # the ones that heard otherwise, and where they part.
+                for i, (x, y) in enumerate(zip(ra, rb)):
+                    if x != y:
+                        at = next((k for k, (f, g) in enumerate(zip(x, y)) if f != g), min(len(x), len(y)))
+                        print("       module %d: %d and %d requests, first apart at request %d (%s | %s)" % (
+                            i + 1, len(x), len(y), at + 1, x[at] if at < len(x) else "-", y[at] if at < len(y) else "-"))
     print("%d of %d programs differ" % (differ, len(set(a) | set(b))))
     return 1 if differ else 0
 
