@@ -154,7 +154,8 @@ void describeValues(const ModuleDef &def, WriteReport &report)
     for (WrittenValue &v : report.values) {
         if (!v.point)
             continue;
-        const auto describe = [&](quint16 raw, const QHash<quint16, quint16> &sources, QString &text, QString &json) {
+        const auto describe = [&](quint16 raw, const QHash<quint16, quint16> &sources, QString &text,
+                                  QJsonValue &json) {
             int scale = 1;
             if (v.point->show == Show::Limit) {
                 const std::optional<int> source = sourceIn(def, *v.point, sources);

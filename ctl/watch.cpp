@@ -37,7 +37,7 @@ int watchCommand(const Options &o)
                         if (o.json) {
                             printOut(QStringLiteral("{\"time\": %1, \"key\": %2, \"value\": %3%4}\n")
                                          .arg(jsonString(now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))),
-                                              jsonString(v.point->key), v.json,
+                                              jsonString(v.point->key), jsonText(v.json),
                                               v.ok ? QString()
                                                    : QStringLiteral(", \"failure\": %1").arg(jsonString(v.failure))));
                         } else {
