@@ -6,6 +6,7 @@
 
 #include "kinds.h"
 #include "linkerror.h"
+#include "registerhex.h"
 
 #include <QHash>
 
@@ -35,11 +36,6 @@ QString clause(QString text)
     if (text.endsWith(u'。'))
         text.chop(1);
     return text;
-}
-
-QString registerHex(quint16 reg)
-{
-    return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
 }
 
 // Why a command stopped before its end: a signal, or a module that answers nothing.

@@ -23,7 +23,6 @@ using Say = std::function<void(const QString &)>;
 // UsageError unless the command has `count` words: "read 的参数不足：用法 hv52ctl USAGE，请求未发送。"
 void expectWords(const Options &o, int count, const QString &usage);
 QString failureLine(const hv52::Value &v);
-QString registerHex(quint16 reg);
 // A message without its closing full stop, to stand inside another sentence.
 QString clause(QString text);
 // Why a command stopped before its end: a signal, or a module that answers nothing.

@@ -1,4 +1,5 @@
 #include "record.h"
+#include "registerhex.h"
 #include "systemtext.h"
 
 #include <QFileInfo>
@@ -54,11 +55,6 @@ QJsonValue isoTime(const QDateTime &t)
 QJsonValue textOrNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
-
-QString hex(quint16 reg)
-{
-    return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
 }
 
 QString seconds(qint64 ms)
@@ -328,7 +324,7 @@ QJsonObject writeJson(const WrittenValue &w)
 {
     return QJsonObject{{QStringLiteral("key"), w.key},
                        {QStringLiteral("caption"), w.caption},
-                       {QStringLiteral("register"), hex(w.reg)},
+                       {QStringLiteral("register"), registerHex(w.reg)},
                        {QStringLiteral("before"), w.beforeJson},
                        {QStringLiteral("written"), w.writtenJson},
                        {QStringLiteral("read_back"), w.readBackJson},

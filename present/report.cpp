@@ -2,6 +2,8 @@
 #include "jsonvalue.h"
 #include "values.h"
 
+#include "registerhex.h"
+
 namespace hv52 {
 
 using Written = WrittenValue::Outcome;
@@ -10,11 +12,6 @@ namespace {
 
 const Written kOrder[] = {Written::Verified, Written::Acknowledged,   Written::WriteFailed,
                           Written::Mismatch, Written::ReadBackFailed, Written::NotSent};
-
-QString hex(quint16 reg)
-{
-    return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
-}
 
 QString rawJson(const std::optional<quint16> &raw)
 {
@@ -135,9 +132,9 @@ QString WriteReport::json() const
         rows << QStringLiteral("    {\"key\": %1, \"register\": %2, \"before\": %3, \"written\": %4, "
                                "\"read_back\": %5, \"outcome\": %6, \"reason\": %7, "
                                "\"before_raw\": %8, \"written_raw\": %9, \"read_back_raw\": %10}")
-                    .arg(jsonString(v.key), jsonString(hex(v.reg)), jsonText(v.beforeJson), jsonText(v.writtenJson),
-                         jsonText(v.readBackJson), jsonString(outcomeKey(v.outcome)), textJson(v.reason),
-                         rawJson(v.before))
+                    .arg(jsonString(v.key), jsonString(registerHex(v.reg)), jsonText(v.beforeJson),
+                         jsonText(v.writtenJson), jsonText(v.readBackJson), jsonString(outcomeKey(v.outcome)),
+                         textJson(v.reason), rawJson(v.before))
                     .arg(v.written)
                     .arg(rawJson(v.readBack));
     }
