@@ -368,7 +368,7 @@ void commissionMeter(Session &s, const MeterPlan &plan, MeterRecord &m, const Sa
     m.before = pollValues(s, def, &stopped, &readings);
     m.hasBefore = true;
     if (!stopped.isEmpty())
-        say(s.portText(stopped));
+        say(stopped);
 
     if (s.interrupted()) {
         m.result = Result::Stopped;
@@ -380,7 +380,7 @@ void commissionMeter(Session &s, const MeterPlan &plan, MeterRecord &m, const Sa
         say(QStringLiteral("模块无应答。"));
     } else if (!stopped.isEmpty()) {
         m.result = Result::ReadFailed;
-        m.detail = s.portText(stopped);
+        m.detail = stopped;
     } else if (hasRefusal(readings)) {
         // A register of its kind refused: another kind, most likely. Nothing
         // is written to it; the probes say what it is, if they can.
@@ -441,7 +441,7 @@ void commissionMeter(Session &s, const MeterPlan &plan, MeterRecord &m, const Sa
         } catch (const LinkError &e) {
             // The line failed mid-meter: what went out before stays in the
             // record with its outcome; the run's error path says the rest.
-            const QString why = clause(s.portText(e.text()));
+            const QString why = s.errorText(e, true);
             closeReport(report, why);
             describeValues(def, report);
             m.writes = report.values;
@@ -489,7 +489,7 @@ void commissionMeter(Session &s, const MeterPlan &plan, MeterRecord &m, const Sa
         m.after = pollValues(s, def, &after, nullptr);
         m.hasAfter = true;
         if (!after.isEmpty())
-            say(s.portText(after));
+            say(after);
         if (s.interrupted() && m.result == Result::NotReached) {
             m.result = Result::Stopped;
             m.detail = Interrupt::text();
@@ -598,7 +598,7 @@ int runMeters(const Options &options, const RunPlan &plan)
         progress.clear();
         m.elapsedMs = clock.elapsed();
         if (status == NoPort) {
-            portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : clause(s.lastError());
+            portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : s.lastError(true);
             m.result = Result::NotReached;
             m.failures << portFailure;
         } else {

@@ -1,6 +1,7 @@
 #pragma once
 #include "cmdline.h"
 #include "frames.h"
+#include "linkerror.h"
 #include "receiverule.h"
 #include "transport.h"
 
@@ -12,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QEventLoop;
 
@@ -48,9 +50,10 @@ struct WriteResult
 // What became of one button operation.
 struct RunResult
 {
-    bool started = false; // false: another operation was running, nothing done
-    bool aborted = false; // ended by abort(): no message is due
-    QString error;        // the error path's text, empty when the work ended normally
+    bool started = false;             // false: another operation was running, nothing done
+    bool aborted = false;             // ended by abort(): no message is due
+    QString error;                    // the error path's text, empty when the work ended normally
+    std::optional<LinkError> failure; // and what it says, to word otherwise
 };
 
 // The serial link of one tool: the port bracket around every button
@@ -229,7 +232,8 @@ private:
     // answer that no request asked for.
     bool send(const QByteArray &frame, bool ahead);
     void awaitAnswer();
-    QString floodText() const;
+    // The line as an error names it.
+    LinkError::Fields place() const;
     // A valid answer: the read set as next goes out, then this exchange is
     // recorded.
     void answered(bool recording, qint64 elapsedUs, const QByteArray &refused);
@@ -264,7 +268,7 @@ private:
 
     void MSComm1_OnComm();
     void Timer1_Timer();
-    void onLineFailed(const QString &reason);
+    void onLineFailed(const LinkError &reason);
 
     // The line: the serial port (MSComm1 in SerialTransport) or a TCP
     // connection, open only while an operation runs.
@@ -296,7 +300,7 @@ private:
     };
     QVector<Held> m_held;
     ContinueQuestion m_continueQuestion;
-    QString m_portError;
+    std::optional<LinkError> m_portError; // the line broke during the operation
     QString m_portLabel;
     int m_guardMs = -1;
     int m_lateMs = 0;
