@@ -2,9 +2,7 @@
 
 #include "frames.h"
 #include "linkerror.h"
-#include "portname.h"
-#include "serialtransport.h"
-#include "tcptransport.h"
+#include "maketransport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -121,38 +119,10 @@ void Link::openPort()
 {
     closePort();
     m_portError.reset();
-    const int given = m_settings.given;
-    if (given < 1)
-        throw LinkError(LinkError::Kind::NoAddressArg);
-    busAddress();
-    QString device;
-    if (m_settings.isTcp()) {
-        m_portLabel = QString();
-        auto *line = makeLine<TcpTransport>();
-        line->configure(m_settings.host, m_settings.tcpPort, m_settings.framing, m_settings.connectTimeoutMs);
-        m_portLabel = line->label();
-        openLine();
-        return;
+    if (makeTransport(m_settings, m_line, m_portLabel)) {
+        connect(m_line.get(), &Transport::readyRead, this, &Link::MSComm1_OnComm);
+        connect(m_line.get(), &Transport::failed, this, &Link::onLineFailed);
     }
-    if (m_settings.kind == LineSettings::Kind::SerialNumber) {
-        if (given < 2)
-            throw LinkError(LinkError::Kind::NoPortArg);
-        const qint32 number = m_settings.portNumber;
-        if (number < 1 || number > 32767)
-            throw LinkError(LinkError::Kind::BadPortNumber, LinkError::Fields().withNumber(number));
-        m_portLabel = hv52::portLabel(number);
-        device = serialDeviceName(number);
-    } else {
-        m_portLabel = device = m_settings.device;
-    }
-
-    if (given < 3)
-        throw LinkError(LinkError::Kind::NoSpeedArg, LinkError::Fields::on(m_portLabel));
-    const qint32 speed = m_settings.speed;
-    if (speed <= 0)
-        throw LinkError(LinkError::Kind::BadSpeed, LinkError::Fields::on(m_portLabel).withNumber(speed));
-
-    makeLine<SerialTransport>()->configure(device, m_portLabel, speed);
     openLine();
 }
 
@@ -165,17 +135,6 @@ void Link::openLine()
         throw;
     }
     emit portOpened();
-}
-
-template <class T>
-T *Link::makeLine()
-{
-    if (auto *line = qobject_cast<T *>(m_line.get()))
-        return line;
-    m_line = std::make_unique<T>();
-    connect(m_line.get(), &Transport::readyRead, this, &Link::MSComm1_OnComm);
-    connect(m_line.get(), &Transport::failed, this, &Link::onLineFailed);
-    return static_cast<T *>(m_line.get());
 }
 
 void Link::closePort()
@@ -244,14 +203,7 @@ QByteArray Link::frameOf(const QByteArray &unit)
 
 quint8 Link::busAddress() const
 {
-    const qint32 address = m_settings.given >= 1 ? m_settings.address : 0;
-    // 0 would reach every module on the line and 248-255 are reserved: only
-    // one module's own address is ever sent.
-    if (address == 0)
-        throw LinkError(LinkError::Kind::BroadcastAddress);
-    if (address < 1 || address > 247)
-        throw LinkError(LinkError::Kind::BadAddress, LinkError::Fields().withNumber(address));
-    return quint8(address);
+    return busAddressOf(m_settings);
 }
 
 ReadResult Link::readRegister(quint16 reg, bool pair)

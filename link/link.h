@@ -19,8 +19,6 @@ class QEventLoop;
 
 namespace hv52 {
 
-class SerialTransport;
-
 // One exchange as it went over the line: what the line monitor shows.
 struct ExchangeRecord
 {
@@ -216,8 +214,6 @@ private:
 
     void openPort();
     void openLine();
-    template <class T>
-    T *makeLine();
     QByteArray frameOf(const QByteArray &unit);
     void closePort();
     quint8 busAddress() const;
