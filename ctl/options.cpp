@@ -1,7 +1,6 @@
 #include "options.h"
 #include "ctl.h"
 #include "input.h"
-#include "kinds.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -49,23 +48,44 @@ int standardSpeed(const QString &option, const QString &text)
     return speed;
 }
 
-// The options that belong to one command only, and that command.
-struct Owned
-{
-    const char *option;
-    const char *command;
-};
-const Owned kOwned[] = {
-    {"interval", "watch"},    {"speeds", "scan"},          {"addresses", "scan"},
-    {"scan-timeout", "scan"}, {"list", "reset"},           {"check", "apply"},
-    {"type", "set"},          {"source", "set"},           {"lower", "set"},
-    {"upper", "set"},         {"from-scan", "commission"}, {"settings", "commission"},
-};
-
-// The commands that run over a list of meters and can write a record.
-const QStringList kMeterCommands = {"read", "set", "reset", "apply", "commission"};
-
 } // namespace
+
+const QVector<OptionSpec> &optionTable()
+{
+    static const QVector<OptionSpec> table = {
+        {{"port"}, "N", {"串口号 N：Windows 上为 COMN，其他系统为 $HV52_SERIAL_DIR/comN", "或 /dev/ttyS(N-1)"}},
+        {{"device"}, "PATH", {"串口设备路径，如 /dev/ttyUSB0（与 --port 二选一）"}},
+        {{"tcp"}, "HOST:PORT", {"经串口服务器（透传 Modbus RTU 帧的 TCP 端口）访问总线"}},
+        {{"modbus-tcp"}, "HOST:PORT", {"经 Modbus TCP 网关访问总线，总线地址即单元标识符"}},
+        {{"connect-timeout"}, "MS", {"建立 TCP 连接的超时，毫秒（默认 3000）"}},
+        {{"speed"}, "B", {"波特率（默认 9600；1200、2400、4800、9600、19200、38400、57600、115200）"}},
+        {{"address"}, "A", {"总线地址（默认 1，1～247）；read、set、reset、apply 可为列表，如 1-30,41"}},
+        {{"timeout"}, "MS", {"应答超时，毫秒（默认 1000）"}},
+        {{"json"}, {}, {"read、watch、scan、reset --list 以 JSON 输出；apply、set、reset", "输出每个值的写入报告"}},
+        {{"interval"}, "S", {"watch：两次召测之间的间隔，秒（默认 1，可带小数）"}},
+        {{"speeds"}, "LIST", {"scan：要扫描的波特率，逗号分隔（默认全部 8 种）"}},
+        {{"addresses"}, "RANGE", {"scan：要扫描的地址，如 1-247 或 1-10,17（默认 1-247）"}},
+        {{"scan-timeout"}, "MS", {"scan：每个地址的应答超时，毫秒，另加该波特率下的帧时间（默认 100）"}},
+        {{"list"}, {}, {"reset：列出复位列表"}},
+        {{"check"}, {}, {"apply：只检查文件"}},
+        // set ... analog: described with the command.
+        {{"type"}, "T", {}},
+        {{"source"}, "S", {}},
+        {{"lower"}, "X", {}},
+        {{"upper"}, "Y", {}},
+        {{"record"},
+         "FILE",
+         {"read、set、reset、apply、commission：写调试记录，格式按扩展名：",
+          ".html（可打印、签字）、.csv（表格软件）、.json（与 --json 的报告相同）"}},
+        {{"site"}, "TEXT", {"调试记录的现场名称"}},
+        {{"operator"}, "NAME", {"调试记录的调试人"}},
+        {{"from-scan"}, "FILE", {"commission：以 scan --json 的输出为计划"}},
+        {{"settings"}, "LIST", {"commission --from-scan：各型号的设置文件，如 t516=a.json,t528=b.json"}},
+        {{"h", "help"}, {}, {"显示本说明"}},
+        {{"version"}, {}, {"显示版本"}},
+    };
+    return table;
+}
 
 bool Options::needsPort() const
 {
@@ -144,38 +164,14 @@ void parseEndpoint(const QString &option, const QString &text, QString *host, qu
     *port = quint16(number);
 }
 
-Options parseOptions(const QStringList &arguments)
+Options parseOptions(const QStringList &arguments, const CommandTable &commands)
 {
     QCommandLineParser p;
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QList<QCommandLineOption> all = {
-        {{"h", "help"}, {}},
-        {"version", {}},
-        {"port", {}, "N"},
-        {"device", {}, "PATH"},
-        {"speed", {}, "B"},
-        {"address", {}, "A"},
-        {"timeout", {}, "MS"},
-        {"json", {}},
-        {"interval", {}, "S"},
-        {"speeds", {}, "LIST"},
-        {"addresses", {}, "RANGE"},
-        {"scan-timeout", {}, "MS"},
-        {"list", {}},
-        {"check", {}},
-        {"type", {}, "T"},
-        {"source", {}, "S"},
-        {"lower", {}, "X"},
-        {"upper", {}, "Y"},
-        {"tcp", {}, "HOST:PORT"},
-        {"modbus-tcp", {}, "HOST:PORT"},
-        {"connect-timeout", {}, "MS"},
-        {"record", {}, "FILE"},
-        {"site", {}, "TEXT"},
-        {"operator", {}, "NAME"},
-        {"from-scan", {}, "FILE"},
-        {"settings", {}, "KIND=FILE,..."},
-    };
+    QList<QCommandLineOption> all;
+    for (const OptionSpec &option : optionTable())
+        all << (option.value.isEmpty() ? QCommandLineOption(option.names)
+                                       : QCommandLineOption(option.names, {}, option.value));
     p.addOptions(all);
     if (!p.parse(arguments)) {
         if (!p.unknownOptionNames().isEmpty()) {
@@ -206,30 +202,45 @@ Options parseOptions(const QStringList &arguments)
     if (o.help || o.version)
         return o;
 
+    QStringList names;
+    for (const Command &c : commands)
+        names << c.name;
     const QStringList positional = p.positionalArguments();
     if (positional.isEmpty())
-        throw UsageError(QStringLiteral(
-            "缺少命令（read、set、reset、save、apply、watch、scan 或 commission；hv52ctl --help 列出用法）。"));
+        throw UsageError(
+            QStringLiteral("缺少命令（%1；hv52ctl --help 列出用法）。").arg(listed(names, QStringLiteral(" 或 "))));
     o.command = positional.first();
     o.words = positional.mid(1);
-    static const QStringList commands = {"read", "set", "reset", "save", "apply", "watch", "scan", "commission"};
-    if (!commands.contains(o.command))
-        throw UsageError(QStringLiteral("未知命令“%1”（应为 %2），请求未发送。")
-                             .arg(o.command, commands.join(QStringLiteral("、"))));
+    const auto entry =
+        std::find_if(commands.begin(), commands.end(), [&](const Command &c) { return c.name == o.command; });
+    if (entry == commands.end())
+        throw UsageError(
+            QStringLiteral("未知命令“%1”（应为 %2），请求未发送。").arg(o.command, names.join(QStringLiteral("、"))));
+    o.entry = &*entry;
 
-    for (const Owned &owned : kOwned) {
-        const QString name = QString::fromLatin1(owned.option);
-        if (o.given.contains(name) && o.command != QLatin1String(owned.command))
-            throw UsageError(
-                QStringLiteral("选项 --%1 只用于 %2 命令，请求未发送。").arg(name, QLatin1String(owned.command)));
+    // An option of one command only, given to another: in the options' order.
+    for (const OptionSpec &option : optionTable()) {
+        const QString &name = option.names.last();
+        const auto owner =
+            std::find_if(commands.begin(), commands.end(), [&](const Command &c) { return c.options.contains(name); });
+        if (owner != commands.end() && o.given.contains(name) && owner != entry)
+            throw UsageError(QStringLiteral("选项 --%1 只用于 %2 命令，请求未发送。").arg(name, owner->name));
     }
-    if (o.command == u"scan") {
-        for (const char *name : {"speed", "address", "timeout"}) {
-            if (o.given.contains(QLatin1String(name)))
-                throw UsageError(
-                    QStringLiteral("scan 不用 --%1（扫描用 --speeds、--addresses 和 --scan-timeout），请求未发送。")
-                        .arg(QLatin1String(name)));
+    for (const QString &name : entry->refused) {
+        if (o.given.contains(name)) {
+            QStringList own;
+            for (const QString &option : entry->options)
+                own << QStringLiteral("--") + option;
+            throw UsageError(QStringLiteral("%1 不用 --%2（扫描用 %3），请求未发送。")
+                                 .arg(o.command, name, listed(own, QStringLiteral(" 和 "))));
         }
+    }
+    QStringList meterLists, records;
+    for (const Command &c : commands) {
+        if (c.meterList)
+            meterLists << c.name;
+        if (c.record)
+            records << c.name;
     }
 
     if (p.isSet(QStringLiteral("port")))
@@ -272,17 +283,17 @@ Options parseOptions(const QStringList &arguments)
         } else {
             // A list of meters: only the commands that run meter by meter.
             o.meters = parseAddressRange(text, QStringLiteral("--address"));
-            if (!kMeterCommands.mid(0, 4).contains(o.command))
-                throw UsageError(
-                    QStringLiteral("--address 的地址列表“%1”只用于 read、set、reset 和 apply，请求未发送。").arg(text));
+            if (!entry->meterList)
+                throw UsageError(QStringLiteral("--address 的地址列表“%1”只用于 %2，请求未发送。")
+                                     .arg(text, listed(meterLists, QStringLiteral(" 和 "))));
             o.address = o.meters.first();
         }
     }
     for (const char *name : {"record", "site", "operator"}) {
         const QString option = QLatin1String(name);
-        if (p.isSet(option) && !kMeterCommands.contains(o.command))
-            throw UsageError(
-                QStringLiteral("选项 --%1 只用于 read、set、reset、apply 和 commission，请求未发送。").arg(option));
+        if (p.isSet(option) && !entry->record)
+            throw UsageError(QStringLiteral("选项 --%1 只用于 %2，请求未发送。")
+                                 .arg(option, listed(records, QStringLiteral(" 和 "))));
     }
     o.record = p.value(QStringLiteral("record"));
     if (p.isSet(QStringLiteral("record")) && o.record.trimmed().isEmpty())
@@ -336,89 +347,6 @@ Options parseOptions(const QStringList &arguments)
             *slot = p.value(QLatin1String(name));
     }
     return o;
-}
-
-// The module kinds with what each has, from the one list of kinds.
-QString kindsText()
-{
-    QString text = QStringLiteral("\n模块型号：\n");
-    for (const hv52::ModuleKind &kind : hv52::moduleKinds())
-        text += QStringLiteral("  %1  %2\n").arg(kind.name, kind.description);
-    return text;
-}
-
-QString helpText()
-{
-    return QStringLiteral(
-               "用法：hv52ctl [选项] 命令 ...\n"
-               "\n"
-               "HV52 电力仪表 I/O 扩展模块（T516、T540、T528）的命令行工具：与 cfg_t516、cfg_t540、\n"
-               "cfg_t528 窗口相同的寄存器、顺序和换算，Modbus RTU（8 数据位，无校验，1 停止位）。\n"
-               "\n"
-               "命令（MODULE 为 %1）：\n"
-               "  read MODULE                 召测：读取窗口召测的全部值，列表或 --json 输出\n"
-               "  set t516|t528 relay N CMD   设置继电器 N（1 或 2）的控制方式 CMD：报警输出、上位机控制、\n"
-               "                              控制继电器动作、控制继电器恢复，或 alarm、host、operate、release\n"
-               "  set t516 analog N --type T --source S --lower X --upper Y\n"
-               "                              设置模拟量输出 N（1～3）：信号类型 T（\"4-20 mA\"、\"0- 5 V\"、\n"
-               "                              4-20mA、0-5V），参数选择 S（列表文字或序号 0～29），下限 X、\n"
-               "                              上限 Y（参数的单位，按窗口的规则换算和取整）；四个值都有效才写入\n"
-               "  reset MODULE WHAT           复位：WHAT 为复位列表中的文字或序号\n"
-               "  reset MODULE --list         列出复位列表及序号（不打开串口）\n"
-               "  save MODULE FILE            读出窗口能设置的全部值（继电器控制方式；T516 还有模拟量输出），\n"
-               "                              写入 JSON 文件 FILE\n"
-               "  apply MODULE FILE           先检查整个文件，再读出要写的寄存器（有一个读取失败就不写入），\n"
-               "                              再逐组写入，读回核对；每个值的结果逐个列出\n"
-               "  apply MODULE FILE --check   只检查文件（不打开串口）\n"
-               "  watch MODULE                反复召测，每个变化的值打印一行带时间的记录（首次全部打印）；\n"
-               "                              Ctrl-C 结束\n"
-               "  scan                        按波特率和地址逐个查找模块，并判断模块型号\n"
-               "  commission PLAN             按计划文件（JSON：线路、现场、调试人、各表计的地址、型号和设置）\n"
-               "                              逐台调试：召测、写入、读回核对、再召测；一台失败不影响其余各台\n"
-               "  commission --from-scan FILE [--settings t516=a.json,t528=b.json]\n"
-               "                              按 scan --json 的结果逐台调试，设置按型号给出（未给出的只记录）\n"
-               "\n"
-               "read、set、reset、apply 的 --address 可给出地址列表（如 1-30,41）：逐台进行，每台一行结果，\n"
-               "最后一行汇总；每台都完成并核对时退出状态为 0。\n"
-               "\n"
-               "选项：\n"
-               "  --port N            串口号 N：Windows 上为 COMN，其他系统为 $HV52_SERIAL_DIR/comN\n"
-               "                      或 /dev/ttyS(N-1)\n"
-               "  --device PATH       串口设备路径，如 /dev/ttyUSB0（与 --port 二选一）\n"
-               "  --tcp HOST:PORT     经串口服务器（透传 Modbus RTU 帧的 TCP 端口）访问总线\n"
-               "  --modbus-tcp HOST:PORT\n"
-               "                      经 Modbus TCP 网关访问总线，总线地址即单元标识符\n"
-               "  --connect-timeout MS\n"
-               "                      建立 TCP 连接的超时，毫秒（默认 3000）\n"
-               "  --speed B           波特率（默认 9600；1200、2400、4800、9600、19200、38400、57600、115200）\n"
-               "  --address A         总线地址（默认 1，1～247）；read、set、reset、apply 可为列表，如 1-30,41\n"
-               "  --timeout MS        应答超时，毫秒（默认 1000）\n"
-               "  --json              read、watch、scan、reset --list 以 JSON 输出；apply、set、reset\n"
-               "                      输出每个值的写入报告\n"
-               "  --interval S        watch：两次召测之间的间隔，秒（默认 1，可带小数）\n"
-               "  --speeds LIST       scan：要扫描的波特率，逗号分隔（默认全部 8 种）\n"
-               "  --addresses RANGE   scan：要扫描的地址，如 1-247 或 1-10,17（默认 1-247）\n"
-               "  --scan-timeout MS   scan：每个地址的应答超时，毫秒，另加该波特率下的帧时间（默认 100）\n"
-               "  --list              reset：列出复位列表\n"
-               "  --check             apply：只检查文件\n"
-               "  --record FILE       read、set、reset、apply、commission：写调试记录，格式按扩展名：\n"
-               "                      .html（可打印、签字）、.csv（表格软件）、.json（与 --json 的报告相同）\n"
-               "  --site TEXT         调试记录的现场名称\n"
-               "  --operator NAME     调试记录的调试人\n"
-               "  --from-scan FILE    commission：以 scan --json 的输出为计划\n"
-               "  --settings LIST     commission --from-scan：各型号的设置文件，如 t516=a.json,t528=b.json\n"
-               "  -h, --help          显示本说明\n"
-               "  --version           显示版本\n"
-               "\n"
-               "退出状态：0 全部完成；1 通讯失败、读回值与写入值不符、模块无应答、文件未能写入、被信号中断\n"
-               "或标准输出已关闭、无法写入；\n"
-               "2 命令行或输入文件有误（未发送任何请求）；3 串口无法打开或无法建立连接。\n"
-               "\n"
-               "Ctrl-C、SIGTERM、SIGHUP：写完正在写的一组值（模拟量输出的四个值）后停止，不再写入，\n"
-               "列出已写入和未写入的值，退出状态 1；watch 写完最后一行后结束。\n"
-               "标准输出关闭（如 | head）或无法写入时同样处理，调试记录照样写出；watch 的读取方离开时退出状态 0。\n")
-               .arg(hv52::kindNames())
-           + kindsText();
 }
 
 } // namespace hv52ctl

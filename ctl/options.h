@@ -1,4 +1,8 @@
 #pragma once
+// The command line of hv52ctl: its options as a table, and the parse that
+// checks every option and value against it and the table of commands.
+#include "command.h"
+
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -14,8 +18,9 @@ struct Options
 {
     bool help = false;
     bool version = false;
-    QString command;   // "read", "set", ...; empty with --help/--version
-    QStringList words; // the positional arguments after the command
+    QString command;                // "read", "set", ...; empty with --help/--version
+    const Command *entry = nullptr; // the command's entry in its table
+    QStringList words;              // the positional arguments after the command
 
     int port = 0;   // --port N, 0 when not given
     QString device; // --device PATH
@@ -53,12 +58,19 @@ struct Options
     bool multiMeter() const { return meters.size() > 1 || !record.isEmpty() || command == u"commission"; }
 };
 
-// Parses and checks the command line (arguments()[0] is the program). Throws
-// UsageError naming the bad option or value.
-Options parseOptions(const QStringList &arguments);
+// An option of the command line.
+struct OptionSpec
+{
+    QStringList names; // {"h", "help"}: the long name last
+    QString value;     // what its value is called in the help ("N"); empty for a switch
+    QStringList help;  // its lines in --help; empty for one described with its command
+};
+// Every option, in the order of the help (those it lists first).
+const QVector<OptionSpec> &optionTable();
 
-// The --help text.
-QString helpText();
+// Parses and checks the command line (arguments()[0] is the program) against
+// the options and `commands`. Throws UsageError naming the bad option or value.
+Options parseOptions(const QStringList &arguments, const CommandTable &commands);
 
 // "192.168.1.10:502", "[::1]:502" -> host and port; UsageError naming the
 // option otherwise.

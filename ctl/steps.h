@@ -1,10 +1,13 @@
 #pragma once
-// The steps the commands share: a poll as values, writing settings and
-// reading them back, and running a list of meters one after the other.
+// The steps the commands share: a poll as values, the kind a module answers
+// as, writing settings and reading them back, and the report of what became
+// of each value.
+#include "ctl.h"
 #include "input.h"
 #include "options.h"
 #include "session.h"
 
+#include "kinds.h"
 #include "report.h"
 #include "values.h"
 
@@ -17,6 +20,7 @@ namespace hv52ctl {
 
 using Say = std::function<void(const QString &)>;
 
+// UsageError unless the command has `count` words: "read 的参数不足：用法 hv52ctl USAGE，请求未发送。"
 void expectWords(const Options &o, int count, const QString &usage);
 QString failureLine(const hv52::Value &v);
 QString registerHex(quint16 reg);
@@ -29,6 +33,11 @@ QString stopReason(const Session &s);
 QVector<hv52::Value> pollValues(Session &s, const hv52::ModuleDef &def, QString *stopped,
                                 QVector<hv52::Reading> *readings = nullptr);
 
+// Which kind answers on the open link, named only when every probe agrees:
+// the registers of its kind answer and those only the other kinds have are
+// refused (exception 02). Null for any other pattern, or a probe undecided.
+const hv52::ModuleKind *kindOnLine(hv52::Link &link);
+
 // The texts of a report's values, each limit in the unit of its own source.
 void describeValues(const hv52::ModuleDef &def, hv52::WriteReport &report);
 // The report of settings about to be written, every value not sent yet.
@@ -40,41 +49,12 @@ hv52::WriteReport plannedReport(const hv52::ModuleDef &def, const QString &comma
 // written. Every message goes to `say`.
 void writeAndVerify(Session &s, const hv52::ModuleDef &def, const QVector<Planned> &planned, hv52::WriteReport &report,
                     const Say &say = printErr, const QHash<quint16, quint16> &known = {});
-
-// --- a list of meters ------------------------------------------------------
-
-// What to do to one meter.
-struct MeterPlan
-{
-    int address = 1;
-    const hv52::ModuleDef *def = nullptr;
-    bool write = false;                       // settings given (possibly none of them writable)
-    QVector<Planned> planned;                 // written, then read back
-    const hv52::ResetChoice *reset = nullptr; // sent after the settings, acknowledged
-    QString source;                           // where the settings came from, for the messages
-};
-
-struct RunPlan
-{
-    QString command; // "read", "apply", "commission", ...
-    QString site, operatorName;
-    QVector<MeterPlan> meters;
-    // The files the plan was read from (the plan, each settings file, the
-    // scan): a record written over one of them would destroy it.
-    QStringList inputs;
-};
-
-// The same work for every address of --address.
-RunPlan sameForEvery(const Options &o, const hv52::ModuleDef &def, const QVector<Planned> &planned,
-                     const hv52::ResetChoice *reset = nullptr, bool write = false);
-// Runs the plan meter after meter on the line of `o`: for each meter the
-// whole poll (before), the settings written and read back, the whole poll
-// again (after). A meter that fails does not stop the run; a signal does,
-// after the analog group in progress. Prints a line a meter and a summary
-// (or the run's JSON report), writes --record. Exit status: Done only when
-// every meter is done and verified.
-int runMeters(const Options &o, const RunPlan &plan);
-
-int commissionCommand(const Options &o);
+// What became of the values never sent or never read back (a reset is
+// never read back), `why` naming the cause.
+void closeReport(hv52::WriteReport &report, const QString &why);
+// After one meter's apply, set or reset: what was never reached says why,
+// the report's texts are filled in, every value not done has its line on
+// stderr, and the report goes to stdout. Returns the exit status.
+int finishReport(Session &s, const hv52::ModuleDef &def, hv52::WriteReport &report, int status, bool readBack);
 
 } // namespace hv52ctl

@@ -56,16 +56,6 @@ QJsonValue textOrNull(const QString &text)
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-// Value::json and WrittenValue's *Json already hold a JSON literal; parsed
-// so a number stays a number in the document.
-QJsonValue literal(const QString &json, const QString &fallback)
-{
-    const QJsonDocument doc = QJsonDocument::fromJson('[' + json.toUtf8() + ']');
-    if (doc.isArray() && doc.array().size() == 1)
-        return doc.array().at(0);
-    return fallback.isEmpty() ? QJsonValue() : QJsonValue(fallback);
-}
-
 QString hex(quint16 reg)
 {
     return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
@@ -325,7 +315,7 @@ QJsonValue pollJson(bool polled, const QDateTime &time, const QVector<Value> &va
     for (const Value &v : values) {
         if (!v.point)
             continue;
-        read.insert(v.point->key, v.ok ? literal(v.json, v.text) : QJsonValue());
+        read.insert(v.point->key, v.ok ? v.json : QJsonValue());
         if (!v.ok)
             failures.insert(v.point->key, v.failure);
     }
@@ -339,9 +329,9 @@ QJsonObject writeJson(const WrittenValue &w)
     return QJsonObject{{QStringLiteral("key"), w.key},
                        {QStringLiteral("caption"), w.caption},
                        {QStringLiteral("register"), hex(w.reg)},
-                       {QStringLiteral("before"), literal(w.beforeJson, w.beforeText)},
-                       {QStringLiteral("written"), literal(w.writtenJson, w.writtenText)},
-                       {QStringLiteral("read_back"), literal(w.readBackJson, w.readBackText)},
+                       {QStringLiteral("before"), w.beforeJson},
+                       {QStringLiteral("written"), w.writtenJson},
+                       {QStringLiteral("read_back"), w.readBackJson},
                        {QStringLiteral("outcome"), outcomeKey(w.outcome)},
                        {QStringLiteral("reason"), textOrNull(w.reason)},
                        {QStringLiteral("time"), isoTime(w.time)}};

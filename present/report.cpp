@@ -1,4 +1,5 @@
 #include "report.h"
+#include "jsonvalue.h"
 #include "values.h"
 
 namespace hv52 {
@@ -17,18 +18,21 @@ QString hex(quint16 reg)
 
 QString rawJson(const std::optional<quint16> &raw)
 {
-    return raw ? QString::number(*raw) : QStringLiteral("null");
+    return jsonText(raw ? QJsonValue(qint64(*raw)) : QJsonValue());
+}
+
+// A reason or a stop: null when there is none.
+QString textJson(const QString &text)
+{
+    return jsonText(text.isEmpty() ? QJsonValue() : QJsonValue(text));
 }
 
 } // namespace
 
-void describeRegister(const Point &point, quint16 raw, int scale, QString *text, QString *json)
+void describeRegister(const Point &point, quint16 raw, int scale, QString *text, QJsonValue *json)
 {
     *text = registerText(point, raw, scale);
-    const bool listValue = !point.listTexts().isEmpty() || point.show == Show::RelayCommand;
-    const bool known =
-        displayText(point, raw, scale).has_value() && !(point.show == Show::RelayCommand && !relayCommandText(raw));
-    *json = listValue && !known ? QString::number(raw) : jsonLiteral(point, raw, *text);
+    *json = registerJson(point, raw, *text);
 }
 
 WrittenValue resetValue(const ModuleDef &def, const ResetChoice &choice)
@@ -39,7 +43,7 @@ WrittenValue resetValue(const ModuleDef &def, const ResetChoice &choice)
     v.caption = QStringLiteral("复位 %1").arg(v.writtenText);
     v.reg = def.resetRegister;
     v.written = choice.code;
-    v.writtenJson = jsonString(v.writtenText);
+    v.writtenJson = v.writtenText;
     return v;
 }
 
@@ -131,9 +135,9 @@ QString WriteReport::json() const
         rows << QStringLiteral("    {\"key\": %1, \"register\": %2, \"before\": %3, \"written\": %4, "
                                "\"read_back\": %5, \"outcome\": %6, \"reason\": %7, "
                                "\"before_raw\": %8, \"written_raw\": %9, \"read_back_raw\": %10}")
-                    .arg(jsonString(v.key), jsonString(hex(v.reg)), v.beforeJson, v.writtenJson, v.readBackJson,
-                         jsonString(outcomeKey(v.outcome)),
-                         v.reason.isEmpty() ? QStringLiteral("null") : jsonString(v.reason), rawJson(v.before))
+                    .arg(jsonString(v.key), jsonString(hex(v.reg)), jsonText(v.beforeJson), jsonText(v.writtenJson),
+                         jsonText(v.readBackJson), jsonString(outcomeKey(v.outcome)), textJson(v.reason),
+                         rawJson(v.before))
                     .arg(v.written)
                     .arg(rawJson(v.readBack));
     }
@@ -141,7 +145,7 @@ QString WriteReport::json() const
                           "  \"stopped\": %5\n}\n")
         .arg(jsonString(module), jsonString(command),
              rows.isEmpty() ? QString() : u'\n' + rows.join(QStringLiteral(",\n")) + QStringLiteral("\n  "),
-             jsonString(summary()), stopped.isEmpty() ? QStringLiteral("null") : jsonString(stopped));
+             jsonString(summary()), textJson(stopped));
 }
 
 } // namespace hv52

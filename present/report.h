@@ -6,6 +6,7 @@
 #include "module.h"
 
 #include <QDateTime>
+#include <QJsonValue>
 #include <QString>
 #include <QVector>
 #include <optional>
@@ -31,11 +32,10 @@ struct WrittenValue
     std::optional<quint16> before; // the register before the write, when read
     quint16 written = 0;
     std::optional<quint16> readBack;
-    // Each value as the window shows it and as a JSON literal, in the unit of
-    // its own source (limits); empty and "null" when there is none.
+    // Each value as the window shows it and as JSON, in the unit of its own
+    // source (limits); empty and null when there is none.
     QString beforeText, writtenText, readBackText;
-    QString beforeJson = QStringLiteral("null"), writtenJson = QStringLiteral("null"),
-            readBackJson = QStringLiteral("null");
+    QJsonValue beforeJson, writtenJson, readBackJson;
 
     Outcome outcome = Outcome::NotSent;
     QString reason; // why it is not verified or acknowledged; empty when it is
@@ -46,10 +46,10 @@ struct WrittenValue
     bool done() const { return outcome == Outcome::Verified || outcome == Outcome::Acknowledged; }
 };
 
-// A register value of `point` as the window shows it and as a JSON literal,
+// A register value of `point` as the window shows it and as JSON,
 // a limit in the unit of `scale`. A list value that is no entry of its list
 // is its number in both, so it is never taken for an entry.
-void describeRegister(const Point &point, quint16 raw, int scale, QString *text, QString *json);
+void describeRegister(const Point &point, quint16 raw, int scale, QString *text, QJsonValue *json);
 // A reset of `def` as a written value, not sent yet.
 WrittenValue resetValue(const ModuleDef &def, const ResetChoice &choice);
 

@@ -1,27 +1,10 @@
 #include "values.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-
 namespace hv52 {
 
 QString Value::shown() const
 {
     return ok ? text : QStringLiteral("（读取失败：%1）").arg(failure);
-}
-
-QString jsonLiteral(const Point &point, quint32 raw, const QString &text)
-{
-    switch (point.show) {
-    case Show::AsRead:
-        return QString::number(raw);
-    case Show::Tenths:
-    case Show::Hundredths:
-    case Show::Limit:
-        return text; // plain decimal text: a JSON number as it stands
-    default:
-        return jsonString(text);
-    }
 }
 
 namespace {
@@ -43,14 +26,12 @@ Value valueOf(const Reading &reading, const QVector<Reading> &readings)
     v.point = reading.point;
     if (!reading.ok()) {
         v.failure = outcomeText(reading.result.verdict);
-        v.json = QStringLiteral("null");
         return v;
     }
     if (reading.scaleUnknown) {
         const Reading *source = readingAt(readings, reading.point->scaleFrom);
         v.failure =
             QStringLiteral("%1读取失败，单位未知").arg(source ? source->point->name() : QStringLiteral("参数选择"));
-        v.json = QStringLiteral("null");
         return v;
     }
     if (reading.point->show == Show::RelayCommand && !relayCommandText(reading.result.value)) {
@@ -58,7 +39,6 @@ Value valueOf(const Reading &reading, const QVector<Reading> &readings)
         v.failure = QStringLiteral("寄存器值 %1（0x%2）不是已知的控制方式")
                         .arg(reading.result.value)
                         .arg(QString::number(reading.result.value, 16).toUpper().rightJustified(4, u'0'));
-        v.json = QStringLiteral("null");
         return v;
     }
     v.ok = true;
@@ -73,7 +53,6 @@ Value unreadValue(const Point &point, const QString &why)
     Value v;
     v.point = &point;
     v.failure = why;
-    v.json = QStringLiteral("null");
     return v;
 }
 
@@ -82,20 +61,13 @@ QString registerText(const Point &point, quint32 value, int scale)
     return displayText(point, value, scale).value_or(QString::number(value));
 }
 
-QString jsonString(const QString &text)
-{
-    // QJsonDocument escapes exactly as JSON wants; keep its array brackets off.
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
-}
-
 QString valuesJson(const ModuleDef &def, const QVector<Value> &values, bool withFailures)
 {
     QStringList lines;
     lines << QStringLiteral("  \"module\": %1").arg(jsonString(def.name));
     QStringList failures;
     for (const Value &v : values) {
-        lines << QStringLiteral("  %1: %2").arg(jsonString(v.point->key), v.json);
+        lines << QStringLiteral("  %1: %2").arg(jsonString(v.point->key), jsonText(v.json));
         if (!v.ok)
             failures << QStringLiteral("    %1: %2").arg(jsonString(v.point->key), jsonString(v.failure));
     }

@@ -2,7 +2,10 @@
 // Values as the tools show, print, save and record them: a reading turned
 // into the window's text and a JSON value, a failed read never shown as 0.
 // Qt Core only: the windows, hv52ctl and the commissioning record share it.
+#include "jsonvalue.h"
 #include "module.h"
+
+#include <QJsonValue>
 
 #include <QString>
 #include <QVector>
@@ -16,7 +19,7 @@ struct Value
     bool ok = false;
     quint32 raw = 0; // the register value when the read was valid
     QString text;    // as the window shows it (when ok)
-    QString json;    // a JSON literal: number, string, or null
+    QJsonValue json; // number, string, or null
     QString failure; // why there is no value (when !ok)
 
     // What a table or a watch line shows: the value, or the failure.
@@ -29,11 +32,6 @@ Value valueOf(const Reading &reading, const QVector<Reading> &readings);
 // A point that was never read (the poll ended before it).
 Value unreadValue(const Point &point, const QString &why);
 
-// A register value of a point as a JSON literal, given its text as the
-// window shows it: a number, or a string.
-QString jsonLiteral(const Point &point, quint32 raw, const QString &text);
-// A JSON string literal.
-QString jsonString(const QString &text);
 // The values as one JSON object, in poll order, with "module" first and
 // "failures" (key -> reason) last when `withFailures`.
 QString valuesJson(const ModuleDef &def, const QVector<Value> &values, bool withFailures);

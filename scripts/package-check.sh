@@ -117,7 +117,7 @@ fi
 # No services start inside the root.
 printf '#!/bin/sh\nexit 101\n' >"$chroot_dir/usr/sbin/policy-rc.d"
 chmod 755 "$chroot_dir/usr/sbin/policy-rc.d"
-cp "$deb" "$simdeb" "$chroot_dir/tmp/"
+cp "$deb" "$simdeb" scripts/screen.sh "$chroot_dir/tmp/"
 chmod 644 "$chroot_dir"/tmp/*.deb
 debname=$(basename "$deb")
 simname=$(basename "$simdeb")
@@ -207,33 +207,11 @@ die() {
     for log in "$work"/*.log; do echo "== $log" >&2; cat "$log" >&2; done
     exit 1
 }
-retry() {
-    local tries=$1
-    shift
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
-# The first visible window titled exactly $2, waiting up to $1 tenths of a second.
-find_window() {
-    local tries=$1 found
-    while :; do
-        found=$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null | head -n 1) || true
-        [ -z "$found" ] || { echo "$found"; return 0; }
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
+source /tmp/screen.sh
 requests() { grep -c '^-> ' "$work/sim.log" || true; }
 answers() { grep -c '^<- ' "$work/sim.log" || true; }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-retry 100 test -s "$work/display" || die "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_screen || die "Xvfb did not start"
 
 # Listening at 9600 only: a tool that set another speed would get no answer.
 hv52sim --module t516 --dir "$work/ports" --port 1 --no-demo --speed 9600 --log >"$work/sim.log" 2>&1 &

@@ -102,36 +102,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-retry() {
-    local tries=$1
-    shift
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
-
-# Prints the first visible window titled exactly $2, waiting up to $1 tenths
-# of a second (xdotool's own --sync misses windows that appear later here).
-find_window() {
-    local tries=$1 found
-    while :; do
-        found=$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null | head -n 1) || true
-        [ -z "$found" ] || { echo "$found"; return 0; }
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
-
-# Xvfb picks a free display itself and writes its number once it is ready: a
-# display chosen here could be taken by another run before Xvfb gets it.
-Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-retry 100 test -s "$work/display" || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$work/display")"
+source "$(dirname "$0")/screen.sh"
+start_screen "$screen" || exit 1
 
 # Still registers, so the picture shows the module's start values.
 "$sim" --module "$sim_module" --dir "$work" --port 1 --no-demo ${sim_faults[@]+"${sim_faults[@]}"} >"$work/sim.log" 2>&1 &

@@ -1,4 +1,5 @@
 #include "sim/simulator.h"
+#include "sim/framerecord.h"
 
 #include <algorithm>
 #include <atomic>
@@ -207,6 +208,7 @@ struct Unit
 
 struct Simulator::Impl
 {
+    const int recordId = FrameRecord::newModule();
     Impl(Module m, uint8_t a) : module(m), address(a)
     {
         units.push_back(std::make_unique<Unit>(m, a));
@@ -923,6 +925,8 @@ void Simulator::Impl::writeLine(const std::vector<uint8_t> &bytes)
 
 void Simulator::Impl::record(bool fromMaster, const std::vector<uint8_t> &bytes, Clock::time_point t, bool notify)
 {
+    if (fromMaster)
+        FrameRecord::heard(recordId, bytes);
     {
         std::lock_guard<std::mutex> lk(mu);
         log.push_back(Frame{fromMaster, bytes, t});
@@ -1290,6 +1294,7 @@ void Simulator::onWrite(std::function<void(const std::vector<uint8_t> &)> callba
 
 std::vector<uint8_t> Simulator::handleRequest(const std::vector<uint8_t> &frame)
 {
+    FrameRecord::heard(d->recordId, frame);
     std::lock_guard<std::mutex> lk(d->mu);
     bool refused;
     return d->answer(frame, -1, &refused);

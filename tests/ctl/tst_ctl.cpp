@@ -1282,6 +1282,46 @@ private slots:
         }
     }
 
+    // A read before writing that the module refuses: nothing is written, and
+    // each value's reason in the JSON report names the read and why, as the
+    // message does.
+    void refusedReadBeforeWritingSaysWhy_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("request");
+        QTest::addColumn<int>("count");
+        QTest::newRow("apply, its third read") << "apply" << 3 << 6;
+        QTest::newRow("set, its first read") << "set" << 1 << 4;
+    }
+    void refusedReadBeforeWritingSaysWhy()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, request);
+        QFETCH(int, count);
+        Rig rig;
+        const QString file = rig.port.dir.filePath(QStringLiteral("t516.json"));
+        QVERIFY(writeFile(file, R"({"module": "t516", "relay1.command": "operate", "relay2.command": "operate",)"
+                                R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, )"
+                                R"("analog1.upper": 420})"));
+        failRequest(rig.port.sim, request, Fault::Exception);
+        const Result r = command == u"apply" ? rig.run({"apply", "t516", file, "--json"})
+                                             : rig.run({"set", "t516", "analog", "1", "--type", "0-5V", "--source", "9",
+                                                        "--lower", "1", "--upper", "2", "--json"});
+        rig.port.sim.onFrame({});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral(
+                     "写入前读取输出1信号类型（寄存器 0x0EB2）失败：异常应答 04：从站设备故障，未写入任何值。")),
+                 qPrintable(r.err));
+        for (const QString &request : rig.port.requests())
+            QVERIFY2(request.mid(3, 2) == u"03", qPrintable(request));
+        const QJsonArray values = r.json()["values"].toArray();
+        QCOMPARE(values.size(), count);
+        for (const QJsonValue &v : values) {
+            QCOMPARE(v["outcome"].toString(), QStringLiteral("not_sent"));
+            QCOMPARE(v["reason"].toString(), QStringLiteral("写入前读取输出1信号类型失败：异常应答 04：从站设备故障"));
+        }
+    }
+
     // The report of every value: before, written, read back, outcome.
     void applyReportsEveryValue()
     {

@@ -199,7 +199,7 @@ RunRecord fourMeters()
     reset.reg = t528.resetRegister;
     reset.written = 1;
     reset.writtenText = QStringLiteral("清零 输入次数");
-    reset.writtenJson = QStringLiteral("1");
+    reset.writtenJson = 1;
     reset.outcome = Written::Acknowledged;
     reset.time = at(18, 30, 27);
     refused.writes << w1 << w2 << reset;

@@ -26,15 +26,7 @@ fail() {
     exit 1
 }
 
-retry() {
-    local tries=$1
-    shift
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/screen.sh"
 
 # A fresh prefix of this run's own.
 wine_init() {
@@ -60,27 +52,12 @@ map_com() {
     pts=$(readlink -f "$work/com$n")
     "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$pts" /f >/dev/null 2>&1 ||
         fail "could not map COM$n to $pts"
-    wineserver -k || true
+    # The ports are read when Wine starts. The server is left to end by
+    # itself, which saves the registry; killing it could cut the save short
+    # and leave COMn on its default device.
     wineserver -w
-}
-
-# An X server for windows, its display exported.
-start_screen() {
-    Xvfb -displayfd 3 -screen 0 "${1:-1024x768x24}" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    pids+=($!)
-    retry 100 test -s "$work/display" || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
-    export DISPLAY=":$(head -n 1 "$work/display")"
-}
-
-find_window() {
-    local tries=$1
-    while :; do
-        found=$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null | head -n 1) || true
-        [ -z "$found" ] || { echo "$found"; return 0; }
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.1
-    done
+    grep -qF "\"COM$n\"=\"$pts\"" "$WINEPREFIX/system.reg" ||
+        fail "COM$n is not mapped to $pts in the saved registry"
 }
 
 # cfg_t516.exe of DIR (a Unix path), started as the meter's software starts

@@ -1,0 +1,27 @@
+#pragma once
+// Commissioning a line of meters: each meter polled, written, read back and
+// polled again, on the runner of meters (meterrun.h). Used by commission and
+// by read, set, reset and apply over a list of addresses.
+#include "input.h"
+#include "meterrun.h"
+#include "options.h"
+
+namespace hv52ctl {
+
+// The same work for every address of --address.
+RunPlan sameForEvery(const Options &o, const hv52::ModuleDef &def, const QVector<Planned> &planned,
+                     const hv52::ResetChoice *reset = nullptr, bool write = false);
+
+// What commissioning does to one meter: the whole poll (before), the
+// settings written and read back, the reset sent, the whole poll again
+// (after). A meter another kind answers, or whose registers to be written
+// could not all be read, is not written.
+void commissionMeter(MeterTurn &turn);
+
+// Runs the plan meter after meter on the line of `o`. A meter that fails
+// does not stop the run; a signal does, after the analog group in progress.
+// Prints a line a meter and a summary (or the run's JSON report), writes
+// --record. Exit status: Done only when every meter is done and verified.
+int runMeters(const Options &o, const RunPlan &plan);
+
+} // namespace hv52ctl

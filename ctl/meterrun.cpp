@@ -1,0 +1,110 @@
+#include "meterrun.h"
+#include "ctl.h"
+#include "progress.h"
+
+#include "hv52version.h"
+#include "portname.h"
+
+#include <QElapsedTimer>
+
+namespace hv52ctl {
+
+using namespace hv52;
+using Result = MeterRecord::Result;
+
+QString lineText(const Options &o)
+{
+    if (!o.tcpHost.isEmpty())
+        return QStringLiteral("%1:%2（%3）")
+            .arg(o.tcpHost.contains(u':') ? QStringLiteral("[%1]").arg(o.tcpHost) : o.tcpHost)
+            .arg(o.tcpPort)
+            .arg(o.modbusTcp ? QStringLiteral("Modbus TCP 网关") : QStringLiteral("串口服务器"));
+    if (!o.device.isEmpty())
+        return o.device;
+    return portLabel(o.port);
+}
+
+LineResult runLine(const Options &o, const RunPlan &plan, const MeterAction &action, const MeterDone &done)
+{
+    Session s(o);
+    LineResult run;
+    RunRecord &record = run.record;
+    record.site = plan.site;
+    record.operatorName = plan.operatorName;
+    record.line = lineText(o);
+    record.speed = o.modbusTcp ? 0 : o.speed;
+    record.started = QDateTime::currentDateTime();
+    record.tool = QStringLiteral("hv52ctl");
+    record.version = QStringLiteral(HV52_VERSION);
+    record.command = plan.command;
+
+    Progress progress;
+    const int total = int(plan.meters.size());
+    for (int n = 0; n < total; ++n) {
+        const MeterPlan &meter = plan.meters[n];
+        MeterRecord m;
+        m.address = meter.address;
+        m.def = meter.def;
+        m.started = QDateTime::currentDateTime();
+        if (s.interrupted() || !run.portFailure.isEmpty()) {
+            // Why the run ended is said once, in its own line.
+            if (meter.write) {
+                WriteReport report = plannedReport(*meter.def, plan.command, meter.planned);
+                closeReport(report, QStringLiteral("未进行"));
+                describeValues(*meter.def, report);
+                m.writes = report.values;
+            }
+            record.meters << m;
+            continue;
+        }
+        const QString step = QStringLiteral("[%1/%2] 地址 %3（%4）：")
+                                 .arg(n + 1)
+                                 .arg(total)
+                                 .arg(meter.address)
+                                 .arg(meter.def->name.toUpper());
+        MeterTurn turn{s, meter, m,
+                       [&](const QString &text) {
+                           m.failures << text;
+                           progress.clear();
+                           printErr(QStringLiteral("地址 %1：%2").arg(meter.address).arg(text));
+                       },
+                       [&](const QString &text) { progress.show(step + text); }};
+        QElapsedTimer clock;
+        clock.start();
+        const int status = s.run(o.speed, meter.address, [&] {
+            action(turn);
+            return Done;
+        });
+        progress.clear();
+        m.elapsedMs = clock.elapsed();
+        if (status == NoPort) {
+            run.portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : s.lastError(true);
+            m.result = Result::NotReached;
+            m.failures << run.portFailure;
+        } else {
+            run.anyOpened = true;
+            if (status != Done && m.result == Result::NotReached) {
+                // The link's error path (a port lost mid-meter) ended the work.
+                m.result = Result::ReadFailed;
+                m.detail = s.lastError();
+                m.failures << s.lastError();
+            } else if (status != Done) {
+                m.failures << s.lastError(); // ended while writing: the writes say how far it got
+            } else if (m.result == Result::NotReached) {
+                m.result = Result::Stopped;
+                m.detail = Interrupt::text();
+            }
+        }
+        record.meters << m;
+        if (done)
+            done(m);
+    }
+    record.finished = QDateTime::currentDateTime();
+    if (s.interrupted())
+        record.stopped = Interrupt::text();
+    else if (!run.portFailure.isEmpty())
+        record.stopped = run.portFailure;
+    return run;
+}
+
+} // namespace hv52ctl

@@ -1,0 +1,375 @@
+// The steps the commands share: a poll as values, the kind a module answers
+// as, writing settings and reading them back, and the report of what became
+// of each value.
+#include "steps.h"
+#include "ctl.h"
+
+#include "kinds.h"
+#include "linkerror.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <optional>
+
+namespace hv52ctl {
+
+using namespace hv52;
+
+void expectWords(const Options &o, int count, const QString &usage)
+{
+    if (o.words.size() != count) {
+        throw UsageError(
+            QStringLiteral("%1 的参数%2：用法 hv52ctl %3，请求未发送。")
+                .arg(o.command, o.words.size() < count ? QStringLiteral("不足") : QStringLiteral("过多"), usage));
+    }
+}
+
+QString failureLine(const Value &v)
+{
+    return QStringLiteral("%1 读取失败：%2。").arg(v.point->caption(), v.failure);
+}
+
+QString registerHex(quint16 reg)
+{
+    return QStringLiteral("0x%1").arg(QString::number(reg, 16).toUpper().rightJustified(4, u'0'));
+}
+
+// Why a command stopped before its end: a signal, or a module that answers nothing.
+QString stopReason(const Session &s)
+{
+    return s.interrupted() ? Interrupt::text() : QStringLiteral("模块无应答");
+}
+
+QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QVector<Reading> *readingsOut)
+{
+    s.setFailFast(true);
+    QVector<Reading> readings;
+    QString stoppedClause; // the same inside another sentence
+    ModuleClient client(s.link(), def);
+    try {
+        readings = client
+                       .poll(
+                           [&](const Reading &r) {
+                               readings << r;
+                               if (r.index + 1 < def.poll.size())
+                                   s.stopIfInterrupted();
+                           },
+                           [&s] { return !s.mustStop(); })
+                       .readings;
+    } catch (const LinkError &e) {
+        *stopped = s.errorText(e);
+        stoppedClause = s.errorText(e, true);
+    } catch (const Aborted &) {
+        // a signal, or a dead module: what follows is marked unread
+    }
+    client.revise(readings); // what the poll did not revise itself, cut short
+    const bool dead = s.moduleDead() && !s.interrupted();
+    QVector<Value> values;
+    for (int i = 0; i < def.poll.size(); ++i) {
+        if (i < readings.size())
+            values << valueOf(readings[i], readings);
+        else if (i == readings.size() && !stopped->isEmpty())
+            values << unreadValue(def.poll[i], stoppedClause);
+        else if (s.interrupted())
+            values << unreadValue(def.poll[i], Interrupt::text() + QStringLiteral("，未读取"));
+        else if (dead)
+            values << unreadValue(def.poll[i], QStringLiteral("模块无应答，未读取"));
+        else
+            values << unreadValue(def.poll[i], QStringLiteral("召测中止，未读取"));
+    }
+    if (readingsOut)
+        *readingsOut = readings;
+    return values;
+}
+
+namespace {
+
+enum class Probe {
+    Answered,
+    Refused, // exception 02: the module has no such register
+    Other,   // no answer, or a bad one: tells nothing
+};
+
+Probe probe(const ReadResult &r)
+{
+    if (r.ok())
+        return Probe::Answered;
+    if (r.verdict.outcome == Outcome::Exception && r.verdict.exceptionCode == 0x02)
+        return Probe::Refused;
+    return Probe::Other;
+}
+
+} // namespace
+
+const ModuleKind *kindOnLine(Link &link)
+{
+    QVector<bool> answered;
+    QVector<ReadResult> reads;
+    for (const KindProbe &p : kindProbes()) {
+        reads << link.readRegister(p.address, p.pair);
+        const Probe seen = probe(reads.last());
+        if (seen == Probe::Other)
+            return nullptr;
+        answered << (seen == Probe::Answered);
+    }
+    // A repeated answer taken for a refused probe would name another kind.
+    link.balance();
+    if (std::any_of(reads.begin(), reads.end(), [&link](const ReadResult &r) { return link.revoked(r); }))
+        return nullptr;
+    return kindAnswering(answered);
+}
+
+namespace {
+
+// The source a limit of this group is scaled by, among `raw` values by
+// register (written, before or read back); nullopt when it is not there.
+std::optional<int> sourceIn(const ModuleDef &def, const Point &limit, const QHash<quint16, quint16> &raw)
+{
+    const quint16 sourceReg = def.poll[limit.scaleFrom].address;
+    if (!raw.contains(sourceReg))
+        return std::nullopt;
+    return raw.value(sourceReg);
+}
+
+} // namespace
+
+// The texts of the report's values, each limit in the unit of its own source.
+
+void describeValues(const ModuleDef &def, WriteReport &report)
+{
+    QHash<quint16, quint16> written, before, readBack;
+    for (const WrittenValue &v : report.values) {
+        written.insert(v.reg, v.written);
+        if (v.before)
+            before.insert(v.reg, *v.before);
+        if (v.readBack)
+            readBack.insert(v.reg, *v.readBack);
+    }
+    for (WrittenValue &v : report.values) {
+        if (!v.point)
+            continue;
+        const auto describe = [&](quint16 raw, const QHash<quint16, quint16> &sources, QString &text,
+                                  QJsonValue &json) {
+            int scale = 1;
+            if (v.point->show == Show::Limit) {
+                const std::optional<int> source = sourceIn(def, *v.point, sources);
+                // A read-back limit whose source was not read back: the unit written.
+                scale = limitScale(source.value_or(sourceIn(def, *v.point, written).value_or(0)));
+            }
+            describeRegister(*v.point, raw, scale, &text, &json);
+        };
+        describe(v.written, written, v.writtenText, v.writtenJson);
+        if (v.before)
+            describe(*v.before, before, v.beforeText, v.beforeJson);
+        if (v.readBack)
+            describe(*v.readBack, readBack, v.readBackText, v.readBackJson);
+    }
+}
+
+WriteReport plannedReport(const ModuleDef &def, const QString &command, const QVector<Planned> &planned)
+{
+    WriteReport report{def.name, command, {}, {}};
+    for (const Planned &p : planned) {
+        for (int i = 0; i < p.values.size(); ++i) {
+            WrittenValue v;
+            v.reg = p.setting->registers[i];
+            v.point = def.pointAt(v.reg);
+            v.key = v.point ? v.point->key : p.setting->key;
+            v.caption = v.point ? v.point->caption() : p.setting->name;
+            v.written = p.values[i];
+            report.values << v;
+        }
+    }
+    return report;
+}
+
+// Inside a run: reads every register about to be written (nothing is written
+// when one of these reads fails), writes the settings one whole group after
+// the other, stopping between groups on a signal or a dead module, and reads
+// back what was written.
+void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &planned, WriteReport &report,
+                    const Say &say, const QHash<quint16, quint16> &known)
+{
+    Link &link = s.link();
+    s.setFailFast(true);
+    const auto valueAt = [&](quint16 reg) -> WrittenValue & {
+        return *std::find_if(report.values.begin(), report.values.end(),
+                             [reg](const WrittenValue &v) { return v.reg == reg; });
+    };
+    QVector<int> indices;
+    for (const WrittenValue &v : report.values) {
+        for (int i = 0; i < def.poll.size(); ++i) {
+            if (def.poll[i].address == v.reg)
+                indices << i;
+        }
+    }
+    std::sort(indices.begin(), indices.end()); // sources before the limits they scale
+
+    // Nothing is written when a register to be written could not be read
+    // first; every value's reason says which read failed and why.
+    const auto refuse = [&](const Point &point, const Verdict &verdict) {
+        QString text = QStringLiteral("写入前读取%1（寄存器 %2）失败：%3，未写入任何值。")
+                           .arg(point.name(), registerHex(point.address), outcomeText(verdict));
+        if (verdict.outcome == Outcome::Exception && verdict.exceptionCode == 0x02)
+            text += QStringLiteral("模块没有这个寄存器，可能不是 %1。").arg(def.name.toUpper());
+        say(text);
+        if (s.nothingHeard())
+            say(s.silenceHint());
+        for (WrittenValue &v : report.values)
+            v.reason = QStringLiteral("写入前读取%1失败：%2").arg(point.name(), outcomeText(verdict));
+    };
+    try {
+        QVector<std::pair<const Point *, ReadResult>> firstReads;
+        for (const int i : indices) {
+            s.stopIfInterrupted();
+            const Point &point = def.poll[i];
+            if (known.contains(point.address)) {
+                valueAt(point.address).before = known.value(point.address);
+                continue;
+            }
+            const ReadResult r = link.readRegister(point.address, point.pair);
+            if (!r.ok()) {
+                refuse(point, r.verdict);
+                s.stopIfInterrupted(); // a dead module says so
+                return;
+            }
+            firstReads.append({&point, r});
+        }
+        // Held only once the line has shown that no answer was a repetition.
+        link.balance();
+        for (const auto &[point, r] : firstReads) {
+            if (link.revoked(r)) {
+                refuse(*point, {Outcome::Repeated});
+                return;
+            }
+            valueAt(point->address).before = quint16(r.value);
+        }
+        ModuleClient client(link, def);
+        for (const Planned &p : planned) {
+            s.stopIfInterrupted();
+            // Each write is in the report as its answer comes, so that what
+            // went out stays there whatever ends the run.
+            int answered = 0;
+            quint64 sent = link.requestsSent();
+            try {
+                client.apply(*p.setting, p.values, [&](int i, const WriteResult &r) {
+                    WrittenValue &v = valueAt(p.setting->registers[i]);
+                    if (r.ok()) {
+                        v.outcome = WrittenValue::Outcome::Acknowledged;
+                    } else {
+                        v.outcome = WrittenValue::Outcome::WriteFailed;
+                        v.reason = outcomeText(r.verdict);
+                        say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                    }
+                    ++answered;
+                    sent = link.requestsSent();
+                });
+            } catch (const LinkError &e) {
+                // The line failed with a write on it: it went out, and
+                // whether the module carried it out is not known.
+                if (answered < p.values.size() && link.requestsSent() > sent) {
+                    WrittenValue &v = valueAt(p.setting->registers[answered]);
+                    v.outcome = WrittenValue::Outcome::WriteFailed;
+                    v.reason = QStringLiteral("已发送，未收到确认（%1）").arg(s.errorText(e, true));
+                }
+                throw;
+            }
+        }
+        // A write that failed is not read back: its register holds what it held.
+        QVector<std::pair<WrittenValue *, ReadResult>> readBacks;
+        for (const int i : indices) {
+            const Point &point = def.poll[i];
+            WrittenValue &v = valueAt(point.address);
+            if (v.outcome != WrittenValue::Outcome::Acknowledged)
+                continue;
+            s.stopIfInterrupted();
+            const ReadResult r = link.readRegister(point.address, point.pair);
+            if (!r.ok()) {
+                v.outcome = WrittenValue::Outcome::ReadBackFailed;
+                v.reason = outcomeText(r.verdict);
+                say(QStringLiteral("%1 读回失败：%2。").arg(v.caption, v.reason));
+                continue;
+            }
+            readBacks.append({&v, r});
+        }
+        link.balance();
+        for (auto &[v, r] : readBacks) {
+            if (link.revoked(r)) {
+                v->outcome = WrittenValue::Outcome::ReadBackFailed;
+                v->reason = outcomeText({Outcome::Repeated});
+                say(QStringLiteral("%1 读回失败：%2。").arg(v->caption, v->reason));
+                continue;
+            }
+            v->readBack = quint16(r.value);
+            v->outcome = *v->readBack == v->written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
+            if (v->outcome == WrittenValue::Outcome::Mismatch)
+                v->reason = QStringLiteral("读回值与写入值不符");
+        }
+    } catch (const Aborted &) {
+        report.stopped = stopReason(s);
+        throw; // ends the run quietly
+    }
+}
+
+// After a run: what was never reached says why, the report's texts are
+// filled in, every value not done has its line on stderr, and the report goes
+// to stdout. Returns the exit status.
+int finishReport(Session &s, const ModuleDef &def, WriteReport &report, int status, bool readBack)
+{
+    // An output that failed after the work is said once, by run().
+    if (report.stopped.isEmpty() && s.interrupted() && !Interrupt::outputLost())
+        report.stopped = Interrupt::text();
+    const QString why = !report.stopped.isEmpty()  ? report.stopped
+                        : !s.lastError().isEmpty() ? s.lastError(true)
+                        : status != Done           ? QStringLiteral("操作中止")
+                                                   : QString();
+    for (WrittenValue &v : report.values) {
+        if (v.outcome == WrittenValue::Outcome::Acknowledged && readBack) {
+            v.outcome = WrittenValue::Outcome::ReadBackFailed;
+            v.reason = QStringLiteral("%1，未读回").arg(why);
+        } else if (v.outcome == WrittenValue::Outcome::NotSent && v.reason.isEmpty()) {
+            v.reason = QStringLiteral("%1，未发送").arg(why);
+        }
+    }
+    describeValues(def, report);
+    for (const WrittenValue &v : report.values) {
+        if (v.outcome == WrittenValue::Outcome::Mismatch)
+            printErr(QStringLiteral("%1 读回值与写入值不符：写入 %2，读回 %3。")
+                         .arg(v.caption, v.writtenText, v.readBackText));
+    }
+    if (!report.stopped.isEmpty()) {
+        const int written = int(std::count_if(report.values.begin(), report.values.end(), [](const WrittenValue &v) {
+            return v.outcome != WrittenValue::Outcome::NotSent && v.outcome != WrittenValue::Outcome::WriteFailed;
+        }));
+        printErr(QStringLiteral("%1：写入到一半的模拟量输出已写完，此后未再写入；已写入 %2 个值，%3 个未发送。")
+                     .arg(report.stopped)
+                     .arg(written)
+                     .arg(report.count(WrittenValue::Outcome::NotSent)));
+        if (report.stopped == u"模块无应答")
+            printErr(s.silenceHint());
+    }
+    if (s.options().json) {
+        printOut(report.json());
+    } else {
+        if (!report.stopped.isEmpty())
+            printOut(report.table());
+        printOut(report.summary() + u'\n');
+    }
+    return report.allDone() && status == Done ? Done : (status == NoPort ? NoPort : Failed);
+}
+
+// What became of the values never sent or never read back, as apply says it.
+void closeReport(WriteReport &report, const QString &why)
+{
+    for (WrittenValue &v : report.values) {
+        if (v.outcome == WrittenValue::Outcome::Acknowledged && v.key != u"reset") {
+            v.outcome = WrittenValue::Outcome::ReadBackFailed;
+            v.reason = QStringLiteral("%1，未读回").arg(why);
+        } else if (v.outcome == WrittenValue::Outcome::NotSent && v.reason.isEmpty()) {
+            v.reason = QStringLiteral("%1，未发送").arg(why);
+        }
+    }
+}
+
+} // namespace hv52ctl
