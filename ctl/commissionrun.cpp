@@ -56,7 +56,7 @@ void commissionMeter(MeterTurn &turn)
     m.before = pollValues(s, def, &stopped, &readings);
     m.hasBefore = true;
     if (!stopped.isEmpty())
-        say(s.portText(stopped));
+        say(stopped);
 
     if (s.interrupted()) {
         m.result = Result::Stopped;
@@ -68,7 +68,7 @@ void commissionMeter(MeterTurn &turn)
         say(QStringLiteral("模块无应答。"));
     } else if (!stopped.isEmpty()) {
         m.result = Result::ReadFailed;
-        m.detail = s.portText(stopped);
+        m.detail = stopped;
     } else if (hasRefusal(readings)) {
         // A register of its kind refused: another kind, most likely. Nothing
         // is written to it; the probes say what it is, if they can.
@@ -129,7 +129,7 @@ void commissionMeter(MeterTurn &turn)
         } catch (const LinkError &e) {
             // The line failed mid-meter: what went out before stays in the
             // record with its outcome; the run's error path says the rest.
-            const QString why = clause(s.portText(e.text()));
+            const QString why = s.errorText(e, true);
             closeReport(report, why);
             describeValues(def, report);
             m.writes = report.values;
@@ -177,7 +177,7 @@ void commissionMeter(MeterTurn &turn)
         m.after = pollValues(s, def, &after, nullptr);
         m.hasAfter = true;
         if (!after.isEmpty())
-            say(s.portText(after));
+            say(after);
         if (s.interrupted() && m.result == Result::NotReached) {
             m.result = Result::Stopped;
             m.detail = Interrupt::text();

@@ -78,7 +78,7 @@ LineResult runLine(const Options &o, const RunPlan &plan, const MeterAction &act
         progress.clear();
         m.elapsedMs = clock.elapsed();
         if (status == NoPort) {
-            run.portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : clause(s.lastError());
+            run.portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : s.lastError(true);
             m.result = Result::NotReached;
             m.failures << run.portFailure;
         } else {

@@ -30,7 +30,7 @@ int readCommand(const Options &o)
     printOut(o.json ? valuesJson(def, values, true) : valuesTable(values));
     bool failed = status != Done;
     if (!stopped.isEmpty()) {
-        printErr(s.portText(stopped));
+        printErr(stopped);
         failed = true;
     } else if (cut) {
         printErr(Interrupt::text() + QStringLiteral("，召测未完成。"));

@@ -29,13 +29,13 @@ Session::~Session()
     m_link.reset(); // closes the port before its link disappears
 }
 
-QString Session::portText(QString text) const
+QString Session::errorText(const hv52::LinkError &error, bool asClause) const
 {
-    // The link names a device path where it would name COMn: "串口设备 PATH".
-    if (!m_options.device.isEmpty())
-        text.replace(QStringLiteral("串口 %1").arg(m_options.device),
-                     QStringLiteral("串口设备 %1").arg(m_options.device));
-    return text;
+    // A port given by its device path is named as one: "串口设备 PATH".
+    hv52::ErrorWording wording;
+    wording.portAsDevice = !m_options.device.isEmpty();
+    wording.asClause = asClause;
+    return error.text(wording);
 }
 
 void Session::setAddress(int address, int speed)
@@ -77,9 +77,9 @@ int Session::run(int speed, int address, const std::function<int()> &work)
         m_lateHinted = true;
         printErr(lateHint());
     }
-    m_lastError = result.error.isEmpty() ? QString() : portText(result.error);
-    if (!result.error.isEmpty()) {
-        printErr(m_lastError);
+    m_lastError = result.error.isEmpty() ? std::nullopt : result.failure;
+    if (m_lastError) {
+        printErr(lastError());
         return opened ? Failed : NoPort;
     }
     return status;

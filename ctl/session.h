@@ -7,6 +7,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace hv52ctl {
 
@@ -60,9 +61,13 @@ public:
 
     // The error that ended the last run on the link's error path (the port
     // would not open, or failed), as printed; empty when there was none.
-    const QString &lastError() const { return m_lastError; }
-    // A link message with the port named as the operator gave it.
-    QString portText(QString text) const;
+    // As a clause: without its closing "。".
+    QString lastError(bool asClause = false) const
+    {
+        return m_lastError ? errorText(*m_lastError, asClause) : QString();
+    }
+    // A link error with the port named as the operator gave it.
+    QString errorText(const hv52::LinkError &error, bool asClause = false) const;
     // Sets the bus address for the next requests of a running piece of work.
     void setAddress(int address, int speed);
 
@@ -75,7 +80,7 @@ private:
     int m_exchanges = 0;
     bool m_lateHinted = false;
     bool m_repeatHinted = false;
-    QString m_lastError;
+    std::optional<hv52::LinkError> m_lastError;
 };
 
 } // namespace hv52ctl

@@ -31,13 +31,6 @@ QString failureLine(const Value &v)
     return QStringLiteral("%1 读取失败：%2。").arg(v.point->caption(), v.failure);
 }
 
-QString clause(QString text)
-{
-    if (text.endsWith(u'。'))
-        text.chop(1);
-    return text;
-}
-
 // Why a command stopped before its end: a signal, or a module that answers nothing.
 QString stopReason(const Session &s)
 {
@@ -48,6 +41,7 @@ QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QV
 {
     s.setFailFast(true);
     QVector<Reading> readings;
+    QString stoppedClause; // the same inside another sentence
     ModuleClient client(s.link(), def);
     try {
         readings = client
@@ -60,7 +54,8 @@ QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QV
                            [&s] { return !s.mustStop(); })
                        .readings;
     } catch (const LinkError &e) {
-        *stopped = e.text();
+        *stopped = s.errorText(e);
+        stoppedClause = s.errorText(e, true);
     } catch (const Aborted &) {
         // a signal, or a dead module: what follows is marked unread
     }
@@ -71,7 +66,7 @@ QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QV
         if (i < readings.size())
             values << valueOf(readings[i], readings);
         else if (i == readings.size() && !stopped->isEmpty())
-            values << unreadValue(def.poll[i], clause(s.portText(*stopped)));
+            values << unreadValue(def.poll[i], stoppedClause);
         else if (s.interrupted())
             values << unreadValue(def.poll[i], Interrupt::text() + QStringLiteral("，未读取"));
         else if (dead)
@@ -272,7 +267,7 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
                 if (answered < p.values.size() && link.requestsSent() > sent) {
                     WrittenValue &v = valueAt(p.setting->registers[answered]);
                     v.outcome = WrittenValue::Outcome::WriteFailed;
-                    v.reason = QStringLiteral("已发送，未收到确认（%1）").arg(clause(s.portText(e.text())));
+                    v.reason = QStringLiteral("已发送，未收到确认（%1）").arg(s.errorText(e, true));
                 }
                 throw;
             }
@@ -322,7 +317,7 @@ int finishReport(Session &s, const ModuleDef &def, WriteReport &report, int stat
     if (report.stopped.isEmpty() && s.interrupted() && !Interrupt::outputLost())
         report.stopped = Interrupt::text();
     const QString why = !report.stopped.isEmpty()  ? report.stopped
-                        : !s.lastError().isEmpty() ? clause(s.lastError())
+                        : !s.lastError().isEmpty() ? s.lastError(true)
                         : status != Done           ? QStringLiteral("操作中止")
                                                    : QString();
     for (WrittenValue &v : report.values) {

@@ -23,14 +23,12 @@ using Say = std::function<void(const QString &)>;
 // UsageError unless the command has `count` words: "read 的参数不足：用法 hv52ctl USAGE，请求未发送。"
 void expectWords(const Options &o, int count, const QString &usage);
 QString failureLine(const hv52::Value &v);
-// A message without its closing full stop, to stand inside another sentence.
-QString clause(QString text);
 // Why a command stopped before its end: a signal, or a module that answers nothing.
 QString stopReason(const Session &s);
 
 // The whole poll of a meter on the open link, as values: a read that failed
 // or was never reached carries its reason. `stopped` receives the link's
-// error that ended the poll, if any; `readings` what was read.
+// error that ended the poll, if any, worded for the session; `readings` what was read.
 QVector<hv52::Value> pollValues(Session &s, const hv52::ModuleDef &def, QString *stopped,
                                 QVector<hv52::Reading> *readings = nullptr);
 

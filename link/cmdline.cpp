@@ -23,11 +23,11 @@ ArgArray GetCommandLine(const QString &text, int MaxArgs)
         QString &arg = raw[count - 1];
         arg.append(ch);
         if (ch.unicode() < u'0' || ch.unicode() > u'9') {
-            throw LinkError(QStringLiteral("命令行参数无效：第%1个参数“%2”不是十进制整数。").arg(count).arg(arg));
+            throw LinkError(LinkError::Kind::ArgNotDecimal, LinkError::Fields().withNumber(count).withText(arg));
         }
         const qint64 value = qint64(args[count - 1]) * 10 + (ch.unicode() - u'0');
         if (value > 2147483647) {
-            throw LinkError(QStringLiteral("命令行参数无效：第%1个参数“%2”超过2147483647。").arg(count).arg(arg));
+            throw LinkError(LinkError::Kind::ArgTooLarge, LinkError::Fields().withNumber(count).withText(arg));
         }
         args[count - 1] = qint32(value);
     }

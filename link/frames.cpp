@@ -66,11 +66,6 @@ Verdict judge(const QByteArray &answer, const QByteArray &request)
     return judgeUnit(answer.mid(1, n - 3), request.mid(1, request.size() - 3));
 }
 
-ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request)
-{
-    return judge(answer, request).valid() ? Valid : Failed;
-}
-
 Verdict judgeAtTimeout(const QByteArray &answer, const QByteArray &request)
 {
     if (answer.isEmpty())

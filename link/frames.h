@@ -62,24 +62,17 @@ QByteArray writeRequest(quint8 address, quint8 CMD_H, quint8 CMD_L, quint16 valu
 int answerLength(const QByteArray &request);
 
 // The receive rule of an exchange: the answer is judged once at least its
-// length is buffered; when the response timer expires first, nothing at all
-// is a timeout and a begun answer a failure.
+// length is buffered.
 inline bool answerDue(qint64 buffered, const QByteArray &request)
 {
     return buffered >= answerLength(request);
-}
-inline ExchangeState timeoutState(qint64 buffered)
-{
-    return buffered < 1 ? TimedOut : Failed;
 }
 
 // Valid when the last two bytes are the CRC of the others and the answer is
 // the one this request expects: from the addressed module, for the requested
 // function, of the expected length, carrying the requested register count (a
-// read) or echoing the register and count (a write). Else Failed. answer holds
+// read) or echoing the register and count (a write); else why not. answer holds
 // everything buffered once at least answerLength bytes were in.
-ExchangeState judgeAnswer(const QByteArray &answer, const QByteArray &request);
-// The same judgement with the reason of a failure.
 Verdict judge(const QByteArray &answer, const QByteArray &request);
 // What the bytes taken when the response timer expired amount to: nothing, an
 // intact exception answer, or an answer that never reached its length.

@@ -2,9 +2,7 @@
 
 #include "frames.h"
 #include "linkerror.h"
-#include "portname.h"
-#include "serialtransport.h"
-#include "tcptransport.h"
+#include "maketransport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -90,15 +88,20 @@ RunResult Link::run(const std::function<void()> &work)
     } catch (const Aborted &) {
         // Ended on purpose (window closing): close the port quietly below.
     } catch (const LinkError &e) {
-        result.error = e.text();
+        result.failure = e;
     } catch (const std::exception &e) {
-        result.error = QStringLiteral("程序错误：%1").arg(QString::fromUtf8(e.what()));
+        result.failure =
+            LinkError(LinkError::Kind::ProgramError, LinkError::Fields().withText(QString::fromUtf8(e.what())));
     }
+    if (result.failure)
+        result.error = result.failure->text();
     dropAhead();
     closePort();
     result.aborted = m_aborted;
-    if (m_aborted)
+    if (m_aborted) {
         result.error.clear();
+        result.failure.reset();
+    }
     return result;
 }
 
@@ -115,39 +118,11 @@ void Link::abort()
 void Link::openPort()
 {
     closePort();
-    m_portError.clear();
-    const int given = m_settings.given;
-    if (given < 1)
-        throw LinkError(QStringLiteral("命令行缺少总线地址（第1个参数），请求未发送。"));
-    busAddress();
-    QString device;
-    if (m_settings.isTcp()) {
-        m_portLabel = QString();
-        auto *line = makeLine<TcpTransport>();
-        line->configure(m_settings.host, m_settings.tcpPort, m_settings.framing, m_settings.connectTimeoutMs);
-        m_portLabel = line->label();
-        openLine();
-        return;
+    m_portError.reset();
+    if (makeTransport(m_settings, m_line, m_portLabel)) {
+        connect(m_line.get(), &Transport::readyRead, this, &Link::MSComm1_OnComm);
+        connect(m_line.get(), &Transport::failed, this, &Link::onLineFailed);
     }
-    if (m_settings.kind == LineSettings::Kind::SerialNumber) {
-        if (given < 2)
-            throw LinkError(QStringLiteral("命令行缺少串口号（第2个参数），无法打开串口。"));
-        const qint32 number = m_settings.portNumber;
-        if (number < 1 || number > 32767)
-            throw LinkError(QStringLiteral("串口号 %1 无效（应为 1～32767），无法打开串口。").arg(number));
-        m_portLabel = hv52::portLabel(number);
-        device = serialDeviceName(number);
-    } else {
-        m_portLabel = device = m_settings.device;
-    }
-
-    if (given < 3)
-        throw LinkError(QStringLiteral("命令行缺少波特率（第3个参数），无法打开串口 %1。").arg(m_portLabel));
-    const qint32 speed = m_settings.speed;
-    if (speed <= 0)
-        throw LinkError(QStringLiteral("波特率 %1 无效，无法打开串口 %2。").arg(speed).arg(m_portLabel));
-
-    makeLine<SerialTransport>()->configure(device, m_portLabel, speed);
     openLine();
 }
 
@@ -160,17 +135,6 @@ void Link::openLine()
         throw;
     }
     emit portOpened();
-}
-
-template <class T>
-T *Link::makeLine()
-{
-    if (auto *line = qobject_cast<T *>(m_line.get()))
-        return line;
-    m_line = std::make_unique<T>();
-    connect(m_line.get(), &Transport::readyRead, this, &Link::MSComm1_OnComm);
-    connect(m_line.get(), &Transport::failed, this, &Link::onLineFailed);
-    return static_cast<T *>(m_line.get());
 }
 
 void Link::closePort()
@@ -239,14 +203,7 @@ QByteArray Link::frameOf(const QByteArray &unit)
 
 quint8 Link::busAddress() const
 {
-    const qint32 address = m_settings.given >= 1 ? m_settings.address : 0;
-    // 0 would reach every module on the line and 248-255 are reserved: only
-    // one module's own address is ever sent.
-    if (address == 0)
-        throw LinkError(QStringLiteral("总线地址 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。"));
-    if (address < 1 || address > 247)
-        throw LinkError(QStringLiteral("总线地址 %1 无效（应为 1～247），请求未发送。").arg(address));
-    return quint8(address);
+    return busAddressOf(m_settings);
 }
 
 ReadResult Link::readRegister(quint16 reg, bool pair)
@@ -379,7 +336,7 @@ bool Link::unexplained(const QByteArray &bytes, qint64 arrivedMs, const QByteArr
 
 void Link::balance()
 {
-    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo || m_sentAhead || !isPortOpen() || !m_portError.isEmpty()) {
+    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo || m_sentAhead || !isPortOpen() || m_portError) {
         m_balancedUpTo = m_serial;
         m_atRiskFrom = 0;
         return;
@@ -398,8 +355,8 @@ void Link::balance()
         heard += m_line->readAll();
     m_line->takeStray();
     heard += m_line->readAll();
-    if (!m_portError.isEmpty())
-        throw LinkError(m_portError);
+    if (m_portError)
+        throw *m_portError;
     heard.truncate(ReceiveRule::kFloodBytes);
     if (unexplained(heard, m_runClock.elapsed()))
         m_settle = true; // the next request waits for a quiet line
@@ -467,8 +424,8 @@ bool Link::sendAhead(quint32 value)
     // failure each read waits its turn and may be read again), and only when
     // the application's events are not due: they are taken before a request,
     // and may stop the operation.
-    if (m_unsure || m_settle || m_repeating || m_aborted || !m_portError.isEmpty() || !isPortOpen()
-        || m_eventsEveryMs <= 0 || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)
+    if (m_unsure || m_settle || m_repeating || m_aborted || m_portError || !isPortOpen() || m_eventsEveryMs <= 0
+        || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)
         return false;
     if (next.goOn && !next.goOn(value))
         return false;
@@ -639,7 +596,7 @@ WriteResult Link::write(quint16 reg, qint32 value)
     }
     const quint8 address = busAddress();
     if (value < 0 || value > 65535)
-        throw LinkError(QStringLiteral("写入值 %1 超出范围（0～65535），请求未发送。").arg(value));
+        throw LinkError(LinkError::Kind::ValueOutOfRange, LinkError::Fields().withNumber(value));
     // A write is never repeated: the module may have carried it out even
     // when its acknowledgement was lost.
     Q_UNUSED(address);
@@ -684,8 +641,8 @@ bool Link::waitOffLoop()
         return false;
     if (m_aborted)
         abandon();
-    if (!m_portError.isEmpty())
-        throw LinkError(m_portError); // onLineFailed has closed the line
+    if (m_portError)
+        throw *m_portError; // onLineFailed has closed the line
     return true;
 }
 
@@ -699,8 +656,8 @@ void Link::waitIn(QEventLoop &loop)
     m_sinceEvents.start();
     if (m_aborted)
         abandon();
-    if (!m_portError.isEmpty())
-        throw LinkError(m_portError); // onLineFailed has closed the line
+    if (m_portError)
+        throw *m_portError; // onLineFailed has closed the line
 }
 
 void Link::abandon()
@@ -814,17 +771,15 @@ Link::Settled Link::settleLine(int quietOverrideMs)
     disconnect(arrived);
     if (flooded) {
         stray(settled.heard);
-        throw LinkError(floodText());
+        throw LinkError(LinkError::Kind::Flooded, place().withNumber(ReceiveRule::kFloodBytes));
     }
     if (!done && !noisy)
         abandon();
     if (noisy) {
         stray(settled.heard);
-        throw LinkError(QStringLiteral("%1 线路上一直有数据，%2 毫秒内未能安静 %3 毫秒，操作中止。"
-                                       "请检查接线和总线上是否有其他主站。")
-                            .arg(lineName())
-                            .arg(limitMs)
-                            .arg(guard));
+        LinkError::Fields noise = place().withNumber(limitMs);
+        noise.quietMs = guard;
+        throw LinkError(LinkError::Kind::Noisy, noise);
     }
     m_settle = false;
     return settled;
@@ -845,15 +800,15 @@ void Link::exchange(const QByteArray &frame)
 bool Link::send(const QByteArray &frame, bool ahead)
 {
     m_send = frame;
-    if (!m_portError.isEmpty())
-        throw LinkError(m_portError);
+    if (m_portError)
+        throw *m_portError;
     if (!isPortOpen())
-        throw LinkError(QStringLiteral("%1 未打开，请求未发送。").arg(lineName()));
+        throw LinkError(LinkError::Kind::LineNotOpen, place());
 
     if (m_settle) {
         stray(settleLine().heard);
-        if (!m_portError.isEmpty())
-            throw LinkError(m_portError); // the port failed while the line settled
+        if (m_portError)
+            throw *m_portError; // the port failed while the line settled
     }
     // Waits kept off the event loop: its events (a repaint, Esc, a closed
     // window) are taken here, between two exchanges, at least as often as
@@ -863,14 +818,14 @@ bool Link::send(const QByteArray &frame, bool ahead)
         m_sinceEvents.start();
         if (m_aborted)
             abandon();
-        if (!m_portError.isEmpty())
-            throw LinkError(m_portError);
+        if (m_portError)
+            throw *m_portError;
     }
     // Stale bytes of an earlier exchange, or garbage from an adapter that was
     // just opened, must not be taken for this answer.
     bool held = m_line->takeStray();
-    if (!m_portError.isEmpty())
-        throw LinkError(m_portError); // taking them in found the port gone
+    if (m_portError)
+        throw *m_portError; // taking them in found the port gone
     QByteArray stale = m_line->readAll();
     const bool revoking = unexplained(stale, m_runClock.elapsed());
     if (ahead)
@@ -883,8 +838,8 @@ bool Link::send(const QByteArray &frame, bool ahead)
         if (ahead)
             return false;
         stray(settleLine().heard);
-        if (!m_portError.isEmpty())
-            throw LinkError(m_portError);
+        if (m_portError)
+            throw *m_portError;
         held = true;
     }
     if (held || !stale.isEmpty())
@@ -906,9 +861,11 @@ bool Link::send(const QByteArray &frame, bool ahead)
     m_previousSentMs = m_lastSentMs;
     m_lastSentMs = m_runClock.elapsed();
     if (!m_line->write(frame)) {
-        const QString text = m_portError.isEmpty() ? m_line->failure() : m_portError;
+        const LinkError failure = m_portError         ? *m_portError
+                                  : m_line->failure() ? *m_line->failure()
+                                                      : LinkError(QString());
         closePort();
-        throw LinkError(text);
+        throw failure;
     }
     ++m_requestsSent;
     emit requestSent(frame);
@@ -916,12 +873,9 @@ bool Link::send(const QByteArray &frame, bool ahead)
     return true;
 }
 
-QString Link::floodText() const
+LinkError::Fields Link::place() const
 {
-    return QStringLiteral("%1 线路上数据过多：收到 %2 字节以上仍未停止，远超任何应答，操作中止。"
-                          "请检查接线和总线上是否有其他主站。")
-        .arg(lineName())
-        .arg(ReceiveRule::kFloodBytes);
+    return m_line ? LinkError::Fields::on(m_line->label(), m_line->isConnection()) : LinkError::Fields::on(m_portLabel);
 }
 
 void Link::awaitAnswer()
@@ -960,7 +914,7 @@ void Link::awaitAnswer()
             if (recording)
                 record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
             m_settle = true;
-            throw LinkError(floodText());
+            throw LinkError(LinkError::Kind::Flooded, place().withNumber(ReceiveRule::kFloodBytes));
         }
         // It came at the latest by now, after the request it answered.
         if (!refused.isEmpty())
@@ -1097,7 +1051,7 @@ void Link::Timer1_Timer()
     finish(m_rule.expire());
 }
 
-void Link::onLineFailed(const QString &reason)
+void Link::onLineFailed(const LinkError &reason)
 {
     // The port failed or the peer closed the connection: the operation ends
     // with the transport's own reason.

@@ -1,6 +1,7 @@
 #pragma once
 #include "cmdline.h"
 #include "frames.h"
+#include "linkerror.h"
 #include "receiverule.h"
 #include "transport.h"
 
@@ -12,12 +13,11 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QEventLoop;
 
 namespace hv52 {
-
-class SerialTransport;
 
 // One exchange as it went over the line: what the line monitor shows.
 struct ExchangeRecord
@@ -48,9 +48,10 @@ struct WriteResult
 // What became of one button operation.
 struct RunResult
 {
-    bool started = false; // false: another operation was running, nothing done
-    bool aborted = false; // ended by abort(): no message is due
-    QString error;        // the error path's text, empty when the work ended normally
+    bool started = false;             // false: another operation was running, nothing done
+    bool aborted = false;             // ended by abort(): no message is due
+    QString error;                    // the error path's text, empty when the work ended normally
+    std::optional<LinkError> failure; // and what it says, to word otherwise
 };
 
 // The serial link of one tool: the port bracket around every button
@@ -213,8 +214,6 @@ private:
 
     void openPort();
     void openLine();
-    template <class T>
-    T *makeLine();
     QByteArray frameOf(const QByteArray &unit);
     void closePort();
     quint8 busAddress() const;
@@ -229,7 +228,8 @@ private:
     // answer that no request asked for.
     bool send(const QByteArray &frame, bool ahead);
     void awaitAnswer();
-    QString floodText() const;
+    // The line as an error names it.
+    LinkError::Fields place() const;
     // A valid answer: the read set as next goes out, then this exchange is
     // recorded.
     void answered(bool recording, qint64 elapsedUs, const QByteArray &refused);
@@ -264,7 +264,7 @@ private:
 
     void MSComm1_OnComm();
     void Timer1_Timer();
-    void onLineFailed(const QString &reason);
+    void onLineFailed(const LinkError &reason);
 
     // The line: the serial port (MSComm1 in SerialTransport) or a TCP
     // connection, open only while an operation runs.
@@ -296,7 +296,7 @@ private:
     };
     QVector<Held> m_held;
     ContinueQuestion m_continueQuestion;
-    QString m_portError;
+    std::optional<LinkError> m_portError; // the line broke during the operation
     QString m_portLabel;
     int m_guardMs = -1;
     int m_lateMs = 0;

@@ -40,31 +40,24 @@ void SerialTransport::open()
     MSComm1.setStopBits(QSerialPort::OneStop);
     MSComm1.setFlowControl(QSerialPort::NoFlowControl);
     MSComm1.clearError();
-    const QString where = m_device == m_label ? m_label : QStringLiteral("%1（%2）").arg(m_label, m_device);
     if (!MSComm1.open(QIODevice::ReadWrite)) {
-        QString reason;
+        LinkError::Fields where = place().withDevice(m_device);
         switch (MSComm1.error()) {
         case QSerialPort::DeviceNotFoundError:
-            reason = QStringLiteral("设备不存在");
-            break;
+            throw LinkError(LinkError::Kind::NoSuchDevice, where);
         case QSerialPort::PermissionError:
-            reason = QStringLiteral("串口已被占用或无权访问");
-            break;
+            throw LinkError(LinkError::Kind::PortDenied, where);
         case QSerialPort::UnsupportedOperationError:
-            reason = QStringLiteral("不是串口设备");
-            break;
+            throw LinkError(LinkError::Kind::NotSerialPort, where);
         default:
-            reason = systemErrorText(MSComm1.errorString());
-            break;
+            throw LinkError(LinkError::Kind::PortOpenFailed, where.withReason(systemErrorText(MSComm1.errorString())));
         }
-        throw LinkError(QStringLiteral("无法打开串口 %1：%2。").arg(where, reason));
     }
     // The port's own lock follows the name it was opened by; a symlink and
     // its target are still one device, held by one operation at a time.
     if (!lockDevice(MSComm1)) {
         MSComm1.close();
-        throw LinkError(
-            QStringLiteral("无法打开串口 %1：串口已被占用（另一程序通过其他路径打开了同一设备）。").arg(where));
+        throw LinkError(LinkError::Kind::PortHeldElsewhere, place().withDevice(m_device));
     }
     m_minimumRead = -1;
     m_fresh = true;
@@ -87,8 +80,8 @@ bool SerialTransport::write(const QByteArray &bytes)
     // The port may have been closed by an error reported between exchanges:
     // that error is the reason, and a write to a closed port is not tried.
     if (!isOpen()) {
-        if (failure().isEmpty())
-            fail(QStringLiteral("串口 %1 未打开。").arg(m_label));
+        if (!failure())
+            fail(LinkError::Kind::PortNotOpen, place());
         return false;
     }
     // flush() hands the request to the terminal now; QSerialPort would
@@ -97,8 +90,8 @@ bool SerialTransport::write(const QByteArray &bytes)
         MSComm1.flush();
         return true;
     }
-    if (failure().isEmpty())
-        fail(QStringLiteral("串口 %1 写入失败：%2。").arg(m_label, MSComm1.errorString()));
+    if (!failure())
+        fail(LinkError::Kind::PortWriteFailed, place().withReason(MSComm1.errorString()));
     return false;
 }
 
@@ -171,15 +164,14 @@ void SerialTransport::onPortError(QSerialPort::SerialPortError error)
     // spins; from the first one the port counts as closed. It closes at once
     // where the system allows, else on the loop's next turn, unless it was
     // closed and opened anew by then.
-    const QString reason = QStringLiteral("串口 %1 通讯中断（设备已断开或读写出错：%2）。")
-                               .arg(m_label, systemErrorText(MSComm1.errorString()));
+    LinkError::Fields reason = place().withReason(systemErrorText(MSComm1.errorString()));
     m_broken = true;
     const int opening = m_opening;
     closeAfterPortError(this, [this, opening] {
         if (opening == m_opening && m_broken)
             close();
     });
-    fail(reason);
+    fail(LinkError::Kind::PortBroken, reason);
 }
 
 } // namespace hv52

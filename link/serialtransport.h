@@ -33,6 +33,7 @@ public:
     bool waitForBytes(int ms) override;
     QString label() const override { return m_label; }
     QString lineName() const override { return QStringLiteral("串口 %1").arg(m_label); }
+    bool isConnection() const override { return false; }
 
 private:
     void onPortError(QSerialPort::SerialPortError error);

@@ -72,18 +72,15 @@ void TcpTransport::open()
     const QAbstractSocket::SocketError error = m_socket.error();
     const QString text = m_socket.errorString();
     m_socket.abort();
-    QString reason;
     if (timedOut)
-        reason = QStringLiteral("%1 毫秒内未能建立连接（连接超时），请检查地址、端口和网络").arg(m_connectTimeoutMs);
-    else if (error == QAbstractSocket::ConnectionRefusedError)
-        reason = QStringLiteral("连接被拒绝（该端口没有服务在监听）");
-    else if (error == QAbstractSocket::HostNotFoundError)
-        reason = QStringLiteral("找不到主机");
-    else if (error == QAbstractSocket::NetworkError)
-        reason = QStringLiteral("网络不可达");
-    else
-        reason = systemErrorText(text);
-    throw LinkError(QStringLiteral("无法连接 %1：%2。").arg(label(), reason));
+        throw LinkError(LinkError::Kind::ConnectTimeout, place().withNumber(m_connectTimeoutMs));
+    if (error == QAbstractSocket::ConnectionRefusedError)
+        throw LinkError(LinkError::Kind::ConnectRefused, place());
+    if (error == QAbstractSocket::HostNotFoundError)
+        throw LinkError(LinkError::Kind::HostNotFound, place());
+    if (error == QAbstractSocket::NetworkError)
+        throw LinkError(LinkError::Kind::NetworkUnreachable, place());
+    throw LinkError(LinkError::Kind::ConnectFailed, place().withReason(systemErrorText(text)));
 }
 
 void TcpTransport::close()
@@ -107,16 +104,16 @@ bool TcpTransport::write(const QByteArray &bytes)
     // A connection closed by the far end between exchanges is already the
     // reason; a write to the closed socket is not tried.
     if (!m_socket.isOpen() || m_socket.state() != QAbstractSocket::ConnectedState) {
-        if (failure().isEmpty())
-            fail(QStringLiteral("连接 %1 已断开。").arg(label()));
+        if (!failure())
+            fail(LinkError::Kind::ConnectionLost, place());
         return false;
     }
     if (m_socket.write(bytes) == bytes.size()) {
         m_socket.flush();
         return true;
     }
-    if (failure().isEmpty())
-        fail(QStringLiteral("连接 %1 写入失败：%2。").arg(label(), systemErrorText(m_socket.errorString())));
+    if (!failure())
+        fail(LinkError::Kind::ConnectionWriteFailed, place().withReason(systemErrorText(m_socket.errorString())));
     return false;
 }
 
@@ -137,14 +134,12 @@ void TcpTransport::onError(QAbstractSocket::SocketError error)
         return; // open() names its own failures
     if (error == QAbstractSocket::SocketTimeoutError)
         return; // a wait for bytes that ran out: the link's timer decides
-    QString reason;
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        reason = QStringLiteral("连接 %1 被对方关闭（应答未收完），操作中止。").arg(label());
-    else
-        reason = QStringLiteral("连接 %1 中断：%2。").arg(label(), systemErrorText(m_socket.errorString()));
+    const bool byPeer = error == QAbstractSocket::RemoteHostClosedError;
+    const QString reason = byPeer ? QString() : systemErrorText(m_socket.errorString());
     m_connected = false;
     emit closed();
-    fail(reason);
+    fail(byPeer ? LinkError::Kind::ConnectionClosedByPeer : LinkError::Kind::ConnectionBroken,
+         place().withReason(reason));
 }
 
 } // namespace hv52

@@ -27,6 +27,7 @@ public:
     Framing framing() const override { return m_framing; }
     QString label() const override;
     QString lineName() const override { return QStringLiteral("连接 %1").arg(label()); }
+    bool isConnection() const override { return true; }
 
 private:
     void onError(QAbstractSocket::SocketError error);

@@ -1,9 +1,11 @@
 #pragma once
 #include "dataunit.h"
+#include "linkerror.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 namespace hv52 {
 
@@ -78,26 +80,30 @@ public:
     virtual QString label() const = 0;
     // The line as messages name it: "串口 COM3", "连接 192.168.1.10:502".
     virtual QString lineName() const = 0;
-    // Why the line broke during the operation; empty while it is whole.
-    const QString &failure() const { return m_failure; }
+    // A TCP connection, not a serial port.
+    virtual bool isConnection() const = 0;
+    // Why the line broke during the operation; none while it is whole.
+    const std::optional<LinkError> &failure() const { return m_failure; }
 
 signals:
     void readyRead();
     void opened();
     void closed();
     // The line broke while open: the port failed, or the peer closed.
-    void failed(const QString &reason);
+    void failed(const hv52::LinkError &reason);
 
 protected:
-    void fail(const QString &reason)
+    // The line as an error names it.
+    LinkError::Fields place() const { return LinkError::Fields::on(label(), isConnection()); }
+    void fail(LinkError::Kind kind, LinkError::Fields fields)
     {
-        m_failure = reason;
-        emit failed(reason);
+        m_failure.emplace(kind, std::move(fields));
+        emit failed(*m_failure);
     }
-    void clearFailure() { m_failure.clear(); }
+    void clearFailure() { m_failure.reset(); }
 
 private:
-    QString m_failure;
+    std::optional<LinkError> m_failure;
 };
 
 } // namespace hv52

@@ -147,7 +147,7 @@ private slots:
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, answer);
         QFETCH(bool, valid);
-        QCOMPARE(judgeAnswer(answer, request) == Valid, valid);
+        QCOMPARE(judge(answer, request).valid(), valid);
     }
 
     void framings_data()
