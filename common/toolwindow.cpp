@@ -1,4 +1,5 @@
 #include "toolwindow.h"
+#include "hints.h"
 #include "hv52version.h"
 #include "linemonitor.h"
 #include "linkerror.h"
@@ -533,10 +534,7 @@ bool ToolWindow::eventFilter(QObject *watched, QEvent *event)
 QString ToolWindow::silenceHint() const
 {
     const LineSettings &line = m_link.line();
-    return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
-        .arg(line.given >= 1 ? line.address : 0)
-        .arg(m_link.portLabel())
-        .arg(line.given >= 3 ? line.speed : 0);
+    return hv52::silenceHint(line.given >= 1 ? line.address : 0, m_link.portLabel(), line.given >= 3 ? line.speed : 0);
 }
 
 QString ToolWindow::failedWrites(const QString &first, const QVector<QString> &names,
