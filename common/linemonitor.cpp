@@ -59,13 +59,12 @@ QString LineMeaning::strayText(Framing framing, const QByteArray &bytes)
     // requests, named by their transactions. The walk stops at the first
     // bytes that are no whole frame.
     QList<quint16> transactions;
-    for (int at = 0; at + kMbapHeader <= bytes.size();) {
-        const int length = byteAt(bytes, at + 4) << 8 | byteAt(bytes, at + 5);
-        const bool protocol0 = byteAt(bytes, at + 2) == 0 && byteAt(bytes, at + 3) == 0;
-        if (!protocol0 || length < 2 || at + 6 + length > bytes.size())
+    for (int at = 0;;) {
+        const MbapFrame frame = mbapFrameAt(bytes, at);
+        if (frame.state != MbapFrame::Whole)
             break;
-        transactions << quint16(byteAt(bytes, at) << 8 | byteAt(bytes, at + 1));
-        at += 6 + length;
+        transactions << frame.transaction;
+        at += frame.size();
     }
     if (transactions.isEmpty())
         return strayText();
