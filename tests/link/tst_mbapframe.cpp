@@ -17,7 +17,7 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<int>("transaction");
         QTest::addColumn<int>("size");
-        const QByteArray read = QByteArray::fromHex("0001000000060103000e400002");
+        const QByteArray read = QByteArray::fromHex("00010000000601030e400002");
         QTest::newRow("whole read request") << read << 0 << int(MbapFrame::Whole) << 1 << 12;
         QTest::newRow("one byte short") << read.left(11) << 0 << int(MbapFrame::Partial) << 1 << 12;
         QTest::newRow("header only") << read.left(7) << 0 << int(MbapFrame::Partial) << 1 << 12;
