@@ -35,7 +35,7 @@ function(hv52_windows_test name source)
 endfunction()
 hv52_windows_test(tst_link_frames link/tst_frames.cpp hv52link)
 hv52_windows_test(tst_analoglimit t516/tst_analoglimit.cpp hv52t516module)
-hv52_windows_test(tst_kinds present/tst_kinds.cpp hv52present)
+hv52_windows_test(tst_kinds kinds/tst_kinds.cpp hv52kinds)
 hv52_windows_test(tst_controls t516/tst_controls.cpp hv52t516 hv52t528 hv52t540)
 
 include(${CMAKE_CURRENT_LIST_DIR}/windeploy.cmake)

@@ -1,5 +1,5 @@
 #include "look.h"
-#include "toolwindow.h"
+#include "mark.h"
 
 #include <QComboBox>
 #include <QFontMetrics>

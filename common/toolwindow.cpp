@@ -1,4 +1,5 @@
 #include "toolwindow.h"
+#include "hints.h"
 #include "hv52version.h"
 #include "linemonitor.h"
 #include "linkerror.h"
@@ -45,7 +46,8 @@ void RuledGroup::paintEvent(QPaintEvent *event)
 }
 
 ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips, const ModuleDef &module)
-    : m_client(m_link, module), m_record(module)
+    : m_client(m_link, module), m_controls(ControlMap::inputsAndRelays(module.inputs(), module.relays())),
+      m_record(module)
 {
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         m_scale = screen->logicalDotsPerInch() / 96.0;
@@ -106,8 +108,8 @@ void ToolWindow::Form_Load(const QString &commandLine)
     // them or the operator chooses, no set button may send them. The reset
     // list is a command to choose, not a setting of the module.
     for (const Point &point : module().poll) {
-        if (point.target.kind == Target::List)
-            setNotRead(Combo1(point.target.index), NotRead::NeverPolled);
+        if (targetOf(point).kind == Target::List)
+            setNotRead(control(point), NotRead::NeverPolled);
     }
     // Text put in by the program shows from its start, not scrolled to its end.
     for (QComboBox *box : findChildren<QComboBox *>())
@@ -185,15 +187,25 @@ QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &i
     return box;
 }
 
+Target ToolWindow::targetOf(const Point &point) const
+{
+    const std::optional<Target> target = m_controls.find(point.key);
+    // A window and a module definition that do not match: a fault of the program.
+    if (!target)
+        qFatal("point %s of module %s has no control", qPrintable(point.key), qPrintable(module().name));
+    return *target;
+}
+
 int ToolWindow::targetIndex(const QString &key, Target::Kind kind) const
 {
     const Point *point = module().point(key);
     // A window and a module definition that do not match: a fault of the program.
     if (!point)
         qFatal("module %s has no point %s", qPrintable(module().name), qPrintable(key));
-    if (point->target.kind != kind)
+    const Target target = targetOf(*point);
+    if (target.kind != kind)
         qFatal("point %s of module %s is shown by another kind of control", qPrintable(key), qPrintable(module().name));
-    return point->target.index;
+    return target.index;
 }
 
 QLabel *ToolWindow::addValueLabel(const QString &key, QWidget *parent, QRect geometry)
@@ -400,8 +412,9 @@ void ToolWindow::showInList(QComboBox *box, const QString &text)
     box->lineEdit()->setCursorPosition(0);
 }
 
-QWidget *ToolWindow::control(const Target &target) const
+QWidget *ToolWindow::control(const Point &point) const
 {
+    const Target target = targetOf(point);
     if (target.kind == Target::Cell)
         return Label1(target.index);
     return Combo1(target.index);
@@ -410,7 +423,7 @@ QWidget *ToolWindow::control(const Target &target) const
 void ToolWindow::showReading(const Reading &r)
 {
     const Point &point = *r.point;
-    QWidget *widget = control(point.target);
+    QWidget *widget = control(point);
     if (auto *label = qobject_cast<QLabel *>(widget)) {
         label->setText(r.text);
     } else if (auto *box = qobject_cast<QComboBox *>(widget)) {
@@ -521,10 +534,7 @@ bool ToolWindow::eventFilter(QObject *watched, QEvent *event)
 QString ToolWindow::silenceHint() const
 {
     const LineSettings &line = m_link.line();
-    return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
-        .arg(line.given >= 1 ? line.address : 0)
-        .arg(m_link.portLabel())
-        .arg(line.given >= 3 ? line.speed : 0);
+    return hv52::silenceHint(line.given >= 1 ? line.address : 0, m_link.portLabel(), line.given >= 3 ? line.speed : 0);
 }
 
 QString ToolWindow::failedWrites(const QString &first, const QVector<QString> &names,
@@ -545,7 +555,7 @@ void ToolWindow::markNotRead(int from, NotRead why)
 {
     const QVector<Point> &points = module().poll;
     for (int i = from; i < points.size(); ++i)
-        setNotRead(control(points[i].target), why);
+        setNotRead(control(points[i]), why);
 }
 
 QString ToolWindow::reasonCounts(const QVector<Verdict> &failed)
@@ -634,7 +644,7 @@ void ToolWindow::poll()
 
 void ToolWindow::requireChosen(const Point &point) const
 {
-    const QWidget *widget = control(point.target);
+    const QWidget *widget = control(point);
     const QString action =
         point.show == Show::Limit ? QStringLiteral("在该框中输入一个值") : QStringLiteral("在该框中选择一个值");
     switch (markOf(widget)) {
@@ -668,7 +678,7 @@ void ToolWindow::setInputMode(int input)
 {
     const Setting &setting = module().settings.at(input);
     const Point &point = *module().pointAt(setting.registers.first());
-    QComboBox *box = Combo1(point.target.index);
+    auto *box = static_cast<QComboBox *>(control(point));
     const int mode = box->currentIndex();
     if (mode < 0) {
         throw LinkError(QStringLiteral("输入%1的输入方式“%2”不是列表中的选项，设置未发送。")
@@ -686,7 +696,7 @@ void ToolWindow::setRelay(int relay)
     // The box's text is compared as it stands. A text that is none of the
     // four commands (a typo, a prefix, a number read back) is refused: it
     // used to write 0 and switch the relay to alarm output unasked.
-    const QString text = Combo1(point.target.index)->currentText();
+    const QString text = static_cast<QComboBox *>(control(point))->currentText();
     const std::optional<quint16> command = relayCommandValue(text);
     if (!command) {
         throw LinkError(QStringLiteral("%1“%2”不是控制方式（应为%3），设置未发送。")

@@ -1,5 +1,7 @@
 #pragma once
+#include "controlmap.h"
 #include "link.h"
+#include "mark.h"
 #include "module.h"
 #include "windowrecord.h"
 
@@ -54,25 +56,10 @@ struct GroupTable
     int rowTop(int row) const { return firstRowTop + kRowPitch * row; }
 };
 
-// What a control shows, beyond its value: whether it came from this poll.
-enum class Mark {
-    None,
-    Failed,      // the read failed: the control shows what 0 converts to
-    UnitUnknown, // a limit converted with the scale of a source whose read failed
-    NotRead,     // not from this poll: see NotRead below for why
-};
-
-// Why a control carries Mark::NotRead.
-enum class NotRead {
-    EndedEarly,  // the poll ended before it reached this control
-    PortNotOpen, // the poll could not open the port
-    NeverPolled, // no poll yet: the control shows its start-up value
-};
-
 // The window of one module tool. It owns the serial link and the controls,
 // which are reached by array index (Label1(13), Combo1(2), ...), and maps the
-// module client's results to them: the poll fills cells and lists, the set
-// buttons read them. It knows no register address.
+// module client's results to them through its control map: the poll fills
+// cells and lists, the set buttons read them. It knows no register address.
 class ToolWindow : public QWidget
 {
     Q_OBJECT
@@ -101,6 +88,8 @@ public:
     QGroupBox *Frame1(int index) const { return m_frames.value(index); }
     QComboBox *Combo2() const { return m_combo2; }
     QPushButton *Command2() const { return m_command2; }
+    // Which control shows each point of the module, by the point's key.
+    const ControlMap &controls() const { return m_controls; }
 
     virtual void Command1_Click(int Index) = 0;
     // Stops a running poll (Esc, in the tool window or its line monitor);
@@ -155,8 +144,8 @@ protected:
     };
     QComboBox *addCombo(int index, QWidget *parent, const QStringList &items, const QString &initialText,
                         QRect geometry, ListKind kind = ListKind::DropDown);
-    // The controls that show a module value, at the index the module's point
-    // `key` names: the index is written once, in the module definition.
+    // The controls that show a module value, at the index the control map
+    // gives the module's point `key`: the index is written once, in the map.
     QLabel *addValueLabel(const QString &key, QWidget *parent, QRect geometry);
     QComboBox *addValueCombo(const QString &key, QWidget *parent, const QStringList &items, const QString &initialText,
                              QRect geometry, ListKind kind = ListKind::DropDown);
@@ -177,7 +166,13 @@ protected:
     // with its input-mode column switched off (hidden).
     void addInputGroup(int heightTwips);
 
+    // Maps a point of the module to its control, beyond those every tool
+    // has (ControlMap::inputsAndRelays); before the control is added.
+    void mapControl(const QString &key, Target target) { m_controls.add(key, target); }
     void setStartLists(int count) { m_startLists = count; }
+    // The control the map gives the point; a point without one is a fault
+    // of the program.
+    Target targetOf(const Point &point) const;
     ModuleClient &client() { return m_client; }
 
     // Runs one button operation on the link; its error path's text, if any,
@@ -228,7 +223,7 @@ private:
     // answered at all.
     QString failedWrites(const QString &first, const QVector<QString> &names,
                          const QVector<WriteResult> &results) const;
-    QWidget *control(const Target &target) const;
+    QWidget *control(const Point &point) const;
     // The index of the point `key`, which must be of `kind`.
     int targetIndex(const QString &key, Target::Kind kind) const;
     static void setMark(QWidget *control, Mark mark, const QString &tip = QString());
@@ -236,6 +231,7 @@ private:
 
     Link m_link;
     ModuleClient m_client;
+    ControlMap m_controls;
     Messenger m_messenger;
     WindowRecord m_record;
     QAction *m_saveRecord = nullptr;

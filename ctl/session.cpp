@@ -1,5 +1,6 @@
 #include "session.h"
 #include "ctl.h"
+#include "hints.h"
 
 #include "linkerror.h"
 #include "portname.h"
@@ -106,13 +107,8 @@ QString Session::silenceHint() const
 {
     const hv52::LineSettings &line = m_link->line();
     if (!m_options.tcpHost.isEmpty())
-        return QStringLiteral("模块无应答：请检查总线地址 %1、%2、网关的串口设置（波特率等）与接线。")
-            .arg(line.address)
-            .arg(m_link->lineName());
-    return QStringLiteral("模块无应答：请检查总线地址 %1、串口 %2、波特率 %3 与接线。")
-        .arg(line.address)
-        .arg(m_link->portLabel())
-        .arg(line.speed);
+        return hv52::gatewaySilenceHint(line.address, m_link->lineName());
+    return hv52::silenceHint(line.address, m_link->portLabel(), line.speed);
 }
 
 QString Session::lateHint() const

@@ -36,16 +36,6 @@ struct ResetChoice
 extern const std::array<ResetChoice, 6> kRelayInputResets; // T516 and T528
 extern const std::array<ResetChoice, 8> kSevenInputResets; // T540
 
-// The list texts of a reset table, in list order.
-template <size_t N>
-QStringList resetTexts(const std::array<ResetChoice, N> &choices)
-{
-    QStringList texts;
-    for (const ResetChoice &choice : choices)
-        texts << QString::fromUtf8(choice.text);
-    return texts;
-}
-
 // Analog outputs of the T516.
 extern const QStringList kSignalTypeTexts;     // "4-20 mA", "0- 5 V"
 extern const QStringList kSourceQuantityTexts; // 30 quantities, list index = code

@@ -117,4 +117,19 @@ FrameParts splitFrame(Framing framing, const QByteArray &frame)
     return parts;
 }
 
+MbapFrame mbapFrameAt(const QByteArray &bytes, int at)
+{
+    MbapFrame frame;
+    if (bytes.size() - at < kMbapHeader)
+        return frame;
+    const auto word = [&bytes](int i) { return quint16(quint8(bytes[i]) << 8 | quint8(bytes[i + 1])); };
+    frame.transaction = word(at);
+    frame.length = word(at + 4);
+    if (word(at + 2) != 0 || frame.length < 2)
+        frame.state = MbapFrame::NotHeader;
+    else
+        frame.state = bytes.size() - at < frame.size() ? MbapFrame::Partial : MbapFrame::Whole;
+    return frame;
+}
+
 } // namespace hv52

@@ -46,4 +46,22 @@ struct FrameParts
 };
 FrameParts splitFrame(Framing framing, const QByteArray &frame);
 
+// The Modbus TCP frame that starts `at` in bytes: Short while fewer than
+// kMbapHeader bytes are there, NotHeader when protocol or length cannot be a
+// frame's, Partial until the whole frame is in. The receive rule and the line
+// monitor walk frames with it; the rule also bounds `length`.
+struct MbapFrame
+{
+    enum State {
+        Short,
+        NotHeader,
+        Partial,
+        Whole
+    } state = Short;
+    quint16 transaction = 0;
+    int length = 0; // the header's length field
+    int size() const { return 6 + length; }
+};
+MbapFrame mbapFrameAt(const QByteArray &bytes, int at);
+
 } // namespace hv52

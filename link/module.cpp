@@ -114,51 +114,44 @@ int ModuleDef::relays() const
 }
 
 // Input n: count at 0x0E40 + 3n, state at 0x0E42 + 3n, ON time at
-// 0x0E5E + 2n, shown in Label1(13 + 3n .. 15 + 3n).
+// 0x0E5E + 2n.
 QVector<Point> inputPoints(int inputs)
 {
     QVector<Point> points;
     for (int n = 0; n < inputs; ++n) {
         const QString row = QStringLiteral("输入%1").arg(n + 1);
-        const auto cell = [&](const char *what, int address, bool pair, const QString &column, Show show, int label) {
+        const auto cell = [&](const char *what, int address, bool pair, const QString &column, Show show) {
             return Point{QStringLiteral("input%1.%2").arg(n + 1).arg(QLatin1String(what)),
                          quint16(address),
                          pair,
                          row,
                          column,
-                         show,
-                         {Target::Cell, label}};
+                         show};
         };
-        points << cell("count", 0x0E40 + 3 * n, true, QStringLiteral("输入次数"), Show::AsRead, 13 + 3 * n)
-               << cell("state", 0x0E42 + 3 * n, false, QStringLiteral("输入状态"), Show::OnOff, 14 + 3 * n)
-               << cell("on_time", 0x0E5E + 2 * n, true, QStringLiteral("输入ON时间"), Show::Tenths, 15 + 3 * n);
+        points << cell("count", 0x0E40 + 3 * n, true, QStringLiteral("输入次数"), Show::AsRead)
+               << cell("state", 0x0E42 + 3 * n, false, QStringLiteral("输入状态"), Show::OnOff)
+               << cell("on_time", 0x0E5E + 2 * n, true, QStringLiteral("输入ON时间"), Show::Tenths);
     }
     return points;
 }
 
-// Relay k: count at 0x0E20 + 3k, state at 0x0E22 + 3k (Label1(19 + 2k),
-// Label1(20 + 2k)), command at 0x0E80 + k (Combo1(2 + k)).
+// Relay k: count at 0x0E20 + 3k, state at 0x0E22 + 3k, command at 0x0E80 + k.
 QVector<Point> relayPoints(int relays)
 {
     QVector<Point> points;
     for (int k = 0; k < relays; ++k) {
         const QString row = QStringLiteral("继电器%1").arg(k + 1);
-        const auto point = [&](const char *what, int address, bool pair, const QString &column, Show show,
-                               Target target) {
+        const auto point = [&](const char *what, int address, bool pair, const QString &column, Show show) {
             return Point{QStringLiteral("relay%1.%2").arg(k + 1).arg(QLatin1String(what)),
                          quint16(address),
                          pair,
                          row,
                          column,
-                         show,
-                         target};
+                         show};
         };
-        points << point("count", 0x0E20 + 3 * k, true, QStringLiteral("输出次数"), Show::AsRead,
-                        {Target::Cell, 19 + 2 * k})
-               << point("state", 0x0E22 + 3 * k, false, QStringLiteral("输出状态"), Show::OperatedReleased,
-                        {Target::Cell, 20 + 2 * k})
-               << point("command", 0x0E80 + k, false, QStringLiteral("控制方式"), Show::RelayCommand,
-                        {Target::List, 2 + k});
+        points << point("count", 0x0E20 + 3 * k, true, QStringLiteral("输出次数"), Show::AsRead)
+               << point("state", 0x0E22 + 3 * k, false, QStringLiteral("输出状态"), Show::OperatedReleased)
+               << point("command", 0x0E80 + k, false, QStringLiteral("控制方式"), Show::RelayCommand);
     }
     return points;
 }
@@ -167,13 +160,8 @@ QVector<Point> inputModePoints(int inputs)
 {
     QVector<Point> points;
     for (int n = 0; n < inputs; ++n) {
-        points << Point{QStringLiteral("input%1.mode").arg(n + 1),
-                        quint16(0x0E8A + n),
-                        false,
-                        QStringLiteral("输入%1").arg(n + 1),
-                        QStringLiteral("输入方式"),
-                        Show::InputMode,
-                        {Target::List, n}};
+        points << Point{QStringLiteral("input%1.mode").arg(n + 1), quint16(0x0E8A + n),        false,
+                        QStringLiteral("输入%1").arg(n + 1),       QStringLiteral("输入方式"), Show::InputMode};
     }
     return points;
 }

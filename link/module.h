@@ -27,17 +27,6 @@ enum class Show {
     InputMode,        // a position of the input mode list (written only)
 };
 
-// The window element that shows or supplies a value: Label1(index) or
-// Combo1(index).
-struct Target
-{
-    enum Kind {
-        Cell,
-        List
-    } kind;
-    int index;
-};
-
 struct Point
 {
     QString key;     // stable English name: "input1.count", "analog2.source"
@@ -46,7 +35,6 @@ struct Point
     QString row;     // the window's row caption: "输入1"
     QString column;  // the window's column caption: "输入次数"
     Show show;
-    Target target;
     int scaleFrom = -1; // a limit: the poll position of its output's source
 
     // "输入1 输入次数": how the monitor and the messages name it.
@@ -91,8 +79,7 @@ struct ModuleDef
 };
 
 // The rows every module shares, in poll order: per input its count, state
-// and ON time; per relay its count, state and command. Each point names the
-// window control that shows it; the windows place their controls by it.
+// and ON time; per relay its count, state and command.
 QVector<Point> inputPoints(int inputs);
 QVector<Point> relayPoints(int relays);
 QVector<Point> inputModePoints(int inputs);

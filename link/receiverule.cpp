@@ -68,15 +68,15 @@ bool ReceiveRule::takeMbap()
     };
     for (;;) {
         const int have = int(m_buffer.size()) - at;
-        if (have < kMbapHeader)
+        const MbapFrame frame = mbapFrameAt(m_buffer, at);
+        if (frame.state == MbapFrame::Short)
             break;
-        const int length = word(m_buffer, at + 4);
-        if (word(m_buffer, at + 2) != 0 || length < 2 || length > kMaxMbapLength)
+        if (frame.state == MbapFrame::NotHeader || frame.length > kMaxMbapLength)
             return judged({Outcome::WrongLength}); // not a Modbus TCP header
-        const int whole = 6 + length;
-        if (have < whole)
+        const int whole = frame.size();
+        if (frame.state == MbapFrame::Partial)
             break;
-        if (word(m_buffer, at) != asked.transaction) {
+        if (frame.transaction != asked.transaction) {
             // Another transaction's answer: an earlier request's, late. Its
             // identifier gives it away; ours may still come.
             if (m_dropped.size() < kFloodBytes)

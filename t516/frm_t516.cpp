@@ -49,6 +49,7 @@ void frm_T516::addAnalogGroup()
 
     const int rowCaptions[] = {25, 26, 23};
     for (int k = 0; k < kAnalogOutputs; ++k) {
+        mapAnalogControls(k);
         addLabel(rowCaptions[k], frame, QStringLiteral("输出%1").arg(k + 1), cellRect(table, 0, k), LabelKind::Caption);
         const QString output = QStringLiteral("analog%1.").arg(k + 1);
         const auto key = [&output](const char *what) { return output + QLatin1String(what); };
@@ -60,6 +61,16 @@ void frm_T516::addAnalogGroup()
         addButton(5 + k, frame, QStringLiteral("设置"), cellRect(table, 6, k), look::kSetBackground);
     }
     addRulings(frame, table);
+}
+
+void frm_T516::mapAnalogControls(int k)
+{
+    const QString output = QStringLiteral("analog%1.").arg(k + 1);
+    mapControl(output + QLatin1String("value"), {Target::Cell, 27 + k});
+    mapControl(output + QLatin1String("type"), {Target::List, 4 + k});
+    mapControl(output + QLatin1String("source"), {Target::List, 7 + k});
+    mapControl(output + QLatin1String("lower"), {Target::List, 10 + k});
+    mapControl(output + QLatin1String("upper"), {Target::List, 13 + k});
 }
 
 void frm_T516::Command1_Click(int Index)
@@ -86,7 +97,7 @@ void frm_T516::setAnalogOutput(int k)
     // configuration.
     for (const Point *point : points)
         requireChosen(*point);
-    const auto box = [this](const Point *point) { return Combo1(point->target.index); };
+    const auto box = [this](const Point *point) { return Combo1(targetOf(*point).index); };
     const int type = listEntry(box(points[0]), *points[0]);
     const int source = listEntry(box(points[1]), *points[1]);
     const int scale = limitScale(source);

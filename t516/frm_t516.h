@@ -22,6 +22,8 @@ public:
     void Command1_Click(int Index) override;
 
 private:
+    // Analog output k's controls by its points' keys (the indices above).
+    void mapAnalogControls(int k);
     void addAnalogGroup();
     void setAnalogOutput(int k);
 };

@@ -13,25 +13,20 @@ ModuleDef build()
     const auto key = [](int k, const char *what) {
         return QStringLiteral("analog%1.%2").arg(k + 1).arg(QLatin1String(what));
     };
-    for (int k = 0; k < kAnalogOutputs; ++k) {
-        d.poll << Point{key(k, "value"),  quint16(0x0E72 + k),   false, row(k), QStringLiteral("输出值 (mA)"),
-                        Show::Hundredths, {Target::Cell, 27 + k}};
-    }
-    for (int k = 0; k < kAnalogOutputs; ++k) {
-        d.poll << Point{key(k, "type"),   quint16(0x0EB2 + 4 * k), false, row(k), QStringLiteral("信号类型"),
-                        Show::SignalType, {Target::List, 4 + k}};
-    }
+    const auto point = [&](int k, const char *what, int address, const QString &column, Show show, int source = -1) {
+        return Point{key(k, what), quint16(address), false, row(k), column, show, source};
+    };
+    for (int k = 0; k < kAnalogOutputs; ++k)
+        d.poll << point(k, "value", 0x0E72 + k, QStringLiteral("输出值 (mA)"), Show::Hundredths);
+    for (int k = 0; k < kAnalogOutputs; ++k)
+        d.poll << point(k, "type", 0x0EB2 + 4 * k, QStringLiteral("信号类型"), Show::SignalType);
     const int firstSource = int(d.poll.size());
-    for (int k = 0; k < kAnalogOutputs; ++k) {
-        d.poll << Point{key(k, "source"), quint16(0x0EB3 + 4 * k), false, row(k), QStringLiteral("参数选择"),
-                        Show::Source,     {Target::List, 7 + k}};
-    }
+    for (int k = 0; k < kAnalogOutputs; ++k)
+        d.poll << point(k, "source", 0x0EB3 + 4 * k, QStringLiteral("参数选择"), Show::Source);
     for (int k = 0; k < kAnalogOutputs; ++k) {
         const int source = firstSource + k;
-        d.poll << Point{key(k, "lower"), quint16(0x0EB4 + 4 * k), false, row(k), QStringLiteral("下限参数值"),
-                        Show::Limit,     {Target::List, 10 + k},  source}
-               << Point{key(k, "upper"), quint16(0x0EB5 + 4 * k), false, row(k), QStringLiteral("上限参数值"),
-                        Show::Limit,     {Target::List, 13 + k},  source};
+        d.poll << point(k, "lower", 0x0EB4 + 4 * k, QStringLiteral("下限参数值"), Show::Limit, source)
+               << point(k, "upper", 0x0EB5 + 4 * k, QStringLiteral("上限参数值"), Show::Limit, source);
     }
     d.writeOnly = inputModePoints(2);
 

@@ -36,9 +36,10 @@ QString truth(const hv52sim::Simulator &sim, const Point &point)
 
 QWidget *control(const Rig &rig, const Point &point)
 {
-    if (point.target.kind == hv52::Target::Cell)
-        return rig.window.Label1(point.target.index);
-    return rig.window.Combo1(point.target.index);
+    const hv52::Target target = *rig.window.controls().find(point.key);
+    if (target.kind == hv52::Target::Cell)
+        return rig.window.Label1(target.index);
+    return rig.window.Combo1(target.index);
 }
 
 QString shown(const Rig &rig, const Point &point)

@@ -1,8 +1,8 @@
 // The three windows against their module definitions: every value a poll
-// reads has its control at the index its point names, of the kind the point
-// asks for, in the row of the point's row caption and under the header of its
-// column. A window that placed a value by an index of its own, or a
-// definition whose index lands on another control, fails here.
+// reads has its control at the index the window's control map gives it, of
+// the kind the map names, in the row of the point's row caption and under the
+// header of its column. A window that placed a value by an index of its own,
+// or a map whose index lands on another control, fails here.
 #include "frm_t516.h"
 #include "frm_t528.h"
 #include "frm_t540.h"
@@ -67,9 +67,11 @@ private slots:
         QFETCH(QString, key);
         const auto window = makeWindow(tool);
         const Point &point = *window->module().point(key);
-        const int index = point.target.index;
+        const std::optional<Target> target = window->controls().find(key);
+        QVERIFY2(target, qPrintable(QStringLiteral("no control for %1").arg(key)));
+        const int index = target->index;
         QWidget *control = nullptr;
-        if (point.target.kind == Target::Cell) {
+        if (target->kind == Target::Cell) {
             control = window->Label1(index);
             QVERIFY2(control, qPrintable(QStringLiteral("no Label1(%1)").arg(index)));
             QCOMPARE(control->objectName(), QStringLiteral("Label1_%1").arg(index));
@@ -80,8 +82,9 @@ private slots:
         }
         // No other value of the poll shares the control.
         const QVector<Point> &poll = window->module().poll;
-        const auto sharing = std::count_if(poll.begin(), poll.end(), [&point](const Point &p) {
-            return p.target.kind == point.target.kind && p.target.index == point.target.index;
+        const auto sharing = std::count_if(poll.begin(), poll.end(), [&](const Point &p) {
+            const std::optional<Target> other = window->controls().find(p.key);
+            return other && other->kind == target->kind && other->index == target->index;
         });
         QCOMPARE(sharing, 1);
 
