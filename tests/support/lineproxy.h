@@ -56,8 +56,16 @@ public:
         ::close(m_listen);
     }
     int port() const { return m_port; }
-    // Bytes sent to the program beyond what upstream said.
-    long long extraBytes() const { return m_extra; }
+    // Bytes sent to the program beyond what upstream said, once the
+    // connection the program held has ended here: over loopback the program
+    // may read bytes, end and be asked about them before send() returns.
+    long long extraBytes() const
+    {
+        const auto until = Clock::now() + std::chrono::seconds(5);
+        while (m_serving && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return m_extra;
+    }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -94,10 +102,12 @@ private:
             const int client = ::accept(m_listen, nullptr, nullptr);
             if (client < 0)
                 continue;
+            m_serving = true;
             const int one = 1;
             ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             serve(client);
             ::close(client);
+            m_serving = false;
         }
     }
 
@@ -190,6 +200,7 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<long long> m_extra{0};
+    std::atomic<bool> m_serving{false};
     std::thread m_thread;
 };
 
