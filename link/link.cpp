@@ -8,7 +8,6 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QMetaMethod>
-#include <cmath>
 
 namespace hv52 {
 
@@ -21,13 +20,6 @@ struct BusyGuard
     explicit BusyGuard(bool &b) : busy(b) { busy = true; }
     ~BusyGuard() { busy = false; }
 };
-
-// The longest answer (a pair read, 9 bytes) and the 3.5-character gap after
-// it, 10 bits a character, at this speed.
-int longestAnswerMs(qint32 speed)
-{
-    return speed > 0 ? int(std::ceil(12.5 * 10 * 1000.0 / speed)) : 0;
-}
 
 } // namespace
 
@@ -64,24 +56,14 @@ RunResult Link::run(const std::function<void()> &work)
     m_aborted = false;
     m_sinceEvents.start(); // a press or a command: the event loop just ran
     // Lateness and doubt belong to the operation: a new one starts with the
-    // port just opened and nothing in flight that it could mistake.
-    m_unsure = false;
-    m_lateMs = 0;
+    // port just opened and nothing in flight that it could mistake. What
+    // this operation's answers were, and which reads they may spoil, too.
+    m_late.startOperation(m_serial);
     m_runClock.start();
     m_runStartedAt = QTime::currentTime();
     m_lastSentMs = 0; // no request of this operation yet
-    m_holding = false;
-    m_held.clear();
-    m_next = {};
-    m_sentAhead = false;
-    m_aheadFailure = nullptr;
-    // What this operation's answers were, and which reads they may spoil.
-    m_heard.clear();
-    m_atRiskFrom = 0;
-    m_balancedUpTo = m_serial;
-    m_revoked.clear();
-    m_longestAnswerUs = 0;
-    m_silenceSeen = false;
+    m_held = {};
+    m_ahead.reset();
     try {
         openPort();
         work();
@@ -171,11 +153,8 @@ void Link::setLine(const LineSettings &line)
                            && line.framing == m_settings.framing;
     m_settings = line;
     Timer1.setInterval(line.responseTimeoutMs);
-    if (!samePlace) {
-        // Whether the line repeats answers is the place's own.
-        m_repeating = false;
-        m_repeatLagMs = 0;
-    }
+    if (!samePlace)
+        m_late.newPlace(); // whether the line repeats answers is the place's own
     if (!samePlace && !m_busy)
         m_line.reset();
 }
@@ -213,15 +192,15 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
     // A bus scan addresses another module with each request: a late answer
     // gives itself away by its address there, and needs no second read; on
     // Modbus TCP every answer does, by its transaction identifier.
-    if (m_unsure && m_guardMs < 0 && framing() == Framing::Rtu) {
-        m_holding = true;
+    if (m_late.unsure() && m_guardMs < 0 && framing() == Framing::Rtu) {
+        m_held.hold();
         try {
             const qint64 failedSentMs = m_lastSentMs;
             result = readOnce(reg, pair);
             // An answer heard before, byte for byte, that turns out to be
             // another request's was repeated by the line, not late.
-            const bool repeated = result.ok() && m_answerRepeats && !m_silenceSeen;
-            const int firstRow = int(m_held.size()) - 1; // its row, when recorded
+            const bool repeated = result.ok() && m_answerRepeats && !m_late.silenceSeen();
+            const int firstRow = m_held.last(); // its row, when recorded
             const bool company = result.ok() && answerHadCompany(&result);
             if (result.ok() || company) {
                 const qint64 arrivedMs = m_answerAtMs;
@@ -231,31 +210,30 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
                           || result.verdict.outcome == Outcome::Unconfirmed;
                 // The first answer was the failed request's, this late.
                 if (another && !repeated)
-                    m_lateMs = std::max(m_lateMs, int(arrivedMs - failedSentMs));
+                    m_late.noteLate(arrivedMs - failedSentMs);
             }
         } catch (...) {
             flushHeld();
             throw;
         }
         flushHeld();
-        m_verdict = result.verdict;
-        m_state = stateOf(result.verdict.outcome);
+        verdictIs(result.verdict);
     } else {
         result = readOnce(reg, pair);
         // On a line that repeats answers an answer counts only when nothing
         // but its own repetition follows it within the lag heard: every
         // earlier copy came before the request went out.
-        if (result.ok() && m_repeating && framing() == Framing::Rtu && answerHadCompany(&result)) {
-            result.verdict = m_verdict = {Outcome::Repeated};
-            m_state = stateOf(Outcome::Repeated);
+        if (result.ok() && m_late.repeating() && framing() == Framing::Rtu && answerHadCompany(&result)) {
+            result.verdict = {Outcome::Repeated};
+            verdictIs(result.verdict);
         }
     }
     result.serial = serial;
     if (result.ok() && revoked(result)) {
         // The line brought an answer more than asked for while this read
         // was under way: its own answer may have been another's.
-        result.verdict = m_verdict = {Outcome::Repeated};
-        m_state = stateOf(Outcome::Repeated);
+        result.verdict = {Outcome::Repeated};
+        verdictIs(result.verdict);
     }
     if (!result.ok())
         countFailure();
@@ -264,89 +242,27 @@ ReadResult Link::readRegister(quint16 reg, bool pair)
 
 bool Link::revoked(const ReadResult &read) const
 {
-    return std::any_of(m_revoked.begin(), m_revoked.end(), [&read](const std::pair<quint32, quint32> &range) {
-        return read.serial >= range.first && read.serial <= range.second;
-    });
-}
-
-bool Link::heardBefore(const QByteArray &answer, qint64 againAtMs)
-{
-    int back = 0;
-    for (auto it = m_heard.crbegin(); it != m_heard.crend(); ++it, ++back) {
-        if (it->frame == answer) {
-            // The same bytes heard long or several answers ago are another
-            // register's equal answer, not this copy's original: they tell
-            // no lag.
-            const qint64 lagMs = againAtMs - it->atMs;
-            if (againAtMs >= 0 && lagMs <= kRepeatLagLimitMs && back < 4)
-                m_repeatLagMs = std::max(int(lagMs), m_repeatLagMs);
-            return true;
-        }
-    }
-    return false;
-}
-
-void Link::heard(const QByteArray &answer)
-{
-    if (m_heard.size() >= kHeardKept)
-        m_heard.removeFirst();
-    m_heard.append({answer, m_runClock.elapsed()});
+    return m_late.revoked(read.serial);
 }
 
 bool Link::unexplained(const QByteArray &bytes, qint64 arrivedMs, const QByteArray &request)
 {
     if (bytes.isEmpty() || framing() != Framing::Rtu || !m_settings.address)
         return false;
-    bool own = request.isEmpty(); // one answer that fits the request is its own, however late
-    bool extra = false;
-    for (const QByteArray &answer : answersIn(bytes, quint8(m_settings.address))) {
-        if (!own && (judge(answer, request).valid() || isExceptionAnswer(answer, request))) {
-            own = true;
-            heard(answer);
-            continue;
-        }
-        // An answer more than asked for: a repetition, or the answer of a
-        // request whose place a repetition took. Either way the line
-        // repeats answers.
-        heardBefore(answer, arrivedMs);
-        heard(answer); // the next copy's original may be this one
-        extra = true;
-    }
-    if (!extra)
-        return false;
-    // Once an answer went missing, an answer heard again may be a late one
-    // of the same register read again: lateness, not repetition.
-    // The same once the answers are confirmed: a confirmed read never
-    // counts an answer alone.
-    if (m_silenceSeen)
-        return false;
-    m_repeating = true;
-    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo)
-        return false;
-    // A read took an answer heard before, and now an answer comes that no
-    // request explains: that read may have taken a repetition, and each read
-    // after it the answer of the one before. None of them holds.
-    if (m_revoked.size() >= 256)
-        m_revoked.removeFirst(); // reads long handed back and done with
-    m_revoked.append({m_atRiskFrom, m_serial});
-    m_balancedUpTo = m_serial;
-    m_atRiskFrom = 0;
-    return true;
+    return m_late.unexplained(bytes, quint8(m_settings.address), arrivedMs, m_runClock.elapsed(), m_serial, request);
 }
 
 void Link::balance()
 {
-    if (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo || m_sentAhead || !isPortOpen() || m_portError) {
-        m_balancedUpTo = m_serial;
-        m_atRiskFrom = 0;
+    if (!m_late.readAtRisk() || m_ahead.inFlight() || !isPortOpen() || m_portError) {
+        m_late.balanced(m_serial);
         return;
     }
     // An answer still on its way comes about as long after its request as
     // the answers of this operation took, and a little more. The line is
     // listened to until then, not longer: repetitions that come later spoil
     // nothing the series took.
-    const qint64 leftUs =
-        m_longestAnswerUs + std::max<qint64>(500, m_longestAnswerUs / 4) - m_sentClock.nsecsElapsed() / 1000;
+    const qint64 leftUs = m_late.balanceWindowUs() - m_x.elapsedUs();
     QDeadlineTimer deadline(std::max<qint64>(0, (leftUs + 999) / 1000), Qt::PreciseTimer);
     m_line->expect(1);
     QByteArray heard;
@@ -361,13 +277,12 @@ void Link::balance()
     if (unexplained(heard, m_runClock.elapsed()))
         m_settle = true; // the next request waits for a quiet line
     stray(heard);
-    m_balancedUpTo = m_serial;
-    m_atRiskFrom = 0;
+    m_late.balanced(m_serial);
 }
 
 ReadResult Link::readOnce(quint16 reg, bool pair)
 {
-    if (m_sentAhead && m_aheadReg == reg && m_aheadPair == pair)
+    if (m_ahead.isFor(reg, pair))
         claimAhead(); // already on its way
     else
         exchange(frameOf(readUnit(pair, reg)));
@@ -378,7 +293,7 @@ ReadResult Link::readOnce(quint16 reg, bool pair)
 
 void Link::setNextRead(quint16 reg, bool pair, std::function<bool(quint32)> goOn)
 {
-    m_next = {true, reg, pair, std::move(goOn)};
+    m_ahead.name(reg, pair, std::move(goOn));
 }
 
 void Link::answered(bool recording, qint64 elapsedUs, const QByteArray &refused)
@@ -386,23 +301,19 @@ void Link::answered(bool recording, qint64 elapsedUs, const QByteArray &refused)
     // The answer is whole and valid: the read the caller makes next goes out
     // now, before this one is handed back, shown and recorded; the module
     // turns round meanwhile. What is shown of this exchange is kept first.
-    m_answerUnit = m_rule.answerUnit();
-    m_answerFrame = m_receive;
-    const ExchangeRecord done{m_sentAt, elapsedUs, m_send, m_receive, m_verdict};
+    m_answerUnit = m_x.answerUnit();
+    m_answerFrame = m_x.received();
+    const ExchangeRecord done = m_x.row(elapsedUs, m_verdict);
     const Verdict verdict = m_verdict;
     const bool read = !m_answerUnit.isEmpty() && quint8(m_answerUnit[0]) == 3;
-    m_longestAnswerUs = std::max(m_longestAnswerUs, elapsedUs);
+    m_late.noteAnswerTime(elapsedUs);
     if (m_line->framing() == Framing::Rtu) {
         // A read not confirmed by a second one that takes an answer heard
         // before may have taken its repetition: it and the reads after it
         // hold only while no answer beyond those asked for comes.
-        m_answerRepeats = heardBefore(m_answerFrame);
-        // Once an answer went missing, reads are confirmed instead, and two
-        // equal answers are what confirmation asks for.
-        if (read && m_answerRepeats && !m_afterFailure && !m_repeating && !m_silenceSeen && !m_unsure
-            && (m_atRiskFrom == 0 || m_atRiskFrom <= m_balancedUpTo))
-            m_atRiskFrom = m_serial;
-        heard(m_answerFrame);
+        m_answerRepeats = m_late.heardBefore(m_answerFrame);
+        m_late.provisional(m_serial, read && m_answerRepeats, m_x.afterFailure());
+        m_late.heard(m_answerFrame, m_runClock.elapsed());
     }
     if (read && sendAhead(unitValue(m_answerUnit, m_answerUnit.size() >= 6))) {
         // The state the caller reads is this exchange's, not the one in flight.
@@ -412,34 +323,30 @@ void Link::answered(bool recording, qint64 elapsedUs, const QByteArray &refused)
     if (recording)
         record(done);
     stray(refused);
-    stray(std::exchange(m_aheadStray, {})); // found before the read sent ahead, after this answer
+    stray(m_ahead.takeStray()); // found before the read sent ahead, after this answer
 }
 
 bool Link::sendAhead(quint32 value)
 {
-    if (!m_next.set)
-        return false;
-    Next next = std::exchange(m_next, {});
     // Only on a line that has been healthy throughout the operation (after a
     // failure each read waits its turn and may be read again), and only when
     // the application's events are not due: they are taken before a request,
     // and may stop the operation.
-    if (m_unsure || m_settle || m_repeating || m_aborted || m_portError || !isPortOpen() || m_eventsEveryMs <= 0
-        || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs)
+    const bool lineAllows =
+        !(m_late.unsure() || m_settle || m_late.repeating() || m_aborted || m_portError || !isPortOpen()
+          || m_eventsEveryMs <= 0 || !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= m_eventsEveryMs);
+    ReadAhead::Read next;
+    if (!m_ahead.take(value, lineAllows, &next))
         return false;
-    if (next.goOn && !next.goOn(value))
-        return false;
-    m_aheadReg = next.reg;
-    m_aheadPair = next.pair;
-    m_sentAhead = true;
+    m_ahead.sent(next);
     try {
         if (!send(frameOf(readUnit(next.pair, next.reg)), true)) {
-            m_sentAhead = false; // the line brought more than was asked: the next read waits its turn
+            m_ahead.unsent(); // the line brought more than was asked: the next read waits its turn
             return false;
         }
     } catch (...) {
         // The read just done stands; the next one reports why it failed.
-        m_aheadFailure = std::current_exception();
+        m_ahead.failed(std::current_exception());
     }
     return true;
 }
@@ -448,23 +355,19 @@ void Link::dropAhead()
 {
     // A read sent ahead that the operation ended without claiming: it went
     // out, so it is shown, as ended before its answer was taken.
-    m_next = {};
-    if (!m_sentAhead)
+    if (!m_ahead.drop())
         return;
-    m_sentAhead = false;
-    m_waiting = false;
+    m_x.cut();
     Timer1.stop();
-    if (!m_aheadFailure && m_recording)
-        record({m_sentAt, m_sentClock.nsecsElapsed() / 1000, m_send, m_receive, {Outcome::Aborted}});
-    m_aheadFailure = nullptr;
-    stray(std::exchange(m_aheadStray, {}));
+    if (!m_ahead.failedToSend() && m_x.recording())
+        record(m_x.row(m_x.elapsedUs(), {Outcome::Aborted}));
+    m_ahead.failed(nullptr);
+    stray(m_ahead.takeStray());
 }
 
 void Link::claimAhead()
 {
-    m_sentAhead = false;
-    if (m_aheadFailure)
-        std::rethrow_exception(std::exchange(m_aheadFailure, nullptr));
+    m_ahead.claim();
     awaitAnswer();
 }
 
@@ -474,10 +377,9 @@ bool Link::answerHadCompany(ReadResult *result)
     // them back to back: bytes right after an intact answer say it may be
     // another request's, and two such answers of one earlier register would
     // otherwise agree. The line is listened to briefly before going on.
-    const int row = int(m_held.size()) - 1;
+    const int row = m_held.last();
     // A line that repeats answers sends the copies as far apart as heard.
-    const Settled after =
-        settleLine(std::max({kAfterAnswerQuietMs, longestAnswerMs(m_settings.speed), m_repeatLagMs * 3 / 2}));
+    const Settled after = settleLine(m_late.afterAnswerQuietMs(m_settings.speed));
     if (after.heard.isEmpty())
         return false;
     const qint64 cameMs = m_lastSentMs + after.firstByteMs;
@@ -485,19 +387,18 @@ bool Link::answerHadCompany(ReadResult *result)
     // answers, which says nothing against this one.
     QByteArray others = after.heard;
     others.replace(m_answerFrame, QByteArray());
-    heardBefore(m_answerFrame, others.size() < after.heard.size() ? cameMs : -1);
+    m_late.heardBefore(m_answerFrame, others.size() < after.heard.size() ? cameMs : -1);
     if (others.isEmpty()) {
-        m_repeating = m_repeating || !m_silenceSeen;
+        if (!m_late.silenceSeen())
+            m_late.setRepeating();
         stray(after.heard);
         return false;
     }
     if (after.firstByteMs > responseTimeout())
-        m_lateMs = std::max(m_lateMs, int(after.firstByteMs));
-    unexplained(others, cameMs, m_send); // a repetition of an earlier answer: measured
-    m_verdict = {m_lateMs > 0 ? Outcome::Late : m_repeating ? Outcome::Repeated : Outcome::Unconfirmed};
-    m_state = stateOf(m_verdict.outcome);
-    if (row >= 0 && m_held[row].stray.isEmpty())
-        m_held[row].record.verdict = m_verdict;
+        m_late.noteLate(after.firstByteMs);
+    unexplained(others, cameMs, m_x.request()); // a repetition of an earlier answer: measured
+    verdictIs({m_late.lateMs() > 0 ? Outcome::Late : m_late.repeating() ? Outcome::Repeated : Outcome::Unconfirmed});
+    m_held.mark(row, m_verdict);
     stray(after.heard);
     *result = {m_verdict, 0};
     return true;
@@ -521,8 +422,7 @@ ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, int fi
                 // The second and third agree without the first: it answered
                 // another request.
                 *firstWasAnother = firstMarked || previous.value != first.value;
-                if (firstRow >= 0 && m_held[firstRow].stray.isEmpty())
-                    m_held[firstRow].record.verdict = {*firstWasAnother ? Outcome::Late : Outcome::Unconfirmed};
+                m_held.mark(firstRow, {*firstWasAnother ? Outcome::Late : Outcome::Unconfirmed});
             }
             return again;
         }
@@ -534,12 +434,12 @@ ReadResult Link::confirm(quint16 reg, bool pair, const ReadResult &first, int fi
     }
     // Nothing agreed. A silent or late second read after a valid first one
     // says the first answer most likely came late, for another request.
+    const bool late = m_late.lateMs() > 0;
     if (failure.valid())
-        failure = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
-    else if (failure.outcome == Outcome::Timeout && m_lateMs > 0)
+        failure = {late ? Outcome::Late : Outcome::Unconfirmed};
+    else if (failure.outcome == Outcome::Timeout && late)
         failure = {Outcome::Late};
-    if (firstRow >= 0 && m_held[firstRow].stray.isEmpty())
-        m_held[firstRow].record.verdict = {m_lateMs > 0 ? Outcome::Late : Outcome::Unconfirmed};
+    m_held.mark(firstRow, {late ? Outcome::Late : Outcome::Unconfirmed});
     return {failure, 0};
 }
 
@@ -547,8 +447,8 @@ void Link::record(const ExchangeRecord &r)
 {
     ExchangeRecord framed = r;
     framed.framing = m_line ? m_line->framing() : Framing::Rtu;
-    if (m_holding)
-        m_held.append({framed, {}});
+    if (m_held.holding())
+        m_held.add(framed);
     else
         emit exchanged(framed);
 }
@@ -559,17 +459,16 @@ void Link::stray(const QByteArray &all)
         return;
     // A row keeps no more of a flood than an exchange does.
     const QByteArray bytes = all.left(ReceiveRule::kFloodBytes);
-    if (m_holding)
-        m_held.append({{}, bytes});
+    if (m_held.holding())
+        m_held.addStray(bytes);
     else
         emit strayBytes(bytes);
 }
 
 void Link::flushHeld()
 {
-    m_holding = false;
-    const QVector<Held> held = std::exchange(m_held, {});
-    for (const Held &h : held) {
+    const QVector<HeldRows::Row> held = m_held.release();
+    for (const HeldRows::Row &h : held) {
         if (h.stray.isEmpty())
             emit exchanged(h.record);
         else
@@ -632,12 +531,12 @@ bool Link::waitOffLoop()
     if (budget <= 0)
         return false;
     QDeadlineTimer deadline(budget, Qt::PreciseTimer);
-    while (m_waiting) {
+    while (m_x.awaiting()) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0 || !m_line->waitForBytes(int(left)))
             break;
     }
-    if (m_waiting)
+    if (m_x.awaiting())
         return false;
     if (m_aborted)
         abandon();
@@ -666,33 +565,9 @@ void Link::abandon()
     // port error): the window closed or the application is quitting.
     m_aborted = true;
     Timer1.stop();
-    m_waiting = false;
+    m_x.cut();
     closePort();
     throw Aborted();
-}
-
-void Link::discard(const QByteArray &bytes)
-{
-    stray(bytes);
-}
-
-bool Link::spoiledByLateness(const Verdict &verdict) const
-{
-    switch (verdict.outcome) {
-    case Outcome::TooLong:
-        // Two answers back to back: one of them came late.
-        return m_lateMs > 0 || isAnotherAnswer(m_receive.mid(answerLength(m_send)), m_send);
-    case Outcome::Timeout:
-    case Outcome::Incomplete:
-    case Outcome::WrongLength:
-    case Outcome::WrongFunction:
-    case Outcome::EchoMismatch:
-        // The shape of another request's answer, or none in time, from a
-        // module already heard answering late.
-        return m_lateMs > 0;
-    default:
-        return false; // damage, a refusal or another module: not lateness
-    }
 }
 
 Link::Settled Link::settleLine(int quietOverrideMs)
@@ -714,18 +589,10 @@ Link::Settled Link::settleLine(int quietOverrideMs)
     bool noisy = false;
     bool done = false;
     const int guard = guardMs();
-    // Once the module was heard answering late, the line must stay quiet as
-    // long as it was late (its backlog of answers comes about that far
-    // apart), and the wait lasts at least half again that lateness from the
-    // failed request.
-    const bool late = m_lateMs > 0 && m_guardMs < 0 && quietOverrideMs <= 0;
-    // A line that repeats answers sends the copies as far apart as heard:
-    // none may be left when the next request goes out.
-    const int repeatMs = quietOverrideMs <= 0 ? m_repeatLagMs * 3 / 2 : 0;
-    const int quietMs =
-        quietOverrideMs > 0 ? quietOverrideMs : std::max(repeatMs, late ? std::max(guard, m_lateMs) : guard);
-    const qint64 coverUntil =
-        late ? qint64(m_lateMs) * 3 / 2 + longestAnswerMs(m_settings.given >= 3 ? m_settings.speed : 0) : 0;
+    const LatePolicy::Quiet wait =
+        m_late.quietWait(guard, m_guardMs >= 0, quietOverrideMs, m_settings.given >= 3 ? m_settings.speed : 0);
+    const int quietMs = wait.quietMs;
+    const qint64 coverUntil = wait.coverUntil;
     // What a line in flood sends is not kept, and the wait ends once it is
     // far more than any backlog of answers could be.
     qint64 heardBytes = 0;
@@ -735,7 +602,7 @@ Link::Settled Link::settleLine(int quietOverrideMs)
         if (bytes.isEmpty())
             return false;
         if (settled.firstByteMs < 0)
-            settled.firstByteMs = m_sentClock.elapsed();
+            settled.firstByteMs = m_x.elapsedMs();
         heardBytes += bytes.size();
         if (settled.heard.size() < ReceiveRule::kFloodBytes)
             settled.heard += bytes.left(ReceiveRule::kFloodBytes - settled.heard.size());
@@ -745,7 +612,7 @@ Link::Settled Link::settleLine(int quietOverrideMs)
         }
         return true;
     };
-    const auto restart = [&] { quiet.start(int(std::max<qint64>(quietMs, coverUntil - m_sentClock.elapsed()))); };
+    const auto restart = [&] { quiet.start(int(std::max<qint64>(quietMs, coverUntil - m_x.elapsedMs()))); };
     connect(&quiet, &QTimer::timeout, &loop, [&] {
         done = true;
         loop.quit();
@@ -760,9 +627,7 @@ Link::Settled Link::settleLine(int quietOverrideMs)
         restart();
     });
     take();
-    // A line that never goes quiet ends the operation; a late module's
-    // backlog is not that.
-    const int limitMs = int(std::max<qint64>({kSettleLimitMs, 2 * guard, coverUntil + 4 * qint64(quietMs)}));
+    const int limitMs = wait.limitMs;
     if (!flooded) {
         restart();
         limit.start(limitMs);
@@ -789,8 +654,8 @@ void Link::exchange(const QByteArray &frame)
 {
     // A read sent ahead that nobody claimed is seen to its end first: its
     // answer is shown as what it was, and cannot pass for this one's.
-    if (m_sentAhead) {
-        m_next = {};
+    if (m_ahead.inFlight()) {
+        m_ahead.forget();
         claimAhead();
     }
     send(frame, false);
@@ -799,7 +664,7 @@ void Link::exchange(const QByteArray &frame)
 
 bool Link::send(const QByteArray &frame, bool ahead)
 {
-    m_send = frame;
+    m_x.prepare(frame);
     if (m_portError)
         throw *m_portError;
     if (!isPortOpen())
@@ -829,9 +694,9 @@ bool Link::send(const QByteArray &frame, bool ahead)
     QByteArray stale = m_line->readAll();
     const bool revoking = unexplained(stale, m_runClock.elapsed());
     if (ahead)
-        m_aheadStray = stale; // shown after the exchange that it followed
+        m_ahead.keepStray(stale); // shown after the exchange that it followed
     else
-        discard(stale);
+        stray(stale);
     if (revoking) {
         // An answer came that no request asked for, after a read that may
         // have taken a repetition: the line must be quiet before a request.
@@ -844,21 +709,17 @@ bool Link::send(const QByteArray &frame, bool ahead)
     }
     if (held || !stale.isEmpty())
         m_line->clear();
-    m_receive.clear();
-    m_rule = ReceiveRule(m_line->framing(), frame);
+    m_x.arm(m_line->framing());
     // Wake once the shortest answer (an exception answer) could be in, not at
     // every byte.
-    m_line->expect(m_rule.needed());
+    m_line->expect(m_x.needed());
     m_state = Waiting;
     m_verdict = {};
-    m_timedOut = false;
 
-    m_recording = isSignalConnected(QMetaMethod::fromSignal(&Link::exchanged));
-    if (m_recording)
-        m_sentAt = m_runStartedAt.addMSecs(int(m_runClock.elapsed())); // cheaper than the clock's time of day
-    m_sentClock.start();
-    m_afterFailure = m_unsure;
-    m_previousSentMs = m_lastSentMs;
+    const bool recording = isSignalConnected(QMetaMethod::fromSignal(&Link::exchanged));
+    // The time of day from the operation's clock: cheaper than the clock's.
+    m_x.begin(recording, recording ? m_runStartedAt.addMSecs(int(m_runClock.elapsed())) : QTime(), m_late.unsure(),
+              m_lastSentMs);
     m_lastSentMs = m_runClock.elapsed();
     if (!m_line->write(frame)) {
         const LinkError failure = m_portError         ? *m_portError
@@ -869,7 +730,7 @@ bool Link::send(const QByteArray &frame, bool ahead)
     }
     ++m_requestsSent;
     emit requestSent(frame);
-    m_waiting = true;
+    m_x.sentOut();
     return true;
 }
 
@@ -880,71 +741,70 @@ LinkError::Fields Link::place() const
 
 void Link::awaitAnswer()
 {
-    const QByteArray frame = m_send;
-    const bool recording = m_recording;
-    const bool afterFailure = m_afterFailure;
-    const qint64 previousSentMs = m_previousSentMs;
     try {
         if (!waitOffLoop()) {
             // The response time runs from the request. The timer is started
             // only here: most answers come within the wait off the loop, and
             // a timer registered and dropped on every exchange would delay
             // the next request.
-            Timer1.start(int(std::max<qint64>(0, responseTimeout() - m_sentClock.elapsed())));
+            Timer1.start(int(std::max<qint64>(0, responseTimeout() - m_x.elapsedMs())));
             QEventLoop loop;
             waitIn(loop);
         }
         if (m_state == Waiting)
             abandon();
     } catch (...) {
-        if (recording) {
-            const Outcome outcome = m_aborted ? Outcome::Aborted : Outcome::PortError;
-            record({m_sentAt, m_sentClock.nsecsElapsed() / 1000, frame, m_receive, {outcome}});
-        }
+        if (m_x.recording())
+            record(m_x.row(m_x.elapsedUs(), {m_aborted ? Outcome::Aborted : Outcome::PortError}));
         m_settle = true;
         throw;
     }
-    const qint64 elapsedUs = m_sentClock.nsecsElapsed() / 1000;
-    // Another transaction's answer on Modbus TCP: an earlier request's, late.
-    const QByteArray refused = m_rule.dropped();
+    const qint64 elapsedUs = m_x.elapsedUs();
     if (m_line->framing() == Framing::Mbap) {
+        // Another transaction's answer on Modbus TCP: an earlier request's, late.
+        const QByteArray refused = m_x.dropped();
         if (m_verdict.outcome == Outcome::Flooded) {
             // Frames of other transactions without end: no backlog of late
             // answers is that long, and the next request would drown too.
-            if (recording)
-                record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+            if (m_x.recording())
+                record(m_x.row(elapsedUs, m_verdict));
             m_settle = true;
             throw LinkError(LinkError::Kind::Flooded, place().withNumber(ReceiveRule::kFloodBytes));
         }
         // It came at the latest by now, after the request it answered.
         if (!refused.isEmpty())
-            m_lateMs = std::max(m_lateMs, int(m_runClock.elapsed() - previousSentMs));
+            m_late.noteLate(m_runClock.elapsed() - m_x.previousSentMs());
         if (m_verdict.valid()) {
             m_answerAtMs = m_runClock.elapsed();
-            answered(recording, elapsedUs, refused);
+            answered(m_x.recording(), elapsedUs, refused);
             return;
         }
-        if (recording)
-            record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+        if (m_x.recording())
+            record(m_x.row(elapsedUs, m_verdict));
         stray(refused);
         return; // no quiet wait: the identifier pairs answers with requests
     }
     if (m_verdict.valid()) {
         m_answerAtMs = m_runClock.elapsed();
-        answered(recording, elapsedUs, {});
+        answered(m_x.recording(), elapsedUs, {});
         return;
     }
+    judgeFailure(elapsedUs);
+}
 
+void Link::judgeFailure(qint64 elapsedUs)
+{
     // A failed exchange: the line must go quiet before anything else is
     // sent, and what it brings meanwhile tells whether the module is late.
     // An intact refusal, or our answer with stray bytes after it, answered
     // this request: nothing is owed, the reads after it need no second read.
+    const QByteArray frame = m_x.request();
+    const bool anotherAfter = isAnotherAnswer(m_x.received().mid(answerLength(frame)), frame);
     const bool answered =
-        m_verdict.outcome == Outcome::Exception
-        || (m_verdict.outcome == Outcome::TooLong && !isAnotherAnswer(m_receive.mid(answerLength(frame)), frame));
-    const bool wasUnsure = m_unsure;
+        m_verdict.outcome == Outcome::Exception || (m_verdict.outcome == Outcome::TooLong && !anotherAfter);
+    const bool wasUnsure = m_late.unsure();
     if (!answered)
-        m_unsure = true;
+        m_late.setUnsure(true);
     // Whole answers of ours heard before, byte for byte: the line repeats
     // answers, which tells nothing of lateness.
     const quint8 address = quint8(m_settings.address);
@@ -954,58 +814,62 @@ void Link::awaitAnswer()
         const QVector<QByteArray> answers = answersIn(bytes, address);
         if (answers.size() == 1 && (judge(answers[0], frame).valid() || isExceptionAnswer(answers[0], frame)))
             return false;
-        return std::any_of(answers.begin(), answers.end(), [this](const QByteArray &a) { return heardBefore(a); });
+        return std::any_of(answers.begin(), answers.end(),
+                           [this](const QByteArray &a) { return m_late.heardBefore(a); });
     };
-    if (afterFailure && (m_silenceSeen || !anyHeardBefore(m_receive)) && isOtherRequestsAnswer(m_receive, frame)) {
+    if (m_x.afterFailure() && (m_late.silenceSeen() || !anyHeardBefore(m_x.received()))
+        && isOtherRequestsAnswer(m_x.received(), frame)) {
         // Just after a failed exchange, a whole answer of ours that fits
         // another request: the failed one's, this late.
-        m_lateMs = std::max(m_lateMs, int(m_runClock.elapsed() - previousSentMs));
+        m_late.noteLate(m_runClock.elapsed() - m_x.previousSentMs());
     }
     Settled settled;
     try {
         settled = settleLine();
     } catch (...) {
-        if (recording)
-            record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+        if (m_x.recording())
+            record(m_x.row(elapsedUs, m_verdict));
         throw;
     }
     // Bytes after the response time ran out: the module answers late.
-    if (m_timedOut && settled.firstByteMs >= 0)
-        m_lateMs = std::max(m_lateMs, int(settled.firstByteMs));
+    if (m_x.timedOut() && settled.firstByteMs >= 0)
+        m_late.noteLate(settled.firstByteMs);
     // What came and what followed: answers beyond this request's own revoke
     // the reads a repetition may have spoiled.
-    const QByteArray all = m_receive + settled.heard;
-    const bool repeated = !m_silenceSeen && anyHeardBefore(all);
+    const QByteArray all = m_x.received() + settled.heard;
+    const bool repeated = !m_late.silenceSeen() && anyHeardBefore(all);
     unexplained(all, m_lastSentMs + elapsedUs / 1000, frame);
     if (repeated) {
-        m_verdict = {Outcome::Repeated};
-        m_state = stateOf(Outcome::Repeated);
+        verdictIs({Outcome::Repeated});
         // Its own answer came among the repetitions: nothing is owed.
         const QVector<QByteArray> answers = answersIn(all, address);
         if (std::any_of(answers.begin(), answers.end(),
                         [&frame](const QByteArray &a) { return judge(a, frame).valid(); }))
-            m_unsure = wasUnsure;
-    } else if (spoiledByLateness(m_verdict)) {
+            m_late.setUnsure(wasUnsure);
+    } else if (m_late.spoiledByLateness(m_verdict, anotherAfter)) {
         // Two answers back to back, one an earlier request's: it came after
         // this request went out, so at least that long after its own.
-        if (m_verdict.outcome == Outcome::TooLong && previousSentMs > 0)
-            m_lateMs = std::max(m_lateMs, int(m_lastSentMs - previousSentMs));
-        m_verdict = {Outcome::Late};
-        m_state = stateOf(Outcome::Late);
+        if (m_verdict.outcome == Outcome::TooLong && m_x.previousSentMs() > 0)
+            m_late.noteLate(m_lastSentMs - m_x.previousSentMs());
+        verdictIs({Outcome::Late});
     }
-    if (recording)
-        record({m_sentAt, elapsedUs, frame, m_receive, m_verdict});
+    if (m_x.recording())
+        record(m_x.row(elapsedUs, m_verdict));
     stray(settled.heard);
 }
 
 void Link::finish(Verdict verdict)
 {
     Timer1.stop();
-    m_verdict = verdict;
-    m_state = stateOf(verdict.outcome);
-    m_waiting = false;
+    verdictIs(verdict);
     if (m_loop)
         m_loop->quit();
+}
+
+void Link::verdictIs(Verdict verdict)
+{
+    m_verdict = verdict;
+    m_state = stateOf(verdict.outcome);
 }
 
 void Link::countFailure()
@@ -1018,37 +882,28 @@ void Link::countFailure()
 
 void Link::MSComm1_OnComm()
 {
-    if (!m_waiting)
+    if (!m_x.awaiting())
         return; // left for the flush before the next request
     emit bytesArrived();
-    if (m_rule.take(m_line->readAll())) {
-        // Bytes after the answer stay with the terminal until the next
-        // request takes them in as stray (takeStray), or the quiet wait does.
-        m_receive = m_rule.answer();
-        finish(m_rule.verdict());
-    } else {
-        m_line->expect(m_rule.needed());
-    }
+    if (m_x.take(m_line->readAll()))
+        finish(m_x.verdict());
+    else
+        m_line->expect(m_x.needed());
 }
 
 void Link::Timer1_Timer()
 {
-    if (!m_waiting) {
+    if (!m_x.awaiting()) {
         Timer1.stop();
         return;
     }
     // Bytes not yet handed over (fewer than the answer still needed) come in
     // now; they may even complete it.
     m_line->pull();
-    if (!m_waiting)
+    if (!m_x.awaiting())
         return;
-    // An answer that began but never reached its length (an exception
-    // answer, a broken frame) is taken so it cannot leak into the next one.
-    m_timedOut = true;
-    m_silenceSeen = true;
-    m_rule.take(m_line->readAll());
-    m_receive = m_rule.answer();
-    finish(m_rule.expire());
+    m_late.noteSilence();
+    finish(m_x.expire(m_line->readAll()));
 }
 
 void Link::onLineFailed(const LinkError &reason)
@@ -1058,7 +913,7 @@ void Link::onLineFailed(const LinkError &reason)
     m_portError = reason;
     closePort();
     Timer1.stop();
-    m_waiting = false;
+    m_x.cut();
     if (m_loop)
         m_loop->quit();
 }

@@ -1,8 +1,11 @@
 #pragma once
 #include "cmdline.h"
+#include "exchange.h"
 #include "frames.h"
+#include "heldrows.h"
+#include "latepolicy.h"
 #include "linkerror.h"
-#include "receiverule.h"
+#include "readahead.h"
 #include "transport.h"
 
 #include <QByteArray>
@@ -18,17 +21,6 @@
 class QEventLoop;
 
 namespace hv52 {
-
-// One exchange as it went over the line: what the line monitor shows.
-struct ExchangeRecord
-{
-    QTime sentAt;         // wall clock when the request went out
-    qint64 elapsedUs = 0; // from the request to the answer's last byte, or to the timeout
-    QByteArray request;
-    QByteArray answer; // whatever was received for it
-    Verdict verdict;
-    Framing framing = Framing::Rtu; // how request and answer are framed on the line
-};
 
 struct ReadResult
 {
@@ -72,11 +64,11 @@ public:
     // for the next one.
     static constexpr int kMinGuardMs = 50;
     // A line that does not go quiet within this time ends the operation.
-    static constexpr int kSettleLimitMs = 1000;
+    static constexpr int kSettleLimitMs = LatePolicy::kSettleLimitMs;
     // After a failure in an operation, an answer to a read that a later one
     // may agree with is followed by this quiet time (at least): a module that
     // fell behind sends its queued answers back to back.
-    static constexpr int kAfterAnswerQuietMs = 20;
+    static constexpr int kAfterAnswerQuietMs = LatePolicy::kAfterAnswerQuietMs;
 
     // The cfg_t540 question before a write after repeated failures; true to
     // go on. Asked with the failure count.
@@ -140,7 +132,7 @@ public:
     // answer is handed back, shown and recorded; readRegister then takes its
     // answer. Holds for the next read only.
     void setNextRead(quint16 reg, bool pair, std::function<bool(quint32 value)> goOn = {});
-    void clearNextRead() { m_next = {}; }
+    void clearNextRead() { m_ahead.forget(); }
     // One write request of one register.
     WriteResult writeRegister(quint16 reg, quint16 value);
 
@@ -163,10 +155,10 @@ public:
     bool revoked(const ReadResult &read) const;
     // The longest time between an answer and the same bytes again, heard on
     // this line: it repeats answers. 0: none heard.
-    int repeatLagMs() const { return m_repeatLagMs; }
+    int repeatLagMs() const { return m_late.repeatLagMs(); }
     // Whether this line has repeated answers: each read is then followed by
     // a quiet line, and none goes ahead.
-    bool repeating() const { return m_repeating; }
+    bool repeating() const { return m_late.repeating(); }
     // Requests handed to the line since the link was made: whether a write
     // went out before an error of the line ended the operation.
     quint64 requestsSent() const { return m_requestsSent; }
@@ -180,14 +172,14 @@ public:
     // The longest time from a request to bytes heard after its response time
     // ran out, in the running (or last) operation: the module answers this
     // late. 0 when no answer came late.
-    int lateAnswerMs() const { return m_lateMs; }
+    int lateAnswerMs() const { return m_late.lateMs(); }
 
     qint16 exchangeState() const { return m_state; }
     const Verdict &lastVerdict() const { return m_verdict; }
     qint16 failureCount() const { return m_failures; }
     void setFailureCount(qint16 n) { m_failures = n; }
-    const QByteArray &sendBuffer() const { return m_send; }
-    const QByteArray &receiveBuffer() const { return m_receive; }
+    const QByteArray &sendBuffer() const { return m_x.request(); }
+    const QByteArray &receiveBuffer() const { return m_x.received(); }
     bool isPortOpen() const;
     // "COMn" (or the device path) of the last opened port.
     const QString &portLabel() const { return m_portLabel; }
@@ -228,6 +220,9 @@ private:
     // answer that no request asked for.
     bool send(const QByteArray &frame, bool ahead);
     void awaitAnswer();
+    // What followed a failed exchange on a serial line: the quiet wait, and
+    // what the bytes heard say of lateness and repetition.
+    void judgeFailure(qint64 elapsedUs);
     // The line as an error names it.
     LinkError::Fields place() const;
     // A valid answer: the read set as next goes out, then this exchange is
@@ -239,28 +234,19 @@ private:
     // quietMs > 0: that quiet time alone, nothing owed to cover.
     Settled settleLine(int quietMs = 0);
     bool answerHadCompany(ReadResult *result);
-    bool spoiledByLateness(const Verdict &verdict) const;
-    // A valid answer taken by a read not confirmed by a second one.
-    void provisional(const QByteArray &answer);
     // Bytes that no request asked for, or answers beyond the one the
-    // exchange `request` expects: answers among them revoke the reads that
-    // a repeated answer may have spoiled, and tell the line repeats answers.
-    // True when they revoked reads.
+    // exchange `request` expects (see LatePolicy::unexplained); RTU only.
     // `arrivedMs`: when they came, on the operation's clock (at the latest).
     bool unexplained(const QByteArray &bytes, qint64 arrivedMs, const QByteArray &request = {});
-    // Whether an answer is the same bytes as one heard earlier in the
-    // operation; notes the lag when it came again at `againAtMs` (>= 0).
-    bool heardBefore(const QByteArray &answer, qint64 againAtMs = -1);
-    void heard(const QByteArray &answer);
     void record(const ExchangeRecord &record);
     void stray(const QByteArray &bytes);
     void flushHeld();
     void waitIn(QEventLoop &loop);
     bool waitOffLoop();
     [[noreturn]] void abandon();
-    void discard(const QByteArray &bytes);
     void finish(Verdict verdict);
     void countFailure();
+    void verdictIs(Verdict verdict);
 
     void MSComm1_OnComm();
     void Timer1_Timer();
@@ -270,90 +256,37 @@ private:
     // connection, open only while an operation runs.
     std::unique_ptr<Transport> m_line;
     LineSettings m_settings;
+    QString m_portLabel;
     quint16 m_transaction = 0; // the MBAP transaction identifier last sent
     QTimer Timer1;             // the response timer
-    QByteArray m_send;
-    QByteArray m_receive;
-    ReceiveRule m_rule; // the receive rule of the exchange in flight
+    Exchange m_x;              // the exchange in flight, or the last one
+    // What the caller reads of the last exchange or read: its state and why.
     qint16 m_state = Valid;
     Verdict m_verdict;
     qint16 m_failures = 0;
-    bool m_waiting = false;
+    ContinueQuestion m_continueQuestion;
+    int m_guardMs = -1;
+    LatePolicy m_late;
+    ReadAhead m_ahead;
+    HeldRows m_held;
+    // The operation.
     bool m_busy = false;
     bool m_aborted = false;
-    bool m_timedOut = false; // the exchange was ended by the response timer
-    bool m_settle = false;   // the last exchange did not end with a valid answer
-    // An exchange of this operation failed: a late answer to it may still be
-    // on its way, so a read now counts only when read again alike.
-    bool m_unsure = false;
-    // Monitor rows held back while a read is being confirmed, so that its
-    // first exchange is shown with what the confirmation made of it.
-    bool m_holding = false;
-    struct Held
-    {
-        ExchangeRecord record;
-        QByteArray stray; // non-empty: a stray-bytes row instead
-    };
-    QVector<Held> m_held;
-    ContinueQuestion m_continueQuestion;
+    bool m_settle = false;                // the last exchange did not end with a valid answer
     std::optional<LinkError> m_portError; // the line broke during the operation
-    QString m_portLabel;
-    int m_guardMs = -1;
-    int m_lateMs = 0;
     QEventLoop *m_loop = nullptr;
     int m_eventsEveryMs = 40;
     QElapsedTimer m_sinceEvents; // since the event loop last ran for the link
-    struct Next
-    {
-        bool set = false;
-        quint16 reg = 0;
-        bool pair = false;
-        std::function<bool(quint32)> goOn;
-    };
-    Next m_next;
-    bool m_sentAhead = false; // m_send went out ahead; its answer is not taken yet
-    quint16 m_aheadReg = 0;
-    bool m_aheadPair = false;
-    std::exception_ptr m_aheadFailure; // why sending it ahead failed, for the read that claims it
-    QByteArray m_aheadStray;           // bytes found before it, shown after the exchange they followed
-    QByteArray m_answerUnit;           // the last valid answer's data unit
-    QByteArray m_answerFrame;          // and its frame
-    bool m_answerRepeats = false;      // which was heard before in the operation
-    // The valid answers of the operation, latest last, with their arrival.
-    struct Heard
-    {
-        QByteArray frame;
-        qint64 atMs = 0;
-    };
-    QVector<Heard> m_heard;
-    static constexpr int kHeardKept = 64;
-    // The longest lag between an answer and its copy that is measured as
-    // such; a gateway that repeats later than this is told by the copies
-    // alone, and the quiet waits do not grow for it.
-    static constexpr int kRepeatLagLimitMs = 200;
-    quint32 m_serial = 0;                           // the latest read
-    quint32 m_atRiskFrom = 0;                       // the first read that took an answer heard before, 0: none
-    quint32 m_balancedUpTo = 0;                     // reads up to here hold, whatever comes
-    QVector<std::pair<quint32, quint32>> m_revoked; // ranges of reads revoked, this operation
-    int m_repeatLagMs = 0;
-    // The line has repeated answers (kept while the line is the same): no
-    // read goes ahead, and each answer is followed by a quiet line.
-    bool m_repeating = false;
-    bool m_silenceSeen = false;   // an exchange of this operation timed out
-    qint64 m_longestAnswerUs = 0; // the longest valid exchange of the operation
+    QElapsedTimer m_runClock;    // from the start of the operation
+    QTime m_runStartedAt;        // the time of day when it started
+    qint64 m_lastSentMs = 0;     // the latest request, on m_runClock
     quint64 m_requestsSent = 0;
-    // Of the request in flight, for its answer's judging.
-    bool m_recording = false;
-    bool m_afterFailure = false;
-    qint64 m_previousSentMs = 0;
-    QElapsedTimer m_sentClock;
-    QElapsedTimer m_runClock; // from the start of the operation
-    QTime m_runStartedAt;     // the time of day when it started
-    qint64 m_lastSentMs = 0;  // the latest request, on m_runClock
-    qint64 m_answerAtMs = 0;  // the latest valid answer's arrival
-    QTime m_sentAt;
+    // The latest valid answer.
+    QByteArray m_answerUnit;      // its data unit
+    QByteArray m_answerFrame;     // and its frame
+    bool m_answerRepeats = false; // which was heard before in the operation
+    qint64 m_answerAtMs = 0;      // its arrival, on m_runClock
+    quint32 m_serial = 0;         // the latest read
 };
 
 } // namespace hv52
-
-Q_DECLARE_METATYPE(hv52::ExchangeRecord)
