@@ -31,15 +31,7 @@ int applyCommand(const Options &o)
         plan.inputs << file;
         return runMeters(o, plan);
     }
-    WriteReport report = plannedReport(def, QStringLiteral("apply"), planned);
-    Session s(o);
-    const int status = s.run([&] {
-        writeAndVerify(s, def, planned, report);
-        return Done;
-    });
-    if (status == NoPort)
-        return NoPort;
-    return finishReport(s, def, report, status, true);
+    return writePlanned(o, def, QStringLiteral("apply"), planned);
 }
 
 } // namespace hv52ctl

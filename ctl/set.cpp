@@ -79,18 +79,11 @@ int setCommand(const Options &o)
     const QVector<Planned> planned = {Planned{setting, values}};
     if (o.multiMeter())
         return runMeters(o, sameForEvery(o, def, planned, nullptr, true));
-    WriteReport report = plannedReport(def, QStringLiteral("set"), planned);
-    Session s(o);
-    const int status = s.run([&] {
-        writeAndVerify(s, def, planned, report);
-        return Done;
+    return writePlanned(o, def, QStringLiteral("set"), planned, [&] {
+        if (!o.json)
+            printOut(QStringLiteral("已设置%1：%2（模块已确认，读回核对一致）。\n")
+                         .arg(setting->name, texts.join(QStringLiteral("，"))));
     });
-    if (status == NoPort)
-        return NoPort;
-    if (report.allDone() && status == Done && !o.json)
-        printOut(QStringLiteral("已设置%1：%2（模块已确认，读回核对一致）。\n")
-                     .arg(setting->name, texts.join(QStringLiteral("，"))));
-    return finishReport(s, def, report, status, true);
 }
 
 } // namespace hv52ctl

@@ -311,6 +311,22 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
 // After a run: what was never reached says why, the report's texts are
 // filled in, every value not done has its line on stderr, and the report goes
 // to stdout. Returns the exit status.
+int writePlanned(const Options &o, const ModuleDef &def, const QString &command, const QVector<Planned> &planned,
+                 const std::function<void()> &confirmed)
+{
+    WriteReport report = plannedReport(def, command, planned);
+    Session s(o);
+    const int status = s.run([&] {
+        writeAndVerify(s, def, planned, report);
+        return Done;
+    });
+    if (status == NoPort)
+        return NoPort;
+    if (confirmed && report.allDone() && status == Done)
+        confirmed();
+    return finishReport(s, def, report, status, true);
+}
+
 int finishReport(Session &s, const ModuleDef &def, WriteReport &report, int status, bool readBack)
 {
     // An output that failed after the work is said once, by run().

@@ -55,5 +55,10 @@ void closeReport(hv52::WriteReport &report, const QString &why);
 // the report's texts are filled in, every value not done has its line on
 // stderr, and the report goes to stdout. Returns the exit status.
 int finishReport(Session &s, const hv52::ModuleDef &def, hv52::WriteReport &report, int status, bool readBack);
+// One meter's apply or set: the planned settings written and read back in a
+// session of their own, then the report. `confirmed` runs once every value
+// was written and read back alike, before the report.
+int writePlanned(const Options &o, const hv52::ModuleDef &def, const QString &command, const QVector<Planned> &planned,
+                 const std::function<void()> &confirmed = {});
 
 } // namespace hv52ctl
