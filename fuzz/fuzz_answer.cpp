@@ -9,6 +9,7 @@
 //   built from them instead; it must be recognised.
 //   kind & 0x40: the same line also as Modbus TCP frames.
 #include "crc.h"
+#include "dataunit.h"
 #include "frames.h"
 #include "receiverule.h"
 
@@ -83,6 +84,13 @@ private:
     std::unique_ptr<char[]> m_mem;
     QByteArray m_view;
 };
+
+// The register value of an RTU answer as the link reads it: its data unit's.
+// Both steps see exact copies, so neither can read past what it was given.
+quint32 valueOf(const QByteArray &answer, bool pair)
+{
+    return unitValue(*Exact(splitFrame(Framing::Rtu, *Exact(answer)).unit), pair);
+}
 
 struct Received
 {
@@ -180,8 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const int op = kind % 3;
     const bool pair = op == 1;
-    const QByteArray request =
-        op == 2 ? writeRequest(address, regHigh, regLow, value) : readRequest(address, pair, regHigh, regLow);
+    const quint16 reg = quint16(regHigh << 8 | regLow);
+    const QByteArray request = frameRtu(address, op == 2 ? writeUnit(reg, value) : readUnit(pair, reg));
 
     // The request itself: fixed size, intact CRC, the expected answer length.
     CHECK(request.size() == (op == 2 ? 11 : 8));
@@ -212,13 +220,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const quint32 expect = pair ? quint32(byteAt(answer, 3)) << 24 | quint32(byteAt(answer, 4)) << 16
                                               | quint32(byteAt(answer, 5)) << 8 | byteAt(answer, 6)
                                         : quint32(byteAt(answer, 3)) << 8 | byteAt(answer, 4);
-            CHECK(answerValue(*Exact(got.received), pair) == expect);
+            CHECK(valueOf(got.received, pair) == expect);
         }
         return 0;
     }
 
     if (kind & 0x40)
-        checkMbap(op, address, quint16(regHigh << 8 | regLow), value, line, lengths);
+        checkMbap(op, address, reg, value, line, lengths);
 
     const Received got = receive(Framing::Rtu, request, split(line, lengths));
     const QByteArray &r = got.received;
@@ -240,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Whatever was received, reading a value stays inside the buffer (ASan
     // watches); on a valid read answer it is the data bytes after the count.
-    const quint32 v = answerValue(*Exact(r), pair);
+    const quint32 v = valueOf(r, pair);
     if (got.state == Valid && op != 2) {
         const quint32 expect =
             pair ? quint32(byteAt(r, 3)) << 24 | quint32(byteAt(r, 4)) << 16 | quint32(byteAt(r, 5)) << 8 | byteAt(r, 6)
@@ -249,8 +257,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Answers shorter than any value: no value, no read past the end.
     for (int n = 0; n < 7 && n <= r.size(); ++n) {
-        (void)answerValue(*Exact(r.left(n)), false);
-        (void)answerValue(*Exact(r.left(n)), true);
+        (void)valueOf(r.left(n), false);
+        (void)valueOf(r.left(n), true);
     }
     return 0;
 }

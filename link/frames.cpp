@@ -13,16 +13,6 @@ quint8 at(const QByteArray &b, int i)
 
 } // namespace
 
-QByteArray readRequest(quint8 address, bool pair, quint8 CMD_H, quint8 CMD_L)
-{
-    return frameRtu(address, readUnit(pair, quint16(CMD_H << 8 | CMD_L)));
-}
-
-QByteArray writeRequest(quint8 address, quint8 CMD_H, quint8 CMD_L, quint16 value)
-{
-    return frameRtu(address, writeUnit(quint16(CMD_H << 8 | CMD_L), value));
-}
-
 int answerLength(const QByteArray &request)
 {
     if (request.size() > 5 && request[1] == 3)
@@ -202,16 +192,6 @@ QVector<QByteArray> answersIn(const QByteArray &bytes, quint8 address)
         }
     }
     return found;
-}
-
-quint32 answerValue(const QByteArray &answer, bool pair)
-{
-    if (answer.size() < (pair ? 7 : 5))
-        return 0;
-    if (pair)
-        return (quint32(at(answer, 3)) << 24) | (quint32(at(answer, 4)) << 16) | (quint32(at(answer, 5)) << 8)
-               | at(answer, 6);
-    return (quint32(at(answer, 3)) << 8) | at(answer, 4);
 }
 
 } // namespace hv52

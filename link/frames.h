@@ -3,9 +3,10 @@
 #include <QString>
 #include <QVector>
 
-// The frames of the read (function 3) and write (function 16) requests and
-// the judgement of their answers. No port here: the link feeds these with
-// what the port delivered.
+// The judgement of the RTU answers to the read (function 3) and write
+// (function 16) requests, whose frames are built from data units
+// (dataunit.h). No port here: the link feeds these with what the port
+// delivered.
 namespace hv52 {
 
 enum ExchangeState : qint16 {
@@ -54,11 +55,8 @@ QString exceptionName(quint8 code);
 // The exchange state an outcome leaves: 1 valid, 3 nothing received, else 2.
 ExchangeState stateOf(Outcome outcome);
 
-// 8 bytes: address, 3, register, count (1 or 2), CRC low, CRC high.
-QByteArray readRequest(quint8 address, bool pair, quint8 CMD_H, quint8 CMD_L);
-// 11 bytes: address, 16, register, count 1, byte count 2, value, CRC.
-QByteArray writeRequest(quint8 address, quint8 CMD_H, quint8 CMD_L, quint16 value);
-// Length of the answer a request expects: 7 or 9 for a read, 8 for a write.
+// Length of the answer an RTU request (frameRtu of a readUnit or writeUnit)
+// expects: 7 or 9 for a read, 8 for a write.
 int answerLength(const QByteArray &request);
 
 // The receive rule of an exchange: the answer is judged once at least its
@@ -93,8 +91,5 @@ bool isOtherRequestsAnswer(const QByteArray &bytes, const QByteArray &request);
 // `bytes`, in order: read answers of one or two registers, write
 // acknowledgements and exception answers; what lies between them is skipped.
 QVector<QByteArray> answersIn(const QByteArray &bytes, quint8 address);
-
-// The register value of a valid read answer: bytes 3-4, or 3-6 for a pair.
-quint32 answerValue(const QByteArray &answer, bool pair);
 
 } // namespace hv52

@@ -306,9 +306,9 @@ private slots:
         QTest::addColumn<QString>("rtu"); // what the module must receive
         // The relay command and the reset of all relay counters.
         QTest::newRow("rtu relay 1 operate")
-            << Framing::Rtu << 0x0E80 << 0x5050 << hexOf(writeRequest(1, 0x0E, 0x80, 0x5050));
+            << Framing::Rtu << 0x0E80 << 0x5050 << QStringLiteral("01 10 0E 80 00 01 02 50 50 6A 6C");
         QTest::newRow("rtu reset relays")
-            << Framing::Rtu << 0x0B00 << 0x6FFF << hexOf(writeRequest(1, 0x0B, 0x00, 0x6FFF));
+            << Framing::Rtu << 0x0B00 << 0x6FFF << QStringLiteral("01 10 0B 00 00 01 02 6F FF 71 20");
         QTest::newRow("mbap relay 1 operate")
             << Framing::Mbap << 0x0E80 << 0x5050 << QStringLiteral("00 01 00 00 00 09 01 10 0E 80 00 01 02 50 50");
         QTest::newRow("mbap reset relays")

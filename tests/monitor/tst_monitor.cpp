@@ -3,6 +3,7 @@
 // meanings of reads and writes through the real cfg_t516 window, the row
 // bound, F12 and the context menu, copying and saving; the same rows over
 // Modbus TCP.
+#include "dataunit.h"
 #include "frm_t516.h"
 #include "linemonitor.h"
 #include "messagebox.h"
@@ -304,7 +305,7 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, text);
         LineLog log;
-        const ExchangeRecord record{QTime(8, 5, 9, 7), 1234567, readRequest(1, true, 0x0E, 0x40),
+        const ExchangeRecord record{QTime(8, 5, 9, 7), 1234567, frameRtu(1, readUnit(true, 0x0E40)),
                                     QByteArray("\x01\x83", 2), Verdict{Outcome(outcome), quint8(code)}};
         log.addExchange(record, QStringLiteral("输入1 输入次数 0x0E40"));
         QCOMPARE(log.rowCount(), 1);
@@ -667,7 +668,8 @@ private slots:
         QSignalSpy removed(&log, &LineLog::rowsRemoved);
         const int total = LineLog::kCapacity + 50;
         for (int i = 0; i < total; ++i) {
-            ExchangeRecord record{QTime(12, 0), 800, readRequest(1, false, 0x0E, quint8(i)), QByteArray(), {}};
+            ExchangeRecord record{
+                QTime(12, 0), 800, frameRtu(1, readUnit(false, quint16(0x0E00 | quint8(i)))), QByteArray(), {}};
             log.addExchange(record, QString::number(i));
         }
         QCOMPARE(log.rowCount(), LineLog::kCapacity);
@@ -824,7 +826,7 @@ private slots:
         Rig rig;
         LineMonitor *monitor = monitorOf(rig.window);
         for (int i = 0; i < rows; ++i) {
-            const ExchangeRecord record{QTime(9, 0), 700, readRequest(1, true, 0x0E, 0x40), QByteArray(), {}};
+            const ExchangeRecord record{QTime(9, 0), 700, frameRtu(1, readUnit(true, 0x0E40)), QByteArray(), {}};
             monitor->log().addExchange(record, QStringLiteral("输入1 输入次数 0x0E40 = %1").arg(i));
         }
         LineMonitorWindow *window = monitor->open();
