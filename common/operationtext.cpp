@@ -62,32 +62,19 @@ QString OperationText::failedWrites(const QString &first, const QVector<QString>
 
 QString OperationText::refusal(const Point &point, Mark mark, NotRead why)
 {
+    if (mark == Mark::None)
+        return QString();
+    // What the value is; one no poll has read yet asks for a first poll.
+    const QString shown = mark == Mark::Failed ? QStringLiteral("来自一次失败的读取，不是模块中的值")
+                          : mark == Mark::UnitUnknown ? QStringLiteral("按一次读取失败的参数选择换算，单位不可信")
+                          : why == NotRead::EndedEarly ? QStringLiteral("不是本次召测读到的（召测提前结束）")
+                          : why == NotRead::PortNotOpen ? QStringLiteral("不是本次召测读到的（串口未能打开）")
+                                                        : QStringLiteral("不是从模块读到的（尚未召测）");
+    const bool neverPolled = mark == Mark::NotRead && why == NotRead::NeverPolled;
     const QString action =
         point.show == Show::Limit ? QStringLiteral("在该框中输入一个值") : QStringLiteral("在该框中选择一个值");
-    switch (mark) {
-    case Mark::None:
-        break;
-    case Mark::Failed:
-        return QStringLiteral("%1：显示的值来自一次失败的读取，不是模块中的值，设置未发送。请重新召测，或%2。")
-            .arg(point.caption(), action);
-    case Mark::UnitUnknown:
-        return QStringLiteral("%1：显示的值按一次读取失败的参数选择换算，单位不可信，设置未发送。请重新召测，或%2。")
-            .arg(point.caption(), action);
-    case Mark::NotRead:
-        switch (why) {
-        case NotRead::EndedEarly:
-            return QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或%2。")
-                .arg(point.caption(), action);
-        case NotRead::PortNotOpen:
-            return QStringLiteral("%1：显示的值不是本次召测读到的（串口未能打开），设置未发送。请重新召测，或%2。")
-                .arg(point.caption(), action);
-        case NotRead::NeverPolled:
-            return QStringLiteral("%1：显示的值不是从模块读到的（尚未召测），设置未发送。请先召测，或%2。")
-                .arg(point.caption(), action);
-        }
-        break;
-    }
-    return QString();
+    return QStringLiteral("%1：显示的值%2，设置未发送。请%3召测，或%4。")
+        .arg(point.caption(), shown, neverPolled ? QStringLiteral("先") : QStringLiteral("重新"), action);
 }
 
 } // namespace hv52

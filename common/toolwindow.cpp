@@ -1,14 +1,13 @@
 #include "toolwindow.h"
 #include "controlmarks.h"
 #include "hints.h"
-#include "hv52version.h"
 #include "linemonitor.h"
 #include "linkerror.h"
 #include "look.h"
 #include "messagebox.h"
 #include "operationtext.h"
 #include "platform.h"
-#include "portname.h"
+#include "recordfile.h"
 #include "systemtext.h"
 
 #include <QAction>
@@ -596,33 +595,15 @@ void ToolWindow::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
-QString ToolWindow::lineLabel() const
-{
-    const LineSettings &line = m_link.line();
-    if (line.given >= 2 && line.portNumber > 0)
-        return portLabel(line.portNumber);
-    return m_link.portLabel();
-}
-
 RunRecord ToolWindow::commissioningRecord() const
 {
-    const LineSettings &settings = m_link.line();
-    WindowRecord::Line line;
-    line.tool = QStringLiteral("cfg_") + module().name;
-    line.version = QStringLiteral(HV52_VERSION);
-    line.line = lineLabel();
-    line.speed = settings.given >= 3 ? settings.speed : 0;
-    line.address = settings.given >= 1 ? settings.address : 0;
-    return m_record.record(line, QDateTime::currentDateTime());
+    return m_record.record(RecordFile::line(module().name, m_link.line(), m_link.portLabel()),
+                           QDateTime::currentDateTime());
 }
 
 QString ToolWindow::recordFileName(const QDateTime &now) const
 {
-    const LineSettings &line = m_link.line();
-    return QStringLiteral("调试记录-%1-地址%2-%3.html")
-        .arg(module().name.toUpper())
-        .arg(line.given >= 1 ? line.address : 0)
-        .arg(now.toString(QStringLiteral("yyyyMMdd-hhmm")));
+    return RecordFile::fileName(module().name, m_link.line(), now);
 }
 
 void ToolWindow::saveRecord()
@@ -636,18 +617,11 @@ void ToolWindow::saveRecord()
     if (m_chooseFile) {
         path = m_chooseFile(suggested);
     } else {
-        const QString html = QStringLiteral("网页，可打印 (*.html *.htm)");
-        const QString csv = QStringLiteral("表格 (*.csv)");
-        const QString json = QStringLiteral("JSON (*.json)");
-        QString filter = html;
+        const QStringList filters = RecordFile::filters();
+        QString filter = filters.first();
         path = QFileDialog::getSaveFileName(this, QStringLiteral("保存调试记录"), suggested,
-                                            QStringList{html, csv, json}.join(QStringLiteral(";;")), &filter);
-        // The format goes by the extension: a name typed without one takes
-        // that of the chosen filter.
-        if (!path.isEmpty() && recordFormat(path).isEmpty())
-            path += filter == csv    ? QStringLiteral(".csv")
-                    : filter == json ? QStringLiteral(".json")
-                                     : QStringLiteral(".html");
+                                            filters.join(QStringLiteral(";;")), &filter);
+        path = RecordFile::withFilterExtension(path, filter);
     }
     if (path.isEmpty())
         return;
@@ -656,17 +630,10 @@ void ToolWindow::saveRecord()
 
 bool ToolWindow::saveRecordTo(const QString &path)
 {
-    const QString shown = QDir::toNativeSeparators(path);
-    QString error;
-    if (!writeRecord(path, commissioningRecord(), &error)) {
-        // The writer's message names the file; one that does not gets it named.
-        if (!error.contains(path) && !error.contains(shown))
-            error = fileWriteError(shown, error);
-        message(QStringLiteral("调试记录未保存。\n") + error);
-        return false;
-    }
-    message(QStringLiteral("调试记录已保存到 %1").arg(shown));
-    return true;
+    QString text;
+    const bool saved = RecordFile::save(path, commissioningRecord(), &text);
+    message(text);
+    return saved;
 }
 
 int runTool(int argc, char **argv, const std::function<ToolWindow *()> &makeWindow)

@@ -170,8 +170,6 @@ private:
     // Runs `work`; when an error ends it, `recordError` gets its text first.
     static void keepingErrors(const std::function<void()> &work,
                               const std::function<void(const QString &)> &recordError);
-    // The port as the parent program named it: "COM1".
-    QString lineLabel() const;
     // Marks the poll's controls from `from` on as not read, and why.
     void markNotRead(int from, NotRead why);
     // The line added when every exchange of an operation timed out.

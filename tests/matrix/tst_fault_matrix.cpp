@@ -2,6 +2,7 @@
 // fault of the simulator, an unplugged, a missing and a busy device. For each
 // the outcome the operator must see, the port closed afterwards, no stray
 // message, and the next press against a healthy module fully correct.
+#include "controlmarks.h"
 #include "frm_t516.h"
 #include "frm_t528.h"
 #include "frm_t540.h"
