@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "recordfile.h"
 #include "systemtext.h"
+#include "valuelist.h"
 
 #include <QAction>
 #include <QApplication>
@@ -122,42 +123,8 @@ QLabel *ToolWindow::addLabel(int index, QWidget *parent, const QString &text, QR
 QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &items, const QString &initialText,
                                 QRect geometry, ListKind kind)
 {
-    auto *box = new QComboBox(parent);
-    box->setObjectName(index < 0 ? QStringLiteral("Combo2") : QStringLiteral("Combo1_%1").arg(index));
-    box->setEditable(true);
-    // No completion: a typed prefix must never turn into a list entry that
-    // the operator did not choose. Nor may Enter or leaving the box select
-    // the entry whose text was typed (QComboBox does both on its own): only
-    // choosing from the list selects one. Enter adds nothing to the list.
-    box->setCompleter(nullptr);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    disconnect(box->lineEdit(), &QLineEdit::editingFinished, box, nullptr);
-    disconnect(box->lineEdit(), &QLineEdit::returnPressed, box, nullptr);
-    box->addItems(items);
-    box->setCurrentIndex(-1);
-    box->setEditText(initialText);
-    box->setGeometry(geometry);
-    box->setFont(look::songFont(9));
-    if (kind == ListKind::Simple)
-        box->setStyleSheet(look::kFreeTextStyle);
-    look::fitLongestEntry(box);
-    // Typed text that is not the selected item's leaves no item selected, so
-    // the handlers see list index -1 as they expect.
-    QLineEdit *edit = box->lineEdit();
-    connect(edit, &QLineEdit::textEdited, box, [box, edit](const QString &text) {
-        ControlMarks::setMark(box, Mark::None);
-        if (box->currentIndex() < 0 || box->itemText(box->currentIndex()) == text)
-            return;
-        const int cursor = edit->cursorPosition();
-        box->setCurrentIndex(-1);
-        edit->setText(text);
-        edit->setCursorPosition(cursor);
-    });
-    // A value the operator chose is one to stand by, whatever was read before.
-    connect(box, &QComboBox::activated, box, [box] {
-        ControlMarks::setMark(box, Mark::None);
-        box->lineEdit()->setCursorPosition(0);
-    });
+    const QString name = index < 0 ? QStringLiteral("Combo2") : QStringLiteral("Combo1_%1").arg(index);
+    QComboBox *box = ValueList::create(parent, name, items, initialText, geometry, kind == ListKind::Simple);
     if (index >= 0)
         m_combos.insert(index, box);
     else
@@ -283,22 +250,6 @@ void ToolWindow::addInputGroup(int heightTwips)
     addRulings(frame, table);
 }
 
-void ToolWindow::showInList(QComboBox *box, const QString &text)
-{
-    // The entries compared one by one: QComboBox::findText goes through the
-    // model's match(), many times dearer for a list this short.
-    int item = -1;
-    for (int i = 0; i < box->count() && item < 0; ++i) {
-        if (box->itemText(i) == text)
-            item = i;
-    }
-    if (box->currentIndex() != item || box->currentText() != text)
-        box->setCurrentIndex(item);
-    if (item < 0)
-        box->setEditText(text);
-    box->lineEdit()->setCursorPosition(0);
-}
-
 QWidget *ToolWindow::control(const Point &point) const
 {
     const Target target = targetOf(point);
@@ -331,7 +282,7 @@ void ToolWindow::showReading(const Reading &r)
                 box->setEditText(r.text);
             break;
         default:
-            showInList(box, r.text);
+            ValueList::show(box, r.text);
             break;
         }
     }

@@ -81,10 +81,6 @@ public:
     using FileChooser = std::function<QString(const QString &suggested)>;
     void setRecordFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
-    // Puts text in an editable list: its item when one matches, else as text
-    // with no item selected.
-    static void showInList(QComboBox *box, const QString &text);
-
 protected:
     // Twips of the layout (15 to a pixel at 96 dpi) to pixels of this screen.
     int px(int twips) const { return m_layout.px(twips); }
