@@ -1,5 +1,6 @@
 // The record's file apart from the window: the name it is offered under, the
 // line it names, the extension a filter adds and what the operator is told.
+#include "link.h"
 #include "recordfile.h"
 
 #include <QDir>
@@ -12,15 +13,12 @@ using hv52::RecordFile;
 
 namespace {
 
-// The parent program's numbers: `given` of address, port number and speed.
-LineSettings lineOf(int given, int address = 7, int port = 3, int speed = 19200)
+// The line as the parent program gives it: address, port number, speed.
+LineSettings lineOf(const char *commandLine)
 {
-    LineSettings line;
-    line.given = given;
-    line.address = address;
-    line.portNumber = port;
-    line.speed = speed;
-    return line;
+    hv52::Link link;
+    link.setArgs(hv52::GetCommandLine(QString::fromLatin1(commandLine), 5));
+    return link.line();
 }
 
 } // namespace
@@ -32,43 +30,41 @@ private slots:
     void fileName_data()
     {
         QTest::addColumn<QString>("module");
-        QTest::addColumn<int>("given");
+        QTest::addColumn<QByteArray>("commandLine");
         QTest::addColumn<QString>("name");
-        QTest::newRow("address given") << "t516" << 1 << "调试记录-T516-地址7-20261207-1830.html";
-        QTest::newRow("all given") << "t540" << 3 << "调试记录-T540-地址7-20261207-1830.html";
-        QTest::newRow("no address given") << "t528" << 0 << "调试记录-T528-地址0-20261207-1830.html";
+        QTest::newRow("address given") << "t516" << QByteArray("7") << "调试记录-T516-地址7-20261207-1830.html";
+        QTest::newRow("all given") << "t540" << QByteArray("7 3 19200") << "调试记录-T540-地址7-20261207-1830.html";
+        QTest::newRow("no address given") << "t528" << QByteArray("") << "调试记录-T528-地址0-20261207-1830.html";
     }
     void fileName()
     {
         QFETCH(QString, module);
-        QFETCH(int, given);
+        QFETCH(QByteArray, commandLine);
         QFETCH(QString, name);
         const QDateTime now(QDate(2026, 12, 7), QTime(18, 30, 59));
-        QCOMPARE(RecordFile::fileName(module, lineOf(given), now), name);
+        QCOMPARE(RecordFile::fileName(module, lineOf(commandLine.constData()), now), name);
     }
 
     void line_data()
     {
-        QTest::addColumn<int>("given");
-        QTest::addColumn<int>("port");
+        QTest::addColumn<QByteArray>("commandLine");
         QTest::addColumn<QString>("label");
         QTest::addColumn<int>("speed");
         QTest::addColumn<int>("address");
-        QTest::newRow("all given") << 3 << 3 << "COM3" << 19200 << 7;
-        QTest::newRow("port given, no speed") << 2 << 3 << "COM3" << 0 << 7;
-        QTest::newRow("no port given: the link's") << 1 << 3 << "/dev/ttyUSB0" << 0 << 7;
-        QTest::newRow("port 0: the link's") << 3 << 0 << "/dev/ttyUSB0" << 19200 << 7;
-        QTest::newRow("nothing given") << 0 << 3 << "/dev/ttyUSB0" << 0 << 0;
+        QTest::newRow("all given") << QByteArray("7 3 19200") << "COM3" << 19200 << 7;
+        QTest::newRow("port given, no speed") << QByteArray("7 3") << "COM3" << 0 << 7;
+        QTest::newRow("no port given: the link's") << QByteArray("7") << "/dev/ttyUSB0" << 0 << 7;
+        QTest::newRow("port 0: the link's") << QByteArray("7 0 19200") << "/dev/ttyUSB0" << 19200 << 7;
+        QTest::newRow("nothing given") << QByteArray("") << "/dev/ttyUSB0" << 0 << 0;
     }
     void line()
     {
-        QFETCH(int, given);
-        QFETCH(int, port);
+        QFETCH(QByteArray, commandLine);
         QFETCH(QString, label);
         QFETCH(int, speed);
         QFETCH(int, address);
         const hv52::WindowRecord::Line line =
-            RecordFile::line(QStringLiteral("t516"), lineOf(given, 7, port), QStringLiteral("/dev/ttyUSB0"));
+            RecordFile::line(QStringLiteral("t516"), lineOf(commandLine.constData()), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(line.tool, QStringLiteral("cfg_t516"));
         QVERIFY(!line.version.isEmpty());
         QCOMPARE(line.line, label);
