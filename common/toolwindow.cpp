@@ -1,13 +1,15 @@
 #include "toolwindow.h"
+#include "controlmarks.h"
 #include "hints.h"
-#include "hv52version.h"
 #include "linemonitor.h"
 #include "linkerror.h"
 #include "look.h"
 #include "messagebox.h"
+#include "operationtext.h"
 #include "platform.h"
-#include "portname.h"
+#include "recordfile.h"
 #include "systemtext.h"
+#include "valuelist.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +20,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
@@ -27,30 +28,18 @@ namespace hv52 {
 
 namespace {
 
-const char *kMarkProperty = "hv52mark";
-const char *kNormalStyleProperty = "hv52normalStyle";
-const char *kNotReadProperty = "hv52notRead";
-
 // The input table has the columns of every module's input group, so the
 // three tools line up: name, count, state, ON time, and the mode column.
 const std::vector<TableColumn> kInputColumns = {{120, 1200}, {1440, 2160}, {3720, 1440}, {5280, 2160}, {7560, 2085}};
 
 } // namespace
 
-void RuledGroup::paintEvent(QPaintEvent *event)
-{
-    QGroupBox::paintEvent(event);
-    QPainter painter(this);
-    painter.setPen(QPen(look::kRuling, 1));
-    painter.drawLines(m_lines);
-}
-
 ToolWindow::ToolWindow(const QString &title, int widthTwips, int heightTwips, const ModuleDef &module)
     : m_client(m_link, module), m_controls(ControlMap::inputsAndRelays(module.inputs(), module.relays())),
       m_record(module)
 {
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        m_scale = screen->logicalDotsPerInch() / 96.0;
+        m_layout = WindowLayout(screen->logicalDotsPerInch() / 96.0);
     setWindowTitle(title);
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint);
@@ -87,16 +76,6 @@ bool ToolWindow::message(const QString &text, bool ask)
     return showMessageBox(this, text, ask);
 }
 
-int ToolWindow::px(int twips) const
-{
-    return qRound(twips / 15.0 * m_scale);
-}
-
-QRect ToolWindow::rect(int left, int top, int width, int height) const
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
 void ToolWindow::Form_Load(const QString &commandLine)
 {
     m_link.setArgs(GetCommandLine(commandLine, 5));
@@ -109,7 +88,7 @@ void ToolWindow::Form_Load(const QString &commandLine)
     // list is a command to choose, not a setting of the module.
     for (const Point &point : module().poll) {
         if (targetOf(point).kind == Target::List)
-            setNotRead(control(point), NotRead::NeverPolled);
+            ControlMarks::setNotRead(control(point), NotRead::NeverPolled);
     }
     // Text put in by the program shows from its start, not scrolled to its end.
     for (QComboBox *box : findChildren<QComboBox *>())
@@ -144,42 +123,8 @@ QLabel *ToolWindow::addLabel(int index, QWidget *parent, const QString &text, QR
 QComboBox *ToolWindow::addCombo(int index, QWidget *parent, const QStringList &items, const QString &initialText,
                                 QRect geometry, ListKind kind)
 {
-    auto *box = new QComboBox(parent);
-    box->setObjectName(index < 0 ? QStringLiteral("Combo2") : QStringLiteral("Combo1_%1").arg(index));
-    box->setEditable(true);
-    // No completion: a typed prefix must never turn into a list entry that
-    // the operator did not choose. Nor may Enter or leaving the box select
-    // the entry whose text was typed (QComboBox does both on its own): only
-    // choosing from the list selects one. Enter adds nothing to the list.
-    box->setCompleter(nullptr);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    disconnect(box->lineEdit(), &QLineEdit::editingFinished, box, nullptr);
-    disconnect(box->lineEdit(), &QLineEdit::returnPressed, box, nullptr);
-    box->addItems(items);
-    box->setCurrentIndex(-1);
-    box->setEditText(initialText);
-    box->setGeometry(geometry);
-    box->setFont(look::songFont(9));
-    if (kind == ListKind::Simple)
-        box->setStyleSheet(look::kFreeTextStyle);
-    look::fitLongestEntry(box);
-    // Typed text that is not the selected item's leaves no item selected, so
-    // the handlers see list index -1 as they expect.
-    QLineEdit *edit = box->lineEdit();
-    connect(edit, &QLineEdit::textEdited, box, [box, edit](const QString &text) {
-        setMark(box, Mark::None);
-        if (box->currentIndex() < 0 || box->itemText(box->currentIndex()) == text)
-            return;
-        const int cursor = edit->cursorPosition();
-        box->setCurrentIndex(-1);
-        edit->setText(text);
-        edit->setCursorPosition(cursor);
-    });
-    // A value the operator chose is one to stand by, whatever was read before.
-    connect(box, &QComboBox::activated, box, [box] {
-        setMark(box, Mark::None);
-        box->lineEdit()->setCursorPosition(0);
-    });
+    const QString name = index < 0 ? QStringLiteral("Combo2") : QStringLiteral("Combo1_%1").arg(index);
+    QComboBox *box = ValueList::create(parent, name, items, initialText, geometry, kind == ListKind::Simple);
     if (index >= 0)
         m_combos.insert(index, box);
     else
@@ -262,25 +207,6 @@ void ToolWindow::addTopRow(const QString &title, const QString &resetText, QRect
     addButton(readIndex, this, QStringLiteral("召测"), readButton, look::kReadBackground);
 }
 
-QRect ToolWindow::headerRect(const GroupTable &table, int column) const
-{
-    const TableColumn &c = table.columns[size_t(column)];
-    return rect(c.left, table.headerTop, c.width, GroupTable::kHeaderHeight);
-}
-
-QRect ToolWindow::cellRect(const GroupTable &table, int column, int row) const
-{
-    const TableColumn &c = table.columns[size_t(column)];
-    return rect(c.left, table.rowTop(row), c.width, GroupTable::kRowHeight);
-}
-
-QRect ToolWindow::listRect(const GroupTable &table, int column, int row, int width) const
-{
-    const TableColumn &c = table.columns[size_t(column)];
-    return rect(c.left, table.rowTop(row) + GroupTable::kListInset, width > 0 ? width : c.width,
-                GroupTable::kListHeight);
-}
-
 void ToolWindow::addHeaders(RuledGroup *frame, GroupTable &table, const std::vector<int> &labels,
                             const QStringList &texts)
 {
@@ -290,19 +216,8 @@ void ToolWindow::addHeaders(RuledGroup *frame, GroupTable &table, const std::vec
 
 void ToolWindow::addRulings(RuledGroup *frame, const GroupTable &table) const
 {
-    const int gap = (GroupTable::kRowPitch - GroupTable::kRowHeight) / 2;
-    const int left = table.columns.front().left;
-    const int right = table.columns.back().left + table.columns.back().width;
-    const int top = table.headerTop - gap;
-    const int bottom = table.rowTop(table.rows) - gap;
-    for (int row = 0; row <= table.rows; ++row) {
-        const int y = px(table.rowTop(row) - gap);
-        frame->addLine(QLine(px(left), y, px(right), y));
-    }
-    for (size_t c = 1; c < table.columns.size(); ++c) {
-        const int x = px(table.columns[c].left - 60);
-        frame->addLine(QLine(x, px(top), x, px(bottom)));
-    }
+    for (const QLine &line : m_layout.rulings(table))
+        frame->addLine(line);
 }
 
 void ToolWindow::addInputGroup(int heightTwips)
@@ -333,83 +248,6 @@ void ToolWindow::addInputGroup(int heightTwips)
     }
     Label1(4)->setVisible(false);
     addRulings(frame, table);
-}
-
-Mark ToolWindow::markOf(const QWidget *control)
-{
-    // An unmarked control carries none of the mark's properties (taking a
-    // mark off removes them): asking for its list of them is much cheaper
-    // than looking a property up by name, which the poll would do per cell.
-    if (control->dynamicPropertyNames().isEmpty())
-        return Mark::None;
-    return Mark(control->property(kMarkProperty).toInt());
-}
-
-NotRead ToolWindow::notReadWhy(const QWidget *control)
-{
-    return NotRead(control->property(kNotReadProperty).toInt());
-}
-
-bool ToolWindow::isMarkedFailed(const QWidget *control)
-{
-    const Mark mark = markOf(control);
-    return mark == Mark::Failed || mark == Mark::UnitUnknown;
-}
-
-void ToolWindow::setMark(QWidget *control, Mark mark, const QString &tip)
-{
-    const Mark old = markOf(control);
-    if (old == mark && mark == Mark::None)
-        return;
-    if (old == Mark::None)
-        control->setProperty(kNormalStyleProperty, control->styleSheet());
-    // The mark goes on top of the control's own style (a free-text field has
-    // its own), and taking it off gives that style back.
-    const QString normal = control->property(kNormalStyleProperty).toString();
-    const bool isLabel = qobject_cast<QLabel *>(control) != nullptr;
-    control->setStyleSheet(mark == Mark::None ? normal : normal + look::markStyle(mark, isLabel));
-    control->setToolTip(tip);
-    if (mark == Mark::None) {
-        // An invalid value removes a dynamic property.
-        for (const char *name : {kMarkProperty, kNormalStyleProperty, kNotReadProperty})
-            control->setProperty(name, QVariant());
-    } else {
-        control->setProperty(kMarkProperty, int(mark));
-    }
-}
-
-void ToolWindow::setNotRead(QWidget *control, NotRead why)
-{
-    QString tip;
-    switch (why) {
-    case NotRead::EndedEarly:
-        tip = QStringLiteral("本次召测未读到：召测提前结束，这里显示的是之前的内容。");
-        break;
-    case NotRead::PortNotOpen:
-        tip = QStringLiteral("本次召测未读到：串口未能打开，这里显示的是之前的内容。");
-        break;
-    case NotRead::NeverPolled:
-        tip = QStringLiteral("尚未召测：这里显示的是初始内容，不是模块中的值。");
-        break;
-    }
-    control->setProperty(kNotReadProperty, int(why));
-    setMark(control, Mark::NotRead, tip);
-}
-
-void ToolWindow::showInList(QComboBox *box, const QString &text)
-{
-    // The entries compared one by one: QComboBox::findText goes through the
-    // model's match(), many times dearer for a list this short.
-    int item = -1;
-    for (int i = 0; i < box->count() && item < 0; ++i) {
-        if (box->itemText(i) == text)
-            item = i;
-    }
-    if (box->currentIndex() != item || box->currentText() != text)
-        box->setCurrentIndex(item);
-    if (item < 0)
-        box->setEditText(text);
-    box->lineEdit()->setCursorPosition(0);
 }
 
 QWidget *ToolWindow::control(const Point &point) const
@@ -444,18 +282,20 @@ void ToolWindow::showReading(const Reading &r)
                 box->setEditText(r.text);
             break;
         default:
-            showInList(box, r.text);
+            ValueList::show(box, r.text);
             break;
         }
     }
     if (!r.ok()) {
-        setMark(widget, Mark::Failed,
-                QStringLiteral("读取失败（%1）：这里显示的不是读回的值。").arg(outcomeText(r.result.verdict)));
+        ControlMarks::setMark(
+            widget, Mark::Failed,
+            QStringLiteral("读取失败（%1）：这里显示的不是读回的值。").arg(outcomeText(r.result.verdict)));
     } else if (r.scaleUnknown) {
-        setMark(widget, Mark::UnitUnknown,
-                QStringLiteral("单位不明：本输出的参数选择读取失败，这里按列表第一项的单位换算，不可信。"));
+        ControlMarks::setMark(
+            widget, Mark::UnitUnknown,
+            QStringLiteral("单位不明：本输出的参数选择读取失败，这里按列表第一项的单位换算，不可信。"));
     } else {
-        setMark(widget, Mark::None);
+        ControlMarks::setMark(widget, Mark::None);
     }
 }
 
@@ -464,11 +304,7 @@ RunResult ToolWindow::operate(const std::function<void()> &work)
     m_stopRequested = false;
     const RunResult result = m_link.run(work);
     if (result.aborted && m_stopRequested) {
-        QString text =
-            QStringLiteral("召测已中止：%1 次读取中已完成 %2 次").arg(module().poll.size()).arg(m_pollCompleted);
-        if (!m_pollFailed.isEmpty())
-            text += QStringLiteral("（%1）").arg(reasonCounts(m_pollFailed));
-        message(text + QStringLiteral("。"));
+        message(OperationText::pollStopped(int(module().poll.size()), m_pollCompleted, m_pollFailed));
     } else if (!result.error.isEmpty()) {
         message(result.error);
     }
@@ -537,42 +373,11 @@ QString ToolWindow::silenceHint() const
     return hv52::silenceHint(line.given >= 1 ? line.address : 0, m_link.portLabel(), line.given >= 3 ? line.speed : 0);
 }
 
-QString ToolWindow::failedWrites(const QString &first, const QVector<QString> &names,
-                                 const QVector<WriteResult> &results) const
-{
-    const auto failed = std::find_if(results.begin(), results.end(), [](const WriteResult &r) { return !r.ok(); });
-    const QString why = failed->keptBack ? QStringLiteral("已取消，未发送") : outcomeText(failed->verdict);
-    QString text = QStringLiteral("%1\n%2：%3").arg(first, names.value(int(failed - results.begin())), why);
-    const bool allSilent = std::all_of(results.begin(), results.end(), [](const WriteResult &r) {
-        return !r.keptBack && r.verdict.outcome == Outcome::Timeout;
-    });
-    if (allSilent)
-        text += u'\n' + silenceHint();
-    return text;
-}
-
 void ToolWindow::markNotRead(int from, NotRead why)
 {
     const QVector<Point> &points = module().poll;
     for (int i = from; i < points.size(); ++i)
-        setNotRead(control(points[i]), why);
-}
-
-QString ToolWindow::reasonCounts(const QVector<Verdict> &failed)
-{
-    QStringList reasons;
-    QMap<QString, int> counts;
-    for (const Verdict &verdict : failed) {
-        const QString reason =
-            verdict.outcome == Outcome::Exception ? QStringLiteral("异常应答") : outcomeText(verdict);
-        if (!counts.contains(reason))
-            reasons << reason;
-        ++counts[reason];
-    }
-    QStringList parts;
-    for (const QString &reason : reasons)
-        parts << QStringLiteral("%1 %2 次").arg(reason).arg(counts[reason]);
-    return parts.join(QStringLiteral("，"));
+        ControlMarks::setNotRead(control(points[i]), why);
 }
 
 void ToolWindow::poll()
@@ -624,54 +429,21 @@ void ToolWindow::poll()
     showRevised(result.readings);
     m_polling = false;
     m_record.addPoll(started, result.readings);
-    QString text = QStringLiteral("召测数据，完成！");
-    if (result.failures > 0) {
-        text += QStringLiteral("\n%1 次读取中有 %2 次失败。").arg(points.size()).arg(result.failures);
-        // How many failed for which reason, in the order they first came.
-        QVector<Verdict> failed;
-        for (const Reading &r : result.readings) {
-            if (!r.ok())
-                failed << r.result.verdict;
-        }
-        const bool allSilent =
-            std::all_of(failed.begin(), failed.end(), [](const Verdict &v) { return v.outcome == Outcome::Timeout; });
-        text += u'\n' + reasonCounts(failed);
-        if (allSilent && result.failures == points.size())
-            text += u'\n' + silenceHint();
+    QVector<Verdict> failed;
+    for (const Reading &r : result.readings) {
+        if (!r.ok())
+            failed << r.result.verdict;
     }
-    message(text);
+    message(OperationText::pollFinished(int(points.size()), result.failures, failed, silenceHint()));
 }
 
 void ToolWindow::requireChosen(const Point &point) const
 {
     const QWidget *widget = control(point);
-    const QString action =
-        point.show == Show::Limit ? QStringLiteral("在该框中输入一个值") : QStringLiteral("在该框中选择一个值");
-    switch (markOf(widget)) {
-    case Mark::None:
+    const Mark mark = ControlMarks::markOf(widget);
+    if (mark == Mark::None)
         return;
-    case Mark::Failed:
-        throw LinkError(QStringLiteral("%1：显示的值来自一次失败的读取，不是模块中的值，设置未发送。请重新召测，或%2。")
-                            .arg(point.caption(), action));
-    case Mark::UnitUnknown:
-        throw LinkError(
-            QStringLiteral("%1：显示的值按一次读取失败的参数选择换算，单位不可信，设置未发送。请重新召测，或%2。")
-                .arg(point.caption(), action));
-    case Mark::NotRead:
-        switch (notReadWhy(widget)) {
-        case NotRead::EndedEarly:
-            throw LinkError(
-                QStringLiteral("%1：显示的值不是本次召测读到的（召测提前结束），设置未发送。请重新召测，或%2。")
-                    .arg(point.caption(), action));
-        case NotRead::PortNotOpen:
-            throw LinkError(
-                QStringLiteral("%1：显示的值不是本次召测读到的（串口未能打开），设置未发送。请重新召测，或%2。")
-                    .arg(point.caption(), action));
-        case NotRead::NeverPolled:
-            throw LinkError(QStringLiteral("%1：显示的值不是从模块读到的（尚未召测），设置未发送。请先召测，或%2。")
-                                .arg(point.caption(), action));
-        }
-    }
+    throw LinkError(OperationText::refusal(point, mark, ControlMarks::notReadWhy(widget)));
 }
 
 void ToolWindow::setInputMode(int input)
@@ -741,7 +513,7 @@ void ToolWindow::reportSetting(const Setting &setting, const QVector<WriteResult
         const Point *point = module().pointAt(reg);
         names << (point ? point->caption() : setting.name);
     }
-    message(failedWrites(QStringLiteral("设置失败！"), names, results));
+    message(OperationText::failedWrites(QStringLiteral("设置失败！"), names, results, silenceHint()));
 }
 
 void ToolWindow::Command2_Click()
@@ -759,9 +531,11 @@ void ToolWindow::Command2_Click()
         keepingErrors([&] { result = m_client.reset(choice); },
                       [&](const QString &error) { m_record.addReset(time, choice, result, error); });
         m_record.addReset(time, choice, result);
-        message(result.ok() ? QStringLiteral("复位成功!")
-                            : failedWrites(QStringLiteral("复位失败!"),
-                                           {QStringLiteral("复位 %1").arg(QString::fromUtf8(choice.text))}, {result}));
+        message(result.ok()
+                    ? QStringLiteral("复位成功!")
+                    : OperationText::failedWrites(QStringLiteral("复位失败!"),
+                                                  {QStringLiteral("复位 %1").arg(QString::fromUtf8(choice.text))},
+                                                  {result}, silenceHint()));
     });
 }
 
@@ -772,33 +546,15 @@ void ToolWindow::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
-QString ToolWindow::lineLabel() const
-{
-    const LineSettings &line = m_link.line();
-    if (line.given >= 2 && line.portNumber > 0)
-        return portLabel(line.portNumber);
-    return m_link.portLabel();
-}
-
 RunRecord ToolWindow::commissioningRecord() const
 {
-    const LineSettings &settings = m_link.line();
-    WindowRecord::Line line;
-    line.tool = QStringLiteral("cfg_") + module().name;
-    line.version = QStringLiteral(HV52_VERSION);
-    line.line = lineLabel();
-    line.speed = settings.given >= 3 ? settings.speed : 0;
-    line.address = settings.given >= 1 ? settings.address : 0;
-    return m_record.record(line, QDateTime::currentDateTime());
+    return m_record.record(RecordFile::line(module().name, m_link.line(), m_link.portLabel()),
+                           QDateTime::currentDateTime());
 }
 
 QString ToolWindow::recordFileName(const QDateTime &now) const
 {
-    const LineSettings &line = m_link.line();
-    return QStringLiteral("调试记录-%1-地址%2-%3.html")
-        .arg(module().name.toUpper())
-        .arg(line.given >= 1 ? line.address : 0)
-        .arg(now.toString(QStringLiteral("yyyyMMdd-hhmm")));
+    return RecordFile::fileName(module().name, m_link.line(), now);
 }
 
 void ToolWindow::saveRecord()
@@ -812,18 +568,11 @@ void ToolWindow::saveRecord()
     if (m_chooseFile) {
         path = m_chooseFile(suggested);
     } else {
-        const QString html = QStringLiteral("网页，可打印 (*.html *.htm)");
-        const QString csv = QStringLiteral("表格 (*.csv)");
-        const QString json = QStringLiteral("JSON (*.json)");
-        QString filter = html;
+        const QStringList filters = RecordFile::filters();
+        QString filter = filters.first();
         path = QFileDialog::getSaveFileName(this, QStringLiteral("保存调试记录"), suggested,
-                                            QStringList{html, csv, json}.join(QStringLiteral(";;")), &filter);
-        // The format goes by the extension: a name typed without one takes
-        // that of the chosen filter.
-        if (!path.isEmpty() && recordFormat(path).isEmpty())
-            path += filter == csv    ? QStringLiteral(".csv")
-                    : filter == json ? QStringLiteral(".json")
-                                     : QStringLiteral(".html");
+                                            filters.join(QStringLiteral(";;")), &filter);
+        path = RecordFile::withFilterExtension(path, filter);
     }
     if (path.isEmpty())
         return;
@@ -832,17 +581,10 @@ void ToolWindow::saveRecord()
 
 bool ToolWindow::saveRecordTo(const QString &path)
 {
-    const QString shown = QDir::toNativeSeparators(path);
-    QString error;
-    if (!writeRecord(path, commissioningRecord(), &error)) {
-        // The writer's message names the file; one that does not gets it named.
-        if (!error.contains(path) && !error.contains(shown))
-            error = fileWriteError(shown, error);
-        message(QStringLiteral("调试记录未保存。\n") + error);
-        return false;
-    }
-    message(QStringLiteral("调试记录已保存到 %1").arg(shown));
-    return true;
+    QString text;
+    const bool saved = RecordFile::save(path, commissioningRecord(), &text);
+    message(text);
+    return saved;
 }
 
 int runTool(int argc, char **argv, const std::function<ToolWindow *()> &makeWindow)

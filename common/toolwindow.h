@@ -3,6 +3,7 @@
 #include "link.h"
 #include "mark.h"
 #include "module.h"
+#include "windowlayout.h"
 #include "windowrecord.h"
 
 #include <QGroupBox>
@@ -17,44 +18,6 @@ class QLabel;
 class QPushButton;
 
 namespace hv52 {
-
-// A group frame that draws the rulings of the table inside it.
-class RuledGroup : public QGroupBox
-{
-public:
-    using QGroupBox::QGroupBox;
-    void addLine(QLine line) { m_lines.append(line); }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QVector<QLine> m_lines;
-};
-
-// One group's table in twips relative to its group: a header row, then one
-// row per channel at a fixed pitch.
-struct TableColumn
-{
-    int left;
-    int width;
-};
-struct GroupTable
-{
-    std::vector<TableColumn> columns;
-    int rows;
-    int headerTop = 420;
-    int firstRowTop = 840;
-
-    static constexpr int kHeaderHeight = 300;
-    static constexpr int kRowPitch = 450;
-    static constexpr int kRowHeight = 375;
-    // A list is shorter than its row and sits in the row's middle.
-    static constexpr int kListHeight = 300;
-    static constexpr int kListInset = (kRowHeight - kListHeight) / 2;
-
-    int rowTop(int row) const { return firstRowTop + kRowPitch * row; }
-};
 
 // The window of one module tool. It owns the serial link and the controls,
 // which are reached by array index (Label1(13), Combo1(2), ...), and maps the
@@ -118,19 +81,10 @@ public:
     using FileChooser = std::function<QString(const QString &suggested)>;
     void setRecordFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
-    static Mark markOf(const QWidget *control);
-    // Why a control marked NotRead is not from this poll.
-    static NotRead notReadWhy(const QWidget *control);
-    // A failure mark: a failed read or a unit that came from one.
-    static bool isMarkedFailed(const QWidget *control);
-    // Puts text in an editable list: its item when one matches, else as text
-    // with no item selected.
-    static void showInList(QComboBox *box, const QString &text);
-
 protected:
     // Twips of the layout (15 to a pixel at 96 dpi) to pixels of this screen.
-    int px(int twips) const;
-    QRect rect(int left, int top, int width, int height) const;
+    int px(int twips) const { return m_layout.px(twips); }
+    QRect rect(int left, int top, int width, int height) const { return m_layout.rect(left, top, width, height); }
 
     enum class LabelKind {
         Title,
@@ -157,9 +111,12 @@ protected:
 
     // Tables inside a group: header captions (one Label1 index a column),
     // cells, and the rulings under the header, between the rows and columns.
-    QRect headerRect(const GroupTable &table, int column) const;
-    QRect cellRect(const GroupTable &table, int column, int row) const;
-    QRect listRect(const GroupTable &table, int column, int row, int width = 0) const;
+    QRect headerRect(const GroupTable &table, int column) const { return m_layout.headerRect(table, column); }
+    QRect cellRect(const GroupTable &table, int column, int row) const { return m_layout.cellRect(table, column, row); }
+    QRect listRect(const GroupTable &table, int column, int row, int width = 0) const
+    {
+        return m_layout.listRect(table, column, row, width);
+    }
     void addHeaders(RuledGroup *frame, GroupTable &table, const std::vector<int> &labels, const QStringList &texts);
     void addRulings(RuledGroup *frame, const GroupTable &table) const;
     // The digital-input group Frame1(0), a row for each input of the module,
@@ -209,25 +166,13 @@ private:
     // Runs `work`; when an error ends it, `recordError` gets its text first.
     static void keepingErrors(const std::function<void()> &work,
                               const std::function<void(const QString &)> &recordError);
-    // The port as the parent program named it: "COM1".
-    QString lineLabel() const;
     // Marks the poll's controls from `from` on as not read, and why.
     void markNotRead(int from, NotRead why);
-    // The failed reads of a poll counted by reason, in the order the reasons
-    // first came: "超时无应答 2 次，校验错误 1 次".
-    static QString reasonCounts(const QVector<Verdict> &failed);
     // The line added when every exchange of an operation timed out.
     QString silenceHint() const;
-    // A failed operation's message: its first line, then the first failed
-    // write (named by `names`, one a write) and why; the hint when nothing
-    // answered at all.
-    QString failedWrites(const QString &first, const QVector<QString> &names,
-                         const QVector<WriteResult> &results) const;
     QWidget *control(const Point &point) const;
     // The index of the point `key`, which must be of `kind`.
     int targetIndex(const QString &key, Target::Kind kind) const;
-    static void setMark(QWidget *control, Mark mark, const QString &tip = QString());
-    static void setNotRead(QWidget *control, NotRead why);
 
     Link m_link;
     ModuleClient m_client;
@@ -236,7 +181,7 @@ private:
     WindowRecord m_record;
     QAction *m_saveRecord = nullptr;
     FileChooser m_chooseFile;
-    double m_scale = 1.0;
+    WindowLayout m_layout;
     int m_startLists = 0;
     QMap<int, QLabel *> m_labels;
     QMap<int, QComboBox *> m_combos;

@@ -2,6 +2,7 @@
 // fault of the simulator, an unplugged, a missing and a busy device. For each
 // the outcome the operator must see, the port closed afterwards, no stray
 // message, and the next press against a healthy module fully correct.
+#include "controlmarks.h"
 #include "frm_t516.h"
 #include "frm_t528.h"
 #include "frm_t540.h"
@@ -16,6 +17,7 @@
 #include <memory>
 
 using namespace hv52test;
+using hv52::ControlMarks;
 using hv52::ToolWindow;
 using hv52sim::Fault;
 using hv52sim::Module;
@@ -411,7 +413,7 @@ private slots:
                     QCOMPARE(total, t.reads);
                     for (const auto &cell : expectedCells(t, port.sim)) {
                         QLabel *label = w->Label1(cell.first);
-                        QVERIFY2(ToolWindow::isMarkedFailed(label), qPrintable(QString::number(cell.first)));
+                        QVERIFY2(ControlMarks::isMarkedFailed(label), qPrintable(QString::number(cell.first)));
                         QVERIFY2(label->toolTip().contains(reason)
                                      || std::any_of(excused.begin(), excused.end(),
                                                     [&](const QString &e) { return label->toolTip().contains(e); }),
@@ -445,7 +447,7 @@ private slots:
         if (op == -1) {
             for (const auto &cell : expectedCells(t, port.sim)) {
                 QLabel *label = w->Label1(cell.first);
-                if (!ToolWindow::isMarkedFailed(label) && !label->text().isEmpty())
+                if (!ControlMarks::isMarkedFailed(label) && !label->text().isEmpty())
                     QCOMPARE(label->text(), cell.second);
             }
         }
@@ -468,7 +470,7 @@ private slots:
             QCOMPARE(port.sim.requestCount(), size_t(t.reads));
             for (const auto &cell : expectedCells(t, port.sim)) {
                 QCOMPARE(w->Label1(cell.first)->text(), cell.second);
-                QVERIFY(!ToolWindow::isMarkedFailed(w->Label1(cell.first)));
+                QVERIFY(!ControlMarks::isMarkedFailed(w->Label1(cell.first)));
             }
         }
     }

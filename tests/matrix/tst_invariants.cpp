@@ -5,6 +5,7 @@
 //  - every write carries exactly what its control showed, and a control that
 //    showed a marked value lets nothing of its setting out.
 #include "analoglimit.h"
+#include "controlmarks.h"
 #include "frm_t516.h"
 #include "linkerror.h"
 #include "t516module.h"
@@ -13,10 +14,10 @@
 #include <random>
 
 using namespace hv52test;
+using hv52::ControlMarks;
 using hv52::Mark;
 using hv52::Point;
 using hv52::Show;
-using hv52::ToolWindow;
 using hv52sim::Fault;
 
 namespace {
@@ -109,7 +110,7 @@ private slots:
                 ++polls;
                 QTest::qWait(3 * kTimeoutMs); // a late answer has landed and gone
                 for (const Point &point : def.poll) {
-                    if (ToolWindow::markOf(control(rig, point)) == Mark::None)
+                    if (ControlMarks::markOf(control(rig, point)) == Mark::None)
                         QCOMPARE(shown(rig, point), truth(rig.port.sim, point));
                 }
                 continue;
@@ -138,7 +139,7 @@ private slots:
             for (const quint16 reg : setting.registers) {
                 const Point &point = *def.pointAt(reg);
                 const auto *box = static_cast<const QComboBox *>(control(rig, point));
-                marked = marked || ToolWindow::markOf(box) != Mark::None;
+                marked = marked || ControlMarks::markOf(box) != Mark::None;
                 std::optional<quint16> value;
                 if (point.show == Show::RelayCommand)
                     value = hv52::relayCommandValue(box->currentText());
@@ -215,7 +216,7 @@ private slots:
         rig.port.sim.setPacing(0);
         int unmarked = 0;
         for (const Point &point : def.poll) {
-            if (ToolWindow::markOf(control(rig, point)) != Mark::None)
+            if (ControlMarks::markOf(control(rig, point)) != Mark::None)
                 continue;
             ++unmarked;
             QCOMPARE(shown(rig, point), truth(rig.port.sim, point));

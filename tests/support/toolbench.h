@@ -2,6 +2,7 @@
 // A tool window started by its command line against the simulated module on a
 // pseudo-terminal, its message boxes caught: what the T516, T528 and T540
 // window tests drive.
+#include "controlmarks.h"
 #include "harness.h"
 #include "toolwindow.h"
 
@@ -170,11 +171,11 @@ struct Bench
     {
         QStringList out;
         for (int i = 0; i < 64; ++i) {
-            if (window.Label1(i) && hv52::ToolWindow::isMarkedFailed(window.Label1(i)))
+            if (window.Label1(i) && hv52::ControlMarks::isMarkedFailed(window.Label1(i)))
                 out << QStringLiteral("L%1").arg(i);
         }
         for (int i = 0; i < 64; ++i) {
-            if (window.Combo1(i) && hv52::ToolWindow::isMarkedFailed(window.Combo1(i)))
+            if (window.Combo1(i) && hv52::ControlMarks::isMarkedFailed(window.Combo1(i)))
                 out << QStringLiteral("C%1").arg(i);
         }
         return out;
@@ -184,11 +185,11 @@ struct Bench
     {
         QStringList out;
         for (int i = 0; i < 64; ++i) {
-            if (window.Label1(i) && hv52::ToolWindow::markOf(window.Label1(i)) == hv52::Mark::NotRead)
+            if (window.Label1(i) && hv52::ControlMarks::markOf(window.Label1(i)) == hv52::Mark::NotRead)
                 out << QStringLiteral("L%1").arg(i);
         }
         for (int i = 0; i < 64; ++i) {
-            if (window.Combo1(i) && hv52::ToolWindow::markOf(window.Combo1(i)) == hv52::Mark::NotRead)
+            if (window.Combo1(i) && hv52::ControlMarks::markOf(window.Combo1(i)) == hv52::Mark::NotRead)
                 out << QStringLiteral("C%1").arg(i);
         }
         return out;

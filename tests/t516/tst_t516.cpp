@@ -150,7 +150,7 @@ private slots:
             startValues << QStringLiteral("C%1").arg(i);
         QCOMPARE(rig.unread(), startValues);
         QCOMPARE(rig.marks(), QStringList());
-        QCOMPARE(hv52::ToolWindow::markOf(w.Combo2()), hv52::Mark::None);
+        QCOMPARE(hv52::ControlMarks::markOf(w.Combo2()), hv52::Mark::None);
         QCOMPARE(w.Combo1(3)->toolTip(), QStringLiteral("尚未召测：这里显示的是初始内容，不是模块中的值。"));
 
         // A typed text is no list entry, and Enter adds none.
