@@ -1,0 +1,153 @@
+#include "sim/faults.h"
+#include "sim/rtuframe.h"
+
+#include <algorithm>
+
+namespace hv52sim {
+
+static const struct
+{
+    Fault fault;
+    const char *name;
+} kFaultNames[] = {
+    {Fault::None, "none"},
+    {Fault::Silent, "silent"},
+    {Fault::BadCrc, "bad-crc"},
+    {Fault::Partial, "partial"},
+    {Fault::Exception, "exception"},
+    {Fault::ExtraBytes, "extra-bytes"},
+    {Fault::Split, "split"},
+    {Fault::Slow, "slow"},
+    {Fault::OtherAddress, "other-address"},
+    {Fault::OtherFunction, "other-function"},
+    {Fault::Held, "held"},
+    {Fault::RefuseWrite, "refuse-write"},
+};
+
+const char *faultName(Fault f)
+{
+    for (const auto &e : kFaultNames)
+        if (e.fault == f)
+            return e.name;
+    return "?";
+}
+
+bool parseFault(const std::string &name, Fault *f)
+{
+    for (const auto &e : kFaultNames) {
+        if (name == e.name) {
+            *f = e.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
+void FaultPlan::set(Fault fault, int count, uint8_t address)
+{
+    m_fault = fault;
+    m_count = fault == Fault::None ? 0 : count;
+    m_address = address;
+}
+
+void FaultPlan::setSplit(int pieces, int gapMs)
+{
+    m_splitPieces = pieces;
+    m_splitGapMs = gapMs;
+}
+
+void FaultPlan::setSlowMs(int ms)
+{
+    m_slowMs = ms;
+}
+
+void FaultPlan::setHeld(int heldMs, int followMs)
+{
+    m_heldMs = std::max(0, heldMs);
+    m_heldFollowMs = followMs;
+}
+
+void FaultPlan::setOtherAddress(uint8_t address)
+{
+    m_otherAddress = address;
+}
+
+int FaultPlan::refuseAt() const
+{
+    return m_count != 0 && m_fault == Fault::RefuseWrite ? m_address : -1;
+}
+
+Delivery FaultPlan::take(const std::vector<uint8_t> &request, std::vector<uint8_t> &a, bool refused)
+{
+    Delivery out;
+    const bool refusing = m_count != 0 && m_fault == Fault::RefuseWrite;
+    // A refusal is the whole fault; other faults change an answer of the
+    // module they target.
+    const bool consumed =
+        refusing ? refused : !a.empty() && m_count != 0 && (m_address == 0 || m_address == request[0]);
+    if (consumed) {
+        if (!refusing)
+            out.fault = m_fault;
+        if (m_count > 0 && --m_count == 0)
+            m_fault = Fault::None;
+    }
+    if (a.empty())
+        return out;
+    if (out.fault == Fault::Split) {
+        out.pieces = std::max(1, m_splitPieces);
+        out.gapMs = std::max(0, m_splitGapMs);
+    }
+    if (out.fault == Fault::Slow)
+        out.delayMs = std::max(0, m_slowMs);
+    out.heldMs = m_heldMs;
+    out.followMs = m_heldFollowMs;
+    if (out.fault == Fault::OtherAddress) {
+        int other = m_otherAddress >= 0 ? m_otherAddress : request[0] % 247 + 1;
+        a[0] = uint8_t(other);
+    }
+    return out;
+}
+
+std::vector<uint8_t> FaultPlan::takeHeld()
+{
+    std::vector<uint8_t> late;
+    late.swap(m_held);
+    return late;
+}
+
+void mangle(Fault f, const std::vector<uint8_t> &request, std::vector<uint8_t> &a)
+{
+    switch (f) {
+    case Fault::BadCrc:
+        a.back() ^= 0xFF;
+        break;
+    case Fault::Partial:
+        a.resize(3);
+        break;
+    case Fault::Exception:
+        a = rtu::exceptionFrame(request[0], request[1], 4);
+        break;
+    case Fault::ExtraBytes:
+        a.push_back(0x00);
+        a.push_back(0xFF);
+        break;
+    case Fault::OtherAddress:
+        a.resize(a.size() - 2);
+        rtu::appendCrc(a);
+        break;
+    case Fault::OtherFunction:
+        a[1] = uint8_t((a[1] & 0x80) | ((a[1] + 1) & 0x7F));
+        a.resize(a.size() - 2);
+        rtu::appendCrc(a);
+        break;
+    default:
+        break;
+    }
+}
+
+size_t pieceLength(size_t size, int pieces, int i)
+{
+    return size / size_t(pieces) + (size_t(i) < size % size_t(pieces) ? 1 : 0);
+}
+
+} // namespace hv52sim
