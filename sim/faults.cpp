@@ -5,38 +5,22 @@
 
 namespace hv52sim {
 
-static const struct
-{
-    Fault fault;
-    const char *name;
-} kFaultNames[] = {
-    {Fault::None, "none"},
-    {Fault::Silent, "silent"},
-    {Fault::BadCrc, "bad-crc"},
-    {Fault::Partial, "partial"},
-    {Fault::Exception, "exception"},
-    {Fault::ExtraBytes, "extra-bytes"},
-    {Fault::Split, "split"},
-    {Fault::Slow, "slow"},
-    {Fault::OtherAddress, "other-address"},
-    {Fault::OtherFunction, "other-function"},
-    {Fault::Held, "held"},
-    {Fault::RefuseWrite, "refuse-write"},
-};
+// Indexed by Fault; --fault takes these names.
+const char *const kFaultNames[] = {"none",  "silent", "bad-crc",       "partial",        "exception", "extra-bytes",
+                                   "split", "slow",   "other-address", "other-function", "held",      "refuse-write"};
+constexpr int kFaults = int(sizeof kFaultNames / sizeof kFaultNames[0]);
 
 const char *faultName(Fault f)
 {
-    for (const auto &e : kFaultNames)
-        if (e.fault == f)
-            return e.name;
-    return "?";
+    const int i = int(f);
+    return i >= 0 && i < kFaults ? kFaultNames[i] : "?";
 }
 
 bool parseFault(const std::string &name, Fault *f)
 {
-    for (const auto &e : kFaultNames) {
-        if (name == e.name) {
-            *f = e.fault;
+    for (int i = 0; i < kFaults; ++i) {
+        if (name == kFaultNames[i]) {
+            *f = Fault(i);
             return true;
         }
     }

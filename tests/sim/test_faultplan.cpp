@@ -2,6 +2,8 @@
 #include "master.h"
 #include "sim/faults.h"
 
+#include <QSet>
+
 using namespace simtest;
 using hv52sim::Delivery;
 using hv52sim::Fault;
@@ -40,6 +42,21 @@ private slots:
         QVERIFY(hv52sim::parseFault(name.toStdString(), &parsed));
         QCOMPARE(parsed, fault);
         QVERIFY(!hv52sim::parseFault(name.toUpper().toStdString() + "x", &parsed));
+    }
+
+    // Every fault has a name of its own that reads back as that fault.
+    void namesRoundTrip()
+    {
+        QSet<QString> seen;
+        for (int i = int(Fault::None); i <= int(Fault::RefuseWrite); ++i) {
+            const QString name = hv52sim::faultName(Fault(i));
+            QVERIFY2(name != "?" && !seen.contains(name), qPrintable(name));
+            seen << name;
+            Fault parsed = Fault::None;
+            QVERIFY(hv52sim::parseFault(name.toStdString(), &parsed));
+            QCOMPARE(int(parsed), i);
+        }
+        QCOMPARE(QString(hv52sim::faultName(Fault(int(Fault::RefuseWrite) + 1))), QString("?"));
     }
 
     // Three requests in a row under one fault setting: which answers carry it,
@@ -151,23 +168,31 @@ private slots:
         QCOMPARE(int(a[0]), address);
     }
 
-    void otherAddressDefault_data()
+    // The address an other-address answer carries: the one set, else the
+    // answering module's + 1, wrapping past 247.
+    void otherAddress_data()
     {
+        QTest::addColumn<int>("set"); // -1: none set
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("to");
-        QTest::newRow("1 -> 2") << 1 << 2;
-        QTest::newRow("246 -> 247") << 246 << 247;
-        QTest::newRow("247 -> 1") << 247 << 1;
+        QTest::newRow("default 1 -> 2") << -1 << 1 << 2;
+        QTest::newRow("default 246 -> 247") << -1 << 246 << 247;
+        QTest::newRow("default 247 -> 1") << -1 << 247 << 1;
+        QTest::newRow("set 9") << 9 << 1 << 9;
+        QTest::newRow("set to its own") << 4 << 4 << 4;
     }
 
-    void otherAddressDefault()
+    void otherAddress()
     {
+        QFETCH(int, set);
         QFETCH(int, from);
         QFETCH(int, to);
         FaultPlan plan;
+        if (set >= 0)
+            plan.setOtherAddress(uint8_t(set));
         plan.set(Fault::OtherAddress, 1, 0);
         Bytes a = withCrc({uint8_t(from), 3, 2, 0, 0});
-        plan.take(readRequest(uint8_t(from), regs::inputState(0), 1), a, false);
+        QCOMPARE(plan.take(readRequest(uint8_t(from), regs::inputState(0), 1), a, false).fault, Fault::OtherAddress);
         QCOMPARE(int(a[0]), to);
     }
 

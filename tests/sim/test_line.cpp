@@ -36,28 +36,32 @@ class TestLine : public QObject
 {
     Q_OBJECT
 private slots:
+    // Addresses tried one after another on a line of t516@1: the modules it
+    // then holds, in the order added.
     void add_data()
     {
-        QTest::addColumn<int>("address");
-        QTest::addColumn<bool>("added");
-        QTest::newRow("free address") << 2 << true;
-        QTest::newRow("the highest") << 247 << true;
-        QTest::newRow("taken") << 3 << false;
-        QTest::newRow("the first module's") << 1 << false;
-        QTest::newRow("broadcast address") << 0 << false;
-        QTest::newRow("above 247") << 248 << false;
+        QTest::addColumn<Addresses>("tried");
+        QTest::addColumn<Addresses>("held");
+        QTest::newRow("free ones, any order") << Addresses{9, 2, 247} << Addresses{1, 9, 2, 247};
+        QTest::newRow("each once") << Addresses{5, 5, 1} << Addresses{1, 5};
+        QTest::newRow("outside 1..247") << Addresses{0, 248, 255, 3} << Addresses{1, 3};
     }
 
     void add()
     {
-        QFETCH(int, address);
-        QFETCH(bool, added);
-        Bus bus = line();
-        QCOMPARE(bus.add(Module::T540, uint8_t(address)), added);
-        QCOMPARE(bus.modules().size(), size_t(added ? 4 : 3));
-        QCOMPARE(int(bus.modules().front().address), 1);
-        if (added)
-            QCOMPARE(bus.at(uint8_t(address))->module, Module::T540);
+        QFETCH(Addresses, tried);
+        QFETCH(Addresses, held);
+        Bus bus(Module::T516, 1);
+        for (int a : tried)
+            bus.add(Module::T528, uint8_t(a));
+        Addresses got;
+        for (const hv52sim::BusModule &m : bus.modules()) {
+            got << m.address;
+            QCOMPARE(bus.at(m.address)->address, m.address);
+            QCOMPARE(m.module, m.address == 1 ? Module::T516 : Module::T528);
+        }
+        QCOMPARE(got, held);
+        QVERIFY(!bus.at(0));
     }
 
     void answer_data()
