@@ -28,7 +28,12 @@
 //   sim.waitForRequests(1, 2000);
 #pragma once
 
-#include <chrono>
+#include "sim/bus.h"
+#include "sim/faults.h"
+#include "sim/framelog.h"
+#include "sim/modulekind.h"
+#include "sim/registers.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -37,130 +42,6 @@
 #include <vector>
 
 namespace hv52sim {
-
-enum class Module {
-    T516,
-    T540,
-    T528
-};
-
-struct ModuleInfo
-{
-    int relays;        // T516/T528: 2, T540: 0
-    int inputs;        // T516/T528: 2, T540: 7
-    int analogOutputs; // T516: 3, others: 0
-};
-ModuleInfo moduleInfo(Module m);
-const char *moduleName(Module m);                     // "t516", "t540", "t528"
-bool parseModule(const std::string &name, Module *m); // accepts "t516", "T516", ...
-
-// Register addresses of the module (all 16-bit; 32-bit values span two
-// registers, high half first).
-namespace regs {
-constexpr uint16_t reset = 0x0B00; // write-only command register; reads answer 0
-constexpr uint16_t relayCount(int k)
-{
-    return uint16_t(0x0E20 + 3 * k);
-} // 2 regs
-constexpr uint16_t relayState(int k)
-{
-    return uint16_t(0x0E22 + 3 * k);
-}
-constexpr uint16_t inputCount(int n)
-{
-    return uint16_t(0x0E40 + 3 * n);
-} // 2 regs
-constexpr uint16_t inputState(int n)
-{
-    return uint16_t(0x0E42 + 3 * n);
-}
-constexpr uint16_t inputOnTime(int n)
-{
-    return uint16_t(0x0E5E + 2 * n);
-} // 2 regs, tenths of s
-constexpr uint16_t analogValue(int k)
-{
-    return uint16_t(0x0E72 + k);
-} // hundredths of mA
-constexpr uint16_t relayCommand(int k)
-{
-    return uint16_t(0x0E80 + k);
-}
-constexpr uint16_t inputMode(int n)
-{
-    return uint16_t(0x0E8A + n);
-} // 0 or 1
-constexpr uint16_t analogSignal(int k)
-{
-    return uint16_t(0x0EB2 + 4 * k);
-} // 0 or 1
-constexpr uint16_t analogSource(int k)
-{
-    return uint16_t(0x0EB3 + 4 * k);
-} // 0..29
-constexpr uint16_t analogLower(int k)
-{
-    return uint16_t(0x0EB4 + 4 * k);
-}
-constexpr uint16_t analogUpper(int k)
-{
-    return uint16_t(0x0EB5 + 4 * k);
-}
-
-constexpr uint16_t on = 0x5050;  // relay operated / input ON
-constexpr uint16_t off = 0x0000; // what the module reports for released / OFF
-constexpr uint16_t cmdAlarm = 0; // relay command values
-constexpr uint16_t cmdHost = 1;
-constexpr uint16_t cmdOperate = 0x5050;
-constexpr uint16_t cmdRestore = 0x3030;
-
-constexpr uint16_t resetRelay1 = 0x6003; // codes for the reset register
-constexpr uint16_t resetRelay2 = 0x6004;
-constexpr uint16_t resetRelays = 0x6FFF;
-constexpr uint16_t resetInput(int n)
-{
-    return uint16_t(0x6010 + n);
-}
-constexpr uint16_t resetInputs = 0x601F;
-} // namespace regs
-
-// Misbehaviour for the next N answers. Faults touch only requests a module
-// would answer (its address, good CRC); ignored requests stay ignored.
-enum class Fault {
-    None,
-    Silent,        // no answer at all
-    BadCrc,        // the answer with its last CRC byte inverted
-    Partial,       // only the first 3 bytes of the answer
-    Exception,     // addr, fn|0x80, 04, crc, whatever was asked
-    ExtraBytes,    // the answer followed by 00 FF in the same write
-    Split,         // the answer in P pieces, G ms apart (setSplit)
-    Slow,          // the answer after D ms (setSlowMs)
-    OtherAddress,  // a valid answer from another bus address (setOtherAddress)
-    OtherFunction, // a valid answer whose function code is one higher (3 -> 4)
-    Held,          // the answer held back and sent H ms after the next request
-                   // arrives, in place of that request's own answer, which
-                   // follows F ms later or is lost (setHeld)
-    RefuseWrite,   // every write (function 16, broadcasts too) refused with
-                   // exception 04 and without effect; reads answered as usual.
-                   // Counts refused writes, not answers.
-};
-const char *faultName(Fault f); // "silent", "bad-crc", ...
-bool parseFault(const std::string &name, Fault *f);
-
-struct BusModule
-{
-    Module module;
-    uint8_t address;
-};
-
-struct Frame
-{
-    bool fromMaster; // true: request received; false: answer sent
-    std::vector<uint8_t> bytes;
-    // Request: when its last byte was read. Answer: just before its first
-    // byte was written (after any pacing or slow delay).
-    std::chrono::steady_clock::time_point time;
-};
 
 class Simulator
 {

@@ -12,17 +12,6 @@
 
 namespace hv52sim {
 
-bool parseTcpFraming(const std::string &name, TcpFraming *framing)
-{
-    if (name == "rtu")
-        *framing = TcpFraming::Rtu;
-    else if (name == "mbap")
-        *framing = TcpFraming::Mbap;
-    else
-        return false;
-    return true;
-}
-
 TcpServer::TcpServer(Simulator &sim, TcpFraming framing) : m_sim(sim), m_framing(framing) {}
 
 TcpServer::~TcpServer()
@@ -167,21 +156,6 @@ void TcpServer::serveClient(int fd)
 
 namespace {
 
-// Length of the whole frame at the front of buf, 0 while it is not all in.
-size_t frameLength(TcpFraming framing, const std::vector<uint8_t> &buf)
-{
-    if (framing == TcpFraming::Mbap) {
-        if (buf.size() < 7)
-            return 0;
-        const size_t whole = 6 + (size_t(buf[4]) << 8 | buf[5]);
-        return buf.size() >= whole ? whole : 0;
-    }
-    if (buf.size() < 7)
-        return 0;
-    const size_t whole = buf[1] == 16 ? 9 + size_t(buf[6]) : 8;
-    return buf.size() >= whole ? whole : 0;
-}
-
 void sendAll(int fd, const std::vector<uint8_t> &bytes)
 {
     size_t at = 0;
@@ -201,21 +175,13 @@ std::vector<uint8_t> TcpServer::answerOf(const std::vector<uint8_t> &request) co
         return m_sim.handleRequest(request);
     // The gateway's side of the line: the unit identifier as the bus
     // address, the data unit in an RTU frame, and the answer back in MBAP.
-    std::vector<uint8_t> rtu(request.begin() + 6, request.end());
-    Simulator::appendCrc(rtu);
-    const std::vector<uint8_t> answer = m_sim.handleRequest(rtu);
-    if (answer.size() < 4)
-        return {};
-    const size_t length = answer.size() - 2; // unit identifier and data unit
-    std::vector<uint8_t> out{request[0], request[1], 0, 0, uint8_t(length >> 8), uint8_t(length)};
-    out.insert(out.end(), answer.begin(), answer.end() - 2);
-    return out;
+    return tcpframe::mbapOfRtu(request, m_sim.handleRequest(tcpframe::rtuOfMbap(request)));
 }
 
 bool TcpServer::answerFrames(int fd, std::vector<uint8_t> &buf)
 {
     for (;;) {
-        const size_t whole = frameLength(m_framing, buf);
+        const size_t whole = tcpframe::length(m_framing, buf);
         if (whole == 0)
             return true;
         const std::vector<uint8_t> request(buf.begin(), buf.begin() + long(whole));

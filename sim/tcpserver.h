@@ -4,6 +4,7 @@
 // the unit identifier as the bus address) would present it. Plain C++17 and
 // POSIX, one connection at a time.
 #include "sim/simulator.h"
+#include "sim/tcpframing.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,12 +16,6 @@
 #include <vector>
 
 namespace hv52sim {
-
-enum class TcpFraming {
-    Rtu,
-    Mbap
-};
-bool parseTcpFraming(const std::string &name, TcpFraming *framing); // "rtu", "mbap"
 
 // What the server does to the next answers (count of them, then none).
 enum class TcpFault {
