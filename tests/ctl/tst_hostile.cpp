@@ -165,8 +165,15 @@ private slots:
             QCOMPARE(r.status, failures.isEmpty() ? 0 : 1);
             for (const int suggested : suggestedTimeouts(r.err))
                 QVERIFY2(suggested >= 300, qPrintable(r.err));
+            // The hint names what was seen: the repetition or the lateness;
+            // a loaded machine may leave the line silent past the timeout
+            // instead, and then the silence is what it names.
+            bool onlySilence = !failures.isEmpty();
+            for (const QJsonValue &why : failures)
+                onlySilence = onlySilence && why.toString().contains(QStringLiteral("超时无应答"));
             if (!failures.isEmpty())
-                QVERIFY2(r.err.contains(QStringLiteral("线路重复发送应答")) || r.err.contains(QStringLiteral("迟到")),
+                QVERIFY2(r.err.contains(QStringLiteral("线路重复发送应答")) || r.err.contains(QStringLiteral("迟到"))
+                             || (onlySilence && r.err.contains(QStringLiteral("模块无应答"))),
                          qPrintable(r.err));
         }
         QVERIFY(proxy.extraBytes() > 0);

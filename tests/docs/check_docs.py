@@ -9,6 +9,9 @@ Fails, naming every gap, when
     docs/命令行工具.md or from the bash completion (whose sources and relay
     commands are the code's lists); with --hv52sim, an option
     of `hv52sim --help` missing from its manual pages;
+  - a source file of the programs' folders is not named in the README's
+    Layout section (`folder/name.*`, `folder/name.h`, ...), or the section names a
+    file that is not there;
   - a Chinese text that the README's troubleshooting section (模块无应答时)
     names, or that the operator's guide (docs/操作说明.md) quotes, is not
     what the programs' source code emits: a run of Chinese text of one of
@@ -181,6 +184,31 @@ def guide_quoted_texts(guide):
     return [q for q in re.findall(r"`([^`\n]+)`", guide) if CJK_RUN.search(q)]
 
 
+# The folders whose every file the README's Layout section names.
+LAYOUT_DIRS = ["link", "common", "present", "kinds", "ctl", "t516", "t540", "t528", "sim"]
+
+
+def layout_gaps(src):
+    """Files of LAYOUT_DIRS that the Layout section does not name, and names
+    there of files that are not in the tree."""
+    body = section(read(os.path.join(src, "README.md")), "## Layout")
+    if body is None:
+        return ["README.md: section Layout not found"]
+    text = "\n".join(body)
+    gaps = []
+    for folder in LAYOUT_DIRS:
+        names = sorted(f for f in os.listdir(os.path.join(src, folder)) if f.endswith((".cpp", ".h")))
+        for name in names:
+            stem = name.rsplit(".", 1)[0]
+            if not any(f"`{folder}/{form}`" in text for form in (name, stem + ".*")):
+                gaps.append(f"README.md Layout: {folder}/{name} is not named")
+    for folder, stem, ext in re.findall(r"`(" + "|".join(LAYOUT_DIRS) + r")/([\w]+)\.(\*|cpp|h)`", text):
+        there = [f for f in os.listdir(os.path.join(src, folder)) if f.rsplit(".", 1)[0] == stem]
+        if not there or (ext != "*" and f"{stem}.{ext}" not in there):
+            gaps.append(f"README.md Layout: names {folder}/{stem}.{ext}, which is not in the tree")
+    return gaps
+
+
 def missing_runs(texts, units):
     """The Chinese runs of the texts that the code does not emit: each must
     be one of its units or made of them (a run found only inside a longer
@@ -298,6 +326,8 @@ def main():
         failures.append(f"docs/操作说明.md: only {len(quoted)} quoted texts found")
     for gap in missing_runs(quoted, units):
         failures.append(f"docs/操作说明.md: {gap} is in no text of the code")
+
+    failures += layout_gaps(src)
 
     if failures:
         print("\n".join(failures))
