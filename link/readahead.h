@@ -23,7 +23,11 @@ public:
 
     // The read made next; holds for the next read only.
     void name(quint16 reg, bool pair, GoOn goOn = {});
-    void forget() { m_named = false, m_goOn = {}; }
+    void forget()
+    {
+        m_named = false;
+        m_goOn = {};
+    }
     bool named() const { return m_named; }
 
     // Takes the named read to send it now, after an answer carrying `value`,
