@@ -15,6 +15,7 @@ int applyCommand(const Options &o);
 int watchCommand(const Options &o);
 int scanCommand(const Options &o);
 int commissionCommand(const Options &o);
+int verifyCommand(const Options &o);
 
 // Every command, in the order the help lists them.
 const CommandTable &commandTable();

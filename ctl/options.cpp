@@ -75,12 +75,16 @@ const QVector<OptionSpec> &optionTable()
         {{"upper"}, "Y", {}},
         {{"record"},
          "FILE",
-         {"read、set、reset、apply、commission：写调试记录，格式按扩展名：",
+         {"read、set、reset、apply、commission、verify：写调试记录，格式按扩展名：",
           ".html（可打印、签字）、.csv（表格软件）、.json（与 --json 的报告相同）"}},
-        {{"site"}, "TEXT", {"调试记录的现场名称"}},
+        {{"site"}, "TEXT", {"调试记录的现场名称；scan：站点计划文件"}},
         {{"operator"}, "NAME", {"调试记录的调试人"}},
         {{"from-scan"}, "FILE", {"commission：以 scan --json 的输出为计划"}},
         {{"settings"}, "LIST", {"commission --from-scan：各型号的设置文件，如 t516=a.json,t528=b.json"}},
+        {{"from-record"}, "FILE", {"verify：以 commission 写的 JSON 记录为核对的依据"}},
+        {{"lines"},
+         "LIST",
+         {"scan：同时扫描的各条线路，如 port:3,device:/dev/ttyUSB0,tcp:10.0.0.7:4001,", "modbus_tcp:10.0.0.8:502"}},
         {{"h", "help"}, {}, {"显示本说明"}},
         {{"version"}, {}, {"显示版本"}},
     };
@@ -289,8 +293,21 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
             o.address = o.meters.first();
         }
     }
+    // A scan's --site names a site plan, whose lines it scans.
+    if (o.command == u"scan" && p.isSet(QStringLiteral("site"))) {
+        o.sitePlan = p.value(QStringLiteral("site"));
+        if (o.sitePlan.trimmed().isEmpty())
+            throw UsageError(QStringLiteral("scan 的 --site 应为站点计划文件，文件名为空，请求未发送。"));
+        if (p.isSet(QStringLiteral("lines")))
+            throw UsageError(QStringLiteral("scan 的 --site 和 --lines 只能给出一个，请求未发送。"));
+    }
+    o.lineList = p.value(QStringLiteral("lines"));
+    if (p.isSet(QStringLiteral("lines")) && o.lineList.trimmed().isEmpty())
+        throw UsageError(QStringLiteral("--lines 的线路列表为空，请求未发送。"));
     for (const char *name : {"record", "site", "operator"}) {
         const QString option = QLatin1String(name);
+        if (option == u"site" && !o.sitePlan.isEmpty())
+            continue;
         if (p.isSet(option) && !entry->record)
             throw UsageError(QStringLiteral("选项 --%1 只用于 %2，请求未发送。")
                                  .arg(option, listed(records, QStringLiteral(" 和 "))));
@@ -299,8 +316,11 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
     if (p.isSet(QStringLiteral("record")) && o.record.trimmed().isEmpty())
         throw UsageError(QStringLiteral("--record 的文件名为空，请求未发送。"));
     // Free text for the record's heading: one line, of a sensible length.
-    for (const auto &[name, slot] : {std::pair<const char *, QString *>{"site", &o.site},
-                                     std::pair<const char *, QString *>{"operator", &o.operatorName}}) {
+    for (const auto &[name, slot] :
+         {std::pair<const char *, QString *>{"site", o.sitePlan.isEmpty() ? &o.site : nullptr},
+          std::pair<const char *, QString *>{"operator", &o.operatorName}}) {
+        if (!slot)
+            continue;
         const QString text = p.value(QLatin1String(name)).trimmed();
         if (text.size() > 200 || text.contains(u'\n') || text.contains(u'\r'))
             throw UsageError(
@@ -309,6 +329,7 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
     }
     o.fromScan = p.value(QStringLiteral("from-scan"));
     o.settingsByKind = p.value(QStringLiteral("settings"));
+    o.fromRecord = p.value(QStringLiteral("from-record"));
     if (p.isSet(QStringLiteral("timeout")))
         o.timeoutMs = wholeNumber(QStringLiteral("--timeout"), p.value(QStringLiteral("timeout")), 1, 60000);
     o.json = p.isSet(QStringLiteral("json"));
@@ -335,7 +356,12 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
     o.list = p.isSet(QStringLiteral("list"));
     o.check = p.isSet(QStringLiteral("check"));
     // A plan may name its line itself.
-    if (o.needsPort() && o.command != u"commission" && !o.port && o.device.isEmpty() && o.tcpHost.isEmpty())
+    const bool placeGiven = o.port || !o.device.isEmpty() || !o.tcpHost.isEmpty();
+    if (o.siteScan() && placeGiven)
+        throw UsageError(
+            QStringLiteral("scan 的 %1 已给出线路，不能再用 --port、--device、--tcp 或 --modbus-tcp，请求未发送。")
+                .arg(o.sitePlan.isEmpty() ? QStringLiteral("--lines") : QStringLiteral("--site")));
+    if (o.needsPort() && o.command != u"commission" && o.command != u"verify" && !o.siteScan() && !placeGiven)
         throw UsageError(QStringLiteral("缺少串口：请用 --port N 或 --device 路径 指定，请求未发送。"));
     // Behind a gateway the line speed is the gateway's own: one pass.
     if (!o.tcpHost.isEmpty() && !p.isSet(QStringLiteral("speeds")))

@@ -49,6 +49,9 @@ struct Options
     QString site, operatorName;                        // --site, --operator (the record's heading)
     QString fromScan;                                  // commission --from-scan FILE
     QString settingsByKind;                            // commission --settings t516=a.json,...
+    QString fromRecord;                                // verify --from-record FILE
+    QString sitePlan;                                  // scan --site FILE: the lines of a site plan
+    QString lineList;                                  // scan --lines port:3,tcp:HOST:PORT,...
     std::optional<QString> type, source, lower, upper; // set ... analog
 
     QSet<QString> given; // long names of the options on the command line
@@ -56,6 +59,8 @@ struct Options
     // One meter after another with a result line each and a summary: more
     // than one address, a record asked for, or a commissioning run.
     bool multiMeter() const { return meters.size() > 1 || !record.isEmpty() || command == u"commission"; }
+    // A scan of several lines at once (--site or --lines).
+    bool siteScan() const { return command == u"scan" && (!sitePlan.isEmpty() || !lineList.isEmpty()); }
 };
 
 // An option of the command line.

@@ -18,8 +18,8 @@ using Result = MeterRecord::Result;
 
 namespace {
 
-const Result kResults[] = {Result::Done,        Result::Recorded,   Result::NoAnswer,
-                           Result::Incomplete,  Result::ReadFailed, Result::NotWritten,
+const Result kResults[] = {Result::Done,        Result::Recorded,   Result::Matched,    Result::Drifted,
+                           Result::NoAnswer,    Result::Incomplete, Result::ReadFailed, Result::NotWritten,
                            Result::WriteFailed, Result::Stopped,    Result::NotReached};
 
 QString esc(const QString &text)
@@ -376,6 +376,10 @@ QString resultWords(Result result)
         return QStringLiteral("未写入");
     case Result::WriteFailed:
         return QStringLiteral("写入未完成");
+    case Result::Matched:
+        return QStringLiteral("一致");
+    case Result::Drifted:
+        return QStringLiteral("不一致");
     case Result::Stopped:
         return QStringLiteral("已中断");
     case Result::NotReached:
@@ -401,12 +405,42 @@ QString resultKey(Result result)
         return QStringLiteral("not_written");
     case Result::WriteFailed:
         return QStringLiteral("write_failed");
+    case Result::Matched:
+        return QStringLiteral("matched");
+    case Result::Drifted:
+        return QStringLiteral("drifted");
     case Result::Stopped:
         return QStringLiteral("stopped");
     case Result::NotReached:
         break;
     }
     return QStringLiteral("not_reached");
+}
+
+QString CheckedValue::text(const QString &expectedWord) const
+{
+    switch (verdict) {
+    case Verdict::Match:
+        return QStringLiteral("一致");
+    case Verdict::Differs:
+        return QStringLiteral("不一致（%1 %2，模块 %3）").arg(expectedWord, expectedText, foundText);
+    case Verdict::ReadFailed:
+        break;
+    }
+    return reason.isEmpty() ? QStringLiteral("读取失败") : QStringLiteral("读取失败（%1）").arg(reason);
+}
+
+QString verdictKey(CheckedValue::Verdict verdict)
+{
+    switch (verdict) {
+    case CheckedValue::Verdict::Match:
+        return QStringLiteral("match");
+    case CheckedValue::Verdict::Differs:
+        return QStringLiteral("differs");
+    case CheckedValue::Verdict::ReadFailed:
+        break;
+    }
+    return QStringLiteral("read_failed");
 }
 
 QString MeterRecord::kindLabel() const
@@ -436,7 +470,7 @@ QString RunRecord::summary() const
         if (addresses.isEmpty())
             continue;
         QString group = QStringLiteral("%1 台%2").arg(addresses.size()).arg(resultWords(result));
-        if (result != Result::Done && result != Result::Recorded) {
+        if (result != Result::Done && result != Result::Recorded && result != Result::Matched) {
             // With details each address gets its own "地址" so a detail is
             // never read as belonging to the next address.
             group += detailed ? QStringLiteral("（地址 %1）").arg(addresses.join(QStringLiteral("；地址 ")))
@@ -548,7 +582,7 @@ QByteArray recordCsv(const RunRecord &record)
     return QByteArray("\xEF\xBB\xBF") + out.toUtf8();
 }
 
-QByteArray recordJson(const RunRecord &record)
+QJsonObject recordJsonObject(const RunRecord &record)
 {
     QJsonArray meters;
     for (const MeterRecord &m : record.meters) {
@@ -567,20 +601,28 @@ QByteArray recordJson(const RunRecord &record)
                               {QStringLiteral("writes"), writes},
                               {QStringLiteral("failures"), QJsonArray::fromStringList(m.failures)}};
     }
-    const QJsonObject root{{QStringLiteral("tool"), record.tool},
-                           {QStringLiteral("version"), record.version},
-                           {QStringLiteral("command"), record.command},
-                           {QStringLiteral("site"), record.site},
-                           {QStringLiteral("operator"), record.operatorName},
-                           {QStringLiteral("line"), record.line},
-                           {QStringLiteral("speed"), record.speed},
-                           {QStringLiteral("started"), isoTime(record.started)},
-                           {QStringLiteral("finished"), isoTime(record.finished)},
-                           {QStringLiteral("summary"), record.summary()},
-                           {QStringLiteral("all_done"), record.allDone()},
-                           {QStringLiteral("stopped"), textOrNull(record.stopped)},
-                           {QStringLiteral("meters"), meters}};
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    const QJsonObject root{
+        {QStringLiteral("tool"), record.tool},
+        {QStringLiteral("version"), record.version},
+        {QStringLiteral("command"), record.command},
+        {QStringLiteral("site"), record.site},
+        {QStringLiteral("operator"), record.operatorName},
+        {QStringLiteral("line"), record.line},
+        {QStringLiteral("speed"), record.speed},
+        {QStringLiteral("place"), record.place.isEmpty() ? QJsonValue() : record.place},
+        {QStringLiteral("timeout_ms"), record.timeoutMs ? QJsonValue(record.timeoutMs) : QJsonValue()},
+        {QStringLiteral("started"), isoTime(record.started)},
+        {QStringLiteral("finished"), isoTime(record.finished)},
+        {QStringLiteral("summary"), record.summary()},
+        {QStringLiteral("all_done"), record.allDone()},
+        {QStringLiteral("stopped"), textOrNull(record.stopped)},
+        {QStringLiteral("meters"), meters}};
+    return root;
+}
+
+QByteArray recordJson(const RunRecord &record)
+{
+    return QJsonDocument(recordJsonObject(record)).toJson(QJsonDocument::Indented);
 }
 
 QString recordFormat(const QString &file)

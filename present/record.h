@@ -9,11 +9,36 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 namespace hv52 {
+
+// One setting of an audit: the value expected (a plan's, or what an earlier
+// record left) beside the value the module holds.
+struct CheckedValue
+{
+    enum class Verdict {
+        Match,      // "一致"
+        Differs,    // "不一致"
+        ReadFailed, // "读取失败"
+    };
+    QString key;                     // "relay1.command"
+    QString caption;                 // "继电器1 控制方式"
+    QString expectedText, foundText; // as the window shows them; found empty when not read
+    QJsonValue expectedJson, foundJson;
+    Verdict verdict = Verdict::ReadFailed;
+    QString reason; // why it could not be read (ReadFailed)
+
+    // "一致", "不一致（计划 X，模块 Y）", "读取失败（超时无应答）"; `expectedWord`
+    // names where the expected value came from ("计划", "记录").
+    QString text(const QString &expectedWord) const;
+};
+// "match", "differs", "read_failed": the JSON words.
+QString verdictKey(CheckedValue::Verdict verdict);
 
 // One module: a meter of a commissioning run, or the module of a window.
 struct MeterRecord
@@ -26,6 +51,8 @@ struct MeterRecord
         ReadFailed,  // a read failed otherwise: "读取失败"
         NotWritten,  // a register to be written could not be read first: "未写入"
         WriteFailed, // a write failed, or did not read back equal: "写入未完成"
+        Matched,     // an audit: read in full, every setting as expected: "一致"
+        Drifted,     // an audit: read in full, a setting not as expected: "不一致"
         Stopped,     // the run was ended by a signal while on this meter: "已中断"
         NotReached,  // the run ended before this meter: "未进行"
     };
@@ -50,17 +77,20 @@ struct MeterRecord
     // The settings asked and what became of each value (resets included),
     // in the order they were asked.
     QVector<WrittenValue> writes;
+    // An audit's comparison, setting by setting (empty for other runs).
+    QVector<CheckedValue> checks;
     // Every message of this meter, in the order it came.
     QStringList failures;
 
     QString kindLabel() const; // "T516"
-    bool done() const { return result == Result::Done || result == Result::Recorded; }
+    bool done() const { return result == Result::Done || result == Result::Recorded || result == Result::Matched; }
 };
 
 // "完成并核对", "无应答", ...: the words of a result.
 QString resultWords(MeterRecord::Result result);
 // "done", "recorded", "no_answer", "incomplete", "read_failed",
-// "not_written", "write_failed", "stopped", "not_reached": the JSON words.
+// "not_written", "write_failed", "matched", "drifted", "stopped",
+// "not_reached": the JSON words.
 QString resultKey(MeterRecord::Result result);
 
 struct RunRecord
@@ -69,7 +99,12 @@ struct RunRecord
     QString operatorName; // 调试人, may be empty
     QString line;         // "COM1", "/dev/ttyUSB0", "192.168.1.10:4001（串口服务器）"
     int speed = 0;        // bit/s; 0 on Modbus TCP
-    QDateTime started;    // with its time zone
+    // The line as a plan names it, so that a later audit can find it again:
+    // {"port": 3}, {"device": "/dev/ttyUSB0"}, {"tcp": "10.0.0.7:4001"} or
+    // {"modbus_tcp": "10.0.0.8:502"}; empty when not known (a window).
+    QJsonObject place;
+    int timeoutMs = 0; // the response timeout of the run; 0 when not known
+    QDateTime started; // with its time zone
     QDateTime finished;
     QString tool;    // "hv52ctl", "cfg_t516"
     QString version; // "1.0.0"
@@ -88,6 +123,8 @@ QByteArray recordHtml(const RunRecord &record);
 QByteArray recordCsv(const RunRecord &record);
 // The same data as hv52ctl's --json report of the run.
 QByteArray recordJson(const RunRecord &record);
+// The object recordJson writes: a site's record holds one a line.
+QJsonObject recordJsonObject(const RunRecord &record);
 
 // "html", "csv" or "json" from a file name's extension (.html/.htm, .csv,
 // .json, any case); empty for any other.
