@@ -22,7 +22,7 @@ RunPlan sameForEvery(const Options &o, const ModuleDef &def, const QVector<Plann
 {
     RunPlan plan{o.command, o.site, o.operatorName, {}, {}};
     for (const int address : o.meters)
-        plan.meters << MeterPlan{address, &def, write, planned, reset, {}};
+        plan.meters << MeterPlan{address, &def, write, planned, reset, {}, {}};
     return plan;
 }
 
@@ -42,18 +42,16 @@ bool allOk(const QVector<Value> &values)
 
 } // namespace
 
-void commissionMeter(MeterTurn &turn)
+void pollBefore(MeterTurn &turn, const QString &step, QVector<Reading> *readings, bool audit)
 {
     Session &s = turn.session;
-    const MeterPlan &plan = turn.plan;
     MeterRecord &m = turn.record;
     const Say &say = turn.say;
-    const ModuleDef &def = *plan.def;
-    turn.step(QStringLiteral("召测（调试前）"));
+    const ModuleDef &def = *turn.plan.def;
+    turn.step(step);
     QString stopped;
-    QVector<Reading> readings;
     m.beforeTime = QDateTime::currentDateTime();
-    m.before = pollValues(s, def, &stopped, &readings);
+    m.before = pollValues(s, def, &stopped, readings);
     m.hasBefore = true;
     if (!stopped.isEmpty())
         say(stopped);
@@ -63,27 +61,39 @@ void commissionMeter(MeterTurn &turn)
         m.detail = Interrupt::text();
     } else if (s.nothingHeard() || s.moduleDead()) {
         m.result = Result::NoAnswer;
-        if (std::any_of(readings.begin(), readings.end(), [](const Reading &r) { return r.ok(); }))
+        if (std::any_of(readings->begin(), readings->end(), [](const Reading &r) { return r.ok(); }))
             m.detail = QStringLiteral("召测中途");
         say(QStringLiteral("模块无应答。"));
     } else if (!stopped.isEmpty()) {
         m.result = Result::ReadFailed;
         m.detail = stopped;
-    } else if (hasRefusal(readings)) {
+    } else if (hasRefusal(*readings)) {
         // A register of its kind refused: another kind, most likely. Nothing
-        // is written to it; the probes say what it is, if they can.
+        // is written to it or compared; the probes say what it is, if they can.
         m.result = Result::Incomplete;
         turn.step(QStringLiteral("判断型号"));
         const ModuleKind *kind = kindOnLine(s.link());
         m.detail = kind && kind->def().name != def.name
                        ? QStringLiteral("是 %1，不是 %2").arg(kind->label(), def.name.toUpper())
                        : QStringLiteral("可能不是 %1").arg(def.name.toUpper());
-        say(QStringLiteral("寄存器不全（%1），未写入任何值。").arg(m.detail));
+        say(audit ? QStringLiteral("寄存器不全（%1），未核对。").arg(m.detail)
+                  : QStringLiteral("寄存器不全（%1），未写入任何值。").arg(m.detail));
     }
     for (const Value &v : m.before) {
-        if (!v.ok && m.result == Result::NotReached && &v - m.before.data() < readings.size())
+        if (!v.ok && m.result == Result::NotReached && &v - m.before.data() < readings->size())
             say(failureLine(v));
     }
+}
+
+void commissionMeter(MeterTurn &turn)
+{
+    Session &s = turn.session;
+    const MeterPlan &plan = turn.plan;
+    MeterRecord &m = turn.record;
+    const Say &say = turn.say;
+    const ModuleDef &def = *plan.def;
+    QVector<Reading> readings;
+    pollBefore(turn, QStringLiteral("召测（调试前）"), &readings, false);
     if (m.result != Result::NotReached) {
         // The poll already told what went wrong; nothing more is sent.
         if (plan.write) {
@@ -205,6 +215,16 @@ QString seconds(qint64 ms)
     return QString::number(double(ms) / 1000.0, 'f', 1);
 }
 
+} // namespace
+
+QString meterLine(const MeterRecord &m)
+{
+    QString line = QStringLiteral("地址 %1  %2  %3").arg(m.address, 3).arg(m.kindLabel(), resultWords(m.result));
+    if (!m.detail.isEmpty())
+        line += QStringLiteral("（%1）").arg(m.detail);
+    return line + QStringLiteral("  用时 %1 秒\n").arg(seconds(m.elapsedMs));
+}
+
 // Checked before anything is sent: a record that could not be written
 // would be found out only at the end of a long run, and one written over an
 // input would destroy it (under any of its names).
@@ -230,20 +250,14 @@ void checkRecordFile(const QString &file, const QStringList &inputs)
     }
 }
 
-} // namespace
-
 int runMeters(const Options &options, const RunPlan &plan)
 {
     if (!options.record.isEmpty())
         checkRecordFile(options.record, plan.inputs);
     const Options &o = options;
     const LineResult run = runLine(o, plan, commissionMeter, [&o](const MeterRecord &m) {
-        if (o.json)
-            return;
-        QString line = QStringLiteral("地址 %1  %2  %3").arg(m.address, 3).arg(m.kindLabel(), resultWords(m.result));
-        if (!m.detail.isEmpty())
-            line += QStringLiteral("（%1）").arg(m.detail);
-        printOut(line + QStringLiteral("  用时 %1 秒\n").arg(seconds(m.elapsedMs)));
+        if (!o.json)
+            printOut(meterLine(m));
     });
     const RunRecord &record = run.record;
     const QString &portFailure = run.portFailure;

@@ -17,6 +17,10 @@ enum class Stream {
 // that rewrites itself goes there only.
 bool isConsole(Stream stream);
 
+// The columns of the console window behind the stream; 80 when it is no
+// console or does not say.
+int columns(Stream stream);
+
 // Writes UTF-8 text whole and flushes it. False when it could not, errno
 // then saying why (EPIPE: the reader is gone).
 bool write(Stream stream, const QByteArray &utf8);

@@ -44,6 +44,14 @@ bool isConsole(Stream stream)
     return onConsole(stream);
 }
 
+int columns(Stream stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    if (onConsole(stream) && GetConsoleScreenBufferInfo(handleOf(stream), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
 bool write(Stream stream, const QByteArray &utf8)
 {
     FILE *file = stream == Stream::Out ? stdout : stderr;

@@ -1,6 +1,7 @@
 #include "meterrun.h"
 #include "ctl.h"
 #include "progress.h"
+#include "siteplan.h"
 
 #include "hv52version.h"
 #include "portname.h"
@@ -33,6 +34,8 @@ LineResult runLine(const Options &o, const RunPlan &plan, const MeterAction &act
     record.operatorName = plan.operatorName;
     record.line = lineText(o);
     record.speed = o.modbusTcp ? 0 : o.speed;
+    record.place = placeOf(o);
+    record.timeoutMs = o.timeoutMs;
     record.started = QDateTime::currentDateTime();
     record.tool = QStringLiteral("hv52ctl");
     record.version = QStringLiteral(HV52_VERSION);
@@ -55,6 +58,14 @@ LineResult runLine(const Options &o, const RunPlan &plan, const MeterAction &act
                 m.writes = report.values;
             }
             record.meters << m;
+            continue;
+        }
+        if (!meter.skip.isEmpty()) {
+            m.detail = meter.skip;
+            m.failures << meter.skip;
+            record.meters << m;
+            if (done)
+                done(m);
             continue;
         }
         const QString step = QStringLiteral("[%1/%2] 地址 %3（%4）：")
@@ -90,7 +101,8 @@ LineResult runLine(const Options &o, const RunPlan &plan, const MeterAction &act
                 m.failures << s.lastError();
             } else if (status != Done) {
                 m.failures << s.lastError(); // ended while writing: the writes say how far it got
-            } else if (m.result == Result::NotReached) {
+            } else if (m.result == Result::NotReached && m.detail.isEmpty()) {
+                // Left by the action with no reason of its own: a signal.
                 m.result = Result::Stopped;
                 m.detail = Interrupt::text();
             }

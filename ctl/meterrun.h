@@ -26,6 +26,9 @@ struct MeterPlan
     QVector<Planned> planned;                 // written, then read back
     const hv52::ResetChoice *reset = nullptr; // sent after the settings, acknowledged
     QString source;                           // where the settings came from, for the messages
+    // Why the meter is left alone (an audit with nothing to compare it
+    // with): recorded not reached with this reason, its port not opened.
+    QString skip;
 };
 
 struct RunPlan

@@ -1,5 +1,6 @@
 #include "progress.h"
 #include "console.h"
+#include "lineboard.h"
 
 namespace hv52ctl {
 
@@ -20,13 +21,17 @@ Progress::Progress() : m_on(console::isConsole(console::Stream::Err)) {}
 
 void Progress::show(const QString &text)
 {
-    if (m_on)
+    // A line of a site: its status row.
+    if (const LineBoard::Row *row = LineBoard::current())
+        row->board->setRow(row->index, row->prefix + text);
+    else if (m_on)
         put(kRestart + text);
 }
 
 void Progress::clear()
 {
-    if (m_on)
+    // A status row stays: the board writes messages above it.
+    if (m_on && !LineBoard::current())
         put(kRestart);
 }
 

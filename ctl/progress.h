@@ -1,7 +1,7 @@
 #pragma once
 // The progress line of a long run (a scan, a line of meters): on a console
 // only, rewritten in place on standard error, so that a file or pipe gets
-// none of it.
+// none of it. On a line of a site it is the line's status row.
 #include <QString>
 
 namespace hv52ctl {

@@ -1,12 +1,116 @@
-// verify: an audit of a line or a site that writes nothing.
+// verify: an audit of a line or a site that writes nothing. Every meter is
+// polled whole and each setting compared with what it should hold: a plan's
+// value, or what an earlier commissioning record left it with.
 #include "commands.h"
+#include "commissionrun.h"
 #include "ctl.h"
+#include "planfile.h"
+#include "recordplan.h"
+#include "siterun.h"
+#include "steps.h"
+
+#include <algorithm>
 
 namespace hv52ctl {
 
-int verifyCommand(const Options &)
+using namespace hv52;
+using Result = MeterRecord::Result;
+
+namespace {
+
+const Value *valueAt(const QVector<Value> &values, const Point *point)
 {
-    throw UsageError(QStringLiteral("verify 尚未完成，请求未发送。"));
+    const auto v = std::find_if(values.begin(), values.end(), [point](const Value &v) { return v.point == point; });
+    return v == values.end() ? nullptr : &*v;
+}
+
+// Each planned register beside the value the poll found, in the texts the
+// window shows (a limit in the unit of its own source, planned or found).
+QVector<CheckedValue> compare(const ModuleDef &def, const QVector<Planned> &planned, const QVector<Value> &found)
+{
+    WriteReport report = plannedReport(def, QStringLiteral("verify"), planned);
+    for (WrittenValue &w : report.values) {
+        const Value *v = w.point ? valueAt(found, w.point) : nullptr;
+        if (v && v->ok)
+            w.before = quint16(v->raw);
+    }
+    describeValues(def, report);
+    QVector<CheckedValue> out;
+    for (const WrittenValue &w : report.values) {
+        CheckedValue c;
+        c.key = w.key;
+        c.caption = w.caption;
+        c.expectedText = w.writtenText;
+        c.expectedJson = w.writtenJson;
+        c.foundText = w.beforeText;
+        c.foundJson = w.beforeJson;
+        if (!w.before) {
+            const Value *v = w.point ? valueAt(found, w.point) : nullptr;
+            c.verdict = CheckedValue::Verdict::ReadFailed;
+            c.reason = v ? v->failure : QStringLiteral("未召测到此项");
+        } else {
+            c.verdict = *w.before == w.written ? CheckedValue::Verdict::Match : CheckedValue::Verdict::Differs;
+        }
+        out << c;
+    }
+    return out;
+}
+
+// The audit of one meter: the whole poll, then the comparison. Not one
+// write request: the link is only read.
+MeterAction auditOf(const QString &expectedWord)
+{
+    return [expectedWord](MeterTurn &turn) {
+        MeterRecord &m = turn.record;
+        const ModuleDef &def = *turn.plan.def;
+        QVector<Reading> readings;
+        pollBefore(turn, QStringLiteral("召测并核对"), &readings, true);
+        m.checks = compare(def, turn.plan.planned, m.before);
+        if (m.result != Result::NotReached)
+            return;
+        for (const CheckedValue &c : m.checks) {
+            if (c.verdict != CheckedValue::Verdict::Match)
+                turn.say(QStringLiteral("%1：%2").arg(c.caption, c.text(expectedWord)));
+        }
+        const auto failed = std::find_if(m.before.begin(), m.before.end(), [](const Value &v) { return !v.ok; });
+        const auto differs = std::find_if(m.checks.begin(), m.checks.end(), [](const CheckedValue &c) {
+            return c.verdict == CheckedValue::Verdict::Differs;
+        });
+        if (failed != m.before.end()) {
+            m.result = Result::ReadFailed;
+            m.detail = QStringLiteral("%1：%2").arg(failed->point->caption(), failed->failure);
+        } else if (differs != m.checks.end()) {
+            m.result = Result::Drifted;
+            const auto count = std::count_if(m.checks.begin(), m.checks.end(), [](const CheckedValue &c) {
+                return c.verdict == CheckedValue::Verdict::Differs;
+            });
+            m.detail = QStringLiteral("%1：%2").arg(differs->caption, differs->text(expectedWord));
+            if (count > 1)
+                m.detail += QStringLiteral("，共 %1 项不一致").arg(count);
+        } else {
+            m.result = m.checks.isEmpty() ? Result::Recorded : Result::Matched;
+        }
+    };
+}
+
+} // namespace
+
+int verifyCommand(const Options &o)
+{
+    if (!o.fromRecord.isEmpty()) {
+        expectWords(o, 0, QStringLiteral("verify --from-record FILE"));
+        return siteCommand(o, sitePlanFromRecord(o), auditOf(QStringLiteral("记录")), QStringLiteral("记录"));
+    }
+    expectWords(o, 1, o.entry->usage);
+    const QString &file = o.words[0];
+    if (isSitePlan(planObject(file)))
+        return siteCommand(o, sitePlanFromFile(file, o), auditOf(QStringLiteral("计划")));
+    Options line = o;
+    const RunPlan plan = planFromFile(file, line);
+    if (!line.port && line.device.isEmpty() && line.tcpHost.isEmpty())
+        throw UsageError(QStringLiteral(
+            "缺少线路：请在计划的 line 中给出 port 或 device，或用 --port N、--device 路径 指定，请求未发送。"));
+    return siteCommand(o, siteOfOne(line, plan), auditOf(QStringLiteral("计划")));
 }
 
 } // namespace hv52ctl
