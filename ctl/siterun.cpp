@@ -1,9 +1,7 @@
-// A thread a line: each line's run is the one-line run (runLine) on a link
-// of its own, in a thread of its own. The link waits for its answers in
-// nested event loops; one loop driving every line would make each wait on
-// the one inside it. Threads keep the lines apart by construction, and a
-// line's port, its timeouts and its quiet waits stay its own.
+// Each line's run is the one-line run (runLine) on a link of its own, in a
+// thread of its own (atonce.h says why).
 #include "siterun.h"
+#include "atonce.h"
 #include "commissionrun.h"
 #include "ctl.h"
 #include "interrupt.h"
@@ -11,10 +9,6 @@
 
 #include "hv52version.h"
 
-#include <QEventLoop>
-#include <QThread>
-
-#include <memory>
 #include <vector>
 
 namespace hv52ctl {
@@ -23,9 +17,6 @@ using namespace hv52;
 
 SiteResult runSite(const SitePlan &site, const QString &command, const MeterAction &action, bool quiet)
 {
-    // The signal handlers and the watch on standard output live in this
-    // thread's event loop; each line's loop is woken from there.
-    Interrupt::install();
     const int count = int(site.lines.size());
     SiteResult out;
     SiteRecord &record = out.record;
@@ -39,34 +30,21 @@ SiteResult runSite(const SitePlan &site, const QString &command, const MeterActi
 
     LineBoard board(count);
     std::vector<LineResult> results(static_cast<size_t>(count));
-    std::vector<std::unique_ptr<QThread>> threads;
-    QEventLoop loop;
-    int running = count;
+    QStringList names;
     for (int i = 0; i < count; ++i) {
-        const LinePlan &line = site.lines[i];
-        const QString name = lineName(i, line.options);
-        board.setRow(i, name + QStringLiteral("：等待开始"));
-        threads.emplace_back(QThread::create([&, i, name] {
-            const LineBoard::Bound bound(board, i, name + u'：');
-            RunPlan plan = line.plan;
-            plan.command = command;
-            results[size_t(i)] = runLine(line.options, plan, action, [&](const MeterRecord &m) {
-                if (!quiet)
-                    printOut(meterLine(m));
-            });
-            board.setRow(i, name + QStringLiteral("：") + results[size_t(i)].record.summary());
-        }));
-        QObject::connect(threads.back().get(), &QThread::finished, &loop, [&] {
-            if (--running == 0)
-                loop.quit();
-        });
+        names << lineName(i, site.lines[i].options);
+        board.setRow(i, names.last() + QStringLiteral("：等待开始"));
     }
-    for (auto &thread : threads)
-        thread->start();
-    if (count > 0)
-        loop.exec();
-    for (auto &thread : threads)
-        thread->wait();
+    eachLineAtOnce(board, names, [&](int i) {
+        RunPlan plan = site.lines[i].plan;
+        plan.command = command;
+        LineResult &result = results[size_t(i)];
+        result = runLine(site.lines[i].options, plan, action, [&](const MeterRecord &m) {
+            if (!quiet)
+                printOut(meterLine(m));
+        });
+        board.setRow(i, names[i] + QStringLiteral("：") + result.record.summary());
+    });
     board.close();
 
     record.finished = QDateTime::currentDateTime();

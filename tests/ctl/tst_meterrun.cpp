@@ -30,7 +30,7 @@ RunPlan planOf(const QList<int> &addresses)
     RunPlan plan;
     plan.command = QStringLiteral("read");
     for (const int a : addresses)
-        plan.meters << MeterPlan{a, &hv52::t516Module(), false, {}, nullptr, {}};
+        plan.meters << MeterPlan{a, &hv52::t516Module(), false, {}, nullptr, {}, {}};
     return plan;
 }
 
