@@ -6,96 +6,31 @@
 // The golden files are rewritten from the writers' present output with
 //   HV52_UPDATE_GOLDEN=1 ./tst_siterecord golden
 // (read the diff before committing them).
+#include "recordfixtures.h"
 #include "siterecord.h"
 #include "t516module.h"
 #include "t528module.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 
-#include <csignal>
 #include <optional>
-#include <sys/resource.h>
 
 using namespace hv52;
+using namespace recordfixtures;
 using Written = WrittenValue::Outcome;
 using Result = MeterRecord::Result;
 using Check = CheckedValue::Verdict;
 
 namespace {
 
-const QTimeZone kChina(8 * 3600);
-
-QDateTime at(int hour, int minute, int second, int ms = 0)
+// The poll's value of `key` made `raw`, so that a meter's poll agrees with
+// its writes and checks.
+void setRaw(QVector<Value> &values, const ModuleDef &def, const QString &key, quint32 raw)
 {
-    return QDateTime(QDate(2026, 12, 8), QTime(hour, minute, second, ms), kChina);
-}
-
-Value good(const Point &p, quint32 raw)
-{
-    Value v;
-    v.point = &p;
-    v.ok = true;
-    v.raw = raw;
-    v.text = registerText(p, raw, 1);
-    v.json = jsonLiteral(p, raw, v.text);
-    return v;
-}
-
-// The whole poll of a kind, each value good and varied by position; the
-// values from `failFrom` on fail with `why`.
-QVector<Value> pollOf(const ModuleDef &def, int failFrom = -1, const QString &why = QString())
-{
-    QVector<Value> values;
-    for (int i = 0; i < def.poll.size(); ++i) {
-        const Point &p = def.poll[i];
-        const quint32 raw = p.show == Show::RelayCommand || p.show == Show::SignalType ? 1
-                            : p.show == Show::Source                                   ? 3
-                                                                                       : 100 + i;
-        values << (failFrom >= 0 && i >= failFrom ? unreadValue(p, why) : good(p, raw));
-    }
-    return values;
-}
-
-// The polled value of `key` made `raw`, or failed with `why` without one, so
-// that a meter's poll agrees with its writes and checks.
-void setValue(QVector<Value> &values, const QString &key, std::optional<quint32> raw, const QString &why = QString())
-{
-    for (Value &v : values) {
-        if (v.point->key == key)
-            v = raw ? good(*v.point, *raw) : unreadValue(*v.point, why);
-    }
-}
-
-WrittenValue written(const ModuleDef &def, const QString &key, quint16 before, quint16 value,
-                     std::optional<quint16> readBack, Written outcome, const QString &reason = QString())
-{
-    WrittenValue w;
-    w.key = key;
-    w.point = def.point(key);
-    w.caption = w.point->caption();
-    w.reg = w.point->address;
-    w.before = before;
-    w.written = value;
-    w.readBack = readBack;
-    w.beforeText = registerText(*w.point, before, 1);
-    w.writtenText = registerText(*w.point, value, 1);
-    w.beforeJson = jsonLiteral(*w.point, before, w.beforeText);
-    w.writtenJson = jsonLiteral(*w.point, value, w.writtenText);
-    if (readBack) {
-        w.readBackText = registerText(*w.point, *readBack, 1);
-        w.readBackJson = jsonLiteral(*w.point, *readBack, w.readBackText);
-    }
-    w.outcome = outcome;
-    w.reason = reason;
-    return w;
+    setValue(values, key, good(*def.point(key), raw));
 }
 
 // A setting of an audit: found equal, found otherwise, or not read (no `found`).
@@ -133,6 +68,33 @@ MeterRecord polled(int address, const ModuleDef &def, Result result, const QDate
     return m;
 }
 
+// A meter done: its relay `key` written from 上位机控制 to 报警输出 and read
+// back, polled before and after.
+MeterRecord commissioned(int address, const ModuleDef &def, const QString &key, const QDateTime &started, qint64 ms)
+{
+    MeterRecord m = polled(address, def, Result::Done, started, ms);
+    m.hasAfter = true;
+    m.afterTime = started.addMSecs(ms);
+    m.after = pollOf(def);
+    setRaw(m.after, def, key, 0);
+    m.writes << written(def, key, 1, 0, 0, Written::Verified);
+    return m;
+}
+
+SiteRecord heading(const QString &command, const QString &site, const QString &operatorName, const QDateTime &started,
+                   const QDateTime &finished)
+{
+    SiteRecord s;
+    s.site = site;
+    s.operatorName = operatorName;
+    s.tool = QStringLiteral("hv52ctl");
+    s.version = QStringLiteral("1.0.0");
+    s.command = command;
+    s.started = started;
+    s.finished = finished;
+    return s;
+}
+
 // A line of `site`: its heading as the site's, its own line and times.
 RunRecord line(const SiteRecord &site, const QString &name, int speed, const QJsonObject &place,
                const QDateTime &started, const QDateTime &finished)
@@ -158,24 +120,13 @@ SiteRecord commissionSite()
 {
     const ModuleDef &t516 = t516Module();
     const ModuleDef &t528 = t528Module();
-    SiteRecord s;
-    s.site = QStringLiteral("2# 变电所 <高压室 A&B>");
-    s.operatorName = QStringLiteral("李工");
-    s.tool = QStringLiteral("hv52ctl");
-    s.version = QStringLiteral("1.0.0");
-    s.command = QStringLiteral("commission");
+    SiteRecord s = heading(QStringLiteral("commission"), QStringLiteral("2# 变电所 <高压室 A&B>"),
+                           QStringLiteral("李工"), at(9, 0, 0), at(9, 1, 30));
     s.inputs << QStringLiteral("plan.json");
-    s.started = at(9, 0, 0);
-    s.finished = at(9, 1, 30);
 
     RunRecord one =
         line(s, QStringLiteral("COM3"), 9600, QJsonObject{{QStringLiteral("port"), 3}}, at(9, 0, 0), at(9, 0, 42, 500));
-    MeterRecord done = polled(3, t516, Result::Done, at(9, 0, 1), 12345);
-    done.hasAfter = true;
-    done.afterTime = at(9, 0, 12);
-    done.after = pollOf(t516);
-    setValue(done.after, QStringLiteral("relay1.command"), 0);
-    done.writes << written(t516, QStringLiteral("relay1.command"), 1, 0, 0, Written::Verified);
+    const MeterRecord done = commissioned(3, t516, QStringLiteral("relay1.command"), at(9, 0, 1), 12345);
     MeterRecord refused = polled(5, t516, Result::WriteFailed, at(9, 0, 14), 8400);
     refused.detail = QStringLiteral("继电器1 控制方式写入失败");
     refused.writes << written(t516, QStringLiteral("relay1.command"), 1, 0x5050, std::nullopt, Written::WriteFailed,
@@ -187,12 +138,7 @@ SiteRecord commissionSite()
         line(s, QStringLiteral("/dev/ttyUSB1"), 19200,
              QJsonObject{{QStringLiteral("device"), QStringLiteral("/dev/ttyUSB1")}}, at(9, 0, 0), at(9, 1, 30));
     two.stopped = QStringLiteral("串口 /dev/ttyUSB1 已断开");
-    MeterRecord first = polled(1, t528, Result::Done, at(9, 0, 1), 9000);
-    first.hasAfter = true;
-    first.afterTime = at(9, 0, 9);
-    first.after = pollOf(t528);
-    setValue(first.after, QStringLiteral("relay2.command"), 0);
-    first.writes << written(t528, QStringLiteral("relay2.command"), 1, 0, 0, Written::Verified);
+    const MeterRecord first = commissioned(1, t528, QStringLiteral("relay2.command"), at(9, 0, 1), 9000);
     MeterRecord cut = polled(2, t528, Result::Stopped, at(9, 1, 10), 20000);
     cut.before = pollOf(t528, 3, QStringLiteral("串口已断开"));
     cut.failures << QStringLiteral("串口 /dev/ttyUSB1 已断开");
@@ -211,26 +157,20 @@ SiteRecord auditSite()
 {
     const ModuleDef &t516 = t516Module();
     const ModuleDef &t528 = t528Module();
-    SiteRecord s;
-    s.site = QStringLiteral("2# 变电所");
-    s.operatorName = QStringLiteral("王工");
-    s.tool = QStringLiteral("hv52ctl");
-    s.version = QStringLiteral("1.0.0");
-    s.command = QStringLiteral("verify");
+    SiteRecord s = heading(QStringLiteral("verify"), QStringLiteral("2# 变电所"), QStringLiteral("王工"), at(14, 0, 0),
+                           at(14, 0, 40));
     s.expectedWord = QStringLiteral("记录");
     s.inputs << QStringLiteral("调试记录-20261207.json") << QStringLiteral("补充记录.json");
-    s.started = at(14, 0, 0);
-    s.finished = at(14, 0, 40);
 
     RunRecord one =
         line(s, QStringLiteral("COM3"), 9600, QJsonObject{{QStringLiteral("port"), 3}}, at(14, 0, 0), at(14, 0, 20));
     MeterRecord same = polled(3, t516, Result::Matched, at(14, 0, 1), 4100);
-    setValue(same.before, QStringLiteral("relay1.command"), 0);
-    setValue(same.before, QStringLiteral("analog1.source"), 5);
+    setRaw(same.before, t516, QStringLiteral("relay1.command"), 0);
+    setRaw(same.before, t516, QStringLiteral("analog1.source"), 5);
     same.checks << checked(t516, QStringLiteral("relay1.command"), 0, 0)
                 << checked(t516, QStringLiteral("analog1.source"), 5, 5);
     MeterRecord drifted = polled(5, t516, Result::Drifted, at(14, 0, 6), 4200);
-    setValue(drifted.before, QStringLiteral("analog1.source"), 5);
+    setRaw(drifted.before, t516, QStringLiteral("analog1.source"), 5);
     drifted.detail = QStringLiteral("继电器1 控制方式不一致");
     drifted.checks << checked(t516, QStringLiteral("relay1.command"), 0, 1)
                    << checked(t516, QStringLiteral("analog1.source"), 5, 5);
@@ -241,7 +181,8 @@ SiteRecord auditSite()
              QJsonObject{{QStringLiteral("tcp"), QStringLiteral("192.168.1.10:4001")}}, at(14, 0, 0), at(14, 0, 40));
     MeterRecord unread = polled(8, t528, Result::ReadFailed, at(14, 0, 1), 6300);
     unread.detail = QStringLiteral("继电器2 控制方式读取失败");
-    setValue(unread.before, QStringLiteral("relay2.command"), std::nullopt, QStringLiteral("超时无应答"));
+    setValue(unread.before, QStringLiteral("relay2.command"),
+             unreadValue(*t528.point(QStringLiteral("relay2.command")), QStringLiteral("超时无应答")));
     unread.checks << checked(t528, QStringLiteral("relay1.command"), 1, 1)
                   << checked(t528, QStringLiteral("relay2.command"), 0, std::nullopt, QStringLiteral("超时无应答"));
     unread.failures << QStringLiteral("继电器2控制方式（0x0E81）读取失败：超时无应答");
@@ -270,16 +211,6 @@ QByteArray render(const SiteRecord &record, const QString &format)
                                             : siteJson(record);
 }
 
-MeterRecord meter(int address, Result result, const QString &detail = QString())
-{
-    MeterRecord m;
-    m.address = address;
-    m.def = &t516Module();
-    m.result = result;
-    m.detail = detail;
-    return m;
-}
-
 QVector<MeterRecord> done(int count, int firstAddress = 1)
 {
     QVector<MeterRecord> out;
@@ -288,24 +219,12 @@ QVector<MeterRecord> done(int count, int firstAddress = 1)
     return out;
 }
 
-QByteArray readAll(const QString &file)
+// A row for each fixture, in a column "site".
+void bothSites()
 {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// The first line where two texts differ, for a failure message that shows it.
-QString firstDifference(const QByteArray &actual, const QByteArray &expected)
-{
-    const QList<QByteArray> a = actual.split('\n'), e = expected.split('\n');
-    for (int i = 0; i < std::max(a.size(), e.size()); ++i) {
-        const QByteArray x = a.value(i), y = e.value(i);
-        if (x != y)
-            return QStringLiteral("line %1:\n  got:      %2\n  expected: %3")
-                .arg(i + 1)
-                .arg(QString::fromUtf8(x), QString::fromUtf8(y));
-    }
-    return QStringLiteral("same lines");
+    QTest::addColumn<QString>("site");
+    QTest::newRow("commission") << "commission";
+    QTest::newRow("audit") << "audit";
 }
 
 QStringList sortedKeys(const QJsonObject &o)
@@ -338,14 +257,7 @@ private slots:
         const SiteRecord record = fixture(site);
         const QByteArray out = render(record, format);
         const QString file = QStringLiteral(GOLDEN_DIR "/site_%1.%2").arg(site, format);
-        if (qEnvironmentVariableIntValue("HV52_UPDATE_GOLDEN") == 1) {
-            QString error;
-            QVERIFY2(hv52::writeSiteRecord(file, record, &error), qPrintable(error));
-            qWarning("rewrote %s", qPrintable(file));
-        }
-        const QByteArray expected = readAll(file);
-        QVERIFY2(!expected.isEmpty(), qPrintable(file + QStringLiteral(" is missing")));
-        QVERIFY2(out == expected, qPrintable(firstDifference(out, expected)));
+        checkGolden(file, out, [&](QString *error) { return hv52::writeSiteRecord(file, record, error); });
     }
 
     void summary_data()
@@ -495,12 +407,7 @@ private slots:
 
     // A cell a spreadsheet would run as a formula is made plain text, in
     // either kind of site CSV.
-    void csvFormula_data()
-    {
-        QTest::addColumn<QString>("site");
-        QTest::newRow("commission") << "commission";
-        QTest::newRow("audit") << "audit";
-    }
+    void csvFormula_data() { bothSites(); }
     void csvFormula()
     {
         QFETCH(QString, site);
@@ -544,12 +451,7 @@ private slots:
         QVERIFY2(csv.contains(QStringLiteral("\n") + row), qPrintable(row));
     }
 
-    void jsonKeys_data()
-    {
-        QTest::addColumn<QString>("site");
-        QTest::newRow("commission") << "commission";
-        QTest::newRow("audit") << "audit";
-    }
+    void jsonKeys_data() { bothSites(); }
     void jsonKeys()
     {
         QFETCH(QString, site);
@@ -636,91 +538,20 @@ private slots:
 
     void writeSiteRecord_data()
     {
-        QTest::addColumn<QString>("name");    // in a fresh folder
-        QTest::addColumn<QString>("setup");   // "", "old", "dir", "small disk"
-        QTest::addColumn<QString>("format");  // what the file must hold after success
-        QTest::addColumn<QString>("message"); // words of the error; empty on success
-
-        QTest::newRow("html") << "现场.html"
-                              << ""
-                              << "html"
-                              << "";
-        QTest::newRow("csv over an old file") << "site.CSV"
-                                              << "old"
-                                              << "csv"
-                                              << "";
-        QTest::newRow("json") << "site.json"
-                              << ""
-                              << "json"
-                              << "";
-        QTest::newRow("a directory") << "site.html"
-                                     << "dir"
-                                     << ""
-                                     << "是目录";
-        QTest::newRow("unknown extension") << "site.pdf"
-                                           << ""
-                                           << ""
-                                           << ".html、.csv 或 .json";
-        QTest::newRow("folder missing") << "missing/site.json"
-                                        << ""
-                                        << ""
-                                        << "无法写入文件";
-        QTest::newRow("disk full mid-write, old file kept") << "site.html"
-                                                            << "small disk"
-                                                            << ""
-                                                            << "文件过大";
+        writeColumns();
+        writeRow("html", "现场.html", "", "html", "");
+        writeRow("csv over an old file", "site.CSV", "old", "csv", "");
+        writeRow("json", "site.json", "", "json", "");
+        writeRow("a directory", "site.html", "dir", "", "是目录");
+        writeRow("unknown extension", "site.pdf", "", "", ".html、.csv 或 .json");
+        writeRow("folder missing", "missing/site.json", "", "", "无法写入文件");
+        writeRow("disk full mid-write, old file kept", "site.html", "small disk", "", "文件过大");
     }
     void writeSiteRecord()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, setup);
-        QFETCH(QString, format);
-        QFETCH(QString, message);
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString file = dir.filePath(name);
-        const QByteArray old = "the record of last week\n";
-        if (setup == QLatin1String("old") || setup == QLatin1String("small disk")) {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
-        }
-        if (setup == QLatin1String("dir"))
-            QVERIFY(QDir().mkpath(file));
-
         const SiteRecord record = commissionSite();
-        QString error;
-        bool ok = false;
-        if (setup == QLatin1String("small disk")) {
-            // A file size limit fails the writes past it (EFBIG) as a full
-            // disk does, for root too; the record is far larger.
-            rlimit saved{};
-            QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-            rlimit small = saved;
-            small.rlim_cur = 4096;
-            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-            ok = hv52::writeSiteRecord(file, record, &error);
-            setrlimit(RLIMIT_FSIZE, &saved);
-            std::signal(SIGXFSZ, previous);
-        } else {
-            ok = hv52::writeSiteRecord(file, record, &error);
-        }
-
-        if (message.isEmpty()) {
-            QVERIFY2(ok, qPrintable(error));
-            QCOMPARE(readAll(file), render(record, format));
-        } else {
-            QVERIFY(!ok);
-            QVERIFY2(error.contains(message), qPrintable(error));
-            QVERIFY2(error.contains(file), qPrintable(error));
-            if (setup == QLatin1String("small disk"))
-                QCOMPARE(readAll(file), old);
-            if (setup == QLatin1String("dir"))
-                QVERIFY(QFileInfo(file).isDir());
-        }
-        // No temporary file left behind, whatever happened.
-        const QStringList left = QDir(QFileInfo(file).absolutePath()).entryList(QDir::Files | QDir::Hidden);
-        QVERIFY2(left.size() <= 1, qPrintable(left.join(u' ')));
+        checkWriteRow([&](const QString &file, QString *error) { return hv52::writeSiteRecord(file, record, error); },
+                      [&](const QString &format) { return render(record, format); });
     }
 };
 
