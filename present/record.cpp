@@ -158,7 +158,6 @@ QByteArray recordHtml(const RunRecord &record)
 
     Wording wording;
     wording.window = record.command == QLatin1String("window");
-    wording.audit = record.command == QLatin1String("verify");
     for (const MeterRecord &m : record.meters)
         out += meterSection(m, wording);
 
