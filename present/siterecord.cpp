@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <functional>
 
 namespace hv52 {
 
