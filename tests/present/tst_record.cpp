@@ -10,111 +10,22 @@
 // four meters and FILE.html.headings (one meter heading a line) for
 // record_print_test.sh, which prints it with Chromium.
 #include "record.h"
+#include "recordfixtures.h"
 #include "t516module.h"
 #include "t528module.h"
 #include "t540module.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace hv52;
+using namespace recordfixtures;
 using Written = WrittenValue::Outcome;
 using Result = MeterRecord::Result;
 
 namespace {
-
-const QTimeZone kChina(8 * 3600);
-
-QDateTime at(int hour, int minute, int second, int ms = 0)
-{
-    return QDateTime(QDate(2026, 12, 7), QTime(hour, minute, second, ms), kChina);
-}
-
-// A plausible register value for each kind of point, varied by position.
-quint32 rawFor(const Point &p, int i)
-{
-    switch (p.show) {
-    case Show::OnOff:
-    case Show::OperatedReleased:
-        return i % 2 ? 0x5050 : 0;
-    case Show::RelayCommand:
-        return 1;
-    case Show::SignalType:
-        return 0;
-    case Show::Source:
-        return 3;
-    case Show::Limit:
-        return p.key.endsWith(QLatin1String("upper")) ? 2000 : 0;
-    case Show::Tenths:
-        return 15 + i;
-    case Show::Hundredths:
-        return 1234 + i;
-    default:
-        return 100 + i;
-    }
-}
-
-Value good(const Point &p, quint32 raw)
-{
-    Value v;
-    v.point = &p;
-    v.ok = true;
-    v.raw = raw;
-    v.text = registerText(p, raw, 1);
-    v.json = jsonLiteral(p, raw, v.text);
-    return v;
-}
-
-// The whole poll of a kind; from `failFrom` on each value fails with `why`.
-QVector<Value> pollOf(const ModuleDef &def, int failFrom = -1, const QString &why = QString())
-{
-    QVector<Value> values;
-    for (int i = 0; i < def.poll.size(); ++i) {
-        const Point &p = def.poll[i];
-        values << (failFrom >= 0 && i >= failFrom ? unreadValue(p, why) : good(p, rawFor(p, i)));
-    }
-    return values;
-}
-
-WrittenValue written(const ModuleDef &def, const QString &key, quint16 before, quint16 value,
-                     std::optional<quint16> readBack, Written outcome, const QString &reason = QString())
-{
-    WrittenValue w;
-    w.key = key;
-    w.point = def.point(key);
-    w.caption = w.point->caption();
-    w.reg = w.point->address;
-    w.before = before;
-    w.written = value;
-    w.readBack = readBack;
-    w.beforeText = registerText(*w.point, before, 1);
-    w.writtenText = registerText(*w.point, value, 1);
-    w.beforeJson = jsonLiteral(*w.point, before, w.beforeText);
-    w.writtenJson = jsonLiteral(*w.point, value, w.writtenText);
-    if (readBack) {
-        w.readBackText = registerText(*w.point, *readBack, 1);
-        w.readBackJson = jsonLiteral(*w.point, *readBack, w.readBackText);
-    }
-    w.outcome = outcome;
-    w.reason = reason;
-    return w;
-}
-
-void setValue(QVector<Value> &values, const QString &key, const Value &v)
-{
-    for (Value &old : values) {
-        if (old.point->key == key)
-            old = v;
-    }
-}
 
 // Four meters of one line: one commissioned and verified, one dead, one of
 // another kind than asked, one with a refused write and a failed read.
@@ -210,36 +121,6 @@ RunRecord fourMeters()
     return r;
 }
 
-MeterRecord meter(int address, Result result, const QString &detail = QString())
-{
-    MeterRecord m;
-    m.address = address;
-    m.def = &t516Module();
-    m.result = result;
-    m.detail = detail;
-    return m;
-}
-
-QByteArray readAll(const QString &file)
-{
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// The first line where two texts differ, for a failure message that shows it.
-QString firstDifference(const QByteArray &actual, const QByteArray &expected)
-{
-    const QList<QByteArray> a = actual.split('\n'), e = expected.split('\n');
-    for (int i = 0; i < std::max(a.size(), e.size()); ++i) {
-        const QByteArray x = a.value(i), y = e.value(i);
-        if (x != y)
-            return QStringLiteral("line %1:\n  got:      %2\n  expected: %3")
-                .arg(i + 1)
-                .arg(QString::fromUtf8(x), QString::fromUtf8(y));
-    }
-    return QStringLiteral("same lines");
-}
-
 // The HTML of the meter at `address`: from its heading to the next section.
 QString meterHtml(const QString &html, int address)
 {
@@ -276,14 +157,7 @@ private slots:
                       : format == QLatin1String("csv") ? recordCsv(record)
                                                        : recordJson(record));
         const QString file = QStringLiteral(GOLDEN_DIR "/record.") + format;
-        if (qEnvironmentVariableIntValue("HV52_UPDATE_GOLDEN") == 1) {
-            QString error;
-            QVERIFY2(hv52::writeRecord(file, record, &error), qPrintable(error));
-            qWarning("rewrote %s", qPrintable(file));
-        }
-        const QByteArray expected = readAll(file);
-        QVERIFY2(!expected.isEmpty(), qPrintable(file + QStringLiteral(" is missing")));
-        QVERIFY2(out == expected, qPrintable(firstDifference(out, expected)));
+        checkGolden(file, out, [&](QString *error) { return hv52::writeRecord(file, record, error); });
     }
 
     void summary_data()
@@ -432,85 +306,29 @@ private slots:
 
     void writeRecord_data()
     {
-        QTest::addColumn<QString>("name");    // in a fresh folder; "/dev/full" as it is
-        QTest::addColumn<QString>("setup");   // "", "old", "dir", "small disk"
-        QTest::addColumn<QString>("format");  // what the file must hold after success
-        QTest::addColumn<QString>("message"); // words of the error; empty on success
-
-        const auto row = [](const char *title, const char *name, const char *setup, const char *format,
-                            const char *message) {
-            QTest::newRow(title) << QString::fromUtf8(name) << QString::fromUtf8(setup) << QString::fromUtf8(format)
-                                 << QString::fromUtf8(message);
-        };
-        row("html", "记录.html", "", "html", "");
-        row("htm, upper case", "RECORD.HTM", "", "html", "");
-        row("csv over an old file", "record.csv", "old", "csv", "");
-        row("json", "record.json", "", "json", "");
-        row("unknown extension", "record.txt", "", "", ".html、.csv 或 .json");
-        row("no extension", "record", "", "", ".html、.csv 或 .json");
-        row("a directory", "record.html", "dir", "", "是目录");
-        row("folder missing", "missing/record.html", "", "", "无法写入文件");
-        row("/dev/full", "/dev/full", "", "", "无法写入文件 /dev/full");
-        row("disk full mid-write, old file kept", "record.html", "small disk", "", "文件过大");
+        writeColumns();
+        writeRow("html", "记录.html", "", "html", "");
+        writeRow("htm, upper case", "RECORD.HTM", "", "html", "");
+        writeRow("csv over an old file", "record.csv", "old", "csv", "");
+        writeRow("json", "record.json", "", "json", "");
+        writeRow("unknown extension", "record.txt", "", "", ".html、.csv 或 .json");
+        writeRow("no extension", "record", "", "", ".html、.csv 或 .json");
+        writeRow("a directory", "record.html", "dir", "", "是目录");
+        writeRow("folder missing", "missing/record.html", "", "", "无法写入文件");
+        writeRow("/dev/full", "/dev/full", "", "", "无法写入文件 /dev/full");
+        writeRow("disk full mid-write, old file kept", "record.html", "small disk", "", "文件过大");
     }
     void writeRecord()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, setup);
-        QFETCH(QString, format);
-        QFETCH(QString, message);
-        if (name == QLatin1String("/dev/full") && !QFileInfo::exists(name))
+        if (QByteArray(QTest::currentDataTag()) == "/dev/full" && !QFileInfo::exists(QStringLiteral("/dev/full")))
             QSKIP("no /dev/full here");
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString file = name.startsWith(u'/') ? name : dir.filePath(name);
-        const QByteArray old = "the record of yesterday\n";
-        if (setup == QLatin1String("old") || setup == QLatin1String("small disk")) {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
-        }
-        if (setup == QLatin1String("dir"))
-            QVERIFY(QDir().mkpath(file));
-
         const RunRecord record = fourMeters();
-        QString error;
-        bool ok = false;
-        if (setup == QLatin1String("small disk")) {
-            // A file size limit fails the writes past it (EFBIG) as a full
-            // disk does, for root too; the record is far larger.
-            rlimit saved{};
-            QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-            rlimit small = saved;
-            small.rlim_cur = 4096;
-            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-            ok = hv52::writeRecord(file, record, &error);
-            setrlimit(RLIMIT_FSIZE, &saved);
-            std::signal(SIGXFSZ, previous);
-        } else {
-            ok = hv52::writeRecord(file, record, &error);
-        }
-
-        if (message.isEmpty()) {
-            QVERIFY2(ok, qPrintable(error));
-            const QByteArray expected = format == QLatin1String("html")  ? recordHtml(record)
-                                        : format == QLatin1String("csv") ? recordCsv(record)
-                                                                         : recordJson(record);
-            QCOMPARE(readAll(file), expected);
-        } else {
-            QVERIFY(!ok);
-            QVERIFY2(error.contains(message), qPrintable(error));
-            QVERIFY2(error.contains(name.startsWith(u'/') ? name : file), qPrintable(error));
-            if (setup == QLatin1String("small disk"))
-                QCOMPARE(readAll(file), old);
-            if (setup == QLatin1String("dir"))
-                QVERIFY(QFileInfo(file).isDir());
-        }
-        if (!name.startsWith(u'/')) {
-            // No temporary file left behind, whatever happened.
-            const QStringList left = QDir(QFileInfo(file).absolutePath()).entryList(QDir::Files | QDir::Hidden);
-            QVERIFY2(left.size() <= 1, qPrintable(left.join(u' ')));
-        }
+        checkWriteRow([&](const QString &file, QString *error) { return hv52::writeRecord(file, record, error); },
+                      [&](const QString &format) {
+                          return format == QLatin1String("html")  ? recordHtml(record)
+                                 : format == QLatin1String("csv") ? recordCsv(record)
+                                                                  : recordJson(record);
+                      });
     }
 };
 
