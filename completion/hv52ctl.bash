@@ -4,11 +4,11 @@
 # source tree: source completion/hv52ctl.bash
 
 # The kinds and texts hv52ctl takes as they stand (the windows' lists).
-_hv52ctl_commands="read set reset save apply watch scan commission"
+_hv52ctl_commands="read set reset save apply watch scan commission verify"
 _hv52ctl_kinds="t516 t540 t528"
 _hv52ctl_options="--port --device --tcp --modbus-tcp --connect-timeout --speed --address --timeout
 --json --interval --speeds --addresses --scan-timeout --list --check --record --site --operator
---from-scan --settings -h --help --version"
+--from-scan --settings --from-record --lines -h --help --version"
 _hv52ctl_speeds="1200 2400 4800 9600 19200 38400 57600 115200"
 _hv52ctl_relay_commands="alarm host operate release 报警输出 上位机控制 控制继电器动作 控制继电器恢复"
 _hv52ctl_sources="平均电流 A相电流 B相电流 C相电流 平均相电压 A相电压 B相电压 C相电压 平均线电压
@@ -18,7 +18,7 @@ B相功率因数 C相功率因数 频率 关闭报警"
 # Options that take the next word as their value.
 _hv52ctl_valued=" --port --device --tcp --modbus-tcp --connect-timeout --speed --address --timeout
  --interval --speeds --addresses --scan-timeout --record --site --operator --from-scan --settings
- --type --source --lower --upper "
+ --from-record --lines --type --source --lower --upper "
 
 # Sets COMPREPLY to the lines of $1 that start with $cur, each quoted for the
 # command line (the signal types hold a blank).
@@ -45,12 +45,49 @@ _hv52ctl_resets() {
     done
 }
 
+# The value of --lines: port:N, device:PATH, tcp:HOST:PORT and
+# modbus_tcp:HOST:PORT, comma-separated. Bash splits words at ":", so the
+# word is taken from the command line itself, and each reply is cut to the
+# part after the word's last ":" or "=" (the part bash replaces).
+_hv52ctl_lines() {
+    local word=$1 head tail place path
+    head=${word%,*}
+    tail=${word##*,}
+    if [ "$head" = "$word" ]; then head=; else head+=,; fi
+    local replies=()
+    if [[ $tail == device:* ]]; then
+        for path in $(compgen -f -- "${tail#device:}"); do
+            replies+=("${head}device:$path")
+        done
+    else
+        for place in port: device: tcp: modbus_tcp:; do
+            [[ $place == "$tail"* ]] && replies+=("$head$place")
+        done
+    fi
+    local cut=${word%"${word##*[:=]}"}
+    COMPREPLY=()
+    for place in "${replies[@]}"; do
+        COMPREPLY+=("${place#"$cut"}")
+    done
+    compopt -o nospace 2>/dev/null
+}
+
 _hv52ctl() {
     local cur prev i word
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD - 1]}
     local program=${COMP_WORDS[0]}
     command -v "$program" >/dev/null 2>&1 || program=hv52ctl
+
+    # --lines LIST, its words split at ":" by bash: the line up to the cursor.
+    local typed=${COMP_LINE:0:COMP_POINT}
+    local typed_word=${typed##*[[:space:]]}
+    local typed_before=${typed%"$typed_word"}
+    typed_before=${typed_before%"${typed_before##*[![:space:]]}"}
+    if [ "${typed_before##*[[:space:]]}" = --lines ]; then
+        _hv52ctl_lines "$typed_word"
+        return
+    fi
 
     # The value of an option.
     case $prev in
@@ -63,9 +100,22 @@ _hv52ctl() {
         compopt -o filenames 2>/dev/null
         return
         ;;
-    --record | --from-scan)
+    --record | --from-scan | --from-record)
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null
+        return
+        ;;
+    --site)
+        # scan --site names a site plan (a file); elsewhere it is the
+        # site's name in the record, free text.
+        local j
+        for ((j = 1; j < ${#COMP_WORDS[@]}; j++)); do
+            if [ "$j" -ne "$COMP_CWORD" ] && [ "${COMP_WORDS[j]}" = scan ]; then
+                COMPREPLY=($(compgen -f -- "$cur"))
+                compopt -o filenames 2>/dev/null
+                return
+            fi
+        done
         return
         ;;
     --settings)
@@ -82,7 +132,7 @@ _hv52ctl() {
         return
         ;;
     --port | --tcp | --modbus-tcp | --connect-timeout | --address | --timeout | --interval | \
-        --addresses | --scan-timeout | --site | --operator | --lower | --upper)
+        --addresses | --scan-timeout | --operator | --lower | --upper)
         return
         ;;
     esac
@@ -139,7 +189,7 @@ _hv52ctl() {
         4) [ "${args[2]}" = relay ] && _hv52ctl_reply "$(_hv52ctl_words "$_hv52ctl_relay_commands")" ;;
         esac
         ;;
-    commission)
+    commission | verify)
         if [ "$n" -eq 1 ]; then
             COMPREPLY=($(compgen -f -- "$cur"))
             compopt -o filenames 2>/dev/null
