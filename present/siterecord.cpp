@@ -65,7 +65,16 @@ bool SiteRecord::allDone() const
 
 QString SiteRecord::lineName(int index) const
 {
-    return QStringLiteral("线路 %1（%2）").arg(index + 1).arg(lines.value(index).line);
+    // The place as the plan names it ("COM3", "10.0.0.7:4001"), as the
+    // terminal named the line during the run; the line's text otherwise.
+    const RunRecord line = lines.value(index);
+    QString place = line.line;
+    if (!line.place.isEmpty()) {
+        const QJsonValue v = line.place.begin().value();
+        place =
+            line.place.begin().key() == QLatin1String("port") ? QStringLiteral("COM%1").arg(v.toInt()) : v.toString();
+    }
+    return QStringLiteral("线路 %1（%2）").arg(index + 1).arg(place);
 }
 
 QString SiteRecord::summary() const

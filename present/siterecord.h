@@ -34,7 +34,9 @@ struct SiteRecord
     bool audit() const { return command == QLatin1String("verify"); }
     // Every meter of every line done (or, in an audit, matched), and no stop.
     bool allDone() const;
-    // "线路 N（COM3）" as the progress rows and the messages name a line: N from 1.
+    // "线路 N（COM3）", "线路 N（10.0.0.7:4001）" as the status rows and the
+    // messages name a line (its place), N from 1; the line's text when its
+    // place is not known.
     QString lineName(int index) const;
     // "3 条线路，90 台：85 台完成并核对，…" over every line.
     QString summary() const;

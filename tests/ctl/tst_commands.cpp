@@ -95,10 +95,10 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
         QTest::newRow("no command") << QStringList{"--port", "1"}
-                                    << "缺少命令（read、set、reset、save、apply、watch、scan 或 commission；"
+                                    << "缺少命令（read、set、reset、save、apply、watch、scan、commission 或 verify；"
                                        "hv52ctl --help 列出用法）。";
         QTest::newRow("unknown command") << QStringList{
-            "frob"} << "未知命令“frob”（应为 read、set、reset、save、apply、watch、scan、commission），请求未发送。";
+            "frob"} << "未知命令“frob”（应为 read、set、reset、save、apply、watch、scan、commission、verify），请求未发送。";
         QTest::newRow("watch's option on read") << QStringList{"--port", "1", "read", "t516", "--interval", "1"}
                                                 << "选项 --interval 只用于 watch 命令，请求未发送。";
         QTest::newRow("the first misplaced option is named")
@@ -108,13 +108,13 @@ private slots:
                                                      << "选项 --from-scan 只用于 commission 命令，请求未发送。";
         QTest::newRow("scan refuses --address")
             << QStringList{"--port", "1", "scan", "--address", "3"}
-            << "scan 不用 --address（扫描用 --speeds、--addresses 和 --scan-timeout），请求未发送。";
+            << "scan 不用 --address（扫描用 --speeds、--addresses、--scan-timeout 和 --lines），请求未发送。";
         QTest::newRow("a list of meters on save")
             << QStringList{"--port", "1", "--address", "1-3", "save", "t516", "x"}
             << "--address 的地址列表“1-3”只用于 read、set、reset 和 apply，请求未发送。";
         QTest::newRow("a record of watch")
             << QStringList{"--port", "1", "watch", "t516", "--record", "r.html"}
-            << "选项 --record 只用于 read、set、reset、apply 和 commission，请求未发送。";
+            << "选项 --record 只用于 read、set、reset、apply、commission 和 verify，请求未发送。";
         QTest::newRow("a list of meters on read")
             << QStringList{"--port", "1", "--address", "1-3", "read", "t516"} << QString();
     }

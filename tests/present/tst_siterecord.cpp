@@ -352,7 +352,7 @@ private slots:
                "<td class=\"num\">90.0</td><td class=\"failed\">串口 /dev/ttyUSB1 已断开</td></tr>";
         QTest::newRow("audit, Modbus TCP has no speed")
             << "audit"
-            << "<tr><td>线路 2（192.168.1.10:4001（串口服务器））</td><td class=\"num\">—</td>"
+            << "<tr><td>线路 2（192.168.1.10:4001）</td><td class=\"num\">—</td>"
                "<td class=\"num\">2</td><td class=\"num\">0</td><td class=\"num failed\">2</td>"
                "<td class=\"num\">0</td><td class=\"num\">40.0</td><td></td></tr>";
     }
@@ -436,10 +436,10 @@ private slots:
             "线路 1（COM3）,5,T516,不一致：继电器1 控制方式不一致,relay1.command,继电器1 控制方式,报警输出,"
             "上位机控制,不一致（记录 报警输出，模块 上位机控制）\r\n");
         QTest::newRow("read failed") << QStringLiteral(
-            "线路 2（192.168.1.10:4001（串口服务器））,8,T528,读取失败：继电器2 控制方式读取失败,relay2.command,"
+            "线路 2（192.168.1.10:4001）,8,T528,读取失败：继电器2 控制方式读取失败,relay2.command,"
             "继电器2 控制方式,报警输出,,读取失败（超时无应答）\r\n");
         QTest::newRow("no answer") << QStringLiteral(
-            "线路 2（192.168.1.10:4001（串口服务器））,9,T528,无应答,,,,,地址 9 无应答：超时无应答（3 次）\r\n");
+            "线路 2（192.168.1.10:4001）,9,T528,无应答,,,,,地址 9 无应答：超时无应答（3 次）\r\n");
     }
     void auditCsvRows()
     {
