@@ -164,6 +164,7 @@ SitePlan sitePlanFromFile(const QString &file, const Options &o, bool withMeters
         site.lines << lp;
     }
     refuseSharedLines(places, where);
+    site.inputs.removeDuplicates();
     return site;
 }
 

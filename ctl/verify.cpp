@@ -65,7 +65,11 @@ MeterAction auditOf(const QString &expectedWord)
         const ModuleDef &def = *turn.plan.def;
         QVector<Reading> readings;
         pollBefore(turn, QStringLiteral("召测并核对"), &readings, true);
-        m.checks = compare(def, turn.plan.planned, m.before);
+        // A meter of another kind is not compared: its registers are not
+        // the settings planned. One that failed to answer shows each
+        // setting's failure.
+        if (m.result != Result::Incomplete)
+            m.checks = compare(def, turn.plan.planned, m.before);
         if (m.result != Result::NotReached)
             return;
         for (const CheckedValue &c : m.checks) {
