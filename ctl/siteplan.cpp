@@ -192,7 +192,7 @@ QVector<Options> linesFromList(const QString &list, const Options &o)
             parseEndpoint(what, value, &line.tcpHost, &line.tcpPort);
             line.modbusTcp = kind == u"modbus_tcp";
         } else {
-            throw UsageError(QStringLiteral("%1 无效（应为 port:N、device:路径、tcp:主机:端口 或 "
+            throw UsageError(QStringLiteral("%1无效（应为 port:N、device:路径、tcp:主机:端口 或 "
                                             "modbus_tcp:主机:端口，逗号分隔），请求未发送。")
                                  .arg(what));
         }

@@ -97,8 +97,9 @@ private slots:
         QTest::newRow("no command") << QStringList{"--port", "1"}
                                     << "缺少命令（read、set、reset、save、apply、watch、scan、commission 或 verify；"
                                        "hv52ctl --help 列出用法）。";
-        QTest::newRow("unknown command") << QStringList{
-            "frob"} << "未知命令“frob”（应为 read、set、reset、save、apply、watch、scan、commission、verify），请求未发送。";
+        QTest::newRow("unknown command")
+            << QStringList{"frob"}
+            << "未知命令“frob”（应为 read、set、reset、save、apply、watch、scan、commission、verify），请求未发送。";
         QTest::newRow("watch's option on read") << QStringList{"--port", "1", "read", "t516", "--interval", "1"}
                                                 << "选项 --interval 只用于 watch 命令，请求未发送。";
         QTest::newRow("the first misplaced option is named")
@@ -117,6 +118,17 @@ private slots:
             << "选项 --record 只用于 read、set、reset、apply、commission 和 verify，请求未发送。";
         QTest::newRow("a list of meters on read")
             << QStringList{"--port", "1", "--address", "1-3", "read", "t516"} << QString();
+        QTest::newRow("verify's option on commission") << QStringList{"commission", "p.json", "--from-record", "r.json"}
+                                                       << "选项 --from-record 只用于 verify 命令，请求未发送。";
+        QTest::newRow("a site scan names its lines")
+            << QStringList{"--port", "1", "scan", "--lines", "port:2"}
+            << "scan 的 --lines 已给出线路，不能再用 --port、--device、--tcp 或 --modbus-tcp，请求未发送。";
+        QTest::newRow("a site plan and a list of lines") << QStringList{"scan", "--site", "s.json", "--lines", "port:2"}
+                                                         << "scan 的 --site 和 --lines 只能给出一个，请求未发送。";
+        QTest::newRow("a site scan from a plan") << QStringList{"scan", "--site", "s.json"} << QString();
+        QTest::newRow("verify needs no port on the command line") << QStringList{"verify", "p.json"} << QString();
+        QTest::newRow("an empty list of lines")
+            << QStringList{"scan", "--lines", " "} << "--lines 的线路列表为空，请求未发送。";
     }
     void checksFromTheTable()
     {
