@@ -189,7 +189,7 @@ QVector<Options> linesFromList(const QString &list, const Options &o)
         } else if (kind == u"device" && !value.isEmpty()) {
             line.device = value;
         } else if (kind == u"tcp" || kind == u"modbus_tcp") {
-            parseEndpoint(what, value, &line.tcpHost, &line.tcpPort);
+            parseEndpoint(QStringLiteral("--lines 的 ") + kind, value, &line.tcpHost, &line.tcpPort);
             line.modbusTcp = kind == u"modbus_tcp";
         } else {
             throw UsageError(QStringLiteral("%1无效（应为 port:N、device:路径、tcp:主机:端口 或 "
