@@ -445,6 +445,60 @@ private slots:
         QVERIFY2(drift.err.contains(QStringLiteral("不一致（记录 20，模块 10）")), qPrintable(drift.err));
     }
 
+    // A line whose port goes away in the middle ends alone: its meter in
+    // progress says so, the rest of it is not reached, the others are done.
+    void aPortLostMidRun()
+    {
+        Site site;
+        site.two.setPacing(19200);
+        QVERIFY(writeFile(site.file(QStringLiteral("site.json")), site.plan()));
+        QProcess p;
+        p.setWorkingDirectory(site.dir.path());
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"commission", "site.json", "--json"});
+        // Unplugged from here, not from the simulator's own thread: the
+        // first write to line 2 seen ends its port.
+        bool unplugged = false;
+        while (!p.waitForFinished(2) && !unplugged) {
+            for (const auto &f : site.two.frames()) {
+                if (f.fromMaster && f.bytes.size() > 1 && f.bytes[1] == 16 && !unplugged) {
+                    site.two.unplug();
+                    unplugged = true;
+                }
+            }
+        }
+        const Result r = finish(p, 90000);
+        QVERIFY(unplugged);
+        QCOMPARE(r.status, 1);
+        const QStringList all = outcomes(r.json());
+        QCOMPARE(all.mid(0, 3), (QStringList{"1/1 done", "1/2 done", "1/3 done"}));
+        QCOMPARE(all.mid(6), (QStringList{"3/1 done", "3/2 done"}));
+        QCOMPARE(all.mid(3, 3), (QStringList{"2/1 write_failed", "2/2 not_reached", "2/3 not_reached"}));
+        QVERIFY2(r.err.contains(QStringLiteral("线路 2（COM2）：")), qPrintable(r.err));
+    }
+
+    // On a terminal: a status row a line, rewritten in place, the result
+    // lines written above the rows.
+    void statusRowsOnATerminal()
+    {
+        Site site;
+        site.one.setPacing(19200);
+        QVERIFY(writeFile(site.file(QStringLiteral("site.json")), site.plan()));
+        QProcess p;
+        p.setWorkingDirectory(site.dir.path());
+        // script(1) gives the program a pseudo-terminal for both outputs.
+        p.start(QStringLiteral("script"),
+                {"-qfec", QStringLiteral("%1 commission site.json").arg(HV52CTL_PROGRAM), "/dev/null"});
+        const Result r = finish(p, 90000);
+        QCOMPARE(r.status, 1);
+        const QString screen = r.out;
+        QVERIFY2(screen.contains(QStringLiteral("\033[3A\033[J")), "the three rows rewritten together");
+        QVERIFY2(screen.contains(QStringLiteral("线路 1（COM1）：[2/3] 地址 2（T516）：写入设置并读回核对")),
+                 qPrintable(screen.left(2000)));
+        QVERIFY(screen.contains(QStringLiteral("线路 2（COM2）：地址   3  T516  无应答")));
+        // The rows end as each line's summary.
+        QVERIFY(screen.contains(QStringLiteral("线路 3（%1）：2 台：2 台完成并核对").arg(site.endpoint())));
+    }
+
     // Faults aimed at one line never change another's outcomes: over random
     // faults on line 2, lines 1 and 3 are done every time, and line 2 never
     // reports done a meter whose writes were refused.
