@@ -280,13 +280,19 @@ int runMeters(const Options &options, const RunPlan &plan)
             printErr(error);
             return status == Done ? Failed : status;
         }
-        const QString saved = QStringLiteral("调试记录已保存到 %1。").arg(o.record);
-        if (o.json || Interrupt::outputLost())
-            printErr(saved);
-        else
-            printOut(saved + u'\n');
+        sayRecordSaved(o, QStringLiteral("调试记录"));
     }
     return status;
+}
+
+void sayRecordSaved(const Options &o, const QString &what)
+{
+    const QString saved = QStringLiteral("%1已保存到 %2。").arg(what, o.record);
+    // Standard output carries the JSON report, or is gone.
+    if (o.json || Interrupt::outputLost())
+        printErr(saved);
+    else
+        printOut(saved + u'\n');
 }
 
 } // namespace hv52ctl

@@ -30,6 +30,10 @@ QString meterLine(const hv52::MeterRecord &m);
 // written or that is one of the run's inputs (under any name).
 void checkRecordFile(const QString &file, const QStringList &inputs);
 
+// "调试记录已保存到 FILE。" (`what` names the record) on standard output, or
+// on standard error when that carries the JSON report or is gone.
+void sayRecordSaved(const Options &o, const QString &what);
+
 // Runs the plan meter after meter on the line of `o`. A meter that fails
 // does not stop the run; a signal does, after the analog group in progress.
 // Prints a line a meter and a summary (or the run's JSON report), writes

@@ -92,12 +92,7 @@ int siteCommand(const Options &o, const SitePlan &site, const MeterAction &actio
             printErr(error);
             return status == Done ? Failed : status;
         }
-        const QString saved = QStringLiteral("%1已保存到 %2。")
-                                  .arg(audit ? QStringLiteral("验收记录") : QStringLiteral("调试记录"), o.record);
-        if (o.json || Interrupt::outputLost())
-            printErr(saved);
-        else
-            printOut(saved + u'\n');
+        sayRecordSaved(o, audit ? QStringLiteral("验收记录") : QStringLiteral("调试记录"));
     }
     return status;
 }

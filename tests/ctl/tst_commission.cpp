@@ -6,6 +6,7 @@
 #include "closedpipe.h"
 #include "harness.h"
 #include "programrun.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,18 +28,6 @@ using hv52sim::Module;
 namespace regs = hv52sim::regs;
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QSaveFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size() && f.commit();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The line of a switchboard: six addresses, one of them without a module.
 //   1, 2, 6: T516; 3: a T528 where a T516 is expected; 4: a T516 that

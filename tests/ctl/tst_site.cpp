@@ -5,6 +5,7 @@
 // audit that finds a drifted setting without one write, an audit of an
 // earlier record, and a scan that seeds the site.
 #include "programrun.h"
+#include "testfiles.h"
 
 #include "sim/simulator.h"
 #include "sim/tcpserver.h"
@@ -30,18 +31,6 @@ using hv52sim::Module;
 namespace regs = hv52sim::regs;
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QSaveFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size() && f.commit();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Relay 1 on host control and analog output 1 as 4-20 mA of source 3 from
 // 0 to 20: what every T516 of the site is commissioned with.
