@@ -16,7 +16,9 @@
 // (the record's line times are to the second), with the span its simulator
 // logged (first request to last frame) beside it.
 //
-//   bench_site [--meters N] [--lines N] [--runs N] [--small N]
+//   bench_site [--meters N] [--lines N] [--runs N] [--small N] [--faulty]
+//   --small: the meters a line of the smaller site for peak RSS (default N/3);
+//   --faulty: the healthy and the faulty site only.
 #include "sim/simulator.h"
 
 #include <QCoreApplication>
@@ -421,6 +423,7 @@ int main(int argc, char **argv)
         std::printf("  wall time          %8.2f s  (%.3f s per meter)\n", aloneWall, aloneWall / meters);
         std::printf("  CPU                %8.2f s  (%.1f%% of one core)\n", alone.back().cpuS,
                     cpuPercent(alone.back()));
+        std::printf("  peak RSS           %8.1f MB (with --record)\n", alone.back().maxRssKb / 1024.0);
         std::fflush(stdout);
     }
 
