@@ -43,7 +43,7 @@ SiteResult runSite(const SitePlan &site, const QString &command, const MeterActi
             if (!quiet)
                 printOut(meterLine(m));
         });
-        board.setRow(i, names[i] + QStringLiteral("：") + result.record.summary());
+        board.setRow(i, names.at(i) + QStringLiteral("：") + result.record.summary());
     });
     board.close();
 
