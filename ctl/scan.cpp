@@ -192,8 +192,9 @@ int siteScan(const Options &o)
         const QJsonObject placeObject = placeOf(lines[i]);
         const QString key = placeObject.begin().key();
         const QJsonValue value = placeObject.begin().value();
-        const QString place = QStringLiteral("\"%1\": %2").arg(
-            key, value.isString() ? jsonString(value.toString()) : QString::number(value.toInt()));
+        const QString place =
+            QStringLiteral("\"%1\": %2")
+                .arg(key, value.isString() ? jsonString(value.toString()) : QString::number(value.toInt()));
         jsonLines << QStringLiteral("    {%1, \"found\": %2, \"late\": %3}")
                          .arg(place, foundJson(scan.found, true, 6), foundJson(scan.late, false, 6));
         if (scan.found.isEmpty())
