@@ -13,6 +13,7 @@
 // and anything from there to the next request is the master's own time.
 //
 //   bench_commission [--meters N] [--dead] [--runs N]
+#include "lineplan.h"
 #include "sim/simulator.h"
 
 #include <QCoreApplication>
@@ -31,26 +32,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace benchplan;
 using hv52sim::Module;
 
 constexpr int kBaud = 9600;
 constexpr int kTimeoutMs = 1000;
 constexpr double kGoal = 1.15;
-
-double secondsBetween(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double>(b - a).count();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 double maxOf(const std::vector<double> &v)
 {
@@ -65,15 +52,6 @@ double sumOf(const std::vector<double> &v)
     return s;
 }
 
-Module kindAt(int address)
-{
-    if (address % 15 == 0)
-        return Module::T540;
-    if (address % 10 == 0)
-        return Module::T528;
-    return Module::T516;
-}
-
 std::set<int> deadAddresses(int meters)
 {
     std::set<int> dead;
@@ -85,39 +63,13 @@ std::set<int> deadAddresses(int meters)
 // The plan and the T516 settings file it names, in dir.
 bool writePlan(const QString &dir, int meters, QString *planPath)
 {
-    const QByteArray t516 = R"({"module": "t516",
- "relay1.command": "host", "relay2.command": "alarm",
- "analog1.type": "4-20 mA", "analog1.source": 0, "analog1.lower": 0, "analog1.upper": 5,
- "analog2.type": "4-20 mA", "analog2.source": 1, "analog2.lower": 0, "analog2.upper": 5,
- "analog3.type": "4-20 mA", "analog3.source": 2, "analog3.lower": 0, "analog3.upper": 5}
-)";
-    QStringList entries;
-    for (int a = 1; a <= meters;) {
-        const Module kind = kindAt(a);
-        if (kind == Module::T516) {
-            // Runs of T516s as address ranges, as a plan for a real line reads.
-            int last = a;
-            while (last + 1 <= meters && kindAt(last + 1) == Module::T516)
-                ++last;
-            const QString range = last == a ? QString::number(a) : QStringLiteral("\"%1-%2\"").arg(a).arg(last);
-            entries << QStringLiteral(R"(  {"address": %1, "module": "t516", "settings": "t516.json"})").arg(range);
-            a = last + 1;
-            continue;
-        }
-        if (kind == Module::T528)
-            entries << QStringLiteral(R"(  {"address": %1, "module": "t528", )"
-                                      R"("settings": {"relay1.command": "host", "relay2.command": "alarm"}})")
-                           .arg(a);
-        else
-            entries << QStringLiteral(R"(  {"address": %1, "module": "t540"})").arg(a);
-        ++a;
-    }
     const QByteArray plan = QStringLiteral("{\"line\": {\"port\": 1, \"speed\": %1, \"timeout\": %2},\n"
                                            " \"meters\": [\n%3\n ]}\n")
                                 .arg(kBaud)
                                 .arg(kTimeoutMs)
-                                .arg(entries.join(QStringLiteral(",\n")))
+                                .arg(meterEntries(meters, 2))
                                 .toUtf8();
+    const QByteArray &t516 = kT516Settings;
     QFile s(QDir(dir).filePath(QStringLiteral("t516.json")));
     QFile p(QDir(dir).filePath(QStringLiteral("plan.json")));
     if (!s.open(QIODevice::WriteOnly) || s.write(t516) != t516.size() || !p.open(QIODevice::WriteOnly)

@@ -19,6 +19,7 @@
 //   bench_site [--meters N] [--lines N] [--runs N] [--small N] [--faulty]
 //   --small: the meters a line of the smaller site for peak RSS (default N/3);
 //   --faulty: the healthy and the faulty site only.
+#include "lineplan.h"
 #include "sim/simulator.h"
 
 #include <QCoreApplication>
@@ -54,7 +55,7 @@ extern char **environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace benchplan;
 using hv52sim::Module;
 
 constexpr int kBaud = 9600;
@@ -88,82 +89,27 @@ struct LineSetup
     LineFault fault = LineFault::None;
 };
 
-double secondsBetween(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double>(b - a).count();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-Module kindAt(int address)
-{
-    if (address % 15 == 0)
-        return Module::T540;
-    if (address % 10 == 0)
-        return Module::T528;
-    return Module::T516;
-}
-
 bool saveFile(const QString &path, const QByteArray &data)
 {
     QSaveFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.commit();
 }
 
-// One line's meters as a plan lists them: runs of T516s as address ranges.
-QString meterEntries(int meters)
-{
-    QStringList entries;
-    for (int a = 1; a <= meters;) {
-        const Module kind = kindAt(a);
-        if (kind == Module::T516) {
-            int last = a;
-            while (last + 1 <= meters && kindAt(last + 1) == Module::T516)
-                ++last;
-            const QString range = last == a ? QString::number(a) : QStringLiteral("\"%1-%2\"").arg(a).arg(last);
-            entries << QStringLiteral(R"(    {"address": %1, "module": "t516", "settings": "t516.json"})").arg(range);
-            a = last + 1;
-            continue;
-        }
-        if (kind == Module::T528)
-            entries << QStringLiteral(R"(    {"address": %1, "module": "t528", )"
-                                      R"("settings": {"relay1.command": "host", "relay2.command": "alarm"}})")
-                           .arg(a);
-        else
-            entries << QStringLiteral(R"(    {"address": %1, "module": "t540"})").arg(a);
-        ++a;
-    }
-    return entries.join(QStringLiteral(",\n"));
-}
-
 // The site plan in dir/NAME, its lines on ports 1..; the T516 settings file beside it.
 bool writeSite(const QString &dir, const QString &name, const std::vector<LineSetup> &lines, QString *planPath)
 {
-    const QByteArray t516 = R"({"module": "t516",
- "relay1.command": "host", "relay2.command": "alarm",
- "analog1.type": "4-20 mA", "analog1.source": 0, "analog1.lower": 0, "analog1.upper": 5,
- "analog2.type": "4-20 mA", "analog2.source": 1, "analog2.lower": 0, "analog2.upper": 5,
- "analog3.type": "4-20 mA", "analog3.source": 2, "analog3.lower": 0, "analog3.upper": 5}
-)";
     QStringList entries;
     for (size_t i = 0; i < lines.size(); ++i)
         entries << QStringLiteral("  {\"port\": %1, \"speed\": %2, \"timeout\": %3, \"meters\": [\n%4\n  ]}")
                        .arg(i + 1)
                        .arg(kBaud)
                        .arg(lines[i].timeoutMs)
-                       .arg(meterEntries(lines[i].meters));
+                       .arg(meterEntries(lines[i].meters, 4));
     const QByteArray plan = QStringLiteral("{\"site\": \"测试站\", \"operator\": \"张工\", \"lines\": [\n%1\n]}\n")
                                 .arg(entries.join(QStringLiteral(",\n")))
                                 .toUtf8();
     *planPath = QDir(dir).filePath(name);
-    return saveFile(QDir(dir).filePath(QStringLiteral("t516.json")), t516) && saveFile(*planPath, plan);
+    return saveFile(QDir(dir).filePath(QStringLiteral("t516.json")), kT516Settings) && saveFile(*planPath, plan);
 }
 
 struct LineTimes
