@@ -32,7 +32,7 @@ run_sequence() {
         kill "$sim_pid"
         wait "$sim_pid" 2>/dev/null || true
         echo "== requests heard"
-        grep -- '^-> ' "$work/sim.log" || true
+        grep -- '^-> ' "$sim_log" || true
     } >"$work/$name-${fault:-healthy}.txt"
 }
 

@@ -34,16 +34,20 @@ wine_init() {
     wineserver -w
 }
 
-# Starts hv52sim with the given arguments; waits for its ready line in
-# $work/sim.log (the TCP port is in it).
+# Starts hv52sim with the given arguments; waits for its ready line in a log
+# of its own, named in $sim_log (the TCP port is in it). A log shared by the
+# simulators of a test would still hold the previous one's ready line until
+# the new process truncates it, and its port would be taken for the new one's.
 start_sim() {
-    "$LINUX_BUILD/sim/hv52sim" "$@" >"$work/sim.log" 2>&1 &
+    sim_log=$(mktemp "$work/sim.XXXXXX")
+    "$LINUX_BUILD/sim/hv52sim" "$@" >"$sim_log" 2>&1 &
     pids+=($!)
-    retry 100 grep -q ready "$work/sim.log" || { cat "$work/sim.log" >&2; fail "hv52sim did not start"; }
+    retry 100 grep -q ready "$sim_log" || { cat "$sim_log" >&2; fail "hv52sim did not start"; }
 }
 
+# The TCP port of the simulator started last.
 sim_tcp_port() {
-    grep -o '127\.0\.0\.1:[0-9]*' "$work/sim.log" | head -n 1 | cut -d: -f2
+    grep -o '127\.0\.0\.1:[0-9]*' "$sim_log" | head -n 1 | cut -d: -f2
 }
 
 # COMn of the Wine prefix becomes the pseudo-terminal behind $work/comn.
