@@ -47,7 +47,21 @@ QByteArray compact(const QByteArray &bytes)
 
 void LineLog::addExchange(const ExchangeRecord &record, const QString &meaning)
 {
-    append({record.sentAt, record.elapsedUs, compact(record.request), compact(record.answer), record.verdict, meaning});
+    append({record.sentAt, record.elapsedUs, compact(record.request), compact(record.answer), record.verdict, meaning,
+            record.id});
+}
+
+void LineLog::revise(quint64 id, Verdict verdict)
+{
+    // The rows revised are recent: looked for from the newest.
+    for (size_t i = m_rows.size(); i-- > 0;) {
+        if (m_rows[i].id != id)
+            continue;
+        m_rows[i].verdict = verdict;
+        const QModelIndex cell = index(int(i), Result);
+        emit dataChanged(cell, cell);
+        return;
+    }
 }
 
 void LineLog::addStray(const QByteArray &bytes, QTime at, Framing framing)

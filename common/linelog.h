@@ -32,6 +32,9 @@ public:
     explicit LineLog(QObject *parent = nullptr, int capacity = kCapacity);
 
     void addExchange(const ExchangeRecord &record, const QString &meaning);
+    // An exchange shown earlier turned out otherwise (the link's number for
+    // it): its row shows the new result; a row already dropped stays gone.
+    void revise(quint64 id, Verdict verdict);
     // Bytes outside any exchange, on a line of this framing.
     void addStray(const QByteArray &bytes, QTime at, Framing framing = Framing::Rtu);
     // Empties the table; the count of dropped rows starts again too.
@@ -65,6 +68,7 @@ private:
         QByteArray answer;
         Verdict verdict;
         QString meaning;
+        quint64 id = 0; // the link's number of the exchange, 0: stray bytes
     };
     void append(Row row);
 

@@ -1,11 +1,23 @@
 #include "linelogview.h"
 
+#include <algorithm>
+
 namespace hv52 {
 
 LineLogView::LineLogView(const LineLog &log, QObject *parent) : QAbstractTableModel(parent), m_log(log)
 {
     m_first = log.firstNumber();
     m_end = log.endNumber();
+    // A row of the log shown anew (a result revised) is shown anew here, if
+    // the table holds it already.
+    connect(&log, &LineLog::dataChanged, this, [this](const QModelIndex &from, const QModelIndex &to) {
+        const qint64 first = m_log.firstNumber() + from.row() - m_first;
+        const qint64 last = m_log.firstNumber() + to.row() - m_first;
+        if (last < 0 || first >= m_end - m_first)
+            return;
+        emit dataChanged(index(int(std::max<qint64>(0, first)), from.column()),
+                         index(int(std::min<qint64>(last, m_end - m_first - 1)), to.column()));
+    });
 }
 
 void LineLogView::sync()

@@ -17,6 +17,8 @@ LineMonitor::LineMonitor(QWidget *window, Link &link, const ModuleDef &module)
     // them, and the rows' texts are made only when they are shown.
     connect(&link, &Link::exchanged, this,
             [this](const ExchangeRecord &record) { m_log.addExchange(record, m_meaning.describe(record)); });
+    // A read found afterwards not to hold: its row says so.
+    connect(&link, &Link::exchangeRevised, &m_log, &LineLog::revise);
     connect(&link, &Link::strayBytes, this, [this](const QByteArray &bytes) {
         m_log.addStray(bytes, QTime::currentTime(), m_link ? m_link->framing() : Framing::Rtu);
     });

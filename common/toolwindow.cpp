@@ -387,21 +387,29 @@ void ToolWindow::poll()
     m_pollFailed.clear();
     m_polling = true;
     const QDateTime started = QDateTime::currentDateTime();
-    QVector<Reading> readings;
+    QVector<Reading> readings; // as shown while the poll ran
     PollResult result;
-    // Readings the link revoked after they were shown are shown anew.
-    const auto showRevised = [&](const QVector<Reading> &revised) {
-        for (int i = 0; i < revised.size() && i < readings.size(); ++i) {
-            const Reading &r = revised[i];
-            if (r.ok() != readings[i].ok() || r.text != readings[i].text || r.scaleUnknown != readings[i].scaleUnknown)
+    // The poll's own readings are final: a cell shown while it ran whose
+    // read failed at its end is shown anew, with its mark.
+    const auto showFinal = [&](const QVector<Reading> &final) {
+        for (int i = 0; i < final.size(); ++i) {
+            const Reading &r = final[i];
+            const int at = r.index;
+            const auto shown = std::find_if(readings.begin(), readings.end(), [at](const Reading &s) { return s.index == at; });
+            if (shown == readings.end() || r.ok() != shown->ok() || r.text != shown->text
+                || r.scaleUnknown != shown->scaleUnknown || r.result.verdict.outcome != shown->result.verdict.outcome)
                 showReading(r);
         }
-        readings = revised;
+        readings = final;
     };
     const auto endedEarly = [&](const QString &stoppedBy) {
-        QVector<Reading> revised = readings;
-        m_client.revise(revised);
-        showRevised(revised);
+        showFinal(m_client.lastReadings());
+        m_pollCompleted = int(readings.size());
+        m_pollFailed.clear();
+        for (const Reading &r : readings) {
+            if (!r.ok())
+                m_pollFailed << r.result.verdict;
+        }
         m_polling = false;
         // What this poll did not reach still shows an earlier value: say so.
         markNotRead(m_pollCompleted, NotRead::EndedEarly);
@@ -411,10 +419,14 @@ void ToolWindow::poll()
     };
     try {
         result = m_client.poll([&](const Reading &r) {
-            ++m_pollCompleted;
-            if (!r.ok())
-                m_pollFailed << r.result.verdict;
-            readings << r;
+            const auto shown =
+                std::find_if(readings.begin(), readings.end(), [&r](const Reading &s) { return s.index == r.index; });
+            if (shown != readings.end()) {
+                *shown = r; // read again at the end of the poll
+            } else {
+                ++m_pollCompleted;
+                readings << r;
+            }
             showReading(r);
         });
     } catch (const LinkError &e) {
@@ -426,7 +438,7 @@ void ToolWindow::poll()
         endedEarly(QString());
         throw;
     }
-    showRevised(result.readings);
+    showFinal(result.readings);
     m_polling = false;
     m_record.addPoll(started, result.readings);
     QVector<Verdict> failed;

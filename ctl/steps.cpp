@@ -40,26 +40,23 @@ QString stopReason(const Session &s)
 QVector<Value> pollValues(Session &s, const ModuleDef &def, QString *stopped, QVector<Reading> *readingsOut)
 {
     s.setFailFast(true);
-    QVector<Reading> readings;
     QString stoppedClause; // the same inside another sentence
     ModuleClient client(s.link(), def);
     try {
-        readings = client
-                       .poll(
-                           [&](const Reading &r) {
-                               readings << r;
-                               if (r.index + 1 < def.poll.size())
-                                   s.stopIfInterrupted();
-                           },
-                           [&s] { return !s.mustStop(); })
-                       .readings;
+        client.poll(
+            [&](const Reading &r) {
+                if (r.index + 1 < def.poll.size())
+                    s.stopIfInterrupted();
+            },
+            [&s] { return !s.mustStop(); });
     } catch (const LinkError &e) {
         *stopped = s.errorText(e);
         stoppedClause = s.errorText(e, true);
     } catch (const Aborted &) {
         // a signal, or a dead module: what follows is marked unread
     }
-    client.revise(readings); // what the poll did not revise itself, cut short
+    // The poll's readings, final also when it was cut short.
+    const QVector<Reading> readings = client.lastReadings();
     const bool dead = s.moduleDead() && !s.interrupted();
     QVector<Value> values;
     for (int i = 0; i < def.poll.size(); ++i) {
@@ -100,23 +97,51 @@ Probe probe(const ReadResult &r)
 
 const ModuleKind *kindOnLine(Link &link)
 {
-    QVector<bool> answered;
+    // The probes as one series, handed over once nothing can come to say a
+    // refusal or an answer was another probe's; one that neither answers
+    // nor refuses ends it.
+    QVector<SeriesRead> probes;
+    for (const KindProbe &p : kindProbes())
+        probes.append({p.address, p.pair});
+    SeriesHooks hooks;
+    hooks.goOn = [](int, const ReadResult &r) { return probe(r) != Probe::Other; };
     QVector<ReadResult> reads;
-    for (const KindProbe &p : kindProbes()) {
-        reads << link.readRegister(p.address, p.pair);
-        const Probe seen = probe(reads.last());
+    link.readSeries(probes, reads, hooks);
+    if (reads.size() < probes.size())
+        return nullptr;
+    QVector<bool> answered;
+    for (const ReadResult &r : reads) {
+        const Probe seen = probe(r);
         if (seen == Probe::Other)
             return nullptr;
         answered << (seen == Probe::Answered);
     }
-    // A repeated answer taken for a refused probe would name another kind.
-    link.balance();
-    if (std::any_of(reads.begin(), reads.end(), [&link](const ReadResult &r) { return link.revoked(r); }))
-        return nullptr;
     return kindAnswering(answered);
 }
 
 namespace {
+
+// The points read as one series, a stop between two reads: each result final.
+// `stopAtFailure`: the first read that fails ends the series.
+QVector<ReadResult> readInTurn(Session &s, Link &link, const QVector<const Point *> &points, bool stopAtFailure)
+{
+    QVector<ReadResult> results;
+    if (points.isEmpty())
+        return results;
+    s.stopIfInterrupted();
+    QVector<SeriesRead> reads;
+    for (const Point *p : points)
+        reads.append({p->address, p->pair});
+    SeriesHooks hooks;
+    hooks.ahead = false;
+    hooks.goOn = [stopAtFailure](int, const ReadResult &r) { return r.ok() || !stopAtFailure; };
+    hooks.each = [&](int k, const ReadResult &) {
+        if (k + 1 < points.size())
+            s.stopIfInterrupted();
+    };
+    link.readSeries(reads, results, hooks);
+    return results;
+}
 
 // The source a limit of this group is scaled by, among `raw` values by
 // register (written, before or read back); nullopt when it is not there.
@@ -216,31 +241,26 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
             v.reason = QStringLiteral("写入前读取%1失败：%2").arg(point.name(), outcomeText(verdict));
     };
     try {
-        QVector<std::pair<const Point *, ReadResult>> firstReads;
+        QVector<const Point *> firstPoints;
         for (const int i : indices) {
-            s.stopIfInterrupted();
             const Point &point = def.poll[i];
-            if (known.contains(point.address)) {
+            if (known.contains(point.address))
                 valueAt(point.address).before = known.value(point.address);
-                continue;
-            }
-            const ReadResult r = link.readRegister(point.address, point.pair);
-            if (!r.ok()) {
-                refuse(point, r.verdict);
+            else
+                firstPoints << &point;
+        }
+        // One series, stopped by the first read that fails; its values are
+        // final, so no answer among them was a repetition.
+        const QVector<ReadResult> firstReads = readInTurn(s, link, firstPoints, true);
+        for (int k = 0; k < firstReads.size(); ++k) {
+            if (!firstReads[k].ok()) {
+                refuse(*firstPoints[k], firstReads[k].verdict);
                 s.stopIfInterrupted(); // a dead module says so
                 return;
             }
-            firstReads.append({&point, r});
+            valueAt(firstPoints[k]->address).before = quint16(firstReads[k].value);
         }
-        // Held only once the line has shown that no answer was a repetition.
-        link.balance();
-        for (const auto &[point, r] : firstReads) {
-            if (link.revoked(r)) {
-                refuse(*point, {Outcome::Repeated});
-                return;
-            }
-            valueAt(point->address).before = quint16(r.value);
-        }
+        s.stopIfInterrupted();
         ModuleClient client(link, def);
         for (const Planned &p : planned) {
             s.stopIfInterrupted();
@@ -273,27 +293,23 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
             }
         }
         // A write that failed is not read back: its register holds what it held.
-        QVector<std::pair<WrittenValue *, ReadResult>> readBacks;
+        QVector<const Point *> backPoints;
+        QVector<WrittenValue *> backValues;
         for (const int i : indices) {
             const Point &point = def.poll[i];
             WrittenValue &v = valueAt(point.address);
             if (v.outcome != WrittenValue::Outcome::Acknowledged)
                 continue;
-            s.stopIfInterrupted();
-            const ReadResult r = link.readRegister(point.address, point.pair);
-            if (!r.ok()) {
-                v.outcome = WrittenValue::Outcome::ReadBackFailed;
-                v.reason = outcomeText(r.verdict);
-                say(QStringLiteral("%1 读回失败：%2。").arg(v.caption, v.reason));
-                continue;
-            }
-            readBacks.append({&v, r});
+            backPoints << &point;
+            backValues << &v;
         }
-        link.balance();
-        for (auto &[v, r] : readBacks) {
-            if (link.revoked(r)) {
+        const QVector<ReadResult> backReads = readInTurn(s, link, backPoints, false);
+        for (int k = 0; k < backReads.size(); ++k) {
+            WrittenValue *v = backValues[k];
+            const ReadResult &r = backReads[k];
+            if (!r.ok()) {
                 v->outcome = WrittenValue::Outcome::ReadBackFailed;
-                v->reason = outcomeText({Outcome::Repeated});
+                v->reason = outcomeText(r.verdict);
                 say(QStringLiteral("%1 读回失败：%2。").arg(v->caption, v->reason));
                 continue;
             }

@@ -37,6 +37,7 @@ void Judge::startOperation(const Config &config)
     m_heard.clear();
     m_bands[0] = m_bands[1] = Band{};
     m_known.clear();
+    m_writtenUs.clear();
     m_reads.clear();
     m_results.clear();
     m_phase = Phase::Idle;
@@ -56,6 +57,7 @@ void Judge::startReads(const QVector<Ask> &reads)
     m_atRiskFrom = -1;
     m_stopAsked = false;
     m_rereading = false;
+    m_revokeCurrent = false;
     m_current = -1;
     m_phase = Phase::Idle;
     advance();
@@ -64,6 +66,7 @@ void Judge::startReads(const QVector<Ask> &reads)
 void Judge::startWrite(quint16 reg, quint16 value)
 {
     m_writing = true;
+    m_writeReg = reg;
     m_reads.clear();
     m_results.clear();
     m_current = -1;
@@ -131,6 +134,8 @@ void Judge::advance()
         r.failure = {};
         r.validRows.clear();
         r.attemptSentUs.clear();
+        r.tookRepeat = false;
+        r.runLength = 0;
         beginAttempt();
         return;
     }
@@ -147,7 +152,7 @@ void Judge::advance()
 void Judge::holdOff()
 {
     const ReadState &r = m_reads[m_current];
-    const qint64 clear = std::min(sourcesClearUs(r.ask, r.previous), r.holdOffUntilUs);
+    const qint64 clear = std::min(sourcesClearUs(r.ask, r.runValue, r.holdOffAllowed), r.holdOffUntilUs);
     if (clear > m_nowUs)
         startListen(Phase::HoldOff, m_nowUs, 0, clear);
 }
@@ -157,11 +162,24 @@ void Judge::beginAttempt()
     ReadState &r = m_reads[m_current];
     ++r.attempts;
     beginExchange(readUnit(r.ask.pair, r.ask.reg));
-    if (r.attempts >= 2 && r.havePrevious) {
-        // A confirming read: its answer must not be able to agree with the
-        // one before by being, like it, another register's late answer.
-        r.holdOffUntilUs = m_nowUs + horizonUs();
-        holdOff();
+    if (r.attempts >= 2) {
+        // A confirming read. Answers agree into a value only when they
+        // outnumber what could still bring that value from another register.
+        // When the answers left cannot, a second read waits until one at
+        // most can, and the count starts again; a third has no hope and is
+        // not sent.
+        const int need = r.havePrevious ? answersNeeded(Source::count(r.runSources, r.runValue)) : 2;
+        const int reachable = (r.havePrevious ? r.runLength : 0) + 1 + (kMostAttempts - r.attempts);
+        if (need > reachable) {
+            if (r.attempts == kMostAttempts) {
+                m_hopeless = true;
+                return;
+            }
+            r.havePrevious = false;
+            r.holdOffAllowed = 1;
+            r.holdOffUntilUs = m_nowUs + horizonUs();
+            holdOff();
+        }
     }
 }
 
@@ -169,13 +187,20 @@ void Judge::readDone(Read result)
 {
     if (m_results.size() <= m_current)
         m_results.resize(m_current + 1);
+    if (std::exchange(m_revokeCurrent, false) && result.ok() && !m_rereading) {
+        result = {{Outcome::Repeated}, 0};
+        m_reads[m_current].revoked = true;
+        for (const quint64 id : m_reads[m_current].validRows)
+            mark(id, result.verdict);
+        m_reads[m_current].validRows.clear();
+    }
     m_results[m_current] = result;
     if (result.ok()) {
         m_reads[m_current].takenSentUs = m_x.sentUs;
         // A value known for sure tells which late answers cannot carry
         // another; one that holds only while nothing comes against it does not.
         const Ask &a = m_reads[m_current].ask;
-        if (m_atRiskFrom < 0)
+        if (m_atRiskFrom < 0 || m_reads[m_current].attempts > 1)
             m_known.insert(quint32(a.reg) << 1 | (a.pair ? 1 : 0), result.value);
     }
     // A read that failed shows no exchange of its own as valid.
@@ -205,6 +230,13 @@ Judge::Step Judge::next(qint64 nowUs)
             step.number = m_failureNumber;
             return step;
         case Phase::Flush:
+            if (std::exchange(m_hopeless, false)) {
+                // Nothing can confirm this read now: it fails unsent.
+                m_reads[m_current].failure = {};
+                m_reads[m_current].attempts -= 1;
+                confirmFailed();
+                continue;
+            }
             step.what = Do::Flush;
             return step;
         case Phase::PreQuiet:
@@ -232,6 +264,7 @@ Judge::Step Judge::next(qint64 nowUs)
         case Phase::Send:
             step.what = Do::Send;
             step.frame = m_x.request;
+            step.needed = m_x.rule.needed();
             return step;
         case Phase::Await:
             if (!m_x.judged && nowUs >= m_x.sentUs + qint64(m_config.timeoutMs) * kUsPerMs)
@@ -243,6 +276,7 @@ Judge::Step Judge::next(qint64 nowUs)
             step.what = Do::Wait;
             step.untilUs = m_x.sentUs + qint64(m_config.timeoutMs) * kUsPerMs;
             step.needed = m_x.rule.needed();
+            step.forAnswer = true;
             return step;
         case Phase::After:
             if (!listenOver(nowUs, &step))
@@ -295,13 +329,24 @@ void Judge::sent(qint64 atUs)
     m_x.sentUs = atUs;
     m_lastSentUs = atUs;
     m_phase = Phase::Await;
-    // A read sent while an answer may be owed is owed itself until two of
-    // its answers agree.
-    if (!m_writing && careful()) {
+    if (m_writing) {
+        // What was known of the register is what it held before: from now
+        // its answers may carry either.
+        m_writtenUs.insert(m_writeReg, atUs);
+        m_known.remove(quint32(m_writeReg) << 1);
+        m_known.remove(quint32(m_writeReg) << 1 | 1);
+        m_known.remove(quint32(quint16(m_writeReg - 1)) << 1 | 1);
+    }
+    // A read sent while an answer may be owed, or read again, owes its own:
+    // what it takes may be another's.
+    if (!m_writing) {
         ReadState &r = m_reads[m_current];
-        r.sources = sourcesFor(r.ask);
-        owe(m_x);
-        r.attemptSentUs << atUs;
+        const bool owing = careful() || r.attempts > 1;
+        r.sources = owing || m_repeating ? sourcesFor(r.ask) : QVector<Source>{};
+        if (owing) {
+            owe(m_x);
+            r.attemptSentUs << atUs;
+        }
     }
 }
 
@@ -357,6 +402,9 @@ void Judge::cut(Verdict why, qint64 nowUs)
             if (!m_results[i].ok())
                 continue;
             m_results[i] = {why, 0};
+            // What it took may have been a repetition: its own answer may
+            // still come, into whatever this operation reads next.
+            owe(m_reads[i].takenSentUs, readUnit(m_reads[i].ask.pair, m_reads[i].ask.reg));
             for (const quint64 id : m_reads[i].validRows)
                 mark(id, why);
         }
@@ -430,6 +478,8 @@ void Judge::judged(qint64 nowUs)
                           || (m_x.verdict.outcome == Outcome::TooLong && !m_x.anotherAfter);
     if (!answered)
         owe(m_x);
+    else if (m_x.verdict.outcome == Outcome::TooLong)
+        noteAnswerTime(answerLength(frame), m_x.endUs - m_x.sentUs); // its own answer came, in this time
     if (m_x.afterFailure && (m_silenceSeen || !anyHeardBefore(m_x.received)) && isOtherRequestsAnswer(m_x.received, frame))
         noteLate(m_x.endUs - m_x.previousSentUs); // the failed one's answer, this late
     const Quiet q = settleQuiet();
@@ -461,14 +511,6 @@ void Judge::settleEnded()
     Verdict verdict = m_x.verdict;
     if (repeated) {
         verdict = {Outcome::Repeated};
-        // Its own answer came among the repetitions, new: nothing is owed.
-        // (One heard before may be a copy of another register's.)
-        const QVector<QByteArray> answers = answersIn(all, m_config.address);
-        if (std::any_of(answers.begin(), answers.end(), [this](const QByteArray &a) {
-                return judge(a, m_x.request).valid()
-                       && std::none_of(m_heard.begin(), m_heard.end(), [&a](const Heard &h) { return h.frame == a; });
-            }))
-            release(m_x.sentUs);
     } else if (spoiledByLateness(verdict, m_x.anotherAfter)) {
         // Two answers back to back, one an earlier request's: it came after
         // this request went out, so at least that long after its own.
@@ -566,6 +608,12 @@ void Judge::answeredValid()
         r.firstArrivalUs = m_x.endUs;
         r.firstRepeats = repeats && !m_silenceSeen;
         r.carefulStart = careful();
+        if (r.carefulStart && !repeats && Source::count(r.sources, value) == 0) {
+            // Answers may be owed, but none that fits this read could bring
+            // this value: it is its own.
+            readDone({m_x.verdict, value});
+            return;
+        }
     }
     const qint64 tookUs = m_x.endUs - m_x.sentUs;
     if (r.attempts == 1 && !careful() && !(m_repeating && !m_config.scan)) {
@@ -584,11 +632,20 @@ void Judge::answeredValid()
         }
         if (repeats && m_atRiskFrom < 0 && !m_x.afterFailure && !m_silenceSeen)
             m_atRiskFrom = m_current;
+        r.tookRepeat = repeats;
         readDone({m_x.verdict, value, repeats});
         return;
     }
+    // The run of answers in a row that agree, each followed by a quiet line.
+    if (r.havePrevious && value == r.runValue) {
+        ++r.runLength;
+    } else {
+        r.runLength = 1;
+        r.runValue = value;
+        r.runSources = r.sources;
+    }
     if (r.attempts >= 2) {
-        if (r.havePrevious && value == r.previous && Source::count(r.previousSources, value) <= 1) {
+        if (r.runLength >= answersNeeded(Source::count(r.runSources, value))) {
             if (r.attempts == 3) {
                 // The second and third agree without the first: it answered
                 // another request.
@@ -596,10 +653,13 @@ void Judge::answeredValid()
                 if (!r.firstMarked)
                     mark(r.firstRow, {r.another ? Outcome::Late : Outcome::Unconfirmed});
             }
+            // Its requests' own answers may still be on their way (this
+            // register's own late answers agree as well): they stay owed,
+            // carrying the value now known.
             finishConfirmed(m_x.verdict, value);
             return;
         }
-        if (r.attempts == 3) {
+        if (r.attempts == kMostAttempts) {
             r.failure = {};
             confirmFailed();
             return;
@@ -654,8 +714,6 @@ void Judge::afterQuietEnded()
     if (r.attempts == 1)
         r.firstValue = m_x.value;
     r.havePrevious = clean;
-    r.previous = m_x.value;
-    r.previousSources = r.sources;
     beginAttempt();
 }
 
@@ -665,8 +723,13 @@ void Judge::balanceEnded()
     unexplained(heardBytes, m_listen.lastByteUs);
     stray(heardBytes, m_listen.firstByteUs);
     // What still holds from the first read at risk on holds on trust.
-    for (int i = std::max(0, m_atRiskFrom); m_atRiskFrom >= 0 && i < m_results.size(); ++i)
+    for (int i = std::max(0, m_atRiskFrom); m_atRiskFrom >= 0 && i < m_results.size(); ++i) {
         m_results[i].trusted = m_results[i].ok();
+        // One that took an answer heard before may have taken a copy: its own
+        // answer may still come, into whatever this operation reads next.
+        if (m_results[i].ok() && m_reads[i].tookRepeat)
+            owe(m_reads[i].takenSentUs, readUnit(m_reads[i].ask.pair, m_reads[i].ask.reg));
+    }
     m_atRiskFrom = -1;
     m_phase = Phase::Idle;
     m_current = int(m_reads.size()); // nothing more of the first pass
@@ -737,11 +800,19 @@ Judge::Quiet Judge::settleQuiet() const
 
 int Judge::afterAnswerQuietMs() const
 {
-    // While an answer may still be owed, two answers agree only when the
-    // second cannot be the first one repeated: the quiet outlasts any copy.
-    // On a line that only repeats, it outlasts the copies heard.
-    const int copies = careful() ? kRepeatLagLimitMs : std::min(m_repeatLagMs * 3 / 2, kQuietLimitMs / 4);
+    // Long enough for a module that fell behind to show its queued answers,
+    // and, where an answer may be owed or the line repeats, for any copy of
+    // this one to come in it, not in the next read's wait: two answers then
+    // agree only when the second is not the first again.
+    const int copies = careful() || m_repeating ? kRepeatLagLimitMs : 0;
     return std::max({kAfterAnswerQuietMs, longestAnswerMs(m_config.speed), copies});
+}
+
+int Judge::answersNeeded(int sources) const
+{
+    // Each source may bring one answer with this value: the answers in a row
+    // that agree must outnumber them.
+    return std::max(2, sources + 1);
 }
 
 qint64 Judge::horizonUs() const
@@ -787,6 +858,11 @@ bool Judge::careful() const
 
 QVector<Judge::Source> Judge::sourcesFor(const Ask &read) const
 {
+    return sourcesFor(read, m_nowUs);
+}
+
+QVector<Judge::Source> Judge::sourcesFor(const Ask &read, qint64 atUs) const
+{
     // What could still bring an answer that fits this read but is not its
     // register's: a request for another register that may still owe its
     // answer, and an answer heard lately, which the line may send again.
@@ -795,17 +871,36 @@ QVector<Judge::Source> Judge::sourcesFor(const Ask &read) const
     const int length = answerUnitLength(unit);
     const qint64 horizon = horizonUs();
     for (const Owed &o : m_owed) {
-        if (o.function != 3 || o.length != length || o.reg == read.reg || o.sentUs + horizon <= m_nowUs)
+        // Requests for this register too: a late answer of an earlier one
+        // carries the value it had then, and two of them agree as well.
+        if (o.function != 3 || o.length != length || o.sentUs + horizon <= atUs || o.sentUs >= atUs)
             continue;
-        const auto known = m_known.constFind(quint32(o.reg) << 1 | (length == 5 ? 1 : 0));
+        // An earlier request for this very register counts only when a write
+        // to it went out after it: its late answer then carries what the
+        // register held before the write. Without one, it carries a value
+        // the register held this operation, as a fresh answer would.
+        if (o.reg == read.reg && !writtenSince(read, o.sentUs))
+            continue;
+        // What is known of its register now is not what it held before a
+        // write to it.
+        const Ask theirs{o.reg, length == 5};
+        auto known = m_known.constFind(quint32(o.reg) << 1 | (length == 5 ? 1 : 0));
+        if (writtenSince(theirs, o.sentUs))
+            known = m_known.constEnd();
         out.append({known != m_known.constEnd(), known != m_known.constEnd() ? *known : 0, o.sentUs + horizon});
     }
     const qint64 copies = qint64(kRepeatLagLimitMs) * kUsPerMs;
     for (const Heard &h : m_heard) {
-        if (h.frame.size() == length + 4 - 1 && h.atUs + copies > m_nowUs)
+        if (h.frame.size() == length + 4 - 1 && h.atUs + copies > atUs && h.atUs <= atUs)
             out.append({true, unitValue(h.frame.mid(1, h.frame.size() - 3), length == 5), h.atUs + copies});
     }
     return out;
+}
+
+bool Judge::writtenSince(const Ask &read, qint64 sinceUs) const
+{
+    const auto after = [&](quint16 reg) { return m_writtenUs.value(reg, -1) > sinceUs; };
+    return after(read.reg) || (read.pair && after(quint16(read.reg + 1)));
 }
 
 int Judge::Source::count(const QVector<Source> &sources, quint32 value)
@@ -814,18 +909,19 @@ int Judge::Source::count(const QVector<Source> &sources, quint32 value)
                              [value](const Source &s) { return !s.known || s.value == value; }));
 }
 
-qint64 Judge::sourcesClearUs(const Ask &read, quint32 value) const
+qint64 Judge::sourcesClearUs(const Ask &read, quint32 value, int allowed) const
 {
-    // Until at most one of them can bring this value.
+    // Until at most `allowed` of them can bring this value (or any, when the
+    // value is yet to come).
     QVector<qint64> ends;
     for (const Source &src : sourcesFor(read)) {
         if (!src.known || src.value == value)
             ends << src.untilUs;
     }
-    if (ends.size() < 2)
+    if (ends.size() <= allowed)
         return -1;
     std::sort(ends.begin(), ends.end());
-    return ends[ends.size() - 2];
+    return ends[ends.size() - 1 - allowed];
 }
 
 void Judge::noteAnswerTime(int length, qint64 us)
@@ -846,8 +942,11 @@ bool Judge::inBand(int length, qint64 us) const
     const Band &b = m_bands[length == 9 ? 1 : 0];
     if (b.count == 0)
         return false;
+    // Only the late side: the first answers of an operation on a fresh port
+    // come slower than the rest, and an answer sooner than any before is
+    // not told from its own by that alone.
     const qint64 margin = std::max<qint64>(qint64(kBandMarginMs) * kUsPerMs, b.hiUs / 4);
-    return us >= b.loUs - margin && us <= b.hiUs + margin;
+    return us <= b.hiUs + margin;
 }
 
 qint64 Judge::balanceWindowUs() const
@@ -931,6 +1030,10 @@ bool Judge::unexplained(const QByteArray &bytes, qint64 arrivedUs, const QByteAr
 
 void Judge::revokeFrom(int read)
 {
+    // The read under way took what it took beside answers now in doubt: it
+    // is read again too.
+    if (!m_writing && m_current >= read && m_current >= m_results.size())
+        m_revokeCurrent = true;
     for (int i = read; i < m_results.size() && i < m_reads.size(); ++i) {
         if (!m_results[i].ok())
             continue;

@@ -27,12 +27,23 @@ namespace hv52 {
 //     again under rule 3.
 //  3. After any exchange that may still owe its answer (silence, a broken or
 //     another request's answer, a read made to fail by rule 2 or 4), the rest
-//     of the operation is careful: before the next request the line is quiet
-//     for the guard time (longer once answers were heard late, up to the quiet
-//     limit), and a read counts only when two of its answers in a row agree,
-//     each followed by a quiet line (20 ms at least, the longest answer, half
-//     again the longest repetition lag heard) with nothing in it but copies of
-//     that answer; three requests at most, else 应答迟到 or 复读不一致.
+//     of the operation is careful until that answer can no longer come (the
+//     timeout, the quiet limit and the longest repetition lag after its
+//     request): before the next request the line is quiet for the guard time
+//     (longer once answers were heard late, up to the quiet limit), and a read
+//     counts only when its answers in a row agree, each followed by a quiet
+//     line (20 ms at least, the longest answer, half again the longest
+//     repetition lag heard) with nothing in it but copies of that answer, and
+//     outnumber what could still bring that value from elsewhere: each
+//     request still owed an answer of that shape whose value is not known to
+//     differ (another register's, or this one's sent before a write to it),
+//     and each recent answer with that value the line may repeat. At least
+//     two; one when nothing owed could bring an answer of that shape. Three
+//     requests at most; when those left cannot outnumber them, the read first
+//     waits until they can, else fails unsent: 应答迟到 or 复读不一致.
+//     A read that took an answer heard before still owes its own answer to
+//     the rest of the operation, held on trust or not; and a write makes what
+//     was known of its register unknown.
 //  4. On a line heard repeating answers, every answer is followed by that
 //     quiet too; an answer with anything else after it, or one heard before,
 //     counts only as rule 3 confirms it.
@@ -67,6 +78,8 @@ public:
     // How far an answer heard before may come from this line's answer time
     // and still pass for its own (a quarter of the longest, if more).
     static constexpr int kBandMarginMs = 5;
+    // Requests one read makes at most.
+    static constexpr int kMostAttempts = 3;
 
     struct Config
     {
@@ -88,8 +101,10 @@ public:
     {
         Verdict verdict{Outcome::Aborted};
         quint32 value = 0;
-        // Counted because nothing came against it: its answer was byte for
-        // byte one heard shortly before, and came as this line's answers do.
+        // Counted on trust: its answer was byte for byte one heard shortly
+        // before and came as this line's answers do, and nothing came against
+        // it; or two of its answers agreed, on a line never heard repeating
+        // an answer, with quiets shorter than a repetition may lag.
         bool trusted = false;
         bool ok() const { return verdict.valid(); }
     };
@@ -107,9 +122,10 @@ public:
         Do what = Do::Done;
         QByteArray frame;
         qint64 untilUs = 0;
-        int needed = 1;
+        int needed = 1; // Wait, Send: the answer needs at least this many bytes
         int read = -1;
         bool sendsNext = false; // Answered: the next steps are Flush and Send, nothing to wait for
+        bool forAnswer = false; // Wait: for an answer, not a quiet line
         LinkError::Kind failure = LinkError::Kind::Noisy;
         int number = 0;
     };
@@ -135,6 +151,9 @@ public:
     void newPlace();
     // A new operation on a port just opened: lateness and doubt are its own.
     void startOperation(const Config &config);
+    // The settings of the next series or write (a bus scan moves from one
+    // address to the next within an operation).
+    void setConfig(const Config &config) { m_config = config; }
     const Config &config() const { return m_config; }
 
     // A series of reads; its values are final once next() says Done.
@@ -189,6 +208,9 @@ public:
     Quiet settleQuiet() const;
     // The quiet after an answer that a later one may agree with.
     int afterAnswerQuietMs() const;
+    // How many answers in a row must agree, with this many sources of another
+    // register's answer that may bring the same value.
+    int answersNeeded(int sources) const;
 
 private:
     enum class Phase {
@@ -253,14 +275,17 @@ private:
         int attempts = 0;
         bool carefulStart = false; // it began on a careful line: it is confirmed
         bool havePrevious = false; // the answer before, valid and followed by a quiet line
-        quint32 previous = 0;
+        int runLength = 0;         // answers in a row that agree, the latest last
+        quint32 runValue = 0;
+        int holdOffAllowed = 1;    // a hold-off waits until no more sources than this
         quint32 firstValue = 0;
         quint64 firstRow = 0;  // the row of its first exchange
         QVector<quint64> validRows; // the rows of its exchanges shown valid
         QVector<qint64> attemptSentUs; // its requests sent while answers were owed
-        QVector<Source> sources;         // at the latest request
-        QVector<Source> previousSources; // at the request of the answer before
+        QVector<Source> sources;    // at the latest request
+        QVector<Source> runSources; // at the request of the run's first answer
         qint64 holdOffUntilUs = 0;
+        bool tookRepeat = false; // it took an answer heard before, on trust
         qint64 takenSentUs = -1;       // the request whose answer it took
         bool firstMarked = false;
         bool firstRepeats = false;  // its first answer was heard before
@@ -304,8 +329,10 @@ private:
     void owe(qint64 sentUs, const QByteArray &unit);
     void release(qint64 sentUs);
     QVector<Source> sourcesFor(const Ask &read) const;
+    // As they stood at a time: what was owed then, what had been heard.
+    QVector<Source> sourcesFor(const Ask &read, qint64 atUs) const;
     // When at most one of them can still bring this value; -1: already so.
-    qint64 sourcesClearUs(const Ask &read, quint32 value) const;
+    qint64 sourcesClearUs(const Ask &read, quint32 value, int allowed) const;
     void holdOff();
     void revokeFrom(int read);
     void row(const Exchange &x, Verdict verdict);
@@ -330,8 +357,12 @@ private:
         quint8 function = 0;
     };
     QVector<Owed> m_owed;
+    bool writtenSince(const Ask &read, qint64 sinceUs) const;
     // The values handed over this operation, by register and shape.
     QHash<quint32, quint32> m_known;
+    // When each register was last written this operation.
+    QHash<quint16, qint64> m_writtenUs;
+    quint16 m_writeReg = 0;
     qint64 m_nowUs = 0;
     bool m_silenceSeen = false; // an exchange timed out
     int m_lateMs = 0;
@@ -355,6 +386,8 @@ private:
     int m_atRiskFrom = -1;    // the first read that took an answer heard before
     bool m_stopAsked = false;
     bool m_rereading = false; // the pass that reads the revoked reads again
+    bool m_revokeCurrent = false; // the read under way is revoked when it is done
+    bool m_hopeless = false;      // the confirming read about to go cannot confirm: not sent
     Verdict m_writeVerdict{Outcome::Aborted};
     Phase m_phase = Phase::Idle;
     Exchange m_x;

@@ -5,9 +5,7 @@
 #include "maketransport.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QMetaMethod>
 
 namespace hv52 {
 
@@ -26,11 +24,14 @@ struct BusyGuard
 Link::Link(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<ExchangeRecord>();
+    qRegisterMetaType<Verdict>();
     Timer1.setInterval(kResponseTimeoutMs);
+    Timer1.setSingleShot(true);
     // A coarse timer fires up to 5 % late; the timeout is part of what the
     // operator waits for on a dead line, so keep it to the millisecond.
     Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &Link::Timer1_Timer);
+    m_clock.start();
 }
 
 Link::~Link()
@@ -46,6 +47,18 @@ int Link::guardMs() const
     return std::max(kMinGuardMs, longestAnswerMs(m_settings.given >= 3 ? m_settings.speed : 0));
 }
 
+Judge::Config Link::judgeConfig() const
+{
+    Judge::Config c;
+    c.framing = framing();
+    c.address = busAddress();
+    c.timeoutMs = responseTimeout();
+    c.guardMs = guardMs();
+    c.scan = m_guardMs >= 0;
+    c.speed = m_settings.given >= 3 ? m_settings.speed : 0;
+    return c;
+}
+
 RunResult Link::run(const std::function<void()> &work)
 {
     RunResult result;
@@ -54,18 +67,17 @@ RunResult Link::run(const std::function<void()> &work)
     result.started = true;
     BusyGuard guard(m_busy);
     m_aborted = false;
+    m_lineBroke = false;
     m_sinceEvents.start(); // a press or a command: the event loop just ran
-    // Lateness and doubt belong to the operation: a new one starts with the
-    // port just opened and nothing in flight that it could mistake. What
-    // this operation's answers were, and which reads they may spoil, too.
-    m_late.startOperation(m_serial);
-    m_runClock.start();
     m_runStartedAt = QTime::currentTime();
-    m_lastSentMs = 0; // no request of this operation yet
-    m_held = {};
-    m_ahead.reset();
+    m_runStartUs = nowUs();
     try {
         openPort();
+        // Lateness and doubt belong to the operation: a new one starts with
+        // the port just opened and nothing in flight that it could mistake.
+        Judge::Config config;
+        config.framing = framing();
+        m_judge.startOperation(config);
         work();
     } catch (const Aborted &) {
         // Ended on purpose (window closing): close the port quietly below.
@@ -77,7 +89,6 @@ RunResult Link::run(const std::function<void()> &work)
     }
     if (result.failure)
         result.error = result.failure->text();
-    dropAhead();
     closePort();
     result.aborted = m_aborted;
     if (m_aborted) {
@@ -150,11 +161,11 @@ void Link::setLine(const LineSettings &line)
     // transport anew. The address and speed alone take effect at once.
     const bool samePlace = line.kind == m_settings.kind && line.device == m_settings.device
                            && line.host == m_settings.host && line.tcpPort == m_settings.tcpPort
-                           && line.framing == m_settings.framing;
+                           && line.framing == m_settings.framing && line.portNumber == m_settings.portNumber;
     m_settings = line;
     Timer1.setInterval(line.responseTimeoutMs);
     if (!samePlace)
-        m_late.newPlace(); // whether the line repeats answers is the place's own
+        m_judge.newPlace(); // whether the line repeats answers is the place's own
     if (!samePlace && !m_busy)
         m_line.reset();
 }
@@ -172,126 +183,37 @@ void Link::setArgs(const ArgArray &args)
     setLine(line);
 }
 
-QByteArray Link::frameOf(const QByteArray &unit)
-{
-    const quint8 address = busAddress();
-    if (framing() == Framing::Mbap)
-        return frameMbap(++m_transaction, address, unit);
-    return frameRtu(address, unit);
-}
-
 quint8 Link::busAddress() const
 {
     return busAddressOf(m_settings);
 }
 
+void Link::readSeries(const QVector<SeriesRead> &reads, QVector<ReadResult> &results, const SeriesHooks &hooks)
+{
+    results.clear();
+    // The address is checked before anything is sent, as each request's.
+    m_judge.setConfig(judgeConfig());
+    QVector<Judge::Ask> asks;
+    asks.reserve(reads.size());
+    for (const SeriesRead &r : reads)
+        asks.append({r.reg, r.pair});
+    m_judge.startReads(asks);
+    drive(&results, &hooks);
+    for (const ReadResult &r : results) {
+        if (!r.ok())
+            countFailure();
+    }
+    if (!results.isEmpty()) {
+        m_verdict = results.last().verdict;
+        m_state = stateOf(m_verdict.outcome);
+    }
+}
+
 ReadResult Link::readRegister(quint16 reg, bool pair)
 {
-    ReadResult result;
-    const quint32 serial = ++m_serial;
-    // A bus scan addresses another module with each request: a late answer
-    // gives itself away by its address there, and needs no second read; on
-    // Modbus TCP every answer does, by its transaction identifier.
-    if (m_late.unsure() && m_guardMs < 0 && framing() == Framing::Rtu) {
-        m_held.hold();
-        try {
-            const qint64 failedSentMs = m_lastSentMs;
-            result = readOnce(reg, pair);
-            // An answer heard before, byte for byte, that turns out to be
-            // another request's was repeated by the line, not late.
-            const bool repeated = result.ok() && m_answerRepeats && !m_late.silenceSeen();
-            const int firstRow = m_held.last(); // its row, when recorded
-            const bool company = result.ok() && answerHadCompany(&result);
-            if (result.ok() || company) {
-                const qint64 arrivedMs = m_answerAtMs;
-                bool another = company;
-                result = confirm(reg, pair, result, firstRow, &another);
-                another = another || result.verdict.outcome == Outcome::Late
-                          || result.verdict.outcome == Outcome::Unconfirmed;
-                // The first answer was the failed request's, this late.
-                if (another && !repeated)
-                    m_late.noteLate(arrivedMs - failedSentMs);
-            }
-        } catch (...) {
-            flushHeld();
-            throw;
-        }
-        flushHeld();
-        verdictIs(result.verdict);
-    } else {
-        result = readOnce(reg, pair);
-        // On a line that repeats answers an answer counts only when nothing
-        // but its own repetition follows it within the lag heard: every
-        // earlier copy came before the request went out.
-        if (result.ok() && m_late.repeating() && framing() == Framing::Rtu && answerHadCompany(&result)) {
-            result.verdict = {Outcome::Repeated};
-            verdictIs(result.verdict);
-        }
-    }
-    result.serial = serial;
-    if (result.ok() && revoked(result)) {
-        // The line brought an answer more than asked for while this read
-        // was under way: its own answer may have been another's.
-        result.verdict = {Outcome::Repeated};
-        verdictIs(result.verdict);
-    }
-    if (!result.ok())
-        countFailure();
-    return result;
-}
-
-bool Link::revoked(const ReadResult &read) const
-{
-    return m_late.revoked(read.serial);
-}
-
-ReadResult Link::readOnce(quint16 reg, bool pair)
-{
-    if (m_ahead.isFor(reg, pair))
-        claimAhead(); // already on its way
-    else
-        exchange(frameOf(readUnit(pair, reg)));
-    if (m_state != Valid)
-        return {m_verdict, 0};
-    return {m_verdict, unitValue(m_answerUnit, pair)};
-}
-
-void Link::setNextRead(quint16 reg, bool pair, std::function<bool(quint32)> goOn)
-{
-    m_ahead.name(reg, pair, std::move(goOn));
-}
-
-void Link::record(const ExchangeRecord &r)
-{
-    ExchangeRecord framed = r;
-    framed.framing = m_line ? m_line->framing() : Framing::Rtu;
-    if (m_held.holding())
-        m_held.add(framed);
-    else
-        emit exchanged(framed);
-}
-
-void Link::stray(const QByteArray &all)
-{
-    if (all.isEmpty())
-        return;
-    // A row keeps no more of a flood than an exchange does.
-    const QByteArray bytes = all.left(ReceiveRule::kFloodBytes);
-    if (m_held.holding())
-        m_held.addStray(bytes);
-    else
-        emit strayBytes(bytes);
-}
-
-void Link::flushHeld()
-{
-    const QVector<HeldRows::Row> held = m_held.release();
-    for (const HeldRows::Row &h : held) {
-        if (h.stray.isEmpty())
-            emit exchanged(h.record);
-        else
-            emit strayBytes(h.stray);
-    }
+    QVector<ReadResult> results;
+    readSeries({{reg, pair}}, results);
+    return results.value(0, ReadResult{{Outcome::Aborted}, 0});
 }
 
 WriteResult Link::writeRegister(quint16 reg, quint16 value)
@@ -311,13 +233,16 @@ WriteResult Link::write(quint16 reg, qint32 value)
             return {{}, true};
         }
     }
-    const quint8 address = busAddress();
+    const Judge::Config config = judgeConfig(); // the address, checked first
     if (value < 0 || value > 65535)
         throw LinkError(LinkError::Kind::ValueOutOfRange, LinkError::Fields().withNumber(value));
     // A write is never repeated: the module may have carried it out even
     // when its acknowledgement was lost.
-    Q_UNUSED(address);
-    exchange(frameOf(writeUnit(reg, quint16(value))));
+    m_judge.setConfig(config);
+    m_judge.startWrite(reg, quint16(value));
+    drive(nullptr, nullptr);
+    m_verdict = m_judge.writeVerdict();
+    m_state = stateOf(m_verdict.outcome);
     if (m_state != Valid)
         countFailure();
     return {m_verdict, false};

@@ -2,10 +2,8 @@
 #include "cmdline.h"
 #include "exchange.h"
 #include "frames.h"
-#include "heldrows.h"
-#include "latepolicy.h"
+#include "judge.h"
 #include "linkerror.h"
-#include "readahead.h"
 #include "transport.h"
 
 #include <QByteArray>
@@ -25,8 +23,7 @@ namespace hv52 {
 struct ReadResult
 {
     Verdict verdict;
-    quint32 value = 0;  // the register value when the read was valid
-    quint32 serial = 0; // which read of the link this was (Link::revoked)
+    quint32 value = 0; // the register value when the read was valid
     bool ok() const { return verdict.valid(); }
 };
 
@@ -35,6 +32,27 @@ struct WriteResult
     Verdict verdict;
     bool keptBack = false; // the operator declined the continue question: nothing sent
     bool ok() const { return !keptBack && verdict.valid(); }
+};
+
+// One read of a series: a register, or a pair read as one 32-bit value.
+struct SeriesRead
+{
+    quint16 reg = 0;
+    bool pair = false;
+};
+
+// What a caller of a series is asked while it runs.
+struct SeriesHooks
+{
+    // Asked with each read's result (not yet final) before the next read
+    // goes out, ahead of showing it when valid: false ends the series after
+    // this read.
+    std::function<bool(int read, const ReadResult &result)> goOn;
+    // Each read's result as it comes, for a window to show at once. Not yet
+    // final: the series' own results are.
+    std::function<void(int read, const ReadResult &result)> each;
+    // Whether a read may go out before the one before it is handed to `each`.
+    bool ahead = true;
 };
 
 // What became of one button operation.
@@ -48,8 +66,10 @@ struct RunResult
 
 // The serial link of one tool: the port bracket around every button
 // operation, the read and write requests and the reception of their answers.
-// It knows frames, timing and the port, and nothing about windows: errors come
-// back as text for the caller to show.
+// It carries out what the judge (judge.h) decides: it sends, waits, times and
+// listens, and tells the judge what it heard and when; whether an answer
+// counts is the judge's alone. It knows frames, timing and the port, and
+// nothing about windows: errors come back as text for the caller to show.
 class Link : public QObject
 {
     Q_OBJECT
@@ -60,15 +80,11 @@ public:
 
     static constexpr int kResponseTimeoutMs = 1000;
     // After an exchange without a valid answer the line must be quiet this
-    // long (at least) before the next request: a late answer must not pass
-    // for the next one.
-    static constexpr int kMinGuardMs = 50;
+    // long (at least) before the next request.
+    static constexpr int kMinGuardMs = Judge::kMinGuardMs;
     // A line that does not go quiet within this time ends the operation.
-    static constexpr int kSettleLimitMs = LatePolicy::kSettleLimitMs;
-    // After a failure in an operation, an answer to a read that a later one
-    // may agree with is followed by this quiet time (at least): a module that
-    // fell behind sends its queued answers back to back.
-    static constexpr int kAfterAnswerQuietMs = LatePolicy::kAfterAnswerQuietMs;
+    static constexpr int kSettleLimitMs = Judge::kQuietLimitMs;
+    static constexpr int kAfterAnswerQuietMs = Judge::kAfterAnswerQuietMs;
 
     // The cfg_t540 question before a write after repeated failures; true to
     // go on. Asked with the failure count.
@@ -124,41 +140,23 @@ public:
     // Ends a running operation at once; nothing more is sent.
     void abort();
 
-    // One read request of one register or a pair (first register high).
+    // A series of reads, in order. `results` gets one result per read
+    // reached, final: nothing that can still arrive changes them. They are
+    // final also when the series ends by an error of the line or a stop
+    // (thrown on): then a read that was not yet sure has failed. Each read
+    // goes out as soon as the answer before it is whole and valid, on a
+    // line healthy so far, while that answer is handed to `each`.
+    void readSeries(const QVector<SeriesRead> &reads, QVector<ReadResult> &results, const SeriesHooks &hooks = {});
+    // A series of one read.
     ReadResult readRegister(quint16 reg, bool pair);
-    // The read the caller makes next in a fixed series (a poll): when the
-    // next read's answer comes whole and valid on a line healthy so far, and
-    // goOn (given its value) agrees, this read goes out at once, before that
-    // answer is handed back, shown and recorded; readRegister then takes its
-    // answer. Holds for the next read only.
-    void setNextRead(quint16 reg, bool pair, std::function<bool(quint32 value)> goOn = {});
-    void clearNextRead() { m_ahead.forget(); }
     // One write request of one register.
     WriteResult writeRegister(quint16 reg, quint16 value);
 
-    // Modbus RTU answers carry no request number. A read on a healthy line
-    // takes the first answer that fits; when that answer is, byte for byte,
-    // one heard earlier in the operation, it may be that answer repeated by
-    // the line (a device server that sends each answer twice), and the
-    // real one still on its way. Then every read from that one on holds only
-    // as long as the line brings no answer beyond those asked for: one that
-    // comes later revokes them all (revoked(): they count as failed,
-    // Outcome::Repeated), and the rest of the operation reads each register
-    // twice with a quiet line between.
-    //
-    // The end of a series of reads (a poll, the reads before writing): when
-    // such a read is in it, listens for as long as an answer takes, so that
-    // an answer still on its way is heard before the values are used.
-    void balance();
-    // Whether a read taken as valid was found afterwards to be possibly
-    // another request's answer.
-    bool revoked(const ReadResult &read) const;
     // The longest time between an answer and the same bytes again, heard on
     // this line: it repeats answers. 0: none heard.
-    int repeatLagMs() const { return m_late.repeatLagMs(); }
-    // Whether this line has repeated answers: each read is then followed by
-    // a quiet line, and none goes ahead.
-    bool repeating() const { return m_late.repeating(); }
+    int repeatLagMs() const { return m_judge.repeatLagMs(); }
+    // Whether this line has repeated answers.
+    bool repeating() const { return m_judge.repeating(); }
     // Requests handed to the line since the link was made: whether a write
     // went out before an error of the line ended the operation.
     quint64 requestsSent() const { return m_requestsSent; }
@@ -172,14 +170,14 @@ public:
     // The longest time from a request to bytes heard after its response time
     // ran out, in the running (or last) operation: the module answers this
     // late. 0 when no answer came late.
-    int lateAnswerMs() const { return m_late.lateMs(); }
+    int lateAnswerMs() const { return m_judge.lateMs(); }
 
     qint16 exchangeState() const { return m_state; }
     const Verdict &lastVerdict() const { return m_verdict; }
     qint16 failureCount() const { return m_failures; }
     void setFailureCount(qint16 n) { m_failures = n; }
-    const QByteArray &sendBuffer() const { return m_x.request(); }
-    const QByteArray &receiveBuffer() const { return m_x.received(); }
+    const QByteArray &sendBuffer() const { return m_judge.lastRequest(); }
+    const QByteArray &receiveBuffer() const { return m_judge.lastReceived(); }
     bool isPortOpen() const;
     // "COMn" (or the device path) of the last opened port.
     const QString &portLabel() const { return m_portLabel; }
@@ -191,62 +189,37 @@ signals:
     void bytesArrived();
     // An exchange ended (also when it failed).
     void exchanged(const hv52::ExchangeRecord &record);
+    // An exchange shown earlier turned out otherwise: the read that took its
+    // answer was not sure of it after all, or its answer another request's.
+    void exchangeRevised(quint64 id, hv52::Verdict verdict);
     // Bytes that arrived outside any exchange and were discarded.
     void strayBytes(const QByteArray &bytes);
     void portOpened();
     void portClosed();
 
 private:
-    // What the quiet wait after a failed exchange heard.
-    struct Settled
-    {
-        QByteArray heard;
-        qint64 firstByteMs = -1; // from the failed request, -1: nothing heard
-    };
-
     void openPort();
     void openLine();
-    QByteArray frameOf(const QByteArray &unit);
     void closePort();
     quint8 busAddress() const;
+    Judge::Config judgeConfig() const;
     WriteResult write(quint16 reg, qint32 value);
-    ReadResult readOnce(quint16 reg, bool pair);
-    ReadResult confirm(quint16 reg, bool pair, const ReadResult &first, int firstRow, bool *firstWasAnother);
-    void exchange(const QByteArray &frame);
-    // exchange() in its two halves: the request out (ahead: sent before the
-    // answer before it was handed back; the events are not taken), then its
-    // answer awaited and judged.
-    // False when a read to go ahead was not sent: the line brought an
-    // answer that no request asked for.
-    bool send(const QByteArray &frame, bool ahead);
-    void awaitAnswer();
-    // What followed a failed exchange on a serial line: the quiet wait, and
-    // what the bytes heard say of lateness and repetition.
-    void judgeFailure(qint64 elapsedUs);
+    // Carries out the judge's steps to the end of the series or the write;
+    // a stop or an error of the line cuts the judge short and is thrown on.
+    void drive(QVector<ReadResult> *results, const SeriesHooks *hooks);
+    void flush(bool ahead);
+    void send(const QByteArray &frame, int needed);
+    void waitBytes(qint64 untilUs, int needed, bool forAnswer);
+    void waitIn(QEventLoop &loop);
+    bool waitOffLoop(qint64 untilUs);
+    bool eventsDue() const;
+    void takeEvents();
+    void finalResults(QVector<ReadResult> *results) const;
     // The line as an error names it.
     LinkError::Fields place() const;
-    // A valid answer: the read set as next goes out, then this exchange is
-    // recorded.
-    void answered(bool recording, qint64 elapsedUs, const QByteArray &refused);
-    bool sendAhead(quint32 value);
-    void claimAhead();
-    void dropAhead();
-    // quietMs > 0: that quiet time alone, nothing owed to cover.
-    Settled settleLine(int quietMs = 0);
-    bool answerHadCompany(ReadResult *result);
-    // Bytes that no request asked for, or answers beyond the one the
-    // exchange `request` expects (see LatePolicy::unexplained); RTU only.
-    // `arrivedMs`: when they came, on the operation's clock (at the latest).
-    bool unexplained(const QByteArray &bytes, qint64 arrivedMs, const QByteArray &request = {});
-    void record(const ExchangeRecord &record);
-    void stray(const QByteArray &bytes);
-    void flushHeld();
-    void waitIn(QEventLoop &loop);
-    bool waitOffLoop();
     [[noreturn]] void abandon();
-    void finish(Verdict verdict);
     void countFailure();
-    void verdictIs(Verdict verdict);
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
 
     void MSComm1_OnComm();
     void Timer1_Timer();
@@ -257,36 +230,29 @@ private:
     std::unique_ptr<Transport> m_line;
     LineSettings m_settings;
     QString m_portLabel;
-    quint16 m_transaction = 0; // the MBAP transaction identifier last sent
-    QTimer Timer1;             // the response timer
-    Exchange m_x;              // the exchange in flight, or the last one
-    // What the caller reads of the last exchange or read: its state and why.
+    QTimer Timer1; // the response timer, and every other wait's end
+    Judge m_judge;
+    // What the caller reads of the last read or write: its state and why.
     qint16 m_state = Valid;
     Verdict m_verdict;
     qint16 m_failures = 0;
     ContinueQuestion m_continueQuestion;
     int m_guardMs = -1;
-    LatePolicy m_late;
-    ReadAhead m_ahead;
-    HeldRows m_held;
     // The operation.
     bool m_busy = false;
     bool m_aborted = false;
-    bool m_settle = false;                // the last exchange did not end with a valid answer
     std::optional<LinkError> m_portError; // the line broke during the operation
+    bool m_lineBroke = false;             // or refused a request
     QEventLoop *m_loop = nullptr;
+    bool m_waiting = false; // a wait takes what the line brings
+    bool m_heard = false;   // and it brought something
     int m_eventsEveryMs = 40;
     QElapsedTimer m_sinceEvents; // since the event loop last ran for the link
-    QElapsedTimer m_runClock;    // from the start of the operation
-    QTime m_runStartedAt;        // the time of day when it started
-    qint64 m_lastSentMs = 0;     // the latest request, on m_runClock
+    QElapsedTimer m_clock;       // the link's own clock, from its making
+    QTime m_runStartedAt;        // the time of day when the operation started
+    qint64 m_runStartUs = 0;     // and then on the link's clock
     quint64 m_requestsSent = 0;
-    // The latest valid answer.
-    QByteArray m_answerUnit;      // its data unit
-    QByteArray m_answerFrame;     // and its frame
-    bool m_answerRepeats = false; // which was heard before in the operation
-    qint64 m_answerAtMs = 0;      // its arrival, on m_runClock
-    quint32 m_serial = 0;         // the latest read
+    bool m_recording = false; // a monitor is listening: rows are made
 };
 
 } // namespace hv52

@@ -208,91 +208,131 @@ bool ModuleClient::describe(Reading &r, const QVector<Reading> &earlier) const
     return true;
 }
 
-Reading ModuleClient::readPoint(int position, const QVector<Reading> &earlier, const QString &stop)
+Reading ModuleClient::reading(int position, const ReadResult &result, const QVector<Reading> &earlier) const
 {
-    const Point &point = m_def.poll[position];
     Reading r;
     r.index = position;
-    r.point = &point;
-    r.result = m_link.readRegister(point.address, point.pair);
+    r.point = &m_def.poll[position];
+    r.result = result;
     if (!describe(r, earlier)) {
-        // A value no list has, from a line that repeated an answer, may be
-        // another register's: the line tells first.
-        m_link.balance();
-        if (m_link.revoked(r.result)) {
-            r.result.verdict = {Outcome::Repeated};
-            describe(r, earlier);
-            return r;
-        }
-        throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），%4。")
-                            .arg(point.name())
-                            .arg(r.result.value)
-                            .arg(point.listTexts().size() - 1)
-                            .arg(stop));
+        // Only the end of the series tells whether such a value is the
+        // module's: until then it shows as read, as a number.
+        r.text = QString::number(result.value);
     }
     return r;
 }
 
-void ModuleClient::revise(QVector<Reading> &readings) const
+QVector<Reading> ModuleClient::readings(const QVector<int> &positions, const QVector<ReadResult> &results,
+                                        QVector<Reading> earlier) const
 {
-    for (Reading &r : readings) {
-        if (r.ok() && m_link.revoked(r.result))
-            r.result.verdict = {Outcome::Repeated};
-        // A failed read shows what 0 converts to, which every list has.
-        describe(r, readings); // a source comes before the limits it scales
+    for (int k = 0; k < results.size() && k < positions.size(); ++k)
+        earlier << reading(positions[k], results[k], earlier);
+    return earlier;
+}
+
+QVector<Reading> ModuleClient::runSeries(const QVector<int> &positions, const QVector<Reading> &before,
+                                         const std::function<void(int, const Reading &)> &each,
+                                         const std::function<bool()> &goOn, bool ahead, int *unlisted)
+{
+    QVector<SeriesRead> reads;
+    for (const int position : positions)
+        reads.append({m_def.poll[position].address, m_def.poll[position].pair});
+    // What the caller sees as the answers come: the readings so far, a read
+    // read again replacing its earlier reading.
+    QVector<Reading> shown = before;
+    const int base = int(before.size());
+    SeriesHooks hooks;
+    hooks.ahead = ahead;
+    hooks.goOn = [&](int k, const ReadResult &result) {
+        if (result.ok() && !shownAsListed(m_def.poll[positions[k]], result.value)) {
+            *unlisted = k; // a value no list has ends the series there
+            return false;
+        }
+        return !goOn || goOn();
+    };
+    hooks.each = [&](int k, const ReadResult &result) {
+        // A value no list has ends the series: it is not shown.
+        if (*unlisted == k)
+            return;
+        const Reading r = reading(positions[k], result, shown);
+        if (base + k < shown.size())
+            shown[base + k] = r;
+        else
+            shown << r;
+        if (each)
+            each(k, r);
+    };
+    QVector<ReadResult> results;
+    try {
+        m_link.readSeries(reads, results, hooks);
+    } catch (...) {
+        m_last.readings = readings(positions, results, before);
+        throw;
     }
+    return readings(positions, results, before);
 }
 
 PollResult ModuleClient::poll(const std::function<void(const Reading &)> &each, const std::function<bool()> &goOn)
 {
-    PollResult result;
-    result.readings.reserve(m_def.poll.size());
-    // Each read tells the link the one after it, which then goes out as soon
-    // as this one's answer is in, unless that answer will end the poll or the
-    // caller would stop after it.
-    const auto noNext = qScopeGuard([this] { m_link.clearNextRead(); });
-    for (int i = 0; i < m_def.poll.size(); ++i) {
-        if (i + 1 < m_def.poll.size()) {
-            const Point &point = m_def.poll[i];
-            const Point &next = m_def.poll[i + 1];
-            m_link.setNextRead(next.address, next.pair, [&point, &goOn](quint32 value) {
-                return shownAsListed(point, value) && (!goOn || goOn());
-            });
-        } else {
-            m_link.clearNextRead();
-        }
-        result.readings << readPoint(i, result.readings, QStringLiteral("召测中止"));
+    m_last = {};
+    QVector<int> all;
+    for (int i = 0; i < m_def.poll.size(); ++i)
+        all << i;
+    const auto show = [&each](int, const Reading &r) {
         if (each)
-            each(result.readings.last());
-    }
-    m_link.balance();
-    revise(result.readings);
-    if (m_link.repeating()) {
-        // Reads revoked because the line repeated an answer are read again,
-        // each now followed by a quiet line, in poll order (sources before
-        // the limits they scale).
-        for (Reading &r : result.readings) {
-            if (r.result.verdict.outcome == Outcome::Repeated)
-                r = readPoint(r.index, result.readings, QStringLiteral("召测中止"));
+            each(r);
+    };
+    QVector<Reading> done;
+    for (int from = 0; from < all.size();) {
+        int unlisted = -1;
+        done = runSeries(all.mid(from), done, show, goOn, true, &unlisted);
+        m_last.readings = done;
+        if (unlisted < 0)
+            break;
+        const Reading &r = done[from + unlisted];
+        if (r.ok()) {
+            // A value no list has ends the poll, now that nothing can come to
+            // say it was another register's; the read it ended is not shown.
+            const Point &point = *r.point;
+            m_last.readings = done.mid(0, from + unlisted);
+            throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），召测中止。")
+                                .arg(point.name())
+                                .arg(r.result.value)
+                                .arg(point.listTexts().size() - 1));
         }
-        revise(result.readings);
+        // It was another register's answer: the poll goes on after it.
+        from += unlisted + 1;
     }
-    result.failures =
-        int(std::count_if(result.readings.begin(), result.readings.end(), [](const Reading &r) { return !r.ok(); }));
+    PollResult result;
+    result.readings = done;
+    result.failures = int(std::count_if(done.begin(), done.end(), [](const Reading &r) { return !r.ok(); }));
+    m_last = result;
     return result;
 }
 
 QVector<Reading> ModuleClient::read(const QVector<int> &positions, const std::function<void()> &before)
 {
-    QVector<Reading> readings;
-    for (const int position : positions) {
-        if (before)
+    m_last = {};
+    if (before)
+        before();
+    // The caller may stop between exchanges: before each read after the
+    // first, and nothing goes out ahead of it.
+    const auto between = [&before, &positions](int k, const Reading &) {
+        if (before && k + 1 < positions.size())
             before();
-        readings << readPoint(position, readings, QStringLiteral("读取中止"));
+    };
+    int unlisted = -1;
+    const QVector<Reading> out = runSeries(positions, {}, between, {}, false, &unlisted);
+    m_last.readings = out;
+    if (unlisted >= 0 && out[unlisted].ok()) {
+        const Point &point = *out[unlisted].point;
+        m_last.readings = out.mid(0, unlisted);
+        throw LinkError(QStringLiteral("读回的%1 %2 不是列表中的选项（应为 0～%3），读取中止。")
+                            .arg(point.name())
+                            .arg(out[unlisted].result.value)
+                            .arg(point.listTexts().size() - 1));
     }
-    m_link.balance();
-    revise(readings);
-    return readings;
+    return out;
 }
 
 QVector<WriteResult> ModuleClient::apply(const Setting &setting, const QVector<quint16> &values,

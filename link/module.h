@@ -116,10 +116,13 @@ public:
     const ModuleDef &module() const { return m_def; }
     Link &link() const { return m_link; }
 
-    // Runs the poll on the open link, one read after the other; `each` sees
-    // every reading as its answer arrives. A value that is no position of its
-    // list ends the poll (LinkError naming the value), as does any error of
-    // the link; `each` has seen what was read before. Each read goes out as
+    // Runs the poll on the open link as one series of reads and returns its
+    // readings, final: nothing that can still arrive changes them. `each`
+    // sees every reading as its answer arrives, for a window to show at
+    // once; a reading can still fail at the end of the poll. A value that is
+    // no position of its list ends the poll (LinkError naming the value) once
+    // the line has shown it was the module's, as does any error of the link;
+    // lastReadings() then holds what was read, final. Each read goes out as
     // soon as the answer before it is in, while that answer is shown; goOn,
     // when given, is asked first (false: the caller's `each` will stop the
     // poll, so nothing more is sent).
@@ -128,8 +131,12 @@ public:
     // Some points of the poll (by poll position, in poll order), with the
     // poll's conversions: a limit takes the scale of its source among the
     // readings before it. `before` runs before each read (a caller that may
-    // stop between exchanges throws from it).
+    // stop between exchanges throws from it). Final, as the poll's.
     QVector<Reading> read(const QVector<int> &positions, const std::function<void()> &before = {});
+
+    // The readings of the last poll or read, final, also when it ended by
+    // an error or a stop: a read not yet sure then has failed.
+    const QVector<Reading> &lastReadings() const { return m_last.readings; }
 
     // Writes a setting's registers in order; a write that fails does not stop
     // the ones after it. One result per register; `each` sees each result as
@@ -140,22 +147,25 @@ public:
     // One write of a reset code to the reset register.
     WriteResult reset(const ResetChoice &choice);
 
-    // Readings the link revoked after they were handed back (Link::revoked)
-    // become failed reads, and the limits scaled by a source so failed lose
-    // their unit. poll() and read() do it themselves when they end
-    // normally; a caller that keeps the readings an error cut short does it.
-    void revise(QVector<Reading> &readings) const;
-
 private:
-    // One read of the poll at `position`; `stop` ends the message of a value
-    // that is no position of its list.
-    Reading readPoint(int position, const QVector<Reading> &earlier, const QString &stop);
+    // The reading of poll position `position` from a read's result, with the
+    // readings before it for a limit's scale.
+    Reading reading(int position, const ReadResult &result, const QVector<Reading> &earlier) const;
+    QVector<Reading> readings(const QVector<int> &positions, const QVector<ReadResult> &results,
+                              QVector<Reading> earlier) const;
+    // One series of reads of poll positions after the readings `before`;
+    // `unlisted` gets the series position of a value no list has, which
+    // ends it.
+    QVector<Reading> runSeries(const QVector<int> &positions, const QVector<Reading> &before,
+                               const std::function<void(int, const Reading &)> &each,
+                               const std::function<bool()> &goOn, bool ahead, int *unlisted);
     // The reading's text and unit from its value and the readings before it;
     // false for a value that is no position of its list.
     bool describe(Reading &r, const QVector<Reading> &earlier) const;
 
     Link &m_link;
     const ModuleDef &m_def;
+    PollResult m_last;
 };
 
 } // namespace hv52
