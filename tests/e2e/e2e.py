@@ -861,12 +861,15 @@ def case_shutdown(run):
                                 if silent > sent else "")
         check(text == expected, f"{module}: second instance's 召测 says {text!r}, expected {expected!r}")
         tool.answer_message_box()
-        # Each read after a silent one may still be owed a late answer: it is
-        # read twice, and counts when both agree.
+        # A read after a silent one, while that one's late answer may still
+        # come, is read twice and counts when both agree; once nothing can
+        # be owed any more (how soon depends on the time the reads take),
+        # once is enough.
         failed = max(0, silent - sent)
-        requests = failed + (total - failed) * (2 if failed else 1)
-        check(len(sim.requests()) == sent + requests, f"{module}: second instance sent "
-              f"{len(sim.requests()) - sent} requests, expected {requests}")
+        most = failed + (total - failed) * (2 if failed else 1)
+        least = failed + (total - failed) + (1 if failed else 0)
+        got = len(sim.requests()) - sent
+        check(least <= got <= most, f"{module}: second instance sent {got} requests, expected {least} to {most}")
         log(f"{module}: a new instance polled the same line: {text!r}")
         run.procs.stop(tool.proc)
 

@@ -32,6 +32,8 @@ struct Fate
     qint64 splitUs = -1;   // the second half this long after the first, -1: whole
     bool join = false;     // held until the next answer goes, then sent just before it
     qint64 copyLagUs = -1; // sent again this long after it went, -1: once only
+    QByteArray trailing;   // bytes that come right after it, in the same piece
+    bool refuse = false;   // an exception answer (02, no such register) instead
 };
 
 class Line
@@ -74,11 +76,16 @@ public:
         return hv52::frameRtu(address, unit);
     }
 
+    QVector<qint64> sentAt; // when each request went out
+
     void send(const QByteArray &request)
     {
+        sentAt << now;
         const int n = requests++;
         Fate f = fate ? fate(n) : Fate{};
         QByteArray answer = answerTo(request);
+        if (f.refuse)
+            answer = hv52::frameRtu(address, QByteArray(1, char(quint8(request[1]) | 0x80)) + char(2));
         log(QStringLiteral("request %1 %2 -> answer %3: delay %4 ms%5%6%7%8%9")
                 .arg(n)
                 .arg(QString::fromLatin1(request.toHex(' ')))
@@ -112,9 +119,9 @@ public:
         }
         if (f.splitUs >= 0) {
             deliver(at, answer.left(answer.size() / 2));
-            deliver(at + f.splitUs, answer.mid(answer.size() / 2));
+            deliver(at + f.splitUs, answer.mid(answer.size() / 2) + f.trailing);
         } else {
-            deliver(at, answer);
+            deliver(at, answer + f.trailing);
         }
         if (f.copyLagUs >= 0)
             deliver(at + std::max<qint64>(0, f.splitUs) + f.copyLagUs, answer);
@@ -138,13 +145,7 @@ public:
         return m_pending.isEmpty() ? std::numeric_limits<qint64>::max() : m_pending.first().at;
     }
 
-private:
-    struct Delivery
-    {
-        qint64 at;
-        qint64 order;
-        QByteArray bytes;
-    };
+    // Bytes the line brings at a time of its own: noise, a flood.
     void deliver(qint64 at, const QByteArray &bytes)
     {
         const Delivery d{at, m_order++, bytes};
@@ -153,6 +154,14 @@ private:
         });
         m_pending.insert(where, d);
     }
+
+private:
+    struct Delivery
+    {
+        qint64 at;
+        qint64 order;
+        QByteArray bytes;
+    };
     QVector<Delivery> m_pending;
     QVector<qint64> m_joined; // deliveries held for the next answer
     qint64 m_order = 0;

@@ -73,7 +73,9 @@ private slots:
     void randomSessions_data()
     {
         QTest::addColumn<int>("seed");
-        for (int seed = 1; seed <= 4; ++seed)
+        // Two seeds: a poll on a line this bad is confirmed read by read,
+        // some 30 s of the line's time each.
+        for (int seed = 1; seed <= 2; ++seed)
             QTest::addRow("seed %d", seed) << seed;
     }
     void randomSessions()

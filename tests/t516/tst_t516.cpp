@@ -502,8 +502,12 @@ private slots:
         rig.poll();
         QCOMPARE(rig.marks(), QStringList{late});
         QCOMPARE(rig.shown(next), shown);
-        // Every read after the failed one is read again to confirm it.
-        QCOMPARE(rig.sent(), 27 + (27 - step));
+        // The reads after the failed one are confirmed: each read again at
+        // least once while its late answer may still come, three requests
+        // at most. (Fewer once it can no longer come, more where two
+        // registers hold equal values and one answer might be the other's.)
+        const int after = 27 - step - 1;
+        QVERIFY2(rig.sent() > 27 && rig.sent() <= step + 1 + 3 * after, qPrintable(QString::number(rig.sent())));
         // The answer heard after its time names the read: it came late.
         QCOMPARE(rig.messages.shown, QStringList{kDone + QStringLiteral("\n27 次读取中有 1 次失败。\n应答迟到 1 次")});
     }
