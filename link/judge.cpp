@@ -135,6 +135,7 @@ void Judge::advance()
         r.validRows.clear();
         r.attemptSentUs.clear();
         r.tookRepeat = false;
+        r.tookEarly = false;
         r.runLength = 0;
         beginAttempt();
         return;
@@ -633,6 +634,7 @@ void Judge::answeredValid()
         if (repeats && m_atRiskFrom < 0 && !m_x.afterFailure && !m_silenceSeen)
             m_atRiskFrom = m_current;
         r.tookRepeat = repeats;
+        r.tookEarly = repeats && early(frame.size(), tookUs);
         readDone({m_x.verdict, value, repeats});
         return;
     }
@@ -725,9 +727,10 @@ void Judge::balanceEnded()
     // What still holds from the first read at risk on holds on trust.
     for (int i = std::max(0, m_atRiskFrom); m_atRiskFrom >= 0 && i < m_results.size(); ++i) {
         m_results[i].trusted = m_results[i].ok();
-        // One that took an answer heard before may have taken a copy: its own
-        // answer may still come, into whatever this operation reads next.
-        if (m_results[i].ok() && m_reads[i].tookRepeat)
+        // One that took an answer heard before, sooner than this line's
+        // answers come, may have taken a copy: its own answer may still come,
+        // into whatever this operation reads next.
+        if (m_results[i].ok() && m_reads[i].tookEarly)
             owe(m_reads[i].takenSentUs, readUnit(m_reads[i].ask.pair, m_reads[i].ask.reg));
     }
     m_atRiskFrom = -1;
@@ -947,6 +950,15 @@ bool Judge::inBand(int length, qint64 us) const
     // not told from its own by that alone.
     const qint64 margin = std::max<qint64>(qint64(kBandMarginMs) * kUsPerMs, b.hiUs / 4);
     return us <= b.hiUs + margin;
+}
+
+bool Judge::early(int length, qint64 us) const
+{
+    const Band &b = m_bands[length == 9 ? 1 : 0];
+    if (b.count == 0)
+        return true;
+    const qint64 margin = std::max<qint64>(qint64(kBandMarginMs) * kUsPerMs, b.loUs / 4);
+    return us < b.loUs - margin;
 }
 
 qint64 Judge::balanceWindowUs() const

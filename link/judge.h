@@ -286,6 +286,7 @@ private:
         QVector<Source> runSources; // at the request of the run's first answer
         qint64 holdOffUntilUs = 0;
         bool tookRepeat = false; // it took an answer heard before, on trust
+        bool tookEarly = false; // that answer came sooner than this line's answers do
         qint64 takenSentUs = -1;       // the request whose answer it took
         bool firstMarked = false;
         bool firstRepeats = false;  // its first answer was heard before
@@ -342,6 +343,7 @@ private:
     qint64 balanceWindowUs() const;
     void noteAnswerTime(int length, qint64 us);
     bool inBand(int length, qint64 us) const;
+    bool early(int length, qint64 us) const;
 
     Config m_config;
     // The place.
