@@ -727,11 +727,15 @@ void Judge::balanceEnded()
     // What still holds from the first read at risk on holds on trust.
     for (int i = std::max(0, m_atRiskFrom); m_atRiskFrom >= 0 && i < m_results.size(); ++i) {
         m_results[i].trusted = m_results[i].ok();
-        // One that took an answer heard before, sooner than this line's
-        // answers come, may have taken a copy: its own answer may still come,
-        // into whatever this operation reads next.
+        // One that took an answer heard before may have taken a copy: its
+        // own answer may still come, into whatever this operation reads
+        // next. Sooner than this line's answers come, that makes the rest
+        // careful; in their time, it is weighed only by reads careful anyway
+        // (a healthy module with equal registers looks the same).
         if (m_results[i].ok() && m_reads[i].tookEarly)
             owe(m_reads[i].takenSentUs, readUnit(m_reads[i].ask.pair, m_reads[i].ask.reg));
+        else if (m_results[i].ok() && m_reads[i].tookRepeat)
+            oweOnTrust(m_reads[i].takenSentUs, readUnit(m_reads[i].ask.pair, m_reads[i].ask.reg));
     }
     m_atRiskFrom = -1;
     m_phase = Phase::Idle;
@@ -836,12 +840,25 @@ void Judge::owe(qint64 sentUs, const QByteArray &unit)
     if (sentUs < 0 || !rtu() || unit.size() < 3)
         return;
     const auto same = [sentUs](const Owed &o) { return o.sentUs == sentUs; };
-    if (std::any_of(m_owed.begin(), m_owed.end(), same))
+    const auto found = std::find_if(m_owed.begin(), m_owed.end(), same);
+    if (found != m_owed.end()) {
+        found->onTrust = false;
         return;
+    }
     const quint16 reg = quint16(quint8(unit[1]) << 8 | quint8(unit[2]));
     m_owed.append({sentUs, answerUnitLength(unit), reg, quint8(unit[0])});
     if (m_owed.size() > 256)
         m_owed.removeFirst();
+}
+
+void Judge::oweOnTrust(qint64 sentUs, const QByteArray &unit)
+{
+    const auto same = [sentUs](const Owed &o) { return o.sentUs == sentUs; };
+    if (std::any_of(m_owed.begin(), m_owed.end(), same))
+        return;
+    owe(sentUs, unit);
+    if (!m_owed.isEmpty() && m_owed.last().sentUs == sentUs)
+        m_owed.last().onTrust = true;
 }
 
 void Judge::release(qint64 sentUs)
@@ -856,7 +873,7 @@ bool Judge::careful() const
         return false;
     const qint64 horizon = horizonUs();
     return std::any_of(m_owed.begin(), m_owed.end(),
-                       [&](const Owed &o) { return o.sentUs + horizon > m_nowUs; });
+                       [&](const Owed &o) { return !o.onTrust && o.sentUs + horizon > m_nowUs; });
 }
 
 QVector<Judge::Source> Judge::sourcesFor(const Ask &read) const
@@ -1029,6 +1046,9 @@ bool Judge::unexplained(const QByteArray &bytes, qint64 arrivedUs, const QByteAr
     // the same register read again: lateness, not repetition.
     if (!m_silenceSeen)
         m_repeating = true;
+    // The line sends what nobody asked for: what was held on trust is owed.
+    for (Owed &o : m_owed)
+        o.onTrust = false;
     if (m_atRiskFrom < 0 || m_writing)
         return false;
     // A read took an answer heard before, and now an answer comes that no

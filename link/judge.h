@@ -357,8 +357,12 @@ private:
         int length = 0; // of the answer's data unit
         quint16 reg = 0;
         quint8 function = 0;
+        // Held on trust: its answer may be on its way, which matters to a
+        // read already careful; it does not make the reads after it careful.
+        bool onTrust = false;
     };
     QVector<Owed> m_owed;
+    void oweOnTrust(qint64 sentUs, const QByteArray &unit);
     bool writtenSince(const Ask &read, qint64 sinceUs) const;
     // The values handed over this operation, by register and shape.
     QHash<quint32, quint32> m_known;
