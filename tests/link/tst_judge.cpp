@@ -206,6 +206,42 @@ private slots:
         QCOMPARE(line.requests, 2);
     }
 
+    // A register read, then written, then read back in one operation: a
+    // late answer of the first read carries the value from before the write,
+    // and must not pass for the read back, however it lands.
+    void readBackAfterAWrite_data()
+    {
+        QTest::addColumn<QStringList>("fates"); // of the first read's requests, the write's, the read back's
+        QTest::newRow("the first read's answer late, into the read back's wait before its own")
+            << QStringList{"late:450", "late:60", "late:200"};
+        QTest::newRow("the first read's answer late, past the read back")
+            << QStringList{"late:700", "ok", "ok"};
+        QTest::newRow("the first read late, into the write's wait")
+            << QStringList{"late:360", "ok", "ok"};
+        QTest::newRow("the first read answered, and copied into the read back")
+            << QStringList{"ok+copy:40", "ok", "silent"};
+    }
+    void readBackAfterAWrite()
+    {
+        QFETCH(QStringList, fates);
+        Line line;
+        line.regs = kValues;
+        line.fate = [&fates](int n) { return fateOf(n < fates.size() ? fates[n] : QStringLiteral("ok")); };
+        Judge judge;
+        Judge::Config c;
+        c.timeoutMs = kTimeoutMs;
+        c.speed = 9600;
+        judge.startOperation(c);
+        runSeries(judge, line, {{0x0E80, false}});
+        judge.startWrite(0x0E80, 0x5050);
+        runWrite(judge, line);
+        const Run back = runSeries(judge, line, {{0x0E80, false}});
+        const Judge::Read &r = back.results.value(0);
+        // The module holds what was written: the read back shows that or fails.
+        QVERIFY2(!r.ok() || r.value == line.regs.value(0x0E80), qPrintable(QString::number(r.value)));
+        QCOMPARE(line.regs.value(0x0E80), quint16(0x5050));
+    }
+
     // A line that never goes quiet, and one that floods, end the operation
     // within the quiet limit: a failure, never a value.
     void lineNeverQuiet_data()
