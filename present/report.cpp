@@ -118,6 +118,8 @@ QString WriteReport::table() const
             line += QStringLiteral("  写入 %1").arg(v.writtenText);
         if (v.readBack && v.outcome == Written::Mismatch)
             line += QStringLiteral("，读回 %1").arg(v.readBackText);
+        else if (v.readBack && !v.done()) // a failed group read back
+            line += QStringLiteral("%1模块现为 %2").arg(v.outcome == Written::NotSent ? "  " : "，", v.readBackText);
         if (!v.reason.isEmpty())
             line += QStringLiteral("（%1）").arg(v.reason);
         out += line + u'\n';

@@ -149,6 +149,22 @@ private slots:
                      .toObject()
                      .value(QStringLiteral("outcome")),
                  QJsonValue(QStringLiteral("write_failed")));
+        // Its analog output's first write refused ends the group: the rest
+        // is not sent, and the record holds what the module then has.
+        int writesTo4 = 0;
+        for (const auto &f : line.port.sim.frames())
+            writesTo4 += f.fromMaster && f.bytes.size() > 1 && f.bytes[0] == 4 && f.bytes[1] == 16 ? 1 : 0;
+        QCOMPARE(writesTo4, 2); // relay 1, analog 1's type
+        for (const QJsonValue &w : meterAt(report, 4).value(QStringLiteral("writes")).toArray()) {
+            const QJsonObject v = w.toObject();
+            const QString key = v.value(QStringLiteral("key")).toString();
+            const bool sent = key == u"relay1.command" || key == u"analog1.type";
+            QVERIFY2(v.value(QStringLiteral("outcome")).toString() == (sent ? u"write_failed" : u"not_sent"),
+                     qPrintable(key));
+            QVERIFY2(!v.value(QStringLiteral("read_back")).isNull(), qPrintable(key));
+            if (key == u"relay1.command")
+                QCOMPARE(v.value(QStringLiteral("read_back")), QJsonValue(QStringLiteral("报警输出")));
+        }
         QVERIFY(meterAt(report, 5)
                     .value(QStringLiteral("before"))
                     .toObject()
