@@ -113,7 +113,7 @@ SitePlan sitePlanFromRecord(const Options &o)
 {
     const QString &file = o.fromRecord;
     const QString where = QStringLiteral("记录 %1").arg(file);
-    const QJsonObject record = jsonObject(readInputFile(file), where);
+    const QJsonObject record = jsonObject(readInputFile(file, kMaxRecordFileBytes), where);
     if (!record.contains(QStringLiteral("meters")) && !record.contains(QStringLiteral("lines")))
         throw UsageError(
             QStringLiteral("%1：不是调试记录（应为 commission --record 写的 .json 文件），请求未发送。").arg(where));
