@@ -15,8 +15,10 @@ using namespace hv52;
 namespace {
 
 // The place of a record written before records named it as a plan does:
-// its line as the record shows it.
-QJsonObject placeFromText(const QString &line, const QString &where)
+// its line as the record shows it. When there is none, the hint names only
+// what works: the command line names the line of a one-line record, never
+// one of a site's.
+QJsonObject placeFromText(const QString &line, const QString &where, bool oneLine)
 {
     const QString gateway = QStringLiteral("（Modbus TCP 网关）");
     const QString server = QStringLiteral("（串口服务器）");
@@ -26,10 +28,14 @@ QJsonObject placeFromText(const QString &line, const QString &where)
         return {{QStringLiteral("tcp"), line.chopped(server.size())}};
     if (line.startsWith(QLatin1String("COM")) && wholeNumberText(line.mid(3)))
         return {{QStringLiteral("port"), int(*wholeNumberText(line.mid(3)))}};
-    if (line.isEmpty())
+    if (line.isEmpty() && oneLine)
         throw UsageError(
             QStringLiteral("%1：没有记下线路，请用 --port、--device、--tcp 或 --modbus-tcp 指定，请求未发送。")
                 .arg(where));
+    if (line.isEmpty())
+        throw UsageError(QStringLiteral("%1：没有记下线路（place、line 都没有），站点记录的线路不能在命令行指定；"
+                                        "可按站点计划验收（verify SITE），请求未发送。")
+                             .arg(where));
     return {{QStringLiteral("device"), line}};
 }
 
@@ -52,13 +58,14 @@ QJsonObject settingsLeft(const ModuleDef &def, const QJsonObject &values)
     return out;
 }
 
-LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, const QString &where)
+LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, bool oneLine,
+                      const QString &where)
 {
     LinePlan lp{placeGiven ? o : siteLine(o), {}};
     if (!placeGiven) {
         QJsonObject place = line.value(QStringLiteral("place")).toObject();
         if (place.isEmpty())
-            place = placeFromText(line.value(QStringLiteral("line")).toString(), where);
+            place = placeFromText(line.value(QStringLiteral("line")).toString(), where, oneLine);
         const int speed = line.value(QStringLiteral("speed")).toInt();
         if (speed > 0)
             place.insert(QStringLiteral("speed"), speed);
@@ -129,12 +136,12 @@ SitePlan sitePlanFromRecord(const Options &o)
         if (lines.isEmpty())
             throw UsageError(QStringLiteral("%1：lines 应为非空的线路列表，请求未发送。").arg(where));
         for (int i = 0; i < lines.size(); ++i) {
-            site.lines << lineOfRecord(lines[i].toObject(), o, false,
+            site.lines << lineOfRecord(lines[i].toObject(), o, false, false,
                                        QStringLiteral("%1 的第 %2 条线路").arg(where).arg(i + 1));
             places << site.lines.last().options;
         }
     } else {
-        site.lines << lineOfRecord(record, o, placeGiven, where);
+        site.lines << lineOfRecord(record, o, placeGiven, true, where);
         places << site.lines.last().options;
     }
     refuseSharedLines(places, where);

@@ -1,5 +1,6 @@
 // An earlier record read as the plan of an audit, in process: the largest
-// site the tools write read back whole.
+// site the tools write read back whole, and the refusals of a record that
+// cannot be audited, each hint naming only what works.
 #include "recordplan.h"
 
 #include "ctl.h"
@@ -49,6 +50,19 @@ MeterRecord commissioned(int address)
     }
     return m;
 }
+
+QString refusal(const Options &o)
+{
+    try {
+        sitePlanFromRecord(o);
+    } catch (const UsageError &e) {
+        return e.text();
+    }
+    return QString();
+}
+
+const char *const kMeter = R"({"address": 1, "module": "t528", "result_text": "完成并核对",
+ "after": {"values": {"relay1.command": "上位机控制", "relay2.command": "报警输出"}}})";
 
 } // namespace
 
@@ -101,6 +115,37 @@ private slots:
             QCOMPARE(line.plan.meters.last().planned.size(), 5); // two relays, three outputs
         }
         QCOMPARE(plan.lines.last().options.port, 64);
+    }
+
+    // A record without its line: the hint names a way that works, and taking
+    // it is accepted; a site's line cannot be named on the command line.
+    void hintNamesOnlyWhatWorks_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one line") << QByteArray(R"({"line": "", "meters": [)") + kMeter + "]}"
+                                  << "没有记下线路，请用 --port、--device、--tcp 或 --modbus-tcp 指定";
+        QTest::newRow("a site's line") << QByteArray(R"({"lines": [{"line": "", "meters": [)") + kMeter + "]}]}"
+                                       << "站点记录的线路不能在命令行指定；可按站点计划验收（verify SITE）";
+    }
+    void hintNamesOnlyWhatWorks()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QString, message);
+        const QString file = m_dir.filePath(QStringLiteral("hint.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(record) == record.size());
+        f.close();
+        Options o;
+        o.command = QStringLiteral("verify");
+        o.fromRecord = file;
+        const QString refused = refusal(o);
+        QVERIFY2(refused.contains(message), qPrintable(refused));
+        // Each option the hint names is then taken.
+        o.port = 3;
+        o.given << QStringLiteral("port");
+        const QString withPort = refusal(o);
+        QVERIFY2(refused.contains(QLatin1String("--port")) == withPort.isEmpty(), qPrintable(withPort));
     }
 
 private:
