@@ -1763,8 +1763,14 @@ private slots:
                                     << "" << 0;
         QTest::newRow("no host") << ":502"
                                  << "" << 0;
+        QTest::newRow("leading zeros, six digits") << "127.0.0.1:015200"
+                                                   << "127.0.0.1" << 15200;
+        QTest::newRow("many leading zeros") << "h:0000000000000000502"
+                                            << "h" << 502;
         QTest::newRow("six digits") << "h:100502"
-                                    << "" << 0;
+                                    << "" << -1;
+        QTest::newRow("twenty digits") << "h:99999999999999999999"
+                                       << "" << -1;
         QTest::newRow("port with a sign") << "h:+502"
                                           << "" << 0;
         QTest::newRow("port in other digits") << QString::fromUtf8("h:５０２") << "" << 0;
