@@ -271,6 +271,7 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
             // went out stays there whatever ends the run.
             int i = 0;
             try {
+                const Interrupt::Group whole; // a stop at once waits for the group's end
                 for (; i < p.values.size() && i < p.setting->registers.size(); ++i) {
                     const WriteResult r = link.writeRegister(p.setting->registers[i], p.values[i]);
                     WrittenValue &v = valueAt(p.setting->registers[i]);
