@@ -2,6 +2,7 @@
 #include "ctl.h"
 #include "input.h"
 #include "planfile.h"
+#include "recordknowledge.h"
 
 #include "kinds.h"
 
@@ -39,25 +40,6 @@ QJsonObject placeFromText(const QString &line, const QString &where, bool oneLin
     return {{QStringLiteral("device"), line}};
 }
 
-// The settings a meter was left with, as a settings file has them: every
-// readable setting whose values the record holds whole.
-QJsonObject settingsLeft(const ModuleDef &def, const QJsonObject &values)
-{
-    QJsonObject out{{QStringLiteral("module"), def.name}};
-    for (const Setting *s : readableSettings(def)) {
-        const QVector<int> indices = pollIndices(def, *s);
-        const bool whole = std::all_of(indices.begin(), indices.end(), [&](int i) {
-            const QJsonValue v = values.value(def.poll[i].key);
-            return !v.isUndefined() && !v.isNull();
-        });
-        if (!whole)
-            continue;
-        for (int i : indices)
-            out.insert(def.poll[i].key, values.value(def.poll[i].key));
-    }
-    return out;
-}
-
 LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, bool oneLine,
                       const QString &where)
 {
@@ -92,22 +74,21 @@ LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven
         if (!kind)
             throw UsageError(QStringLiteral("%1：模块“%2”未知（应为 %3），请求未发送。")
                                  .arg(entry, m.value(QStringLiteral("module")).toString(), kindNames()));
-        MeterPlan meter{address, &kind->def(), false, {}, nullptr, where, {}};
-        // What it was left with: the poll after commissioning, or the one
-        // before when the run went no further.
-        QJsonObject poll = m.value(QStringLiteral("after")).toObject();
-        if (poll.isEmpty())
-            poll = m.value(QStringLiteral("before")).toObject();
-        const QJsonObject values = poll.value(QStringLiteral("values")).toObject();
-        const bool anyValue =
-            std::any_of(values.begin(), values.end(), [](const QJsonValue &v) { return !v.isNull(); });
-        if (!anyValue) {
+        MeterPlan meter{address, &kind->def(), false, {}, nullptr, where, {}, {}};
+        // What the record knows it holds, setting by setting.
+        const RecordKnowledge knows = recordKnowledge(kind->def(), m);
+        const auto anyValueIn = [&m](const char *poll) {
+            const QJsonObject values =
+                m.value(QLatin1String(poll)).toObject().value(QStringLiteral("values")).toObject();
+            return std::any_of(values.begin(), values.end(), [](const QJsonValue &v) { return !v.isNull(); });
+        };
+        if (!anyValueIn("after") && !anyValueIn("before")) {
             meter.skip = QStringLiteral("记录中没有读到的值：调试时%1，未核对")
                              .arg(m.value(QStringLiteral("result_text")).toString());
         } else {
-            meter.planned =
-                plannedFromFile(kind->def(), QJsonDocument(settingsLeft(kind->def(), values)).toJson(), entry);
-            meter.write = !meter.planned.isEmpty();
+            meter.planned = plannedFromFile(kind->def(), QJsonDocument(knows.settings).toJson(), entry);
+            meter.unknown = knows.unknown;
+            meter.write = !meter.planned.isEmpty() || !meter.unknown.isEmpty();
         }
         lp.plan.meters << meter;
     }

@@ -415,6 +415,40 @@ private slots:
         QCOMPARE(report.value(QStringLiteral("stopped")).toString(), QStringLiteral("已中断（SIGTERM）"));
     }
 
+    // A run interrupted in the middle of a meter, then audited from its
+    // record: the meter is expected to hold what was written and
+    // acknowledged, not the values before the run.
+    void interruptedRunAuditedByWhatItKnows()
+    {
+        Line line;
+        line.port.sim.setPacing(19200);
+        QVERIFY(writeFile(line.file(QStringLiteral("t516.json")), kSettings));
+        const QString record = line.file(QStringLiteral("r.json"));
+        QProcess p;
+        auto pid = std::make_shared<std::atomic<qint64>>(0);
+        auto writes = std::make_shared<int>(0);
+        // Meter 2's third write: relay 1 and two of its analog output's.
+        line.port.sim.onFrame([pid, writes](const hv52sim::Frame &f) {
+            if (f.fromMaster && f.bytes.size() > 2 && f.bytes[0] == 2 && f.bytes[1] == 16 && ++*writes == 3)
+                ::kill(pid_t(pid->load()), SIGTERM);
+        });
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "--address", "1-2", "apply",
+                                                  "t516", line.file(QStringLiteral("t516.json")), "--record", record});
+        QVERIFY(p.waitForStarted());
+        *pid = p.processId();
+        QCOMPARE(finish(p, 60000).status, 1);
+        line.port.sim.onFrame({});
+        const QJsonObject stopped = meterAt(QJsonDocument::fromJson(readFile(record)).object(), 2);
+        QCOMPARE(stopped.value(QStringLiteral("result")).toString(), QStringLiteral("stopped"));
+        QCOMPARE(line.port.sim.reg(2, regs::relayCommand(0)), regs::cmdHost);
+
+        const Result audit = line.run({"--timeout", "120", "verify", "--from-record", record, "--json"});
+        // An audit prints a site's report, its one line first.
+        const QJsonObject m = meterAt(audit.json().value(QStringLiteral("lines")).toArray().first().toObject(), 2);
+        QVERIFY2(m.value(QStringLiteral("result")).toString() == u"matched", qPrintable(audit.out + audit.err));
+        QCOMPARE(audit.status, 0);
+    }
+
     // A key given twice in one object, at any depth of a plan, of a settings
     // file or of a scan read back, is refused with its path and both lines:
     // JSON readers keep the last one and would commission another meter.

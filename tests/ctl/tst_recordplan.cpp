@@ -1,6 +1,7 @@
 // An earlier record read as the plan of an audit, in process: the largest
 // site the tools write read back whole, and the refusals of a record that
 // cannot be audited, each hint naming only what works.
+#include "recordknowledge.h"
 #include "recordplan.h"
 
 #include "ctl.h"
@@ -14,6 +15,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -115,6 +118,80 @@ private slots:
             QCOMPARE(line.plan.meters.last().planned.size(), 5); // two relays, three outputs
         }
         QCOMPARE(plan.lines.last().options.port, 64);
+    }
+
+    // What a record knows a meter holds, setting by setting: each group
+    // from one source of knowledge, an unknown one never taken from before.
+    void whatTheRecordKnows_data()
+    {
+        QTest::addColumn<QByteArray>("meter");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected"); // JSON text, or "unknown: REASON"
+        const QByteArray before = R"("before": {"values": {"relay1.command": "报警输出"}})";
+        const auto relay = [](const char *outcome, const char *readBack, const char *reason = "null") {
+            return QByteArray(R"("writes": [{"key": "relay1.command", "before": "报警输出", "written": "上位机控制", )")
+                   + "\"read_back\": " + readBack + ", \"outcome\": \"" + outcome + "\", \"reason\": " + reason
+                   + "}]";
+        };
+        const auto analog = [](const QStringList &outcomes, const QStringList &readBacks) {
+            const QStringList keys{"analog1.type", "analog1.source", "analog1.lower", "analog1.upper"};
+            const QStringList written{"\"4-20 mA\"", "\"AB线电压\"", "360", "420"};
+            const QStringList old{"\"0- 5 V\"", "\"平均电流\"", "0.01", "0.02"};
+            QStringList rows;
+            for (int i = 0; i < 4; ++i)
+                rows << QStringLiteral(R"({"key": "%1", "before": %2, "written": %3, "read_back": %4, "outcome": "%5"})")
+                            .arg(keys[i], old[i], written[i], readBacks[i], outcomes[i]);
+            return QStringLiteral("\"writes\": [%1]").arg(rows.join(u',')).toUtf8();
+        };
+        QTest::newRow("the poll after") << "{" + before + R"(, "after": {"values": {"relay1.command": "上位机控制"}}, )"
+                                               + relay("verified", "\"上位机控制\"") + "}"
+                                        << "relay1.command" << "\"上位机控制\"";
+        QTest::newRow("interrupted: acknowledged, not read back")
+            << "{" + before + R"(, "after": null, )" + relay("read_back_failed", "null") + "}"
+            << "relay1.command" << "\"上位机控制\"";
+        QTest::newRow("read back, no poll after")
+            << "{" + before + R"(, "after": null, )" + relay("mismatch", "\"控制继电器恢复\"") + "}"
+            << "relay1.command" << "\"控制继电器恢复\"";
+        QTest::newRow("never sent: the poll before") << "{" + before + R"(, "after": null, )" + relay("not_sent", "null") + "}"
+                                                     << "relay1.command" << "\"报警输出\"";
+        QTest::newRow("only read") << "{" + before + R"(, "after": null, "writes": []})"
+                                   << "relay1.command" << "\"报警输出\"";
+        QTest::newRow("write failed, not read back")
+            << "{" + before + R"(, "after": null, )" + relay("write_failed", "null", "\"超时无应答\"") + "}"
+            << "relay1.command" << "unknown: 记录中没有调试后的值，写入失败（超时无应答）且未读回";
+        QTest::newRow("a failed group read back")
+            << "{" + before + R"(, "after": null, )"
+                   + analog({"verified", "write_failed", "not_sent", "not_sent"},
+                            {"\"4-20 mA\"", "\"平均电流\"", "0.01", "0.02"})
+                   + "}"
+            << "analog1.source" << "\"平均电流\"";
+        QTest::newRow("a group half known")
+            << "{" + before + R"(, "after": null, )"
+                   + analog({"read_back_failed", "write_failed", "not_sent", "not_sent"}, {"null", "null", "null", "null"})
+                   + "}"
+            << "analog1.lower" << "unknown: 记录中没有调试后的值，写入失败且未读回";
+    }
+    void whatTheRecordKnows()
+    {
+        QFETCH(QByteArray, meter);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const QJsonDocument doc = QJsonDocument::fromJson(meter);
+        QVERIFY2(doc.isObject(), meter.constData());
+        const ModuleDef &def = t516Module();
+        const RecordKnowledge knows = recordKnowledge(def, doc.object());
+        const QString group = key.section(u'.', 0, 0);
+        const auto unknown = std::find_if(knows.unknown.begin(), knows.unknown.end(),
+                                          [&](const UnknownSetting &u) { return u.setting->key == group; });
+        if (expected.startsWith(QLatin1String("unknown: "))) {
+            QVERIFY2(unknown != knows.unknown.end(), qPrintable(key));
+            QCOMPARE(unknown->reason, expected.mid(9));
+            QVERIFY(!knows.settings.contains(key));
+        } else {
+            QVERIFY2(unknown == knows.unknown.end(), qPrintable(unknown == knows.unknown.end() ? QString() : unknown->reason));
+            QCOMPARE(QString::fromUtf8(QJsonDocument(QJsonArray{knows.settings.value(key)}).toJson(QJsonDocument::Compact)),
+                     QStringLiteral("[%1]").arg(expected));
+        }
     }
 
     // A record without its line: the hint names a way that works, and taking
