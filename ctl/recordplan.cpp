@@ -2,6 +2,7 @@
 #include "ctl.h"
 #include "input.h"
 #include "planfile.h"
+#include "recordcheck.h"
 #include "recordknowledge.h"
 
 #include "kinds.h"
@@ -101,10 +102,12 @@ SitePlan sitePlanFromRecord(const Options &o)
 {
     const QString &file = o.fromRecord;
     const QString where = QStringLiteral("记录 %1").arg(file);
-    const QJsonObject record = jsonObject(readInputFile(file, kMaxRecordFileBytes), where);
+    const QByteArray text = readInputFile(file, kMaxRecordFileBytes);
+    const QJsonObject record = jsonObject(text, where);
     if (!record.contains(QStringLiteral("meters")) && !record.contains(QStringLiteral("lines")))
         throw UsageError(
             QStringLiteral("%1：不是调试记录（应为 commission --record 写的 .json 文件），请求未发送。").arg(where));
+    checkRecord(text, record, where);
     SitePlan site;
     site.inputs << file;
     site.site = o.site.isEmpty() ? record.value(QStringLiteral("site")).toString() : o.site;

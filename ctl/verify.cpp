@@ -9,6 +9,8 @@
 #include "siterun.h"
 #include "steps.h"
 
+#include "kinds.h"
+
 #include <algorithm>
 
 namespace hv52ctl {
@@ -84,6 +86,17 @@ MeterAction auditOf(const QString &expectedWord)
         const ModuleDef &def = *turn.plan.def;
         QVector<Reading> readings;
         pollBefore(turn, QStringLiteral("召测并核对"), &readings, true);
+        // The kind expected must be the kind found: a T516 answers every
+        // register of a T528's poll, and would pass for one.
+        if (m.result == Result::NotReached) {
+            turn.step(QStringLiteral("判断型号"));
+            const ModuleKind *kind = kindOnLine(turn.session.link());
+            if (kind && kind->def().name != def.name) {
+                m.result = Result::Incomplete;
+                m.detail = QStringLiteral("是 %1，不是 %2").arg(kind->label(), def.name.toUpper());
+                turn.say(QStringLiteral("型号不符（%1），未核对。").arg(m.detail));
+            }
+        }
         // A meter of another kind is not compared: its registers are not
         // the settings planned. One that failed to answer shows each
         // setting's failure.

@@ -449,6 +449,22 @@ private slots:
         QCOMPARE(audit.status, 0);
     }
 
+    // The kind recorded must be the kind found: a T516 answers every
+    // register of a T528's poll, and is not taken for one.
+    void auditFindsTheKindRecorded()
+    {
+        Line line;
+        const QString record = line.file(QStringLiteral("t528.json"));
+        QVERIFY(writeFile(record, R"({"command": "commission", "place": {"port": 1}, "timeout_ms": 120,
+"meters": [{"address": 1, "module": "t528", "result_text": "完成并核对",
+  "after": {"values": {"relay1.command": "报警输出", "relay2.command": "报警输出"}}}]})"));
+        const Result audit = line.run({"verify", "--from-record", record, "--json"});
+        QCOMPARE(audit.status, 1);
+        const QJsonObject m = meterAt(audit.json().value(QStringLiteral("lines")).toArray().first().toObject(), 1);
+        QCOMPARE(m.value(QStringLiteral("result")).toString(), QStringLiteral("incomplete"));
+        QCOMPARE(m.value(QStringLiteral("detail")).toString(), QStringLiteral("是 T516，不是 T528"));
+    }
+
     // A key given twice in one object, at any depth of a plan, of a settings
     // file or of a scan read back, is refused with its path and both lines:
     // JSON readers keep the last one and would commission another meter.

@@ -194,6 +194,75 @@ private slots:
         }
     }
 
+    // A record read as strictly as a plan: a key of the wrong type, out of
+    // range, an unknown command or a second form refused, named with its
+    // path and line; an untouched record taken.
+    void tamperedRecordsRefused_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("message"); // empty: taken
+        QTest::newRow("as written") << "" << "" << "";
+        QTest::newRow("after a text") << R"("after": {"values")" << R"("after": "x", "a": {"values")"
+                                      << "第 6 行的 lines[1].meters[1].after 应为对象或 null";
+        QTest::newRow("timeout a text") << R"("timeout_ms": 300)" << R"("timeout_ms": "300")"
+                                        << "第 4 行的 lines[1].timeout_ms 应为整数（1～60000）";
+        QTest::newRow("timeout 1e12") << R"("timeout_ms": 300)" << R"("timeout_ms": 1e12)"
+                                      << "第 4 行的 lines[1].timeout_ms 1000000000000 超出范围（应为 1～60000）";
+        QTest::newRow("timeout -5") << R"("timeout_ms": 300)" << R"("timeout_ms": -5)"
+                                    << "第 4 行的 lines[1].timeout_ms -5 超出范围（应为 1～60000）";
+        QTest::newRow("timeout 2.5") << R"("timeout_ms": 300)" << R"("timeout_ms": 2.5)"
+                                     << "第 4 行的 lines[1].timeout_ms 应为整数（1～60000）";
+        QTest::newRow("speed a text") << R"("speed": 9600)" << R"("speed": "19200")"
+                                      << "第 4 行的 lines[1].speed 应为整数";
+        QTest::newRow("speed no standard one") << R"("speed": 9600)" << R"("speed": 9601)"
+                                               << "第 4 行的 lines[1].speed 9601 不是标准波特率";
+        QTest::newRow("place a text") << R"("place": {"port": 3})" << R"("place": "port 3")"
+                                      << "第 4 行的 lines[1].place 应为对象或 null";
+        QTest::newRow("a read's record") << R"("command": "commission")" << R"("command": "read")"
+                                         << "第 2 行的 command “read”不是调试命令";
+        QTest::newRow("an audit's record") << R"("command": "commission")" << R"("command": "verify")"
+                                           << "第 2 行的 command “verify”不是调试命令";
+        QTest::newRow("lines and meters") << R"("command": "commission",)"
+                                          << R"("command": "commission", "meters": [],)"
+                                          << "第 2 行的 meters 与 lines 不能同时给出";
+        QTest::newRow("an outcome no run writes") << R"("outcome": "verified")" << R"("outcome": "ok")"
+                                                  << "第 7 行的 lines[1].meters[1].writes[1].outcome “ok”不是写入结果";
+        QTest::newRow("writes a text") << R"("writes": [)" << R"("writes": "none", "w": [)"
+                                       << "第 7 行的 lines[1].meters[1].writes 应为列表";
+    }
+    void tamperedRecordsRefused()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, message);
+        QString text = QStringLiteral(R"({
+ "command": "commission",
+ "lines": [{
+  "place": {"port": 3}, "speed": 9600, "timeout_ms": 300, "line": "COM3",
+  "meters": [{"address": 1, "module": "t528", "result_text": "完成并核对",
+    "after": {"values": {"relay1.command": "上位机控制", "relay2.command": "报警输出"}},
+    "writes": [{"key": "relay1.command", "outcome": "verified", "written": "上位机控制", "read_back": "上位机控制"}]}]
+ }]
+})");
+        if (!from.isEmpty()) {
+            QVERIFY(text.contains(from));
+            text.replace(from, to);
+        }
+        const QString file = m_dir.filePath(QStringLiteral("tampered.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text.toUtf8()) > 0);
+        f.close();
+        Options o;
+        o.command = QStringLiteral("verify");
+        o.fromRecord = file;
+        const QString refused = refusal(o);
+        if (message.isEmpty())
+            QVERIFY2(refused.isEmpty(), qPrintable(refused));
+        else
+            QVERIFY2(refused.startsWith(QStringLiteral("记录 %1：%2").arg(file, message)), qPrintable(refused));
+    }
+
     // A record without its line: the hint names a way that works, and taking
     // it is accepted; a site's line cannot be named on the command line.
     void hintNamesOnlyWhatWorks_data()
