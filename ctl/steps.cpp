@@ -208,7 +208,7 @@ WriteReport plannedReport(const ModuleDef &def, const QString &command, const QV
 // Inside a run: reads every register about to be written (nothing is written
 // when one of these reads fails), writes the settings one whole group after
 // the other, stopping between groups on a signal or a dead module, and reads
-// back what was written.
+// back what was written; a failed write ends its group.
 void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &planned, WriteReport &report,
                     const Say &say, const QHash<quint16, quint16> &known)
 {
