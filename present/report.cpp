@@ -119,7 +119,8 @@ QString WriteReport::table() const
         if (v.readBack && v.outcome == Written::Mismatch)
             line += QStringLiteral("，读回 %1").arg(v.readBackText);
         else if (v.readBack && !v.done()) // a failed group read back
-            line += QStringLiteral("%1模块现为 %2").arg(v.outcome == Written::NotSent ? "  " : "，", v.readBackText);
+            line += (v.outcome == Written::NotSent ? QStringLiteral("  ") : QStringLiteral("，"))
+                    + QStringLiteral("模块现为 %1").arg(v.readBackText);
         if (!v.reason.isEmpty())
             line += QStringLiteral("（%1）").arg(v.reason);
         out += line + u'\n';
