@@ -48,7 +48,8 @@ QString jsonStringAt(const QByteArray &text, qsizetype start, qsizetype *end)
 
 } // namespace
 
-QVector<JsonKey> keysAtEveryDepth(const QByteArray &text)
+void walkKeys(const QByteArray &text, const std::function<void(const JsonKey &)> &each,
+              const std::function<void(int)> &closed)
 {
     // One entry a container open around the position: an object's path and
     // whether a key comes next, an array's path and the item it is in.
@@ -62,7 +63,6 @@ QVector<JsonKey> keysAtEveryDepth(const QByteArray &text)
         QString lastKey;
     };
     QVector<Open> open;
-    QVector<JsonKey> keys;
     int objects = 0;
     int line = 1;
     // The path of a value about to start in the innermost container.
@@ -87,8 +87,11 @@ QVector<JsonKey> keysAtEveryDepth(const QByteArray &text)
                 o.id = objects++;
             open.append(o);
         } else if (c == '}' || c == ']') {
-            if (!open.isEmpty())
+            if (!open.isEmpty()) {
+                if (open.last().object && closed)
+                    closed(open.last().id);
                 open.removeLast();
+            }
         } else if (c == ',' && !open.isEmpty()) {
             Open &in = open.last();
             if (in.object)
@@ -103,10 +106,16 @@ QVector<JsonKey> keysAtEveryDepth(const QByteArray &text)
                 Open &in = open.last();
                 in.lastKey = string;
                 in.expectKey = false;
-                keys.append({childPath(), string, in.id, line});
+                each({childPath(), string, in.id, line});
             }
         }
     }
+}
+
+QVector<JsonKey> keysAtEveryDepth(const QByteArray &text)
+{
+    QVector<JsonKey> keys;
+    walkKeys(text, [&keys](const JsonKey &key) { keys.append(key); });
     return keys;
 }
 
@@ -124,17 +133,22 @@ QJsonObject jsonObject(const QByteArray &contents, const QString &where)
     if (!doc.isObject())
         throw UsageError(QStringLiteral("%1：应为一个 JSON 对象，请求未发送。").arg(where));
     // QJsonDocument keeps only the last of a key given twice in one object,
-    // at whatever depth: the first would be silently dropped.
-    QHash<std::pair<int, QString>, int> seen;
-    for (const JsonKey &key : keysAtEveryDepth(contents)) {
-        const auto first = seen.constFind({key.object, key.name});
-        if (first != seen.constEnd())
-            throw UsageError(QStringLiteral("%1：条目“%2”出现两次（第 %3 行和第 %4 行），请求未发送。")
-                                 .arg(where, key.path)
-                                 .arg(*first)
-                                 .arg(key.line));
-        seen.insert({key.object, key.name}, key.line);
-    }
+    // at whatever depth: the first would be silently dropped. Only the open
+    // objects' keys are kept, so a record of a large site costs little.
+    QHash<int, QHash<QString, int>> seen; // object -> key -> line
+    walkKeys(
+        contents,
+        [&](const JsonKey &key) {
+            QHash<QString, int> &keys = seen[key.object];
+            const auto first = keys.constFind(key.name);
+            if (first != keys.constEnd())
+                throw UsageError(QStringLiteral("%1：条目“%2”出现两次（第 %3 行和第 %4 行），请求未发送。")
+                                     .arg(where, key.path)
+                                     .arg(*first)
+                                     .arg(key.line));
+            keys.insert(key.name, key.line);
+        },
+        [&seen](int object) { seen.remove(object); });
     return doc.object();
 }
 
@@ -178,7 +192,7 @@ int wholeNumberIn(const QString &what, const QString &text, int low, int high)
     return int(*n);
 }
 
-QByteArray readInputFile(const QString &file)
+QByteArray readInputFile(const QString &file, qint64 maxBytes)
 {
     // Looked at before opening: opening a named pipe would wait for a writer.
     const QFileInfo info(file);
@@ -190,22 +204,22 @@ QByteArray readInputFile(const QString &file)
     if (!info.isFile())
         throw UsageError(
             QStringLiteral("无法读取文件 %1：不是普通文件（设备、管道等不能作为输入文件），请求未发送。").arg(file));
-    if (info.size() > kMaxInputFileBytes)
+    if (info.size() > maxBytes)
         throw UsageError(QStringLiteral("无法读取文件 %1：文件过大（%2 字节，最多 %3 字节），请求未发送。")
                              .arg(file)
                              .arg(info.size())
-                             .arg(kMaxInputFileBytes));
+                             .arg(maxBytes));
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
         throw UsageError(fileReadError(file, in.errorString()) + QStringLiteral("，请求未发送。"));
     // The bound holds also for a file that grows after the look above.
-    const QByteArray contents = in.read(kMaxInputFileBytes + 1);
+    const QByteArray contents = in.read(maxBytes + 1);
     if (in.error() != QFileDevice::NoError)
         throw UsageError(fileReadError(file, in.errorString()) + QStringLiteral("，请求未发送。"));
-    if (contents.size() > kMaxInputFileBytes)
+    if (contents.size() > maxBytes)
         throw UsageError(QStringLiteral("无法读取文件 %1：文件过大（最多 %2 字节），请求未发送。")
                              .arg(file)
-                             .arg(kMaxInputFileBytes));
+                             .arg(maxBytes));
     return contents;
 }
 

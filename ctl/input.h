@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 #include <optional>
 
 namespace hv52ctl {
@@ -34,12 +35,18 @@ std::optional<qint64> wholeNumberText(const QString &text);
 // "WHAT“TEXT”超出范围（应为 L～H）".
 int wholeNumberIn(const QString &what, const QString &text, int low, int high);
 
-// The largest input file read: far above any real one.
-constexpr qint64 kMaxInputFileBytes = 64 * 1024;
-// The contents of an input file: a regular file of at most kMaxInputFileBytes.
+// The largest input files read, each a few times the largest the tools
+// themselves write, for the largest site they take (64 lines of 247
+// meters): a settings file (what save or read --json writes is a few KiB),
+// a plan or a scan of that site (about 7 MiB with every meter's settings
+// inline), its record (about 180 MiB as JSON).
+constexpr qint64 kMaxSettingsFileBytes = 64 * 1024;
+constexpr qint64 kMaxPlanFileBytes = 32 * 1024 * 1024;
+constexpr qint64 kMaxRecordFileBytes = 512 * 1024 * 1024;
+// The contents of an input file: a regular file of at most `maxBytes`.
 // Anything else (missing, a directory, a device, a named pipe, too large) is
 // refused at once with UsageError, without waiting on it.
-QByteArray readInputFile(const QString &file);
+QByteArray readInputFile(const QString &file, qint64 maxBytes = kMaxSettingsFileBytes);
 
 // A key of a JSON object as the text gives it: its path from the top
 // ("line.port", "meters[1].address": items counted from 1), its name, the
@@ -51,7 +58,11 @@ struct JsonKey
     int object = 0;
     int line = 0;
 };
-// Every key of every object in valid JSON text, in the order written.
+// Every key of every object in valid JSON text, in the order written, to
+// `each`; `closed` hears an object's number when it ends.
+void walkKeys(const QByteArray &text, const std::function<void(const JsonKey &)> &each,
+              const std::function<void(int)> &closed = {});
+// The same keys as a list.
 QVector<JsonKey> keysAtEveryDepth(const QByteArray &text);
 // The object of an input file's JSON text (a plan, a settings file, a scan
 // read back). UsageError, naming `where` ("文件 a.json", "计划 plan.json"),

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace hv52ctl {
 
@@ -12,6 +14,11 @@ namespace {
 // Lock-free, so a signal handler may store into them.
 std::atomic<int> g_cause{int(Interrupt::Cause::None)};
 std::atomic<bool> g_outputLost{false};
+// The groups of writes in progress, in every line's thread, and whether a
+// stop at once waits for them. Each side stores before it loads the other's
+// (sequentially consistent), so one of them always sees the other.
+std::atomic<int> g_groups{0};
+std::atomic<bool> g_quit{false};
 Interrupt *g_instance = nullptr;
 
 } // namespace
@@ -33,6 +40,31 @@ void Interrupt::note(Cause cause)
 {
     int none = int(Cause::None);
     g_cause.compare_exchange_strong(none, int(cause));
+}
+
+void Interrupt::quitAtOnce()
+{
+    g_quit.store(true);
+    if (g_groups.load() == 0)
+        endNow();
+}
+
+Interrupt::Group::Group()
+{
+    g_groups.fetch_add(1);
+    if (!g_quit.load())
+        return;
+    // A stop at once came before this group's first write: it is not sent.
+    if (g_groups.fetch_sub(1) == 1)
+        endNow();
+    for (;;) // another line's group ends the process when it is written
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+Interrupt::Group::~Group()
+{
+    if (g_groups.fetch_sub(1) == 1 && g_quit.load())
+        endNow();
 }
 
 Interrupt::Cause Interrupt::cause()

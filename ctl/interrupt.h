@@ -1,6 +1,9 @@
 #pragma once
 // What stops a run from outside: a signal (Ctrl-C, SIGTERM, SIGHUP), or a
 // standard output that takes no more (its reader gone, or a write failed).
+// The same signal again while the run ends (a hang-up that the kernel and
+// the shell both deliver, timeout(1) signalling the child and its group) is
+// the same request.
 // Each comes as an event of the Qt loop, so that it wakes whatever loop is
 // running (the link's wait for an answer, a pause between polls). The
 // exchange on the line is never cut: work stops at its next stopping point,
@@ -50,6 +53,23 @@ public:
     // stays). Async-signal-safe; wakes nothing by itself.
     static void note(Cause cause);
 
+    // The way to stop at once (SIGQUIT, Ctrl-\ on a terminal): the process
+    // ends with kQuitStatus, writing no report or record, right away or,
+    // when a group of writes is on the line, as soon as that group is
+    // written, so that no group is left half written. Async-signal-safe.
+    static void quitAtOnce();
+    static constexpr int kQuitStatus = 131; // as a shell shows an end by SIGQUIT
+    // Brackets a group of writes that goes out whole (an analog output's four
+    // values): a stop at once waits for its end. Any thread.
+    class Group
+    {
+    public:
+        Group();
+        ~Group();
+        Group(const Group &) = delete;
+        Group &operator=(const Group &) = delete;
+    };
+
 signals:
     // A cause arrived; emitted from the event loop (or from outputFailed).
     void raised();
@@ -58,6 +78,8 @@ private:
     Interrupt();
     // The platform's part, run once by the constructor.
     void installHandlers();
+    // The platform's end of a stop at once: its message, then the exit.
+    [[noreturn]] static void endNow();
     void wake();
 };
 

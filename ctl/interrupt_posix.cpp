@@ -1,5 +1,5 @@
 // Linux and other POSIX systems: SIGINT, SIGTERM and SIGHUP through a pipe
-// to the Qt loop, SIGPIPE ignored so that a closed output is a failed write
+// to the Qt loop, SIGQUIT the stop at once, SIGPIPE ignored so that a closed output is a failed write
 // (seen by printOut), and a watch on a pipe or socket as standard output
 // that sees its reader leave while nothing is being printed.
 #include "interrupt.h"
@@ -31,7 +31,19 @@ extern "C" void onSignal(int number)
     errno = saved;
 }
 
+extern "C" void onQuit(int)
+{
+    Interrupt::quitAtOnce();
+}
+
 } // namespace
+
+void Interrupt::endNow()
+{
+    static const char text[] = "已立即停止（SIGQUIT），未写出报告和记录。\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, sizeof text - 1);
+    ::_exit(kQuitStatus);
+}
 
 void Interrupt::installHandlers()
 {
@@ -64,18 +76,19 @@ void Interrupt::installHandlers()
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {}
         wake();
     });
-    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         // Started with a signal ignored (Ctrl-C in a background job of a
         // script, SIGHUP under nohup): stay so.
         struct sigaction previous = {};
         if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
             continue;
         struct sigaction action = {};
-        action.sa_handler = onSignal;
+        // Each signal again while the run ends is the same request (one
+        // hang-up comes twice: from the kernel and from the shell); SIGQUIT
+        // is the way out at once.
+        action.sa_handler = number == SIGQUIT ? onQuit : onSignal;
         sigemptyset(&action.sa_mask);
-        // A second signal of the kind takes the default action: the way out
-        // of anything stuck.
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        action.sa_flags = SA_RESTART;
         sigaction(number, &action, nullptr);
     }
 }

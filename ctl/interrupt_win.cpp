@@ -9,6 +9,8 @@
 
 #include <QMetaObject>
 
+#include <cstdlib>
+
 #include <windows.h>
 
 namespace hv52ctl {
@@ -49,6 +51,13 @@ BOOL WINAPI onConsoleEvent(DWORD type)
 }
 
 } // namespace
+
+// No signal asks for a stop at once here: a second Ctrl+C or Ctrl+Break,
+// left to the system, is that way.
+void Interrupt::endNow()
+{
+    std::_Exit(kQuitStatus);
+}
 
 void Interrupt::installHandlers()
 {

@@ -4,6 +4,7 @@
 // never stops the others; a signal, or a port that will not open, stops the
 // run between two meters, the meters not reached recorded as such.
 #include "input.h"
+#include "recordknowledge.h"
 #include "options.h"
 #include "session.h"
 #include "steps.h"
@@ -29,6 +30,8 @@ struct MeterPlan
     // Why the meter is left alone (an audit with nothing to compare it
     // with): recorded not reached with this reason, its port not opened.
     QString skip;
+    // An audit's settings that cannot be compared, each with the reason.
+    QVector<UnknownSetting> unknown;
 };
 
 struct RunPlan

@@ -156,12 +156,14 @@ void parseEndpoint(const QString &option, const QString &text, QString *host, qu
         digits = all.mid(colon + 1);
         ok = std::none_of(name.begin(), name.end(), [](QChar c) { return c == u'[' || c == u']' || c.isSpace(); });
     }
-    ok = ok && !digits.isEmpty() && digits.size() <= 5
+    ok = ok && !digits.isEmpty()
          && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     if (!ok)
         throw UsageError(
             QStringLiteral("%1 的值“%2”无效（应为 主机:端口，如 192.168.1.10:502），请求未发送。").arg(option, text));
-    const int number = digits.toInt();
+    // Leading zeros taken, as in every number; a long one clamped so that it
+    // reads as out of range.
+    const qint64 number = wholeNumberText(digits.toString()).value_or(0);
     if (number < 1 || number > 65535)
         throw UsageError(QStringLiteral("%1 的端口 %2 无效（应为 1～65535），请求未发送。").arg(option).arg(number));
     *host = name.toString();

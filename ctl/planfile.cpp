@@ -128,7 +128,7 @@ void refuseTwice(QHash<int, QString> &seen, int address, const QString &where)
 
 QJsonObject jsonFile(const QString &file, const QString &what)
 {
-    return jsonObject(readInputFile(file), QStringLiteral("%1 %2").arg(what, file));
+    return jsonObject(readInputFile(file, kMaxPlanFileBytes), QStringLiteral("%1 %2").arg(what, file));
 }
 
 } // namespace

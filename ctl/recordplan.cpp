@@ -2,6 +2,8 @@
 #include "ctl.h"
 #include "input.h"
 #include "planfile.h"
+#include "recordcheck.h"
+#include "recordknowledge.h"
 
 #include "kinds.h"
 
@@ -15,8 +17,10 @@ using namespace hv52;
 namespace {
 
 // The place of a record written before records named it as a plan does:
-// its line as the record shows it.
-QJsonObject placeFromText(const QString &line, const QString &where)
+// its line as the record shows it. When there is none, the hint names only
+// what works: the command line names the line of a one-line record, never
+// one of a site's.
+QJsonObject placeFromText(const QString &line, const QString &where, bool oneLine)
 {
     const QString gateway = QStringLiteral("（Modbus TCP 网关）");
     const QString server = QStringLiteral("（串口服务器）");
@@ -26,39 +30,25 @@ QJsonObject placeFromText(const QString &line, const QString &where)
         return {{QStringLiteral("tcp"), line.chopped(server.size())}};
     if (line.startsWith(QLatin1String("COM")) && wholeNumberText(line.mid(3)))
         return {{QStringLiteral("port"), int(*wholeNumberText(line.mid(3)))}};
-    if (line.isEmpty())
+    if (line.isEmpty() && oneLine)
         throw UsageError(
             QStringLiteral("%1：没有记下线路，请用 --port、--device、--tcp 或 --modbus-tcp 指定，请求未发送。")
                 .arg(where));
+    if (line.isEmpty())
+        throw UsageError(QStringLiteral("%1：没有记下线路（place、line 都没有），站点记录的线路不能在命令行指定；"
+                                        "可按站点计划验收（verify SITE），请求未发送。")
+                             .arg(where));
     return {{QStringLiteral("device"), line}};
 }
 
-// The settings a meter was left with, as a settings file has them: every
-// readable setting whose values the record holds whole.
-QJsonObject settingsLeft(const ModuleDef &def, const QJsonObject &values)
-{
-    QJsonObject out{{QStringLiteral("module"), def.name}};
-    for (const Setting *s : readableSettings(def)) {
-        const QVector<int> indices = pollIndices(def, *s);
-        const bool whole = std::all_of(indices.begin(), indices.end(), [&](int i) {
-            const QJsonValue v = values.value(def.poll[i].key);
-            return !v.isUndefined() && !v.isNull();
-        });
-        if (!whole)
-            continue;
-        for (int i : indices)
-            out.insert(def.poll[i].key, values.value(def.poll[i].key));
-    }
-    return out;
-}
-
-LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, const QString &where)
+LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, bool oneLine,
+                      const QString &where)
 {
     LinePlan lp{placeGiven ? o : siteLine(o), {}};
     if (!placeGiven) {
         QJsonObject place = line.value(QStringLiteral("place")).toObject();
         if (place.isEmpty())
-            place = placeFromText(line.value(QStringLiteral("line")).toString(), where);
+            place = placeFromText(line.value(QStringLiteral("line")).toString(), where, oneLine);
         const int speed = line.value(QStringLiteral("speed")).toInt();
         if (speed > 0)
             place.insert(QStringLiteral("speed"), speed);
@@ -85,22 +75,21 @@ LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven
         if (!kind)
             throw UsageError(QStringLiteral("%1：模块“%2”未知（应为 %3），请求未发送。")
                                  .arg(entry, m.value(QStringLiteral("module")).toString(), kindNames()));
-        MeterPlan meter{address, &kind->def(), false, {}, nullptr, where, {}};
-        // What it was left with: the poll after commissioning, or the one
-        // before when the run went no further.
-        QJsonObject poll = m.value(QStringLiteral("after")).toObject();
-        if (poll.isEmpty())
-            poll = m.value(QStringLiteral("before")).toObject();
-        const QJsonObject values = poll.value(QStringLiteral("values")).toObject();
-        const bool anyValue =
-            std::any_of(values.begin(), values.end(), [](const QJsonValue &v) { return !v.isNull(); });
-        if (!anyValue) {
+        MeterPlan meter{address, &kind->def(), false, {}, nullptr, where, {}, {}};
+        // What the record knows it holds, setting by setting.
+        const RecordKnowledge knows = recordKnowledge(kind->def(), m);
+        const auto anyValueIn = [&m](const char *poll) {
+            const QJsonObject values =
+                m.value(QLatin1String(poll)).toObject().value(QStringLiteral("values")).toObject();
+            return std::any_of(values.begin(), values.end(), [](const QJsonValue &v) { return !v.isNull(); });
+        };
+        if (!anyValueIn("after") && !anyValueIn("before")) {
             meter.skip = QStringLiteral("记录中没有读到的值：调试时%1，未核对")
                              .arg(m.value(QStringLiteral("result_text")).toString());
         } else {
-            meter.planned =
-                plannedFromFile(kind->def(), QJsonDocument(settingsLeft(kind->def(), values)).toJson(), entry);
-            meter.write = !meter.planned.isEmpty();
+            meter.planned = plannedFromFile(kind->def(), QJsonDocument(knows.settings).toJson(), entry);
+            meter.unknown = knows.unknown;
+            meter.write = !meter.planned.isEmpty() || !meter.unknown.isEmpty();
         }
         lp.plan.meters << meter;
     }
@@ -113,10 +102,12 @@ SitePlan sitePlanFromRecord(const Options &o)
 {
     const QString &file = o.fromRecord;
     const QString where = QStringLiteral("记录 %1").arg(file);
-    const QJsonObject record = jsonObject(readInputFile(file), where);
+    const QByteArray text = readInputFile(file, kMaxRecordFileBytes);
+    const QJsonObject record = jsonObject(text, where);
     if (!record.contains(QStringLiteral("meters")) && !record.contains(QStringLiteral("lines")))
         throw UsageError(
             QStringLiteral("%1：不是调试记录（应为 commission --record 写的 .json 文件），请求未发送。").arg(where));
+    checkRecord(text, record, where);
     SitePlan site;
     site.inputs << file;
     site.site = o.site.isEmpty() ? record.value(QStringLiteral("site")).toString() : o.site;
@@ -129,12 +120,12 @@ SitePlan sitePlanFromRecord(const Options &o)
         if (lines.isEmpty())
             throw UsageError(QStringLiteral("%1：lines 应为非空的线路列表，请求未发送。").arg(where));
         for (int i = 0; i < lines.size(); ++i) {
-            site.lines << lineOfRecord(lines[i].toObject(), o, false,
+            site.lines << lineOfRecord(lines[i].toObject(), o, false, false,
                                        QStringLiteral("%1 的第 %2 条线路").arg(where).arg(i + 1));
             places << site.lines.last().options;
         }
     } else {
-        site.lines << lineOfRecord(record, o, placeGiven, where);
+        site.lines << lineOfRecord(record, o, placeGiven, true, where);
         places << site.lines.last().options;
     }
     refuseSharedLines(places, where);

@@ -3,6 +3,7 @@
 #include "siteplan.h"
 #include "ctl.h"
 #include "files.h"
+#include "lineidentity.h"
 #include "planfile.h"
 
 #include "portname.h"
@@ -89,14 +90,38 @@ QString lineName(int index, const Options &line)
 
 void refuseSharedLines(const QVector<Options> &lines, const QString &where)
 {
+    // Endpoints are compared by every address they resolve to, before the
+    // first request: one gateway under two spellings is one line.
+    QHash<QString, QList<QHostAddress>> resolved;
+    if (lines.size() > 1) {
+        for (int i = 0; i < lines.size(); ++i) {
+            const QString &host = lines[i].tcpHost;
+            if (host.isEmpty() || resolved.contains(host.toLower()))
+                continue;
+            QString error;
+            const QList<QHostAddress> addresses = hostAddresses(host, &error);
+            if (addresses.isEmpty())
+                throw UsageError(QStringLiteral("%1：第 %2 条线路的主机名 %3 无法解析（%4），请求未发送。")
+                                     .arg(where)
+                                     .arg(i + 1)
+                                     .arg(host, error));
+            resolved.insert(host.toLower(), addresses);
+        }
+    }
+    const LineIdentity identity(resolved.isEmpty() ? QList<QHostAddress>() : ownAddresses());
     for (int b = 1; b < lines.size(); ++b) {
         for (int a = 0; a < b; ++a) {
             const Options &x = lines[a];
             const Options &y = lines[b];
             QString what;
             if (!x.tcpHost.isEmpty() || !y.tcpHost.isEmpty()) {
-                if (x.tcpHost.compare(y.tcpHost, Qt::CaseInsensitive) == 0 && x.tcpPort == y.tcpPort)
+                if (x.tcpHost.isEmpty() || y.tcpHost.isEmpty() || x.tcpPort != y.tcpPort)
+                    what.clear();
+                else if (x.tcpHost.compare(y.tcpHost, Qt::CaseInsensitive) == 0)
                     what = QStringLiteral("是同一个网络端点（%1）").arg(placeText(x));
+                else if (identity.sameHost(resolved.value(x.tcpHost.toLower()), resolved.value(y.tcpHost.toLower())))
+                    what = QStringLiteral("是同一个网络端点（%1 与 %2 指向同一主机的同一端口）")
+                               .arg(placeText(x), placeText(y));
             } else if (x.port && y.port) {
                 if (x.port == y.port)
                     what = QStringLiteral("是同一个串口（%1）").arg(placeText(x));

@@ -208,7 +208,7 @@ WriteReport plannedReport(const ModuleDef &def, const QString &command, const QV
 // Inside a run: reads every register about to be written (nothing is written
 // when one of these reads fails), writes the settings one whole group after
 // the other, stopping between groups on a signal or a dead module, and reads
-// back what was written.
+// back what was written; a failed write ends its group.
 void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &planned, WriteReport &report,
                     const Say &say, const QHash<quint16, quint16> &known)
 {
@@ -261,62 +261,94 @@ void writeAndVerify(Session &s, const ModuleDef &def, const QVector<Planned> &pl
             valueAt(firstPoints[k]->address).before = quint16(firstReads[k].value);
         }
         s.stopIfInterrupted();
-        ModuleClient client(link, def);
+        // A group's values mean something only together (an output's limits
+        // are scaled by its source): its first failed write ends the group,
+        // and the group is read back to show what the module holds.
+        QHash<quint16, bool> inFailedGroup; // register -> whether its write went out
         for (const Planned &p : planned) {
             s.stopIfInterrupted();
             // Each write is in the report as its answer comes, so that what
             // went out stays there whatever ends the run.
-            int answered = 0;
-            quint64 sent = link.requestsSent();
+            int i = 0;
             try {
-                client.apply(*p.setting, p.values, [&](int i, const WriteResult &r) {
+                const Interrupt::Group whole; // a stop at once waits for the group's end
+                for (; i < p.values.size() && i < p.setting->registers.size(); ++i) {
+                    const WriteResult r = link.writeRegister(p.setting->registers[i], p.values[i]);
                     WrittenValue &v = valueAt(p.setting->registers[i]);
                     if (r.ok()) {
                         v.outcome = WrittenValue::Outcome::Acknowledged;
-                    } else {
-                        v.outcome = WrittenValue::Outcome::WriteFailed;
-                        v.reason = outcomeText(r.verdict);
-                        say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                        continue;
                     }
-                    ++answered;
-                    sent = link.requestsSent();
-                });
+                    v.outcome = WrittenValue::Outcome::WriteFailed;
+                    v.reason = outcomeText(r.verdict);
+                    say(QStringLiteral("写入%1失败：%2。").arg(v.caption, v.reason));
+                    break;
+                }
             } catch (const LinkError &e) {
                 // The line failed with a write on it: it went out, and
                 // whether the module carried it out is not known.
-                if (answered < p.values.size() && link.requestsSent() > sent) {
-                    WrittenValue &v = valueAt(p.setting->registers[answered]);
+                if (i < p.values.size()) {
+                    WrittenValue &v = valueAt(p.setting->registers[i]);
                     v.outcome = WrittenValue::Outcome::WriteFailed;
                     v.reason = QStringLiteral("已发送，未收到确认（%1）").arg(s.errorText(e, true));
                 }
                 throw;
             }
+            if (i >= p.values.size())
+                continue;
+            const QString failed = valueAt(p.setting->registers[i]).caption;
+            for (int k = 0; k < p.values.size(); ++k) {
+                const quint16 reg = p.setting->registers[k];
+                inFailedGroup.insert(reg, k <= i);
+                if (k > i)
+                    valueAt(reg).reason = QStringLiteral("同组的%1写入失败，未发送").arg(failed);
+            }
         }
-        // A write that failed is not read back: its register holds what it held.
+        // Read back: what was acknowledged, to compare; a failed group
+        // whole, to report what the module now holds.
         QVector<const Point *> backPoints;
         QVector<WrittenValue *> backValues;
         for (const int i : indices) {
             const Point &point = def.poll[i];
             WrittenValue &v = valueAt(point.address);
-            if (v.outcome != WrittenValue::Outcome::Acknowledged)
+            if (v.outcome != WrittenValue::Outcome::Acknowledged && !inFailedGroup.contains(point.address))
                 continue;
             backPoints << &point;
             backValues << &v;
         }
         const QVector<ReadResult> backReads = readInTurn(s, link, backPoints, false);
+        QVector<WrittenValue *> held; // of failed groups, read back
         for (int k = 0; k < backReads.size(); ++k) {
             WrittenValue *v = backValues[k];
             const ReadResult &r = backReads[k];
+            const bool compare = v->outcome == WrittenValue::Outcome::Acknowledged;
             if (!r.ok()) {
-                v->outcome = WrittenValue::Outcome::ReadBackFailed;
-                v->reason = outcomeText(r.verdict);
-                say(QStringLiteral("%1 读回失败：%2。").arg(v->caption, v->reason));
+                if (compare) {
+                    v->outcome = WrittenValue::Outcome::ReadBackFailed;
+                    v->reason = outcomeText(r.verdict);
+                    say(QStringLiteral("%1 读回失败：%2。").arg(v->caption, v->reason));
+                } else {
+                    say(QStringLiteral("%1 读回失败：%2，模块现值不明。").arg(v->caption, outcomeText(r.verdict)));
+                }
                 continue;
             }
             v->readBack = quint16(r.value);
+            if (!compare) {
+                held << v;
+                continue;
+            }
             v->outcome = *v->readBack == v->written ? WrittenValue::Outcome::Verified : WrittenValue::Outcome::Mismatch;
             if (v->outcome == WrittenValue::Outcome::Mismatch)
                 v->reason = QStringLiteral("读回值与写入值不符");
+        }
+        if (!held.isEmpty()) {
+            describeValues(def, report); // limits in the unit of the source read back
+            for (const WrittenValue *v : held) {
+                say(QStringLiteral("%1 模块现为 %2（%3后读回）。")
+                        .arg(v->caption, v->readBackText,
+                             v->outcome == WrittenValue::Outcome::NotSent ? QStringLiteral("未发送")
+                                                                          : QStringLiteral("写入失败")));
+            }
         }
     } catch (const Aborted &) {
         report.stopped = stopReason(s);

@@ -45,7 +45,9 @@ hv52::WriteReport plannedReport(const hv52::ModuleDef &def, const QString &comma
 // `known` as read; nothing is written when one of the reads fails), writes
 // the settings one whole group after the other, stopping between groups on
 // a signal or a dead module (hv52::Aborted), and reads back what was
-// written. Every message goes to `say`.
+// written. A write that fails ends its group: the rest of it is not sent,
+// and the group is read back to report what the module holds. Every
+// message goes to `say`.
 void writeAndVerify(Session &s, const hv52::ModuleDef &def, const QVector<Planned> &planned, hv52::WriteReport &report,
                     const Say &say = printErr, const QHash<quint16, quint16> &known = {});
 // What became of the values never sent or never read back (a reset is

@@ -9,6 +9,8 @@
 #include "siterun.h"
 #include "steps.h"
 
+#include "kinds.h"
+
 #include <algorithm>
 
 namespace hv52ctl {
@@ -26,7 +28,8 @@ const Value *valueAt(const QVector<Value> &values, const Point *point)
 
 // Each planned register beside the value the poll found, in the texts the
 // window shows (a limit in the unit of its own source, planned or found).
-QVector<CheckedValue> compare(const ModuleDef &def, const QVector<Planned> &planned, const QVector<Value> &found)
+QVector<CheckedValue> compare(const ModuleDef &def, const QVector<Planned> &planned, const QVector<Value> &found,
+                              const QVector<UnknownSetting> &unknown)
 {
     WriteReport report = plannedReport(def, QStringLiteral("verify"), planned);
     for (WrittenValue &w : report.values) {
@@ -53,6 +56,24 @@ QVector<CheckedValue> compare(const ModuleDef &def, const QVector<Planned> &plan
         }
         out << c;
     }
+    // What the record cannot know is not checked, never compared with an
+    // older value; the module's value is shown beside the reason.
+    for (const UnknownSetting &u : unknown) {
+        for (const int i : pollIndices(def, *u.setting)) {
+            const Point &p = def.poll[i];
+            CheckedValue c;
+            c.key = p.key;
+            c.caption = p.caption();
+            c.expectedText = QStringLiteral("未知");
+            c.verdict = CheckedValue::Verdict::NotChecked;
+            c.reason = u.reason;
+            if (const Value *v = valueAt(found, &p); v && v->ok) {
+                c.foundText = v->text;
+                c.foundJson = v->json;
+            }
+            out << c;
+        }
+    }
     return out;
 }
 
@@ -65,11 +86,22 @@ MeterAction auditOf(const QString &expectedWord)
         const ModuleDef &def = *turn.plan.def;
         QVector<Reading> readings;
         pollBefore(turn, QStringLiteral("召测并核对"), &readings, true);
+        // The kind expected must be the kind found: a T516 answers every
+        // register of a T528's poll, and would pass for one.
+        if (m.result == Result::NotReached) {
+            turn.step(QStringLiteral("判断型号"));
+            const ModuleKind *kind = kindOnLine(turn.session.link());
+            if (kind && kind->def().name != def.name) {
+                m.result = Result::Incomplete;
+                m.detail = QStringLiteral("是 %1，不是 %2").arg(kind->label(), def.name.toUpper());
+                turn.say(QStringLiteral("型号不符（%1），未核对。").arg(m.detail));
+            }
+        }
         // A meter of another kind is not compared: its registers are not
         // the settings planned. One that failed to answer shows each
         // setting's failure.
         if (m.result != Result::Incomplete)
-            m.checks = compare(def, turn.plan.planned, m.before);
+            m.checks = compare(def, turn.plan.planned, m.before, turn.plan.unknown);
         if (m.result != Result::NotReached)
             return;
         for (const CheckedValue &c : m.checks) {
@@ -91,6 +123,13 @@ MeterAction auditOf(const QString &expectedWord)
             m.detail = QStringLiteral("%1：%2").arg(differs->caption, differs->text(expectedWord));
             if (count > 1)
                 m.detail += QStringLiteral("，共 %1 项不一致").arg(count);
+        } else if (const auto unknown = std::find_if(m.checks.begin(), m.checks.end(),
+                                                     [](const CheckedValue &c) {
+                                                         return c.verdict == CheckedValue::Verdict::NotChecked;
+                                                     });
+                   unknown != m.checks.end()) {
+            m.result = Result::Unchecked;
+            m.detail = QStringLiteral("%1：%2").arg(unknown->caption, unknown->text(expectedWord));
         } else {
             m.result = m.checks.isEmpty() ? Result::Recorded : Result::Matched;
         }

@@ -44,6 +44,8 @@ QString resultWords(Result result)
         return QStringLiteral("一致");
     case Result::Drifted:
         return QStringLiteral("不一致");
+    case Result::Unchecked:
+        return QStringLiteral("未能核对");
     case Result::Stopped:
         return QStringLiteral("已中断");
     case Result::NotReached:
@@ -73,6 +75,8 @@ QString resultKey(Result result)
         return QStringLiteral("matched");
     case Result::Drifted:
         return QStringLiteral("drifted");
+    case Result::Unchecked:
+        return QStringLiteral("unchecked");
     case Result::Stopped:
         return QStringLiteral("stopped");
     case Result::NotReached:
@@ -88,6 +92,8 @@ QString CheckedValue::text(const QString &expectedWord) const
         return QStringLiteral("一致");
     case Verdict::Differs:
         return QStringLiteral("不一致（%1 %2，模块 %3）").arg(expectedWord, expectedText, foundText);
+    case Verdict::NotChecked:
+        return QStringLiteral("未核对（%1）").arg(reason);
     case Verdict::ReadFailed:
         break;
     }
@@ -101,6 +107,8 @@ QString verdictKey(CheckedValue::Verdict verdict)
         return QStringLiteral("match");
     case CheckedValue::Verdict::Differs:
         return QStringLiteral("differs");
+    case CheckedValue::Verdict::NotChecked:
+        return QStringLiteral("not_checked");
     case CheckedValue::Verdict::ReadFailed:
         break;
     }

@@ -25,19 +25,20 @@ struct CheckedValue
         Match,      // "一致"
         Differs,    // "不一致"
         ReadFailed, // "读取失败"
+        NotChecked, // "未核对": what it should hold is not known (reason)
     };
     QString key;                     // "relay1.command"
     QString caption;                 // "继电器1 控制方式"
     QString expectedText, foundText; // as the window shows them; found empty when not read
     QJsonValue expectedJson, foundJson;
     Verdict verdict = Verdict::ReadFailed;
-    QString reason; // why it could not be read (ReadFailed)
+    QString reason; // why it could not be read (ReadFailed) or compared (NotChecked)
 
     // "一致", "不一致（计划 X，模块 Y）", "读取失败（超时无应答）"; `expectedWord`
     // names where the expected value came from ("计划", "记录").
     QString text(const QString &expectedWord) const;
 };
-// "match", "differs", "read_failed": the JSON words.
+// "match", "differs", "read_failed", "not_checked": the JSON words.
 QString verdictKey(CheckedValue::Verdict verdict);
 
 // One module: a meter of a commissioning run, or the module of a window.
@@ -53,6 +54,7 @@ struct MeterRecord
         WriteFailed, // a write failed, or did not read back equal: "写入未完成"
         Matched,     // an audit: read in full, every setting as expected: "一致"
         Drifted,     // an audit: read in full, a setting not as expected: "不一致"
+        Unchecked,   // an audit: read in full, as expected where known, a setting not known: "未能核对"
         Stopped,     // the run was ended by a signal while on this meter: "已中断"
         NotReached,  // the run ended before this meter: "未进行"
     };
@@ -89,7 +91,7 @@ struct MeterRecord
 // "完成并核对", "无应答", ...: the words of a result.
 QString resultWords(MeterRecord::Result result);
 // "done", "recorded", "no_answer", "incomplete", "read_failed",
-// "not_written", "write_failed", "matched", "drifted", "stopped",
+// "not_written", "write_failed", "matched", "drifted", "unchecked", "stopped",
 // "not_reached": the JSON words.
 QString resultKey(MeterRecord::Result result);
 

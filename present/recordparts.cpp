@@ -15,9 +15,9 @@ using Result = MeterRecord::Result;
 
 namespace {
 
-const Result kResults[] = {Result::Done,        Result::Recorded,   Result::Matched,    Result::Drifted,
-                           Result::NoAnswer,    Result::Incomplete, Result::ReadFailed, Result::NotWritten,
-                           Result::WriteFailed, Result::Stopped,    Result::NotReached};
+const Result kResults[] = {Result::Done,       Result::Recorded,    Result::Matched,    Result::Drifted,
+                           Result::Unchecked,  Result::NoAnswer,    Result::Incomplete, Result::ReadFailed,
+                           Result::NotWritten, Result::WriteFailed, Result::Stopped,    Result::NotReached};
 
 // "+08:00": the offset, read beside a local time.
 QString offsetText(const QDateTime &t)

@@ -118,6 +118,9 @@ QString WriteReport::table() const
             line += QStringLiteral("  写入 %1").arg(v.writtenText);
         if (v.readBack && v.outcome == Written::Mismatch)
             line += QStringLiteral("，读回 %1").arg(v.readBackText);
+        else if (v.readBack && !v.done()) // a failed group read back
+            line += (v.outcome == Written::NotSent ? QStringLiteral("  ") : QStringLiteral("，"))
+                    + QStringLiteral("模块现为 %1").arg(v.readBackText);
         if (!v.reason.isEmpty())
             line += QStringLiteral("（%1）").arg(v.reason);
         out += line + u'\n';

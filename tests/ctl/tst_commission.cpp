@@ -149,6 +149,22 @@ private slots:
                      .toObject()
                      .value(QStringLiteral("outcome")),
                  QJsonValue(QStringLiteral("write_failed")));
+        // Its analog output's first write refused ends the group: the rest
+        // is not sent, and the record holds what the module then has.
+        int writesTo4 = 0;
+        for (const auto &f : line.port.sim.frames())
+            writesTo4 += f.fromMaster && f.bytes.size() > 1 && f.bytes[0] == 4 && f.bytes[1] == 16 ? 1 : 0;
+        QCOMPARE(writesTo4, 2); // relay 1, analog 1's type
+        for (const QJsonValue &w : meterAt(report, 4).value(QStringLiteral("writes")).toArray()) {
+            const QJsonObject v = w.toObject();
+            const QString key = v.value(QStringLiteral("key")).toString();
+            const bool sent = key == u"relay1.command" || key == u"analog1.type";
+            QVERIFY2(v.value(QStringLiteral("outcome")).toString() == (sent ? u"write_failed" : u"not_sent"),
+                     qPrintable(key));
+            QVERIFY2(!v.value(QStringLiteral("read_back")).isNull(), qPrintable(key));
+            if (key == u"relay1.command")
+                QCOMPARE(v.value(QStringLiteral("read_back")), QJsonValue(QStringLiteral("报警输出")));
+        }
         QVERIFY(meterAt(report, 5)
                     .value(QStringLiteral("before"))
                     .toObject()
@@ -397,6 +413,56 @@ private slots:
         QVERIFY2(after == before || after == (QList<uint16_t>{0, 3, 0, 20000}),
                  qPrintable(QStringLiteral("%1 %2 %3 %4").arg(after[0]).arg(after[1]).arg(after[2]).arg(after[3])));
         QCOMPARE(report.value(QStringLiteral("stopped")).toString(), QStringLiteral("已中断（SIGTERM）"));
+    }
+
+    // A run interrupted in the middle of a meter, then audited from its
+    // record: the meter is expected to hold what was written and
+    // acknowledged, not the values before the run.
+    void interruptedRunAuditedByWhatItKnows()
+    {
+        Line line;
+        line.port.sim.setPacing(19200);
+        QVERIFY(writeFile(line.file(QStringLiteral("t516.json")), kSettings));
+        const QString record = line.file(QStringLiteral("r.json"));
+        QProcess p;
+        auto pid = std::make_shared<std::atomic<qint64>>(0);
+        auto writes = std::make_shared<int>(0);
+        // Meter 2's third write: relay 1 and two of its analog output's.
+        line.port.sim.onFrame([pid, writes](const hv52sim::Frame &f) {
+            if (f.fromMaster && f.bytes.size() > 2 && f.bytes[0] == 2 && f.bytes[1] == 16 && ++*writes == 3)
+                ::kill(pid_t(pid->load()), SIGTERM);
+        });
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"--port", "1", "--timeout", "120", "--address", "1-2", "apply",
+                                                  "t516", line.file(QStringLiteral("t516.json")), "--record", record});
+        QVERIFY(p.waitForStarted());
+        *pid = p.processId();
+        QCOMPARE(finish(p, 60000).status, 1);
+        line.port.sim.onFrame({});
+        const QJsonObject stopped = meterAt(QJsonDocument::fromJson(readFile(record)).object(), 2);
+        QCOMPARE(stopped.value(QStringLiteral("result")).toString(), QStringLiteral("stopped"));
+        QCOMPARE(line.port.sim.reg(2, regs::relayCommand(0)), regs::cmdHost);
+
+        const Result audit = line.run({"--timeout", "120", "verify", "--from-record", record, "--json"});
+        // An audit prints a site's report, its one line first.
+        const QJsonObject m = meterAt(audit.json().value(QStringLiteral("lines")).toArray().first().toObject(), 2);
+        QVERIFY2(m.value(QStringLiteral("result")).toString() == u"matched", qPrintable(audit.out + audit.err));
+        QCOMPARE(audit.status, 0);
+    }
+
+    // The kind recorded must be the kind found: a T516 answers every
+    // register of a T528's poll, and is not taken for one.
+    void auditFindsTheKindRecorded()
+    {
+        Line line;
+        const QString record = line.file(QStringLiteral("t528.json"));
+        QVERIFY(writeFile(record, R"({"command": "commission", "place": {"port": 1}, "timeout_ms": 120,
+"meters": [{"address": 1, "module": "t528", "result_text": "完成并核对",
+  "after": {"values": {"relay1.command": "报警输出", "relay2.command": "报警输出"}}}]})"));
+        const Result audit = line.run({"verify", "--from-record", record, "--json"});
+        QCOMPARE(audit.status, 1);
+        const QJsonObject m = meterAt(audit.json().value(QStringLiteral("lines")).toArray().first().toObject(), 1);
+        QCOMPARE(m.value(QStringLiteral("result")).toString(), QStringLiteral("incomplete"));
+        QCOMPARE(m.value(QStringLiteral("detail")).toString(), QStringLiteral("是 T516，不是 T528"));
     }
 
     // A key given twice in one object, at any depth of a plan, of a settings

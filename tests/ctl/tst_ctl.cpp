@@ -831,17 +831,19 @@ private slots:
         const QStringList reads = {readFrame(regs::relayCommand(0), 1), readFrame(regs::relayCommand(1), 1)};
         QCOMPARE(rig.port.requests(), (reads + QStringList{writeFrame(regs::relayCommand(0), 1), relay2Write} + reads));
 
-        // A refused write is named; the other writes go on, and only what
-        // was written is read back.
+        // A refused write is named; the other groups go on, and the failed
+        // one is read back to tell what the module holds.
         sim.clearLog();
-        failRequest(sim, 3, Fault::Exception);
+        sim.setRegister(regs::relayCommand(0), regs::cmdAlarm);
+        failRequest(sim, 3, Fault::RefuseWrite);
         const Result refused = rig.run({"apply", "t528", file});
         sim.onFrame({});
         QCOMPARE(refused.status, 1);
-        QCOMPARE(refused.err, QStringLiteral("写入继电器1 控制方式失败：异常应答 04：从站设备故障。\n"));
+        QCOMPARE(refused.err, QStringLiteral("写入继电器1 控制方式失败：异常应答 04：从站设备故障。\n"
+                                             "继电器1 控制方式 模块现为 报警输出（写入失败后读回）。\n"));
         QCOMPARE(refused.out, QStringLiteral("2 个值：1 个已写入并读回核对，1 个写入失败\n"));
         QCOMPARE(withoutRepeatedReads(rig.port.requests()),
-                 (reads + QStringList{writeFrame(regs::relayCommand(0), 1), relay2Write, reads[1]}));
+                 (reads + QStringList{writeFrame(regs::relayCommand(0), 1), relay2Write} + reads));
     }
 
     void setAndResetReportFailures_data()
@@ -851,8 +853,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("relay, silent") << QStringList{"set", "t516", "relay", "1", "release"} << int(Fault::Silent)
                                        << "写入继电器1 控制方式失败：超时无应答。";
-        QTest::newRow("analog, bad crc on every write")
-            << setAnalog1("4-20mA", "1") << int(Fault::BadCrc) << "写入输出1 上限参数值失败：校验错误。";
+        QTest::newRow("analog, bad crc on every write: the first ends the group")
+            << setAnalog1("4-20mA", "1") << int(Fault::BadCrc) << "写入输出1 信号类型失败：校验错误。";
         QTest::newRow("reset, other address") << QStringList{"reset", "t516", "2"} << int(Fault::OtherAddress)
                                               << "复位“继电器输出M-R2计数器”失败：地址不符。";
     }
@@ -866,8 +868,74 @@ private slots:
         const Result r = rig.run(args);
         rig.port.sim.onFrame({});
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.err.endsWith(message + u'\n'), qPrintable(r.err));
+        QVERIFY2(r.err.contains(message + u'\n'), qPrintable(r.err));
         QVERIFY2(r.out.contains(QStringLiteral("个写入失败")), qPrintable(r.out));
+    }
+
+    // A write that fails ends its group (an output's limits are scaled by
+    // its source): nothing more of the group goes out, the group is read back
+    // and the report says what the module holds, never a limit verified in
+    // the unit of a source it does not have.
+    void failedWriteEndsItsGroup_data()
+    {
+        QTest::addColumn<int>("lost"); // the group's write that fails: 0 type, 1 source, 2 lower, 3 upper
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QStringList>("outcomes");
+        QTest::addColumn<QString>("message");
+        const QString v = "verified", failed = "write_failed", no = "not_sent";
+        QTest::newRow("type refused") << 0 << int(Fault::RefuseWrite) << QStringList{failed, no, no, no}
+                                      << "输出1 参数选择 模块现为 平均电流（未发送后读回）。";
+        QTest::newRow("source lost, not carried out")
+            << 1 << int(Fault::RefuseWrite) << QStringList{v, failed, no, no}
+            << "输出1 上限参数值 模块现为 0.02（未发送后读回）。";
+        QTest::newRow("source carried out, its answer lost")
+            << 1 << int(Fault::Silent) << QStringList{v, failed, no, no}
+            << "输出1 上限参数值 模块现为 2（未发送后读回）。"; // its old limit, now in V
+        QTest::newRow("lower refused") << 2 << int(Fault::Exception) << QStringList{v, v, failed, no}
+                                       << "输出1 下限参数值 模块现为 360（写入失败后读回）。";
+        QTest::newRow("upper lost") << 3 << int(Fault::Silent) << QStringList{v, v, v, failed}
+                                    << "输出1 上限参数值 模块现为 420（写入失败后读回）。";
+    }
+    void failedWriteEndsItsGroup()
+    {
+        QFETCH(int, lost);
+        QFETCH(int, fault);
+        QFETCH(QStringList, outcomes);
+        QFETCH(QString, message);
+        Rig rig;
+        hv52sim::Simulator &sim = rig.port.sim;
+        const QList<quint16> old = {1, 0, 10, 20}; // 0-5 V of 平均电流, 0.01 to 0.02 A
+        for (int i = 0; i < 4; ++i)
+            sim.setRegister(quint16(regs::analogSignal(0) + i), old[i]);
+        const quint16 lostRegister = quint16(regs::analogSignal(0) + lost);
+        sim.onFrame([&sim, lostRegister, fault](const hv52sim::Frame &f) {
+            if (f.fromMaster && f.bytes.size() > 3 && f.bytes[1] == 16 && (f.bytes[2] << 8 | f.bytes[3]) == lostRegister)
+                sim.setFault(Fault(fault), 1);
+        });
+        const Result r = rig.run({"set", "t516", "analog", "1", "--type", "4-20mA", "--source", "AB线电压", "--lower",
+                                  "360", "--upper", "420", "--json"});
+        sim.onFrame({});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        // The writes up to the failed one, none after it.
+        const QList<quint16> wanted = {0, 9, 3600, 4200};
+        QStringList writes;
+        for (const QString &f : rig.port.requests()) {
+            if (f.mid(3, 2) == u"10")
+                writes << f;
+        }
+        QStringList sent;
+        for (int i = 0; i <= lost; ++i)
+            sent << writeFrame(quint16(regs::analogSignal(0) + i), wanted[i]);
+        QCOMPARE(writes, sent);
+        // Each value's outcome, and what was read back is what the module holds.
+        const QJsonArray values = r.json()["values"].toArray();
+        QCOMPARE(values.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const QJsonObject value = values[i].toObject();
+            QCOMPARE(value["outcome"].toString(), outcomes[i]);
+            QCOMPARE(value["read_back_raw"].toInt(-1), int(sim.reg(quint16(regs::analogSignal(0) + i))));
+        }
     }
 
     // The real 1000 ms response time when no timeout is given.
@@ -1334,7 +1402,7 @@ private slots:
                                 R"("analog1.type": "0-5V", "analog1.source": "AB线电压", "analog1.lower": 360, )"
                                 R"("analog1.upper": 420})"));
         // The module acknowledges relay 2's write and keeps its old command;
-        // it refuses analog 1's lower limit.
+        // it refuses analog 1's lower limit, which ends that group.
         sim.onFrame([&](const hv52sim::Frame &fr) {
             if (fr.fromMaster && fr.bytes[1] == 16 && fr.bytes[3] == uint8_t(regs::analogLower(0)))
                 sim.setFault(Fault::Exception, 1);
@@ -1347,7 +1415,7 @@ private slots:
         QCOMPARE(r.status, 1);
         const QJsonObject report = r.json();
         QCOMPARE(report["summary"].toString(),
-                 QStringLiteral("6 个值：4 个已写入并读回核对，1 个写入失败，1 个读回不符"));
+                 QStringLiteral("6 个值：3 个已写入并读回核对，1 个写入失败，1 个读回不符，1 个未发送"));
         QVERIFY(report["stopped"].isNull());
         QHash<QString, QJsonObject> byKey;
         for (const QJsonValue &v : report["values"].toArray())
@@ -1361,11 +1429,13 @@ private slots:
         QCOMPARE(byKey["relay2.command"]["written_raw"].toInt(), int(regs::cmdOperate));
         QCOMPARE(byKey["analog1.lower"]["outcome"].toString(), QStringLiteral("write_failed"));
         QCOMPARE(byKey["analog1.lower"]["reason"].toString(), QStringLiteral("异常应答 04：从站设备故障"));
-        QVERIFY(byKey["analog1.lower"]["read_back"].isNull());
+        QCOMPARE(byKey["analog1.lower"]["read_back_raw"].toInt(-1), int(sim.reg(regs::analogLower(0))));
+        QCOMPARE(byKey["analog1.upper"]["outcome"].toString(), QStringLiteral("not_sent"));
         QCOMPARE(byKey["analog1.upper"]["written"].toDouble(), 420.0);
         QCOMPARE(byKey["analog1.upper"]["register"].toString(), QStringLiteral("0x0EB5"));
-        // The failed write was not read back.
-        QVERIFY(!rig.port.requests().mid(6 + 6).contains(readFrame(regs::analogLower(0), 1)));
+        QCOMPARE(byKey["analog1.upper"]["read_back_raw"].toInt(-1), int(sim.reg(regs::analogUpper(0))));
+        // The group's write after the failed one never went out.
+        QVERIFY(!rig.port.requests().contains(writeFrame(regs::analogUpper(0), 4200)));
     }
 
     // SIGTERM, SIGHUP and Ctrl-C in the middle of apply: the analog output
@@ -1693,8 +1763,14 @@ private slots:
                                     << "" << 0;
         QTest::newRow("no host") << ":502"
                                  << "" << 0;
+        QTest::newRow("leading zeros, six digits") << "127.0.0.1:015200"
+                                                   << "127.0.0.1" << 15200;
+        QTest::newRow("many leading zeros") << "h:0000000000000000502"
+                                            << "h" << 502;
         QTest::newRow("six digits") << "h:100502"
-                                    << "" << 0;
+                                    << "" << -1;
+        QTest::newRow("twenty digits") << "h:99999999999999999999"
+                                       << "" << -1;
         QTest::newRow("port with a sign") << "h:+502"
                                           << "" << 0;
         QTest::newRow("port in other digits") << QString::fromUtf8("h:５０２") << "" << 0;

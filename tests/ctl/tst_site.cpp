@@ -24,6 +24,7 @@
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <thread>
 
 using namespace hv52test;
 using hv52sim::Fault;
@@ -276,6 +277,80 @@ private slots:
                                         site.one.reg(3, regs::analogLower(0)), site.one.reg(3, regs::analogUpper(0))};
         QVERIFY2(analog == untouched || analog == (QList<uint16_t>{0, 3, 0, 20000}),
                  qPrintable(QStringLiteral("%1 %2 %3 %4").arg(analog[0]).arg(analog[1]).arg(analog[2]).arg(analog[3])));
+    }
+
+    // A signal sent twice, as a hang-up delivers it (the kernel to the
+    // foreground group, then the shell to its jobs) or timeout(1) (the child,
+    // then its group): one request, so the analog group in progress is
+    // written whole and the record written. SIGQUIT stops at once, after the
+    // group on the line and without a record.
+    void signalTwiceIsOneRequest_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second"); // 0: none
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<QString>("stopped"); // empty: no record
+        QTest::newRow("SIGHUP twice at once") << int(SIGHUP) << int(SIGHUP) << 0 << "已中断（SIGHUP）";
+        QTest::newRow("SIGHUP twice, 2 ms apart") << int(SIGHUP) << int(SIGHUP) << 2 << "已中断（SIGHUP）";
+        QTest::newRow("SIGTERM twice, 30 ms apart") << int(SIGTERM) << int(SIGTERM) << 30 << "已中断（SIGTERM）";
+        QTest::newRow("Ctrl-C twice, 20 ms apart") << int(SIGINT) << int(SIGINT) << 20 << "已中断（Ctrl-C）";
+        QTest::newRow("SIGTERM, then SIGHUP") << int(SIGTERM) << int(SIGHUP) << 2 << "已中断（SIGTERM）";
+        QTest::newRow("SIGQUIT") << int(SIGQUIT) << 0 << 0 << QString();
+        QTest::newRow("SIGQUIT after SIGTERM") << int(SIGTERM) << int(SIGQUIT) << 30 << QString();
+    }
+    void signalTwiceIsOneRequest()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(int, gapMs);
+        QFETCH(QString, stopped);
+        Site site;
+        site.one.setPacing(9600);
+        site.two.setPacing(9600);
+        QVERIFY(writeFile(site.file(QStringLiteral("site.json")), site.plan(1000)));
+        const QString record = site.file(QStringLiteral("record.json"));
+        QProcess p;
+        p.setWorkingDirectory(site.dir.path());
+        p.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
+        auto pid = std::make_shared<std::atomic<qint64>>(0);
+        auto writes = std::make_shared<int>(0);
+        std::thread later;
+        // At analog output 1's first write to meter 2 of line 1: its group
+        // is on the line.
+        site.one.onFrame([=, &later](const hv52sim::Frame &f) {
+            if (!f.fromMaster || f.bytes.size() < 3 || f.bytes[0] != 2 || f.bytes[1] != 16 || ++*writes != 2)
+                return;
+            const pid_t to = pid_t(pid->load());
+            ::kill(to, first);
+            if (second)
+                later = std::thread([=] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+                    ::kill(to, second);
+                });
+        });
+        p.start(QStringLiteral(HV52CTL_PROGRAM), {"commission", "site.json", "--record", record});
+        QVERIFY(p.waitForStarted());
+        *pid = p.processId();
+        const Result r = finish(p, 90000);
+        site.one.onFrame({});
+        if (later.joinable())
+            later.join();
+        QVERIFY(*writes >= 2);
+        // The group in progress was written whole.
+        const QList<uint16_t> analog{site.one.reg(2, regs::analogSignal(0)), site.one.reg(2, regs::analogSource(0)),
+                                     site.one.reg(2, regs::analogLower(0)), site.one.reg(2, regs::analogUpper(0))};
+        QCOMPARE(analog, (QList<uint16_t>{0, 3, 0, 20000}));
+        if (stopped.isEmpty()) {
+            QCOMPARE(r.status, 131);
+            QVERIFY2(r.err.contains(QStringLiteral("已立即停止（SIGQUIT）")), qPrintable(r.err));
+            QVERIFY(!QFile::exists(record));
+            return;
+        }
+        QCOMPARE(r.status, 1);
+        const QJsonObject report = QJsonDocument::fromJson(readFile(record)).object();
+        QCOMPARE(report.value(QStringLiteral("stopped")).toString(), stopped);
+        QCOMPARE(meterOf(report, 1, 2).value(QStringLiteral("result")).toString(), QStringLiteral("stopped"));
+        QCOMPARE(site.requestsTo(site.one, 3), 0);
     }
 
     // Two lines that are one line are refused before the first exchange,

@@ -1,13 +1,19 @@
 // A site's lines as the command line and the plans name them: the list of
 // places, two names for one line refused, and each line's messages named.
 #include "lineboard.h"
+#include "lineidentity.h"
 #include "siteplan.h"
 
 #include "ctl.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QHostInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace hv52ctl;
 
@@ -36,6 +42,41 @@ private slots:
         QFile device(m_dir.filePath(QStringLiteral("com3")));
         QVERIFY(device.open(QIODevice::WriteOnly));
         QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("com3")), m_dir.filePath(QStringLiteral("by-id"))));
+        // Two nodes of one device (1:3, the null device), where nodes may be made.
+        for (const char *name : {"node-a", "node-b"})
+            ::mknod(QFile::encodeName(m_dir.filePath(QLatin1String(name))).constData(), S_IFCHR | 0600, makedev(1, 3));
+    }
+
+    // Two address lists name one host when they share an address; every
+    // address of this host is this host.
+    void sameHost_data()
+    {
+        QTest::addColumn<QStringList>("a");
+        QTest::addColumn<QStringList>("b");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("one address") << QStringList{"10.0.0.7"} << QStringList{"10.0.0.7"} << true;
+        QTest::newRow("two hosts") << QStringList{"10.0.0.7"} << QStringList{"10.0.0.8"} << false;
+        QTest::newRow("one in common") << QStringList{"10.0.0.7", "fd00::7"} << QStringList{"fd00::7"} << true;
+        QTest::newRow("mapped") << QStringList{"::ffff:10.0.0.7"} << QStringList{"10.0.0.7"} << true;
+        QTest::newRow("two loopback addresses") << QStringList{"127.0.1.1"} << QStringList{"127.0.0.1"} << true;
+        QTest::newRow("IPv6 loopback") << QStringList{"::1"} << QStringList{"127.0.0.1"} << true;
+        QTest::newRow("this host's own") << QStringList{"192.0.2.5"} << QStringList{"127.0.0.1"} << true;
+        QTest::newRow("another host beside this one") << QStringList{"192.0.2.6"} << QStringList{"127.0.0.1"} << false;
+    }
+    void sameHost()
+    {
+        QFETCH(QStringList, a);
+        QFETCH(QStringList, b);
+        QFETCH(bool, same);
+        const auto addresses = [](const QStringList &texts) {
+            QList<QHostAddress> out;
+            for (const QString &t : texts)
+                out << QHostAddress(t);
+            return out;
+        };
+        const LineIdentity identity({QHostAddress(QStringLiteral("192.0.2.5"))});
+        QCOMPARE(identity.sameHost(addresses(a), addresses(b)), same);
+        QCOMPARE(identity.sameHost(addresses(b), addresses(a)), same);
     }
 
     // Each place of --lines read as a line, named as the status rows name it.
@@ -75,8 +116,24 @@ private slots:
                                                     << "是同一个串口设备（DIR/com3 与 DIR/by-id）";
         QTest::newRow("one endpoint, either framing") << "tcp:10.0.0.7:4001,modbus_tcp:10.0.0.7:4001"
                                                       << "是同一个网络端点（10.0.0.7:4001）";
-        QTest::newRow("a host's name in another case") << "tcp:gw.local:502,tcp:GW.local:502"
+        QTest::newRow("a host's name in another case") << "tcp:localhost:502,tcp:LocalHost:502"
                                                        << "是同一个网络端点";
+        QTest::newRow("an address and its name") << "tcp:127.0.0.1:5020,tcp:localhost:5020"
+                                                 << "是同一个网络端点（127.0.0.1:5020 与 localhost:5020 指向同一主机的同一端口）";
+        QTest::newRow("a short address") << "tcp:127.0.0.1:5020,tcp:127.1:5020"
+                                         << "与第 1 条线路（127.0.0.1:5020）是同一个网络端点";
+        QTest::newRow("an address with a leading zero") << "tcp:127.0.0.1:5020,tcp:127.0.0.01:5020"
+                                                        << "与第 1 条线路（127.0.0.1:5020）是同一个网络端点";
+        QTest::newRow("a mapped address") << "tcp:127.0.0.1:5020,tcp:[::ffff:127.0.0.1]:5020"
+                                          << "与第 1 条线路（127.0.0.1:5020）是同一个网络端点";
+        QTest::newRow("this host's name") << "tcp:127.0.0.1:5020,tcp:HOSTNAME:5020"
+                                          << "与第 1 条线路（127.0.0.1:5020）是同一个网络端点";
+        QTest::newRow("either framing, respelt") << "modbus_tcp:127.0.0.1:5020,tcp:localhost:5020"
+                                                 << "与第 1 条线路（127.0.0.1:5020）是同一个网络端点";
+        QTest::newRow("a name that does not resolve") << "tcp:10.0.0.7:502,tcp:no-such-gateway.invalid:502"
+                                                      << "第 2 条线路的主机名 no-such-gateway.invalid 无法解析";
+        QTest::newRow("two nodes of one device") << "device:DIR/node-a,device:DIR/node-b"
+                                                 << "是同一个串口设备（DIR/node-a 与 DIR/node-b）";
         QTest::newRow("no kind") << "3"
                                  << "--lines 的“3”无效";
         QTest::newRow("an unknown kind") << "com:3"
@@ -92,8 +149,11 @@ private slots:
     {
         QFETCH(QString, list);
         QFETCH(QString, message);
+        if (list.contains(QLatin1String("node-a")) && !QFileInfo::exists(m_dir.filePath(QStringLiteral("node-a"))))
+            QSKIP("no device node could be made here (mknod needs privilege)");
         list.replace(QStringLiteral("DIR"), m_dir.path());
         message.replace(QStringLiteral("DIR"), m_dir.path());
+        list.replace(QStringLiteral("HOSTNAME"), QHostInfo::localHostName());
         const QString text = refusal(list);
         QVERIFY2(text.contains(message), qPrintable(text));
         QVERIFY2(text.endsWith(QStringLiteral("请求未发送。")), qPrintable(text));
