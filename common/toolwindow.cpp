@@ -395,7 +395,8 @@ void ToolWindow::poll()
         for (int i = 0; i < final.size(); ++i) {
             const Reading &r = final[i];
             const int at = r.index;
-            const auto shown = std::find_if(readings.begin(), readings.end(), [at](const Reading &s) { return s.index == at; });
+            const auto shown =
+                std::find_if(readings.begin(), readings.end(), [at](const Reading &s) { return s.index == at; });
             if (shown == readings.end() || r.ok() != shown->ok() || r.text != shown->text
                 || r.scaleUnknown != shown->scaleUnknown || r.result.verdict.outcome != shown->result.verdict.outcome)
                 showReading(r);

@@ -217,9 +217,8 @@ QByteArray readInputFile(const QString &file, qint64 maxBytes)
     if (in.error() != QFileDevice::NoError)
         throw UsageError(fileReadError(file, in.errorString()) + QStringLiteral("，请求未发送。"));
     if (contents.size() > maxBytes)
-        throw UsageError(QStringLiteral("无法读取文件 %1：文件过大（最多 %2 字节），请求未发送。")
-                             .arg(file)
-                             .arg(maxBytes));
+        throw UsageError(
+            QStringLiteral("无法读取文件 %1：文件过大（最多 %2 字节），请求未发送。").arg(file).arg(maxBytes));
     return contents;
 }
 

@@ -4,8 +4,8 @@
 // never stops the others; a signal, or a port that will not open, stops the
 // run between two meters, the meters not reached recorded as such.
 #include "input.h"
-#include "recordknowledge.h"
 #include "options.h"
+#include "recordknowledge.h"
 #include "session.h"
 #include "steps.h"
 

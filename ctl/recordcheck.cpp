@@ -24,10 +24,8 @@ public:
 
     [[noreturn]] void refuse(const QString &path, const QString &what) const
     {
-        throw UsageError(QStringLiteral("%1：第 %2 行的 %3 %4，请求未发送。")
-                             .arg(m_where)
-                             .arg(m_lines.value(path))
-                             .arg(path, what));
+        throw UsageError(
+            QStringLiteral("%1：第 %2 行的 %3 %4，请求未发送。").arg(m_where).arg(m_lines.value(path)).arg(path, what));
     }
 
     // Absent or null, or an object.
@@ -83,13 +81,14 @@ public:
             for (int k = 0; k < list.size(); ++k) {
                 const QString path = QStringLiteral("%1.writes[%2]").arg(meter).arg(k + 1);
                 const QJsonObject w = list[k].toObject();
-                static const QStringList outcomes{"verified", "acknowledged", "write_failed",
-                                                  "read_back_failed", "mismatch", "not_sent"};
+                static const QStringList outcomes{"verified",         "acknowledged", "write_failed",
+                                                  "read_back_failed", "mismatch",     "not_sent"};
                 if (!list[k].isObject() || !w.value(QStringLiteral("key")).isString())
                     refuse(path, QStringLiteral("应为带 key 的对象"));
                 if (!outcomes.contains(w.value(QStringLiteral("outcome")).toString()))
                     refuse(path + QStringLiteral(".outcome"),
-                           QStringLiteral("“%1”不是写入结果").arg(w.value(QStringLiteral("outcome")).toVariant().toString()));
+                           QStringLiteral("“%1”不是写入结果")
+                               .arg(w.value(QStringLiteral("outcome")).toVariant().toString()));
             }
         }
     }
@@ -113,7 +112,8 @@ void checkRecord(const QByteArray &text, const QJsonObject &record, const QStrin
                          .arg(command.toVariant().toString(), commands.join(QStringLiteral("、"))));
     const bool site = record.contains(QStringLiteral("lines"));
     if (site && record.contains(QStringLiteral("meters")))
-        check.refuse(QStringLiteral("meters"), QStringLiteral("与 lines 不能同时给出（一条线路的记录或站点记录，只能是一种）"));
+        check.refuse(QStringLiteral("meters"),
+                     QStringLiteral("与 lines 不能同时给出（一条线路的记录或站点记录，只能是一种）"));
     if (!site) {
         check.line(record, QString());
         return;

@@ -22,7 +22,8 @@ RecordKnowledge recordKnowledge(const ModuleDef &def, const QJsonObject &meter)
 {
     RecordKnowledge out;
     out.settings.insert(QStringLiteral("module"), def.name);
-    const QJsonObject after = meter.value(QStringLiteral("after")).toObject().value(QStringLiteral("values")).toObject();
+    const QJsonObject after =
+        meter.value(QStringLiteral("after")).toObject().value(QStringLiteral("values")).toObject();
     const QJsonObject before =
         meter.value(QStringLiteral("before")).toObject().value(QStringLiteral("values")).toObject();
     QHash<QString, QJsonObject> writes;
@@ -62,11 +63,10 @@ RecordKnowledge recordKnowledge(const ModuleDef &def, const QJsonObject &meter)
         if (acknowledged && take([&](const QString &k) { return written(k, "written"); }))
             continue;
         const bool untouched = wrote && std::all_of(keys.begin(), keys.end(), [&](const QString &k) {
-            return !writes.contains(k) || outcome(k) == u"not_sent";
-        });
-        if (untouched && take([&](const QString &k) {
-                return writes.contains(k) ? written(k, "before") : before.value(k);
-            }))
+                                   return !writes.contains(k) || outcome(k) == u"not_sent";
+                               });
+        if (untouched
+            && take([&](const QString &k) { return writes.contains(k) ? written(k, "before") : before.value(k); }))
             continue;
         // Why not: the first value of the group that is not known.
         QString why = QStringLiteral("记录中没有这组设置的值");

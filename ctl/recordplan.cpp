@@ -41,8 +41,7 @@ QJsonObject placeFromText(const QString &line, const QString &where, bool oneLin
     return {{QStringLiteral("device"), line}};
 }
 
-LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, bool oneLine,
-                      const QString &where)
+LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, bool oneLine, const QString &where)
 {
     LinePlan lp{placeGiven ? o : siteLine(o), {}};
     if (!placeGiven) {

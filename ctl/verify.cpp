@@ -123,10 +123,9 @@ MeterAction auditOf(const QString &expectedWord)
             m.detail = QStringLiteral("%1：%2").arg(differs->caption, differs->text(expectedWord));
             if (count > 1)
                 m.detail += QStringLiteral("，共 %1 项不一致").arg(count);
-        } else if (const auto unknown = std::find_if(m.checks.begin(), m.checks.end(),
-                                                     [](const CheckedValue &c) {
-                                                         return c.verdict == CheckedValue::Verdict::NotChecked;
-                                                     });
+        } else if (const auto unknown = std::find_if(
+                       m.checks.begin(), m.checks.end(),
+                       [](const CheckedValue &c) { return c.verdict == CheckedValue::Verdict::NotChecked; });
                    unknown != m.checks.end()) {
             m.result = Result::Unchecked;
             m.detail = QStringLiteral("%1：%2").arg(unknown->caption, unknown->text(expectedWord));

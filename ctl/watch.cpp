@@ -35,11 +35,11 @@ int watchCommand(const Options &o)
                 last.insert(v.point->key, state);
                 const QDateTime now = QDateTime::currentDateTime();
                 if (o.json) {
-                    printOut(QStringLiteral("{\"time\": %1, \"key\": %2, \"value\": %3%4}\n")
-                                 .arg(jsonString(now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))),
-                                      jsonString(v.point->key), jsonText(v.json),
-                                      v.ok ? QString()
-                                           : QStringLiteral(", \"failure\": %1").arg(jsonString(v.failure))));
+                    printOut(
+                        QStringLiteral("{\"time\": %1, \"key\": %2, \"value\": %3%4}\n")
+                            .arg(jsonString(now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))),
+                                 jsonString(v.point->key), jsonText(v.json),
+                                 v.ok ? QString() : QStringLiteral(", \"failure\": %1").arg(jsonString(v.failure))));
                 } else {
                     printOut(QStringLiteral("%1  %2%3\n")
                                  .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
