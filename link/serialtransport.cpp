@@ -5,6 +5,8 @@
 #include "systemtext.h"
 #include "wakeup.h"
 
+#include <QScopeGuard>
+
 #include <utility>
 
 namespace hv52 {
@@ -66,7 +68,32 @@ void SerialTransport::open()
     emit opened();
 }
 
+template <typename Call>
+auto SerialTransport::inPort(Call call)
+{
+    ++m_inPort;
+    const auto done = qScopeGuard([this] {
+        if (--m_inPort == 0 && std::exchange(m_closeOwed, false))
+            closeNow();
+    });
+    return call();
+}
+
 void SerialTransport::close()
+{
+    if (m_inPort > 0) {
+        // Closed from inside a wait or a write: the port counts as closed
+        // now and closes when the call returns.
+        if (MSComm1.isOpen()) {
+            m_broken = true;
+            m_closeOwed = true;
+        }
+        return;
+    }
+    closeNow();
+}
+
+void SerialTransport::closeNow()
 {
     m_broken = false;
     if (MSComm1.isOpen()) {
@@ -86,19 +113,24 @@ bool SerialTransport::write(const QByteArray &bytes)
     }
     // flush() hands the request to the terminal now; QSerialPort would
     // otherwise wait for the event loop (or a wait) to write it.
-    if (MSComm1.write(bytes) == bytes.size()) {
-        MSComm1.flush();
+    if (inPort([&] { return MSComm1.write(bytes) == bytes.size() && (MSComm1.flush(), true); }) && isOpen())
         return true;
-    }
     if (!failure())
         fail(LinkError::Kind::PortWriteFailed, place().withReason(MSComm1.errorString()));
     return false;
 }
 
+QByteArray SerialTransport::readAll()
+{
+    // A port an error has closed has nothing more to give (and QSerialPort
+    // would warn on stderr of a read of a closed device).
+    return isOpen() ? inPort([this] { return MSComm1.readAll(); }) : QByteArray();
+}
+
 void SerialTransport::clear()
 {
     if (isOpen())
-        MSComm1.clear(QSerialPort::AllDirections);
+        inPort([this] { return MSComm1.clear(QSerialPort::AllDirections); });
 }
 
 void SerialTransport::expect(int bytes)
@@ -120,7 +152,7 @@ void SerialTransport::pull()
     // terminal: wake at any byte again, and look once without waiting.
     expect(1);
     if (isOpen())
-        MSComm1.waitForReadyRead(0);
+        inPort([this] { return MSComm1.waitForReadyRead(0); });
 }
 
 bool SerialTransport::takeStray()
@@ -144,7 +176,7 @@ bool SerialTransport::waitForBytes(int ms)
 {
     // A poll on the port itself: with the minimum-read count set it wakes
     // once the answer can be whole.
-    return isOpen() && MSComm1.waitForReadyRead(ms);
+    return isOpen() && inPort([&] { return MSComm1.waitForReadyRead(ms); }) && isOpen();
 }
 
 void SerialTransport::onPortError(QSerialPort::SerialPortError error)

@@ -22,9 +22,7 @@ public:
     void close() override;
     bool isOpen() const override { return MSComm1.isOpen() && !m_broken; }
     bool write(const QByteArray &bytes) override;
-    // A port an error has closed has nothing more to give (and QSerialPort
-    // would warn on stderr of a read or clear of a closed device).
-    QByteArray readAll() override { return isOpen() ? MSComm1.readAll() : QByteArray(); }
+    QByteArray readAll() override;
     void clear() override;
     Framing framing() const override { return Framing::Rtu; }
     void expect(int bytes) override;
@@ -37,6 +35,12 @@ public:
 
 private:
     void onPortError(QSerialPort::SerialPortError error);
+    // Runs one call into the port. A close asked for from inside it (an
+    // error reported while it waits) is carried out once it has returned:
+    // QSerialPort on Windows goes on using what close() frees.
+    template <typename Call>
+    auto inPort(Call call);
+    void closeNow();
 
     QSerialPort MSComm1; // the serial port, open only while an operation runs
     QString m_device;
@@ -46,6 +50,8 @@ private:
     bool m_fresh = false;   // opened, and no request sent yet
     bool m_broken = false;  // failed while open, its close still to come
     int m_opening = 0;      // counts the opens, so a late close finds its own
+    int m_inPort = 0;       // calls into the port under way
+    bool m_closeOwed = false; // a close asked for inside one of them
 };
 
 } // namespace hv52
