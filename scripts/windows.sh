@@ -5,7 +5,9 @@
 # they load, and makes the installer and the portable zip.
 #   bash scripts/windows.sh [BUILD_DIR]
 # Qt for Windows is cached under $HV52_QT_WINDOWS (default /var/cache/hv52),
-# unpacked from the tarball in ../shared/qt-windows/ (or $HV52_QT_TARBALL).
+# unpacked from the tarball in ../shared/qt-windows/ (or $HV52_QT_TARBALL), or
+# where there is none built from source by scripts/qt-windows.sh (about half an
+# hour).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-win}
@@ -34,16 +36,22 @@ cache=${HV52_QT_WINDOWS:-/var/cache/hv52}
 qt=$cache/qt6-win
 if [ ! -x "$qt/bin/qt-cmake" ]; then
   tarball=${HV52_QT_TARBALL:-$(cd .. && pwd)/shared/qt-windows/qt-6.4.2-mingw-w64-x86_64.tar.xz}
-  if [ ! -f "$tarball" ]; then
-    echo "Qt for Windows not found: neither $qt nor $tarball" >&2
-    echo "(set HV52_QT_WINDOWS to an unpacked qt6-win's parent, or HV52_QT_TARBALL to its tarball)" >&2
-    exit 1
+  if [ -f "$tarball" ]; then
+    SUDO=
+    [ -w "$(dirname "$cache")" ] || [ -w "$cache" ] || [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO mkdir -p "$cache"
+    echo "unpacking Qt for Windows into $cache"
+    # Unpacked beside the cache and renamed when whole: an interrupted unpack leaves no qt6-win.
+    $SUDO rm -rf "$cache/qt6-win.unpack" "$qt"
+    $SUDO mkdir "$cache/qt6-win.unpack"
+    $SUDO tar xJf "$tarball" -C "$cache/qt6-win.unpack"
+    $SUDO mv "$cache/qt6-win.unpack/qt6-win" "$qt"
+    $SUDO rmdir "$cache/qt6-win.unpack"
+  else
+    echo "Qt for Windows not found in $qt nor as $tarball:"
+    echo "building it from source into $cache (about half an hour on two cores)"
+    bash scripts/qt-windows.sh "$cache"
   fi
-  SUDO=
-  [ -w "$(dirname "$cache")" ] || [ -w "$cache" ] || [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO mkdir -p "$cache"
-  echo "unpacking Qt for Windows into $cache"
-  $SUDO tar xJf "$tarball" -C "$cache"
 fi
 
 start=$(date +%s)
