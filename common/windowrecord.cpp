@@ -9,43 +9,55 @@ void WindowRecord::addPoll(const QDateTime &time, const QVector<Reading> &readin
 {
     // The readings are kept as they came; turning them into values waits
     // until a record asks for them, so a poll pays nothing for it.
-    m_hasPoll = true;
-    m_pollTime = time;
-    m_readings = readings;
-    m_notReached = notReached;
-    m_stoppedBy = stoppedBy;
-    m_poll.reset();
-    m_pollReached = int(readings.size());
-    m_pollTimeouts = 0;
-    m_pollRefused = false;
+    Poll &p = m_written ? m_after : m_before;
+    p = Poll();
+    p.made = true;
+    p.time = time;
+    p.readings = readings;
+    p.notReached = notReached;
+    p.stoppedBy = stoppedBy;
+    p.reached = int(readings.size());
     for (const Reading &r : readings) {
         const Verdict &verdict = r.result.verdict;
         if (verdict.outcome == Outcome::Timeout)
-            ++m_pollTimeouts;
+            ++p.timeouts;
         if (verdict.outcome == Outcome::Exception && verdict.exceptionCode == 2)
-            m_pollRefused = true;
+            p.refused = true;
     }
 }
 
-const QVector<Value> &WindowRecord::poll() const
+const QVector<Value> &WindowRecord::Poll::values(const ModuleDef &module) const
 {
-    if (m_poll)
-        return *m_poll;
-    QVector<Value> values;
-    if (m_hasPoll) {
-        for (int i = 0; i < m_module.poll.size(); ++i) {
+    if (cache)
+        return *cache;
+    QVector<Value> out;
+    if (made) {
+        for (int i = 0; i < module.poll.size(); ++i) {
             const auto reading =
-                std::find_if(m_readings.begin(), m_readings.end(), [i](const Reading &r) { return r.index == i; });
-            if (reading == m_readings.end()) {
-                const bool underWay = i == m_readings.size() && !m_stoppedBy.isEmpty();
-                values << unreadValue(m_module.poll[i], underWay ? m_stoppedBy : m_notReached);
+                std::find_if(readings.begin(), readings.end(), [i](const Reading &r) { return r.index == i; });
+            if (reading == readings.end()) {
+                const bool underWay = i == readings.size() && !stoppedBy.isEmpty();
+                out << unreadValue(module.poll[i], underWay ? stoppedBy : notReached);
                 continue;
             }
-            values << valueOf(*reading, m_readings);
+            out << valueOf(*reading, readings);
         }
     }
-    m_poll = values;
-    return *m_poll;
+    cache = out;
+    return *cache;
+}
+
+void WindowRecord::noteWrites(int from)
+{
+    // A setting refused or cancelled before its first write changed nothing:
+    // the poll before is still before, and the poll after still after.
+    for (int i = from; i < m_writes.size(); ++i) {
+        if (m_writes[i].outcome != WrittenValue::Outcome::NotSent) {
+            m_written = true;
+            m_after = Poll();
+            return;
+        }
+    }
 }
 
 namespace {
@@ -78,6 +90,7 @@ void settle(WrittenValue &v, const WriteResult &result)
 void WindowRecord::addSetting(const QDateTime &time, const Setting &setting, const QVector<quint16> &values,
                               const QVector<WriteResult> &results, const QString &stoppedBy)
 {
+    const int first = int(m_writes.size());
     const int count = int(std::min(setting.registers.size(), values.size()));
     for (int i = 0; i < count; ++i) {
         WrittenValue v;
@@ -95,8 +108,8 @@ void WindowRecord::addSetting(const QDateTime &time, const Setting &setting, con
             const int at = int(setting.registers.indexOf(source.address));
             if (at >= 0 && at < values.size())
                 scale = limitScale(values[at]);
-            else if (m_hasPoll && poll()[v.point->scaleFrom].ok)
-                scale = limitScale(int(poll()[v.point->scaleFrom].raw));
+            else if (latest().made && latest().values(m_module)[v.point->scaleFrom].ok)
+                scale = limitScale(int(latest().values(m_module)[v.point->scaleFrom].raw));
         }
         describe(v, scale);
         if (i < results.size()) {
@@ -112,6 +125,7 @@ void WindowRecord::addSetting(const QDateTime &time, const Setting &setting, con
         }
         m_writes << v;
     }
+    noteWrites(first);
 }
 
 void WindowRecord::addReset(const QDateTime &time, const ResetChoice &choice, const WriteResult &result,
@@ -126,6 +140,7 @@ void WindowRecord::addReset(const QDateTime &time, const ResetChoice &choice, co
         v.reason = stoppedBy;
     }
     m_writes << v;
+    noteWrites(int(m_writes.size()) - 1);
 }
 
 MeterRecord WindowRecord::meter(int address, const QDateTime &now) const
@@ -135,20 +150,29 @@ MeterRecord WindowRecord::meter(int address, const QDateTime &now) const
     m.def = &m_module;
     m.started = m_opened;
     m.elapsedMs = m_opened.msecsTo(now);
-    m.hasBefore = m_hasPoll;
-    m.beforeTime = m_pollTime;
+    m.hasBefore = m_before.made;
+    m.beforeTime = m_before.time;
     m.before = poll();
+    m.hasAfter = m_after.made;
+    m.afterTime = m_after.time;
+    m.after = pollAfter();
     m.writes = m_writes;
 
+    // The result goes by the latest poll; the failures of both are told.
+    const Poll &last = latest();
     QString firstReadFailure;
-    for (const Value &v : poll()) {
-        if (v.ok)
-            continue;
-        const QString text = QStringLiteral("%1：%2").arg(v.point->caption(), v.failure);
-        if (firstReadFailure.isEmpty())
-            firstReadFailure = text;
-        m.failures << text;
-    }
+    const auto readFailures = [&](const Poll &p, const QString &which) {
+        for (const Value &v : p.values(m_module)) {
+            if (v.ok)
+                continue;
+            const QString text = which + QStringLiteral("%1：%2").arg(v.point->caption(), v.failure);
+            if (&p == &last && firstReadFailure.isEmpty())
+                firstReadFailure = text;
+            m.failures << text;
+        }
+    };
+    readFailures(m_before, m_after.made ? QStringLiteral("（调试前）") : QString());
+    readFailures(m_after, QStringLiteral("（调试后）"));
     QString firstWriteFailure;
     int acknowledged = 0;
     for (const WrittenValue &w : m_writes) {
@@ -171,13 +195,13 @@ MeterRecord WindowRecord::meter(int address, const QDateTime &now) const
     if (!firstWriteFailure.isEmpty()) {
         m.result = MeterRecord::Result::WriteFailed;
         m.detail = firstWriteFailure;
-    } else if (!m_hasPoll) {
+    } else if (!last.made) {
         m.result = MeterRecord::Result::NotReached;
         m.detail = joined(QStringLiteral("本窗口尚未召测"), written);
     } else if (!firstReadFailure.isEmpty()) {
-        if (m_pollReached > 0 && m_pollTimeouts == m_module.poll.size())
+        if (last.reached > 0 && last.timeouts == m_module.poll.size())
             m.result = MeterRecord::Result::NoAnswer;
-        else if (m_pollRefused)
+        else if (last.refused)
             m.result = MeterRecord::Result::Incomplete;
         else
             m.result = MeterRecord::Result::ReadFailed;

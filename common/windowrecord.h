@@ -23,13 +23,20 @@ public:
     // A poll that began at `time` and got `readings` (in poll order, as far
     // as it got). The points it did not reach become unread values for
     // `notReached` ("召测中止，未读取"); the one under way when an error
-    // ended the poll, for `stoppedBy` when given. It replaces the poll before.
+    // ended the poll, for `stoppedBy` when given. Before anything was sent
+    // to the module it is the poll before (the last one counts); after a
+    // write, the poll after (until the next write, which makes it stale).
     void addPoll(const QDateTime &time, const QVector<Reading> &readings, const QString &notReached = QString(),
                  const QString &stoppedBy = QString());
-    bool hasPoll() const { return m_hasPoll; }
-    const QDateTime &pollTime() const { return m_pollTime; }
+    // The poll before: the last one before the first write.
+    bool hasPoll() const { return m_before.made; }
+    const QDateTime &pollTime() const { return m_before.time; }
     // One value a point of the module's poll, in poll order.
-    const QVector<Value> &poll() const;
+    const QVector<Value> &poll() const { return m_before.values(m_module); }
+    // The poll after: made after the last write.
+    bool hasPollAfter() const { return m_after.made; }
+    const QDateTime &pollAfterTime() const { return m_after.time; }
+    const QVector<Value> &pollAfter() const { return m_after.values(m_module); }
 
     // A setting as the window sent it, pressed at `time`: one value a
     // register written (the results as far as they came). A write with a
@@ -59,17 +66,29 @@ public:
     RunRecord record(const Line &line, const QDateTime &now) const;
 
 private:
+    struct Poll
+    {
+        bool made = false;
+        QDateTime time;
+        QVector<Reading> readings;
+        QString notReached, stoppedBy;
+        mutable std::optional<QVector<Value>> cache; // values made from the readings when first asked for
+        // How its failed reads failed, for the result.
+        int reached = 0;
+        int timeouts = 0;
+        bool refused = false; // a register the module does not have (exception 02)
+
+        const QVector<Value> &values(const ModuleDef &module) const;
+    };
+    // The poll the record's result and a limit's unit go by: the latest.
+    const Poll &latest() const { return m_after.made ? m_after : m_before; }
+    // Notes values that went out (or may have): a poll from now on is after.
+    void noteWrites(int from);
+
     const ModuleDef &m_module;
     QDateTime m_opened;
-    bool m_hasPoll = false;
-    QDateTime m_pollTime;
-    QVector<Reading> m_readings;
-    QString m_notReached, m_stoppedBy;
-    mutable std::optional<QVector<Value>> m_poll; // made from the readings when first asked for
-    // How the last poll's failed reads failed, for the result.
-    int m_pollReached = 0;
-    int m_pollTimeouts = 0;
-    bool m_pollRefused = false; // a register the module does not have (exception 02)
+    Poll m_before, m_after;
+    bool m_written = false; // something was sent to the module since the window opened
     QVector<WrittenValue> m_writes;
 };
 

@@ -138,6 +138,16 @@ QString RunRecord::summary() const
     return out;
 }
 
+namespace {
+
+// The command as the page names it: hv52ctl's as typed, a window's in words.
+QString commandText(const QString &command)
+{
+    return command == QLatin1String("window") ? QStringLiteral("调试窗口（召测与设置）") : command;
+}
+
+} // namespace
+
 QByteArray recordHtml(const RunRecord &record)
 {
     const QString title = QStringLiteral("调试记录");
@@ -147,7 +157,7 @@ QByteArray recordHtml(const RunRecord &record)
                               {QStringLiteral("开始时间"), displayTime(record.started)},
                               {QStringLiteral("结束时间"), displayTime(record.finished)},
                               {QStringLiteral("工具"), (record.tool + u' ' + record.version).trimmed()},
-                              {QStringLiteral("命令"), record.command},
+                              {QStringLiteral("命令"), commandText(record.command)},
                               {QStringLiteral("调试人"), record.operatorName}});
 
     out += QStringLiteral("<h2>概况</h2>\n<table class=\"meters\">\n")

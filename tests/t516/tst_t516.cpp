@@ -2,6 +2,8 @@
 // the 27-read poll, the set buttons and the reset, frame for frame.
 #include "frm_t516.h"
 #include "linemonitor.h"
+#include "record.h"
+#include "recordparts.h"
 #include "toolbench.h"
 
 #include <QAction>
@@ -1099,6 +1101,72 @@ private slots:
         // The poll before is kept as it was read.
         QVERIFY(m.hasBefore);
         QVERIFY(std::all_of(m.before.begin(), m.before.end(), [](const hv52::Value &v) { return v.ok; }));
+    }
+
+    // Which poll the record calls before and which after, over what an
+    // operator does in sequence: before is the last poll before the first
+    // write, after the poll after the last write (none when a write followed
+    // it); a set refused before sending writes nothing.
+    void recordBeforeAndAfter_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("before"); // the poll (1, 2, ...) the record calls before; 0: none
+        QTest::addColumn<int>("after");
+        const auto steps = [](const char *s) { return QString::fromLatin1(s).split(u' '); };
+        QTest::newRow("poll, set, poll") << steps("poll relay poll") << 1 << 2;
+        QTest::newRow("poll, two sets, poll, reset") << steps("poll relay analog poll reset") << 1 << 0;
+        QTest::newRow("two polls, set, two polls") << steps("poll poll relay poll poll") << 2 << 4;
+        QTest::newRow("set first, then poll") << steps("relay poll") << 0 << 1;
+        QTest::newRow("refused set between polls") << steps("poll refused poll") << 2 << 0;
+        QTest::newRow("poll, set, poll, set, poll") << steps("poll relay poll analog poll") << 1 << 3;
+    }
+    void recordBeforeAndAfter()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, before);
+        QFETCH(int, after);
+        Rig rig;
+        QVector<QPair<QDateTime, QDateTime>> polls;
+        for (const QString &step : steps) {
+            QTest::qWait(3); // the polls' times apart to the millisecond
+            if (step == QLatin1String("poll")) {
+                const QDateTime started = QDateTime::currentDateTime();
+                rig.poll();
+                polls << qMakePair(started, QDateTime::currentDateTime());
+            } else if (step == QLatin1String("relay")) {
+                rig.operate({{2, QStringLiteral("控制继电器动作")}}, 2);
+            } else if (step == QLatin1String("analog")) {
+                rig.operate({{4, QStringLiteral("4-20 mA")}, {7, QStringLiteral("频率")}, {10, "45"}, {13, "55"}}, 5);
+            } else if (step == QLatin1String("reset")) {
+                rig.operate({{-1, QStringLiteral("所有继电器输出计数器")}}, -1);
+            } else {
+                rig.operate({{2, QStringLiteral("控"), true}}, 2);
+            }
+        }
+        const auto within = [&](const QDateTime &time, int poll) {
+            return time >= polls[poll - 1].first && time <= polls[poll - 1].second;
+        };
+        const hv52::RunRecord record = rig.window.commissioningRecord();
+        const hv52::MeterRecord &m = record.meters.first();
+        QCOMPARE(m.hasBefore, before > 0);
+        QCOMPARE(m.hasAfter, after > 0);
+        if (before > 0)
+            QVERIFY2(within(m.beforeTime, before), qPrintable(m.beforeTime.toString(Qt::ISODateWithMs)));
+        if (after > 0) {
+            QVERIFY2(within(m.afterTime, after), qPrintable(m.afterTime.toString(Qt::ISODateWithMs)));
+            // The poll after reads what was written.
+            const auto relay = std::find_if(m.after.begin(), m.after.end(), [](const hv52::Value &v) {
+                return v.point->key == QLatin1String("relay1.command");
+            });
+            QVERIFY(relay != m.after.end() && relay->ok);
+            QCOMPARE(relay->text, QStringLiteral("控制继电器动作"));
+        }
+        // The page says the same, and names the window's command in Chinese.
+        const QString page = QString::fromUtf8(hv52::recordHtml(record));
+        if (before > 0)
+            QVERIFY(page.contains(QStringLiteral("调试前召测于 ") + hv52::recordparts::displayTime(m.beforeTime)));
+        QVERIFY(page.contains(QStringLiteral("调试窗口")));
+        QVERIFY(!page.contains(QStringLiteral(">window<")));
     }
 
     // A record that cannot be written: a message naming the file and why,
