@@ -219,9 +219,9 @@ QString seconds(qint64 ms)
 
 QString meterLine(const MeterRecord &m)
 {
-    QString line = QStringLiteral("地址 %1  %2  %3").arg(m.address, 3).arg(m.kindLabel(), resultWords(m.result));
-    if (!m.detail.isEmpty())
-        line += QStringLiteral("（%1）").arg(m.detail);
+    const QString line = QStringLiteral("地址 %1  %2  %3")
+                             .arg(m.address, 3)
+                             .arg(m.kindLabel(), resultWithDetail(m, QStringLiteral("（"), QStringLiteral("）")));
     return line + QStringLiteral("  用时 %1 秒\n").arg(seconds(m.elapsedMs));
 }
 

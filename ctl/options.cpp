@@ -9,17 +9,7 @@
 
 namespace hv52ctl {
 
-const QList<int> kStandardSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
 namespace {
-
-QString speedListText()
-{
-    QStringList texts;
-    for (int s : kStandardSpeeds)
-        texts << QString::number(s);
-    return texts.join(QStringLiteral("、"));
-}
 
 // A whole number in [low, high] or UsageError naming the option. Blanks and
 // leading zeros as everywhere else (wholeNumberText).
@@ -44,7 +34,7 @@ int standardSpeed(const QString &option, const QString &text)
         throw UsageError(QStringLiteral("%1 的值 %2 不是模块的波特率（应为 %3），请求未发送。")
                              .arg(option)
                              .arg(speed)
-                             .arg(speedListText()));
+                             .arg(hv52::standardSpeedsText()));
     return speed;
 }
 

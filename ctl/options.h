@@ -7,12 +7,13 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include "linespeed.h"
+
 #include <optional>
 
 namespace hv52ctl {
 
-// The standard line speeds of the modules, slowest first.
-extern const QList<int> kStandardSpeeds;
+using hv52::kStandardSpeeds;
 
 struct Options
 {

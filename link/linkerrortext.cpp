@@ -1,4 +1,5 @@
 #include "linkerror.h"
+#include "linespeed.h"
 
 namespace hv52 {
 
@@ -40,7 +41,7 @@ QString wordedText(LinkError::Kind kind, const LinkError::Fields &f, const Error
     case Kind::NoSpeedArg:
         return QStringLiteral("命令行缺少波特率（第3个参数），无法打开%1。").arg(line);
     case Kind::BadSpeed:
-        return QStringLiteral("波特率 %1 无效，无法打开%2。").arg(f.number).arg(line);
+        return QStringLiteral("波特率 %1 无效（应为 %2），无法打开%3。").arg(f.number).arg(standardSpeedsText(), line);
     case Kind::BroadcastAddress:
         return QStringLiteral("总线地址 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。");
     case Kind::BadAddress:

@@ -1,4 +1,5 @@
 #include "maketransport.h"
+#include "linespeed.h"
 
 #include "linkerror.h"
 #include "portname.h"
@@ -62,7 +63,7 @@ bool makeTransport(const LineSettings &settings, std::unique_ptr<Transport> &lin
     if (given < 3)
         throw LinkError(LinkError::Kind::NoSpeedArg, LinkError::Fields::on(label));
     const qint32 speed = settings.speed;
-    if (speed <= 0)
+    if (!kStandardSpeeds.contains(speed))
         throw LinkError(LinkError::Kind::BadSpeed, LinkError::Fields::on(label).withNumber(speed));
     transportIn<SerialTransport>(line, &made)->configure(device, label, speed);
     return made;

@@ -54,6 +54,16 @@ QString resultWords(Result result)
     return QStringLiteral("未进行");
 }
 
+QString resultWithDetail(const MeterRecord &m, const QString &open, const QString &close)
+{
+    const QString words = resultWords(m.result);
+    if (m.detail.isEmpty())
+        return words;
+    if (m.detail.startsWith(words))
+        return m.detail;
+    return words + open + m.detail + close;
+}
+
 QString resultKey(Result result)
 {
     switch (result) {

@@ -90,6 +90,10 @@ struct MeterRecord
 
 // "完成并核对", "无应答", ...: the words of a result.
 QString resultWords(MeterRecord::Result result);
+// The result's words with the detail between `open` and `close`; the detail
+// alone where it already begins with them ("已中断（Ctrl-C）", not
+// "已中断（已中断（Ctrl-C））").
+QString resultWithDetail(const MeterRecord &m, const QString &open, const QString &close = QString());
 // "done", "recorded", "no_answer", "incomplete", "read_failed",
 // "not_written", "write_failed", "matched", "drifted", "unchecked", "stopped",
 // "not_reached": the JSON words.

@@ -359,7 +359,7 @@ QString seconds(qint64 ms)
 
 QString resultText(const MeterRecord &m)
 {
-    return m.detail.isEmpty() ? resultWords(m.result) : resultWords(m.result) + u'：' + m.detail;
+    return resultWithDetail(m, QStringLiteral("："));
 }
 
 QString pageStart(const QString &title, const QString &site, const QString &extraStyle)

@@ -401,6 +401,9 @@ private slots:
         line.port.sim.onFrame({});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("已中断（SIGTERM）")), qPrintable(r.err));
+        // The meter's line says it once.
+        QVERIFY2(r.out.contains(QStringLiteral("T516  已中断（SIGTERM）  用时")), qPrintable(r.out));
+        QVERIFY2(!r.out.contains(QStringLiteral("已中断（已中断")), qPrintable(r.out));
         const QJsonObject report = QJsonDocument::fromJson(readFile(record)).object();
         QCOMPARE(meterAt(report, 1).value(QStringLiteral("result")).toString(), QStringLiteral("done"));
         QCOMPARE(meterAt(report, 2).value(QStringLiteral("result")).toString(), QStringLiteral("stopped"));

@@ -91,18 +91,16 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("named");
-        QTest::newRow("letter") << "1 a 9600"
-                                << "“a”";
-        QTest::newRow("letter inside") << "1 1 96o0"
-                                       << "“96o”";
-        QTest::newRow("too large") << "2147483648 1 9600"
-                                   << "“2147483648”";
-        QTest::newRow("sign") << "-1 1 9600"
-                              << "“-”";
-        QTest::newRow("decimal point") << "1 1.5 9600"
-                                       << "“1.”";
-        QTest::newRow("full-width digit") << "1 １ 9600"
-                                          << "“１”";
+        // The argument is quoted whole, as the parent program gave it.
+        QTest::newRow("letter") << "1 a 9600" << "第2个参数“a”";
+        QTest::newRow("letter inside") << "1 1 96o0" << "第3个参数“96o0”";
+        QTest::newRow("letters only") << "abc" << "第1个参数“abc”";
+        QTest::newRow("digit then letter") << "1a 3 9600" << "第1个参数“1a”";
+        QTest::newRow("too large") << "2147483648 1 9600" << "第1个参数“2147483648”";
+        QTest::newRow("too large, then a letter") << "1 99999999999x 9600" << "第2个参数“99999999999x”不是十进制整数";
+        QTest::newRow("sign") << "-1 1 9600" << "第1个参数“-1”";
+        QTest::newRow("decimal point") << "1 1.5 9600" << "第2个参数“1.5”";
+        QTest::newRow("full-width digit") << "1 １ 9600" << "第2个参数“１”";
     }
     void badCommandLine()
     {

@@ -71,6 +71,8 @@ void MakeTransportTest::refused_data()
     QTest::newRow("port 32768") << serial(3, 1, 32768, 9600) << int(LinkError::Kind::BadPortNumber) << "";
     QTest::newRow("no speed") << serial(2, 1, 3, 9600) << int(LinkError::Kind::NoSpeedArg) << portLabel(3);
     QTest::newRow("speed 0") << serial(3, 1, 3, 0) << int(LinkError::Kind::BadSpeed) << portLabel(3);
+    QTest::newRow("speed 1234") << serial(3, 1, 3, 1234) << int(LinkError::Kind::BadSpeed) << portLabel(3);
+    QTest::newRow("speed 230400") << serial(3, 1, 3, 230400) << int(LinkError::Kind::BadSpeed) << portLabel(3);
     QTest::newRow("device without speed") << device("/dev/x", -1) << int(LinkError::Kind::BadSpeed) << "/dev/x";
     LineSettings badTcp = tcp("h", 1, Framing::Rtu);
     badTcp.address = 0;
