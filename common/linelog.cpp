@@ -15,7 +15,7 @@ const char *const kHeaders[LineLog::ColumnCount] = {"时间", "请求", "应答"
 
 LineLog::LineLog(QObject *parent, int capacity)
     : QAbstractTableModel(parent), m_capacity(std::max(1, capacity)),
-      m_fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont))
+      m_fixed(look::fixedFont())
 {}
 
 void LineLog::append(Row row)

@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QShortcut>
 
 namespace hv52 {
 
@@ -29,9 +28,10 @@ LineMonitor::LineMonitor(QWidget *window, Link &link, const ModuleDef &module)
     });
     connect(&m_log, &LineLog::modelReset, this, [this] { m_meaning.forget(); });
 
-    auto *shortcut = new QShortcut(QKeySequence(Qt::Key_F12), window);
-    shortcut->setContext(Qt::WindowShortcut);
-    connect(shortcut, &QShortcut::activated, this, &LineMonitor::open);
+    // The key is the entry's own, so that the context menu shows it beside
+    // 通讯监视 as it shows Ctrl+S beside 保存调试记录.
+    m_action->setShortcut(QKeySequence(Qt::Key_F12));
+    m_action->setShortcutContext(Qt::WindowShortcut);
     connect(m_action, &QAction::triggered, this, &LineMonitor::open);
     window->addAction(m_action);
     window->setContextMenuPolicy(Qt::ActionsContextMenu);

@@ -2,6 +2,7 @@
 #include "look.h"
 #include "messagebox.h"
 #include "systemtext.h"
+#include "textfile.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -103,7 +104,7 @@ void LineMonitorWindow::fitFrames(Framing framing)
     // answer a pair's read (6), each framed: RTU adds 3 bytes, MBAP 7.
     const int framed = framing == Framing::Mbap ? kMbapHeader : 3;
     const auto chars = [framed](int unit) { return 3 * (framed + unit) - 1; }; // "01 03 …"
-    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const QFontMetrics fixed(look::fixedFont());
     const int pad = 16;
     QHeaderView *header = m_table->horizontalHeader();
     header->resizeSection(LineLog::Request, fixed.horizontalAdvance(QString(chars(8), u'0')) + pad);
@@ -149,7 +150,7 @@ void LineMonitorWindow::copy()
 
 bool LineMonitorWindow::writeFile(const QString &path, QString *error) const
 {
-    const QByteArray bytes = m_log.tabText().toUtf8();
+    const QByteArray bytes = textFileBytes(m_log.tabText());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)

@@ -2,6 +2,7 @@
 #include "mark.h"
 
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QStyle>
@@ -17,7 +18,33 @@ const QStringList kSongFamilies = {QStringLiteral("SimSun"), QStringLiteral("宋
 const QStringList kLiFamilies = {QStringLiteral("LiSu"), QStringLiteral("隶书"), QStringLiteral("STLiti"),
                                  QStringLiteral("Noto Serif CJK SC"), QStringLiteral("WenQuanYi Zen Hei")};
 
+const QStringList kSansFamilies = {QStringLiteral("Microsoft YaHei"), QStringLiteral("微软雅黑"),
+                                   QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
+                                   QStringLiteral("SimHei")};
+const QStringList kFixedFamilies = {QStringLiteral("Consolas"),        QStringLiteral("Courier New"),
+                                    QStringLiteral("Lucida Console"),  QStringLiteral("DejaVu Sans Mono"),
+                                    QStringLiteral("Liberation Mono"), QStringLiteral("Noto Sans Mono CJK SC"),
+                                    QStringLiteral("monospace")};
+
 } // namespace
+
+QFont listFont(double points)
+{
+    QFont font;
+    font.setFamilies(kSansFamilies);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    return font;
+}
+
+QFont fixedFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setFamilies(kFixedFamilies);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    return font;
+}
 
 QFont songFont(double points, bool bold)
 {

@@ -17,6 +17,14 @@ namespace hv52::look {
 QFont songFont(double points, bool bold = false);
 // 隶书 21.75 pt bold, for the window's title label.
 QFont titleFont();
+// The drop-down lists' entries: a sans CJK face (微软雅黑 on Windows), as the
+// Linux boxes show them; Windows would otherwise give them its menu font,
+// which resolves to a serif one where 宋体 is substituted.
+QFont listFont(double points);
+// Frames in hex: a fixed-pitch face that every system has one of. Qt's own
+// fixed font on Windows is Courier New, which a box without it (Wine) replaces
+// with a proportional one.
+QFont fixedFont();
 
 extern const QString kTitleStyle;    // title label: #404040
 extern const QString kCaptionStyle;  // header and row captions: #0000C0

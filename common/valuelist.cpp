@@ -2,6 +2,7 @@
 #include "controlmarks.h"
 #include "look.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -26,6 +27,7 @@ QComboBox *ValueList::create(QWidget *parent, const QString &name, const QString
     box->setEditText(initialText);
     box->setGeometry(geometry);
     box->setFont(look::songFont(9));
+    box->view()->setFont(look::listFont(9));
     if (freeText)
         box->setStyleSheet(look::kFreeTextStyle);
     look::fitLongestEntry(box);

@@ -708,10 +708,11 @@ private slots:
         LineMonitor *monitor = monitorOf(rig.window);
         QCOMPARE(LineMonitor::attach(&rig.window, rig.window.link(), rig.window.module()), monitor);
         QCOMPARE(rig.window.contextMenuPolicy(), Qt::ActionsContextMenu);
-        int entries = 0;
+        // Each entry of the context menu shows its key.
+        QStringList entries;
         for (const QAction *action : rig.window.actions())
-            entries += action->text() == QStringLiteral("通讯监视…");
-        QCOMPARE(entries, 1);
+            entries << action->text() + u' ' + action->shortcut().toString();
+        QCOMPARE(entries, (QStringList{QStringLiteral("通讯监视… F12"), QStringLiteral("保存调试记录… Ctrl+S")}));
 
         // A poll with the monitor closed is there when it opens.
         rig.poll();

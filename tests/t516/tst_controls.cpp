@@ -6,9 +6,14 @@
 #include "frm_t516.h"
 #include "frm_t528.h"
 #include "frm_t540.h"
+#include "look.h"
+#include "textfile.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontInfo>
+#include <QSysInfo>
 #include <QLabel>
 #include <QTest>
 #include <memory>
@@ -128,6 +133,29 @@ private slots:
         for (int k = 1; k <= relays; ++k)
             QVERIFY(onlyLabel(window.get(), QStringLiteral("继电器%1").arg(k)));
         QVERIFY(!onlyLabel(window.get(), QStringLiteral("继电器%1").arg(relays + 1)));
+    }
+
+    // What the system shows and writes, checked on the system itself (this
+    // test also runs under Wine): hex in a fixed-pitch face, drop-down lists
+    // in a sans one, a saved text file as the system's tools read it.
+    void facesAndTextFiles()
+    {
+        QVERIFY2(QFontInfo(hv52::look::fixedFont()).fixedPitch(), qPrintable(QFontInfo(hv52::look::fixedFont()).family()));
+        const auto window = makeWindow(QStringLiteral("t516"));
+        const QList<QComboBox *> boxes = window->findChildren<QComboBox *>();
+        QVERIFY(!boxes.isEmpty());
+        for (const QComboBox *box : boxes) {
+            const QString family = QFontInfo(box->view()->font()).family();
+            QVERIFY2(!family.contains(QStringLiteral("Serif")) && !family.contains(QStringLiteral("SimSun"))
+                         && !family.contains(QStringLiteral("宋体")),
+                     qPrintable(box->objectName() + u' ' + family));
+        }
+        const QString text = QStringLiteral("时间\t请求\n10:00:00\t01 03\n");
+        const QByteArray bytes = hv52::textFileBytes(text);
+        if (QSysInfo::kernelType() == QLatin1String("winnt"))
+            QCOMPARE(bytes, QByteArray("\xEF\xBB\xBF") + QStringLiteral("时间\t请求\r\n10:00:00\t01 03\r\n").toUtf8());
+        else
+            QCOMPARE(bytes, text.toUtf8());
     }
 };
 

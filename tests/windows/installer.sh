@@ -33,6 +33,10 @@ for value in DisplayName DisplayVersion Publisher UninstallString QuietUninstall
     grep -q "$value" "$work/key.txt" || fail "the Apps & features entry has no $value"
 done
 grep -q '1\.0\.0' "$work/key.txt" || fail "the Apps & features entry names no version"
+# reg prints what is not ASCII as "?": the saved registry has it as \xNNNN.
+publisher=$(python3 -c 'print("".join(c if ord(c) < 128 else "\\x%x" % ord(c) for c in "HV52 IO 扩展模块工具开发组"))')
+grep -qF "\"Publisher\"=\"$publisher\"" "$WINEPREFIX/system.reg" ||
+    { grep -F '"Publisher"' "$WINEPREFIX/system.reg" >&2; fail "the publisher is not $publisher"; }
 
 start_screen 1024x768x24
 start_sim --module t516 --dir "$work" --port 3 --no-demo
@@ -42,10 +46,14 @@ poll_window "$installed"
 { wineserver -k; wait "$tool_pid"; } 2>/dev/null || true
 wineserver -w
 
+# What Qt's file dialog keeps of a record saved: the uninstaller removes it.
+"$WINE" reg add 'HKCU\Software\QtProject\OrganizationDefaults\FileDialog' /v lastVisited /d 'file:///C:/' /f \
+    >/dev/null 2>&1 || fail "could not write the file dialog's key"
 "$WINE" "$installed/卸载.exe" /S || fail "the silent uninstall exited with $?"
 # The uninstaller runs on from a copy of itself in the temporary folder.
 wineserver -w
 listing >"$work/after.txt"
 diff -u "$work/before.txt" "$work/after.txt" || fail "the uninstaller left the files above"
 if "$WINE" reg query "$key" >/dev/null 2>&1; then fail "the Apps & features entry is still there"; fi
+if "$WINE" reg query 'HKCU\Software\QtProject' >/dev/null 2>&1; then fail "HKCU\Software\QtProject is still there"; fi
 echo "wine_installer: $(find "$installed" -type f 2>/dev/null | wc -l) files left of the install; its cfg_t516.exe polled"
