@@ -2,7 +2,8 @@
 # The line goes away in the middle of a poll, as when a USB adapter is pulled:
 # the simulator behind COM3 ends about a second into it. Each of the three
 # windows stays alive, says so in its message box and takes the next press;
-# hv52ctl.exe ends with the port's own reason and its exit status. (The
+# hv52ctl.exe ends with the port's own reason and its exit status. With
+# OUT_DIR=DIR the screens with each message box are kept there. (The
 # port's wait used to crash inside QSerialPort when the error closed the port
 # under it.)
 source "$(dirname "$0")/wine.sh"
@@ -35,11 +36,14 @@ press_poll() {
     xdotool mousemove --window "$window" $(( ($2 * WIDTH + 4942) / 9885 )) $(( ($3 * WIDTH + 4942) / 9885 )) click 1
 }
 
+shots=0
 dismiss_box() {
     local title=$1 box
     box=$(find_window 600 "$title") || return 1
     sleep 0.3
-    import -window root "$work/$title-box.png"
+    shots=$((shots + 1))
+    import -window root "$work/$title-box-$shots.png"
+    if [ -n "${OUT_DIR:-}" ]; then mkdir -p "$OUT_DIR" && cp "$work/$title-box-$shots.png" "$OUT_DIR/"; fi
     xdotool windowfocus --sync "$box" key Return
     retry 100 sh -c "! xdotool search --onlyvisible --name '^$title\$'"
 }

@@ -9,7 +9,9 @@ set -euo pipefail
 WINE=${WINE:-/usr/lib/wine/wine64}
 work=$(mktemp -d "${TMPDIR:-/tmp}/hv52-wine.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-export LANG=C.UTF-8
+# HV52_WINE_LANG=zh_CN.UTF-8 runs the programs under a Chinese locale (once
+# generated), as the screenshots for the guides are taken.
+export LANG=${HV52_WINE_LANG:-C.UTF-8}
 pids=()
 
 cleanup() {
