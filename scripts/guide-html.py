@@ -132,8 +132,11 @@ def to_html(text):
     # a link that reads as the file's name reads as the guide's.
     text = re.sub(r"\[([^\]]+?)\.md\]\(\1\.md([#)])", r"[\1](\1.md\2", text)
     text = re.sub(r"\]\(([^)\s#]+)\.md(#[^)]*)?\)", lambda m: "](%s.html%s)" % (m.group(1), m.group(2) or ""), text)
-    return markdown.markdown(text, extensions=["tables", "fenced_code", "toc"],
+    html = markdown.markdown(text, extensions=["tables", "fenced_code", "toc"],
                              extension_configs={"toc": {"slugify": slugger()}})
+    # A "|" in a table cell's code is written "\|", which GitHub shows as
+    # "|"; python-markdown keeps the backslash inside code.
+    return re.sub(r"<td>(.*?)</td>", lambda m: "<td>%s</td>" % m.group(1).replace("\\|", "|"), html, flags=re.S)
 
 
 def write(path, text):
