@@ -48,7 +48,12 @@ QString systemErrorText(const QString &text)
         return QString::fromUtf8(chinese);
     if (text.trimmed().isEmpty())
         return QStringLiteral("未知系统错误");
-    return QStringLiteral("系统错误：%1").arg(text);
+    // The system ends its sentence ("管道中断。"); the message it goes
+    // into ends its own.
+    QString bare = text.trimmed();
+    while (bare.endsWith(u'。') || bare.endsWith(u'.'))
+        bare.chop(1);
+    return QStringLiteral("系统错误：%1").arg(bare);
 }
 
 QString fileWriteError(const QString &path, const QString &systemText)

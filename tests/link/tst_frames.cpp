@@ -345,7 +345,8 @@ private slots:
                                              << "已被另一程序占用";
         QTest::newRow("win: Chinese Windows' own text") << "win"
                                                         << "拒绝访问。"
-                                                        << "系统错误：拒绝访问。";
+                                                        << "系统错误：拒绝访问";
+        QTest::newRow("a sentence of its own") << "both" << "Something odd happened. " << "系统错误：Something odd happened";
     }
 
     void systemTexts()
