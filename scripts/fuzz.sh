@@ -19,7 +19,8 @@ targets=("$@")
 
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHV52_FUZZ=ON >/dev/null
-ninja -C "$build" "${targets[@]}" >/dev/null
+# The build's own words only when it fails: a failed link must say why.
+ninja -C "$build" "${targets[@]}" >"$build/build.log" 2>&1 || { cat "$build/build.log" >&2; exit 1; }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
