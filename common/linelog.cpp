@@ -14,8 +14,7 @@ const char *const kHeaders[LineLog::ColumnCount] = {"时间", "请求", "应答"
 } // namespace
 
 LineLog::LineLog(QObject *parent, int capacity)
-    : QAbstractTableModel(parent), m_capacity(std::max(1, capacity)),
-      m_fixed(look::fixedFont())
+    : QAbstractTableModel(parent), m_capacity(std::max(1, capacity)), m_fixed(look::fixedFont())
 {}
 
 void LineLog::append(Row row)

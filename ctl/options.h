@@ -3,11 +3,11 @@
 // checks every option and value against it and the table of commands.
 #include "command.h"
 
+#include "linespeed.h"
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include "linespeed.h"
 
 #include <optional>
 

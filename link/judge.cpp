@@ -475,13 +475,14 @@ void Judge::judged(qint64 nowUs)
     // this request: nothing is owed.
     const QByteArray &frame = m_x.request;
     m_x.anotherAfter = isAnotherAnswer(m_x.received.mid(answerLength(frame)), frame);
-    const bool answered = m_x.verdict.outcome == Outcome::Exception
-                          || (m_x.verdict.outcome == Outcome::TooLong && !m_x.anotherAfter);
+    const bool answered =
+        m_x.verdict.outcome == Outcome::Exception || (m_x.verdict.outcome == Outcome::TooLong && !m_x.anotherAfter);
     if (!answered)
         owe(m_x);
     else if (m_x.verdict.outcome == Outcome::TooLong)
         noteAnswerTime(answerLength(frame), m_x.endUs - m_x.sentUs); // its own answer came, in this time
-    if (m_x.afterFailure && (m_silenceSeen || !anyHeardBefore(m_x.received)) && isOtherRequestsAnswer(m_x.received, frame))
+    if (m_x.afterFailure && (m_silenceSeen || !anyHeardBefore(m_x.received))
+        && isOtherRequestsAnswer(m_x.received, frame))
         noteLate(m_x.endUs - m_x.previousSentUs); // the failed one's answer, this late
     const Quiet q = settleQuiet();
     startListen(Phase::Settle, m_x.endUs, q.quietMs, q.coverMs > 0 ? m_x.sentUs + q.coverMs * kUsPerMs : 0);
@@ -492,8 +493,7 @@ bool Judge::anyHeardBefore(const QByteArray &bytes) const
     // One answer that fits the request is its own, whatever it says (the same
     // refusal every time, or its answer with noise after it).
     const QVector<QByteArray> answers = answersIn(bytes, m_config.address);
-    if (answers.size() == 1
-        && (judge(answers[0], m_x.request).valid() || isExceptionAnswer(answers[0], m_x.request)))
+    if (answers.size() == 1 && (judge(answers[0], m_x.request).valid() || isExceptionAnswer(answers[0], m_x.request)))
         return false;
     return std::any_of(answers.begin(), answers.end(), [this](const QByteArray &a) {
         return std::any_of(m_heard.begin(), m_heard.end(), [&a](const Heard &h) { return h.frame == a; });
@@ -694,7 +694,7 @@ void Judge::afterQuietEnded()
             unexplained(others, m_listen.firstByteUs, m_x.request);
             // Its own answer may still be on its way.
             owe(m_x);
-            const Verdict company{m_lateMs > 0 ? Outcome::Late
+            const Verdict company{m_lateMs > 0  ? Outcome::Late
                                   : m_repeating ? Outcome::Repeated
                                                 : Outcome::Unconfirmed};
             mark(m_x.id, company);

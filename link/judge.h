@@ -215,13 +215,13 @@ public:
 private:
     enum class Phase {
         Idle,
-        Flush,   // take in the line's stale bytes
+        Flush,    // take in the line's stale bytes
         PreQuiet, // the line must be quiet before the request
-        HoldOff, // a confirming read waits until answers still owed cannot agree into it
+        HoldOff,  // a confirming read waits until answers still owed cannot agree into it
         Send,
         Await,
-        After,   // the quiet after an answer in doubt
-        Settle,  // the quiet after a failed exchange
+        After,  // the quiet after an answer in doubt
+        Settle, // the quiet after a failed exchange
         Answered,
         Balance, // the listen at the end of a series
         Done,
@@ -277,22 +277,22 @@ private:
         bool havePrevious = false; // the answer before, valid and followed by a quiet line
         int runLength = 0;         // answers in a row that agree, the latest last
         quint32 runValue = 0;
-        int holdOffAllowed = 1;    // a hold-off waits until no more sources than this
+        int holdOffAllowed = 1; // a hold-off waits until no more sources than this
         quint32 firstValue = 0;
-        quint64 firstRow = 0;  // the row of its first exchange
-        QVector<quint64> validRows; // the rows of its exchanges shown valid
+        quint64 firstRow = 0;          // the row of its first exchange
+        QVector<quint64> validRows;    // the rows of its exchanges shown valid
         QVector<qint64> attemptSentUs; // its requests sent while answers were owed
-        QVector<Source> sources;    // at the latest request
-        QVector<Source> runSources; // at the request of the run's first answer
+        QVector<Source> sources;       // at the latest request
+        QVector<Source> runSources;    // at the request of the run's first answer
         qint64 holdOffUntilUs = 0;
         bool tookRepeat = false; // it took an answer heard before, on trust
-        bool tookEarly = false; // that answer came sooner than this line's answers do
-        qint64 takenSentUs = -1;       // the request whose answer it took
+        bool tookEarly = false;  // that answer came sooner than this line's answers do
+        qint64 takenSentUs = -1; // the request whose answer it took
         bool firstMarked = false;
-        bool firstRepeats = false;  // its first answer was heard before
+        bool firstRepeats = false; // its first answer was heard before
         qint64 firstArrivalUs = 0;
-        qint64 failedSentUs = -1;   // the request before it
-        bool another = false;       // its first answer was another request's
+        qint64 failedSentUs = -1; // the request before it
+        bool another = false;     // its first answer was another request's
         Verdict failure;
         bool revoked = false;
     };
@@ -388,10 +388,10 @@ private:
     bool m_writing = false;
     QVector<ReadState> m_reads;
     QVector<Read> m_results;
-    int m_current = -1;       // the read under way
-    int m_atRiskFrom = -1;    // the first read that took an answer heard before
+    int m_current = -1;    // the read under way
+    int m_atRiskFrom = -1; // the first read that took an answer heard before
     bool m_stopAsked = false;
-    bool m_rereading = false; // the pass that reads the revoked reads again
+    bool m_rereading = false;     // the pass that reads the revoked reads again
     bool m_revokeCurrent = false; // the read under way is revoked when it is done
     bool m_hopeless = false;      // the confirming read about to go cannot confirm: not sent
     Verdict m_writeVerdict{Outcome::Aborted};

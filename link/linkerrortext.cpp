@@ -1,5 +1,5 @@
-#include "linkerror.h"
 #include "linespeed.h"
+#include "linkerror.h"
 
 namespace hv52 {
 

@@ -55,7 +55,8 @@ void Link::drive(QVector<ReadResult> *results, const SeriesHooks *hooks)
                 // The next read goes out before this value is handed back, on a
                 // line healthy so far and when the application's events are not
                 // due: they are taken before a request, and may stop it.
-                if (!goOn || !step.sendsNext || !r.ok() || (hooks && !hooks->ahead) || m_eventsEveryMs <= 0 || eventsDue())
+                if (!goOn || !step.sendsNext || !r.ok() || (hooks && !hooks->ahead) || m_eventsEveryMs <= 0
+                    || eventsDue())
                     hand();
                 break;
             }

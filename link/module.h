@@ -157,8 +157,8 @@ private:
     // `unlisted` gets the series position of a value no list has, which
     // ends it.
     QVector<Reading> runSeries(const QVector<int> &positions, const QVector<Reading> &before,
-                               const std::function<void(int, const Reading &)> &each,
-                               const std::function<bool()> &goOn, bool ahead, int *unlisted);
+                               const std::function<void(int, const Reading &)> &each, const std::function<bool()> &goOn,
+                               bool ahead, int *unlisted);
     // The reading's text and unit from its value and the readings before it;
     // false for a value that is no position of its list.
     bool describe(Reading &r, const QVector<Reading> &earlier) const;

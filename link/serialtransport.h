@@ -46,11 +46,11 @@ private:
     QString m_device;
     QString m_label;
     qint32 m_speed = 0;
-    int m_minimumRead = -1; // what the terminal wakes the reader at, -1: not set
-    bool m_fresh = false;   // opened, and no request sent yet
-    bool m_broken = false;  // failed while open, its close still to come
-    int m_opening = 0;      // counts the opens, so a late close finds its own
-    int m_inPort = 0;       // calls into the port under way
+    int m_minimumRead = -1;   // what the terminal wakes the reader at, -1: not set
+    bool m_fresh = false;     // opened, and no request sent yet
+    bool m_broken = false;    // failed while open, its close still to come
+    int m_opening = 0;        // counts the opens, so a late close finds its own
+    int m_inPort = 0;         // calls into the port under way
     bool m_closeOwed = false; // a close asked for inside one of them
 };
 
