@@ -23,7 +23,7 @@ int commissionCommand(const Options &o)
         int speed = 0;
         plan = planFromScan(o, &speed);
         // The speed the meters were found at, unless told otherwise.
-        options.speed = o.given.contains(QStringLiteral("speed")) ? o.speed : speed;
+        options.line.speed = o.given.contains(QStringLiteral("speed")) ? o.line.speed : speed;
     } else {
         if (!o.settingsByKind.isEmpty())
             throw UsageError(QStringLiteral("--settings 只与 --from-scan 一起使用，请求未发送。"));
@@ -32,7 +32,7 @@ int commissionCommand(const Options &o)
             return siteCommand(o, sitePlanFromFile(o.words[0], o), commissionMeter);
         plan = planFromFile(o.words[0], options);
     }
-    if (!options.port && options.device.isEmpty() && options.tcpHost.isEmpty())
+    if (!options.line.hasPlace())
         throw UsageError(QStringLiteral(
             "缺少线路：请在计划的 line 中给出 port 或 device，或用 --port N、--device 路径 指定，请求未发送。"));
     return runMeters(options, plan);

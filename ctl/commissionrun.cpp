@@ -22,7 +22,7 @@ RunPlan sameForEvery(const Options &o, const ModuleDef &def, const QVector<Plann
 {
     RunPlan plan{o.command, o.site, o.operatorName, {}, {}};
     for (const int address : o.meters)
-        plan.meters << MeterPlan{address, &def, write, planned, reset, {}, {}};
+        plan.meters << MeterPlan{address, &def, write, planned, reset, {}, {}, {}};
     return plan;
 }
 
@@ -255,7 +255,7 @@ int runMeters(const Options &options, const RunPlan &plan)
     if (!options.record.isEmpty())
         checkRecordFile(options.record, plan.inputs);
     const Options &o = options;
-    const LineResult run = runLine(o, plan, commissionMeter, [&o](const MeterRecord &m) {
+    const LineResult run = runLine(o.line, plan, commissionMeter, [&o](const MeterRecord &m) {
         if (!o.json)
             printOut(meterLine(m));
     });

@@ -87,6 +87,8 @@ QString Interrupt::text()
         return QStringLiteral("已中断（标准输出已关闭）");
     case Cause::OutputFailed:
         return QStringLiteral("已中断（无法写入标准输出）");
+    case Cause::Operator:
+        return QStringLiteral("已中断（操作员停止）");
     case Cause::None:
     case Cause::CtrlC:
         break;
@@ -101,6 +103,19 @@ void Interrupt::outputFailed(int error)
     note(error == EPIPE ? Cause::OutputClosed : Cause::OutputFailed);
     if (g_instance)
         g_instance->wake();
+}
+
+void Interrupt::stopByOperator()
+{
+    note(Cause::Operator);
+    if (g_instance)
+        QMetaObject::invokeMethod(g_instance, &Interrupt::wake, Qt::QueuedConnection);
+}
+
+void Interrupt::forgetOperatorStop()
+{
+    int stop = int(Cause::Operator);
+    g_cause.compare_exchange_strong(stop, int(Cause::None));
 }
 
 bool Interrupt::outputLost()

@@ -28,6 +28,7 @@ public:
         HangUp,        // SIGHUP
         OutputClosed,  // standard output's reader is gone (EPIPE)
         OutputFailed,  // a write to standard output failed otherwise
+        Operator,      // the line window's 停止 (or Esc)
     };
 
     // The one instance: the handlers and the watch on standard output are
@@ -39,7 +40,8 @@ public:
     static bool arrived() { return cause() != Cause::None; }
     // "已中断（Ctrl-C）", "已中断（Ctrl-Break）", "已中断（控制台已关闭）",
     // "已中断（SIGTERM）", "已中断（SIGHUP）",
-    // "已中断（标准输出已关闭）", "已中断（无法写入标准输出）".
+    // "已中断（标准输出已关闭）", "已中断（无法写入标准输出）",
+    // "已中断（操作员停止）".
     static QString text();
 
     // A write to standard output failed with `error` (an errno value). From
@@ -49,6 +51,12 @@ public:
     // Whether standard output has failed.
     static bool outputLost();
 
+    // The operator asked a window's run to stop: as a signal, at the next
+    // stopping point. Any thread; wakes the waits like a signal.
+    static void stopByOperator();
+    // Before a window's next run: an operator's stop of the last one is
+    // forgotten. A signal's stays (the process is ending).
+    static void forgetOperatorStop();
     // For the platform's signal handlers: records the cause (the first one
     // stays). Async-signal-safe; wakes nothing by itself.
     static void note(Cause cause);

@@ -1,10 +1,9 @@
 #include "meterrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
-#include "progress.h"
 #include "siteplan.h"
 
 #include "hv52version.h"
-#include "portname.h"
 
 #include <QElapsedTimer>
 
@@ -13,35 +12,24 @@ namespace hv52ctl {
 using namespace hv52;
 using Result = MeterRecord::Result;
 
-QString lineText(const Options &o)
+LineResult runLine(const Line &line, const RunPlan &plan, const MeterAction &action, const MeterDone &done,
+                   RunOutput *output)
 {
-    if (!o.tcpHost.isEmpty())
-        return QStringLiteral("%1:%2（%3）")
-            .arg(o.tcpHost.contains(u':') ? QStringLiteral("[%1]").arg(o.tcpHost) : o.tcpHost)
-            .arg(o.tcpPort)
-            .arg(o.modbusTcp ? QStringLiteral("Modbus TCP 网关") : QStringLiteral("串口服务器"));
-    if (!o.device.isEmpty())
-        return o.device;
-    return portLabel(o.port);
-}
-
-LineResult runLine(const Options &o, const RunPlan &plan, const MeterAction &action, const MeterDone &done)
-{
-    Session s(o);
+    RunOutput &out = output ? *output : ConsoleOutput::standard();
+    Session s(line, plan.command, &out);
     LineResult run;
     RunRecord &record = run.record;
     record.site = plan.site;
     record.operatorName = plan.operatorName;
-    record.line = lineText(o);
-    record.speed = o.modbusTcp ? 0 : o.speed;
-    record.place = placeOf(o);
-    record.timeoutMs = o.timeoutMs;
+    record.line = lineText(line);
+    record.speed = line.modbusTcp ? 0 : line.speed;
+    record.place = placeOf(line);
+    record.timeoutMs = line.timeoutMs;
     record.started = QDateTime::currentDateTime();
     record.tool = QStringLiteral("hv52ctl");
     record.version = QStringLiteral(HV52_VERSION);
     record.command = plan.command;
 
-    Progress progress;
     const int total = int(plan.meters.size());
     for (int n = 0; n < total; ++n) {
         const MeterPlan &meter = plan.meters[n];
@@ -76,17 +64,16 @@ LineResult runLine(const Options &o, const RunPlan &plan, const MeterAction &act
         MeterTurn turn{s, meter, m,
                        [&](const QString &text) {
                            m.failures << text;
-                           progress.clear();
-                           printErr(QStringLiteral("地址 %1：%2").arg(meter.address).arg(text));
+                           out.message(QStringLiteral("地址 %1：%2").arg(meter.address).arg(text));
                        },
-                       [&](const QString &text) { progress.show(step + text); }};
+                       [&, n](const QString &text) { out.step(n, step, text); }};
         QElapsedTimer clock;
         clock.start();
-        const int status = s.run(o.speed, meter.address, [&] {
+        const int status = s.run(line.speed, meter.address, [&] {
             action(turn);
             return Done;
         });
-        progress.clear();
+        out.stepDone();
         m.elapsedMs = clock.elapsed();
         if (status == NoPort) {
             run.portFailure = s.lastError().isEmpty() ? QStringLiteral("串口无法打开") : s.lastError(true);

@@ -72,13 +72,10 @@ struct LineResult
     bool anyOpened = false; // whether the port opened for at least one meter
 };
 
-// The line as the record names it: "COM1", "/dev/ttyUSB0",
-// "192.168.1.10:4001（串口服务器）".
-QString lineText(const Options &line);
-
-// Runs `action` on every meter of `plan`, one after the other, on the line
-// that `line` names (port, speed, timeout). Prints nothing but each meter's
+// Runs `action` on every meter of `plan`, one after the other, on `line`;
+// the run's words go to `output` (hv52ctl's console when none is given). Prints nothing but each meter's
 // messages (through MeterTurn::say) and the progress line on a console.
-LineResult runLine(const Options &line, const RunPlan &plan, const MeterAction &action, const MeterDone &done = {});
+LineResult runLine(const hv52::Line &line, const RunPlan &plan, const MeterAction &action, const MeterDone &done = {},
+                   hv52::RunOutput *output = nullptr);
 
 } // namespace hv52ctl

@@ -240,13 +240,13 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
     }
 
     if (p.isSet(QStringLiteral("port")))
-        o.port = wholeNumber(QStringLiteral("--port"), p.value(QStringLiteral("port")), 1, 32767);
+        o.line.port = wholeNumber(QStringLiteral("--port"), p.value(QStringLiteral("port")), 1, 32767);
     if (p.isSet(QStringLiteral("device"))) {
-        o.device = p.value(QStringLiteral("device"));
-        if (o.device.isEmpty())
+        o.line.device = p.value(QStringLiteral("device"));
+        if (o.line.device.isEmpty())
             throw UsageError(QStringLiteral("--device 的路径为空，请求未发送。"));
     }
-    if (o.port && !o.device.isEmpty())
+    if (o.line.port && !o.line.device.isEmpty())
         throw UsageError(QStringLiteral("--port 和 --device 只能给出一个，请求未发送。"));
     for (const char *name : {"tcp", "modbus-tcp"}) {
         const QString option = QLatin1String(name);
@@ -255,20 +255,20 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
         QString host;
         quint16 port = 0;
         parseEndpoint(QStringLiteral("--") + option, p.value(option), &host, &port);
-        if (o.port || !o.device.isEmpty() || !o.tcpHost.isEmpty())
+        if (o.line.port || !o.line.device.isEmpty() || !o.line.tcpHost.isEmpty())
             throw UsageError(QStringLiteral("--port、--device、--tcp 和 --modbus-tcp 只能给出一个，请求未发送。"));
-        o.tcpHost = host;
-        o.tcpPort = port;
-        o.modbusTcp = option == u"modbus-tcp";
+        o.line.tcpHost = host;
+        o.line.tcpPort = port;
+        o.line.modbusTcp = option == u"modbus-tcp";
     }
     if (p.isSet(QStringLiteral("connect-timeout"))) {
-        if (o.tcpHost.isEmpty())
+        if (o.line.tcpHost.isEmpty())
             throw UsageError(QStringLiteral("--connect-timeout 只用于 --tcp 或 --modbus-tcp，请求未发送。"));
-        o.connectTimeoutMs =
+        o.line.connectTimeoutMs =
             wholeNumber(QStringLiteral("--connect-timeout"), p.value(QStringLiteral("connect-timeout")), 1, 60000);
     }
     if (p.isSet(QStringLiteral("speed")))
-        o.speed = standardSpeed(QStringLiteral("--speed"), p.value(QStringLiteral("speed")));
+        o.line.speed = standardSpeed(QStringLiteral("--speed"), p.value(QStringLiteral("speed")));
     if (p.isSet(QStringLiteral("address"))) {
         const QString text = p.value(QStringLiteral("address"));
         if (wholeNumberText(text) == 0)
@@ -323,7 +323,7 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
     o.settingsByKind = p.value(QStringLiteral("settings"));
     o.fromRecord = p.value(QStringLiteral("from-record"));
     if (p.isSet(QStringLiteral("timeout")))
-        o.timeoutMs = wholeNumber(QStringLiteral("--timeout"), p.value(QStringLiteral("timeout")), 1, 60000);
+        o.line.timeoutMs = wholeNumber(QStringLiteral("--timeout"), p.value(QStringLiteral("timeout")), 1, 60000);
     o.json = p.isSet(QStringLiteral("json"));
 
     if (p.isSet(QStringLiteral("interval"))) {
@@ -348,7 +348,7 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
     o.list = p.isSet(QStringLiteral("list"));
     o.check = p.isSet(QStringLiteral("check"));
     // A plan may name its line itself.
-    const bool placeGiven = o.port || !o.device.isEmpty() || !o.tcpHost.isEmpty();
+    const bool placeGiven = o.line.port || !o.line.device.isEmpty() || !o.line.tcpHost.isEmpty();
     if (o.siteScan() && placeGiven)
         throw UsageError(
             QStringLiteral("scan 的 %1 已给出线路，不能再用 --port、--device、--tcp 或 --modbus-tcp，请求未发送。")
@@ -356,8 +356,8 @@ Options parseOptions(const QStringList &arguments, const CommandTable &commands)
     if (o.needsPort() && o.command != u"commission" && o.command != u"verify" && !o.siteScan() && !placeGiven)
         throw UsageError(QStringLiteral("缺少串口：请用 --port N 或 --device 路径 指定，请求未发送。"));
     // Behind a gateway the line speed is the gateway's own: one pass.
-    if (!o.tcpHost.isEmpty() && !p.isSet(QStringLiteral("speeds")))
-        o.speeds = {o.speed};
+    if (!o.line.tcpHost.isEmpty() && !p.isSet(QStringLiteral("speeds")))
+        o.speeds = {o.line.speed};
     using Slot = std::pair<const char *, std::optional<QString> *>;
     for (const auto &[name, slot] : std::initializer_list<Slot>{Slot{"type", &o.type}, Slot{"source", &o.source},
                                                                 Slot{"lower", &o.lower}, Slot{"upper", &o.upper}}) {

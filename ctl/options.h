@@ -3,6 +3,7 @@
 // checks every option and value against it and the table of commands.
 #include "command.h"
 
+#include "line.h"
 #include "linespeed.h"
 #include <QList>
 #include <QSet>
@@ -23,21 +24,14 @@ struct Options
     const Command *entry = nullptr; // the command's entry in its table
     QStringList words;              // the positional arguments after the command
 
-    int port = 0;   // --port N, 0 when not given
-    QString device; // --device PATH
-    // --tcp HOST:PORT (RTU frames through a serial device server) or
-    // --modbus-tcp HOST:PORT (a Modbus TCP gateway; the address is the unit
-    // identifier). Empty host: a serial port.
-    QString tcpHost;
-    quint16 tcpPort = 0;
-    bool modbusTcp = false;
-    int connectTimeoutMs = 3000; // --connect-timeout MS
-    int speed = 9600;
+    // --port N, --device PATH, --tcp HOST:PORT (RTU frames through a serial
+    // device server) or --modbus-tcp HOST:PORT (a Modbus TCP gateway; the
+    // address is the unit identifier); --speed, --timeout, --connect-timeout.
+    hv52::Line line;
     int address = 1;
     // --address 1-30,41: every meter named, in order; one entry for a plain
     // --address A.
     QList<int> meters = {1};
-    int timeoutMs = 1000;
     bool json = false;
 
     int intervalMs = 1000;                             // watch

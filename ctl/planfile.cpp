@@ -47,42 +47,43 @@ QString numberEntry(const QJsonValue &v)
     return v.toString(QStringLiteral("?"));
 }
 
-void takeLine(const QJsonObject &line, Options &o, const QString &where)
+void takeLine(const QJsonObject &json, hv52::Line &line, const QSet<QString> &given, const QString &where)
 {
-    onlyKeys(line, {"port", "device", "tcp", "modbus_tcp", "speed", "timeout"}, where);
-    const bool lineGiven = o.port || !o.device.isEmpty() || !o.tcpHost.isEmpty();
+    onlyKeys(json, {"port", "device", "tcp", "modbus_tcp", "speed", "timeout"}, where);
+    const bool lineGiven = line.hasPlace();
     int places = 0;
     for (const char *key : {"port", "device", "tcp", "modbus_tcp"})
-        places += line.contains(QLatin1String(key)) ? 1 : 0;
+        places += json.contains(QLatin1String(key)) ? 1 : 0;
     if (places > 1)
         throw UsageError(QStringLiteral("%1：port、device、tcp 和 modbus_tcp 只能给出一个，请求未发送。").arg(where));
     if (!lineGiven) {
-        if (line.contains(QStringLiteral("port")))
-            o.port = wholeNumberIn(where + QStringLiteral("的 port "), numberEntry(line.value(QStringLiteral("port"))),
-                                   1, 32767);
-        if (line.contains(QStringLiteral("device"))) {
-            o.device = line.value(QStringLiteral("device")).toString();
-            if (o.device.isEmpty())
+        if (json.contains(QStringLiteral("port")))
+            line.port = wholeNumberIn(where + QStringLiteral("的 port "),
+                                      numberEntry(json.value(QStringLiteral("port"))), 1, 32767);
+        if (json.contains(QStringLiteral("device"))) {
+            line.device = json.value(QStringLiteral("device")).toString();
+            if (line.device.isEmpty())
                 throw UsageError(QStringLiteral("%1：device 应为串口设备路径，请求未发送。").arg(where));
         }
         for (const char *key : {"tcp", "modbus_tcp"}) {
             const QString k = QLatin1String(key);
-            if (line.contains(k)) {
-                parseEndpoint(where + QStringLiteral("的 ") + k, line.value(k).toString(), &o.tcpHost, &o.tcpPort);
-                o.modbusTcp = k == u"modbus_tcp";
+            if (json.contains(k)) {
+                parseEndpoint(where + QStringLiteral("的 ") + k, json.value(k).toString(), &line.tcpHost,
+                              &line.tcpPort);
+                line.modbusTcp = k == u"modbus_tcp";
             }
         }
     }
-    if (line.contains(QStringLiteral("speed")) && !o.given.contains(QStringLiteral("speed"))) {
+    if (json.contains(QStringLiteral("speed")) && !given.contains(QStringLiteral("speed"))) {
         const int speed = wholeNumberIn(where + QStringLiteral("的 speed "),
-                                        numberEntry(line.value(QStringLiteral("speed"))), 1, 999999999);
+                                        numberEntry(json.value(QStringLiteral("speed"))), 1, 999999999);
         if (!kStandardSpeeds.contains(speed))
             throw UsageError(QStringLiteral("%1：speed %2 不是模块的波特率，请求未发送。").arg(where).arg(speed));
-        o.speed = speed;
+        line.speed = speed;
     }
-    if (line.contains(QStringLiteral("timeout")) && !o.given.contains(QStringLiteral("timeout")))
-        o.timeoutMs = wholeNumberIn(where + QStringLiteral("的 timeout "),
-                                    numberEntry(line.value(QStringLiteral("timeout"))), 1, 60000);
+    if (json.contains(QStringLiteral("timeout")) && !given.contains(QStringLiteral("timeout")))
+        line.timeoutMs = wholeNumberIn(where + QStringLiteral("的 timeout "),
+                                       numberEntry(json.value(QStringLiteral("timeout"))), 1, 60000);
 }
 
 namespace {
@@ -153,7 +154,7 @@ QVector<MeterPlan> metersOf(const QJsonValue &list, const QDir &folder, const QS
             a.isDouble() ? QList<int>{wholeNumberIn(entry + QStringLiteral("的 address "), numberEntry(a), 1, 247)}
                          : parseAddressRange(a.toString(), entry + QStringLiteral("的 address"));
         const ModuleDef &def = kindEntry(m.value(QStringLiteral("module")), entry);
-        MeterPlan meter{0, &def, m.contains(QStringLiteral("settings")), {}, nullptr, {}, {}};
+        MeterPlan meter{0, &def, m.contains(QStringLiteral("settings")), {}, nullptr, {}, {}, {}};
         if (meter.write) {
             const QJsonValue settings = m.value(QStringLiteral("settings"));
             meter.planned = settingsOf(def, settings, folder, entry, &meter.source);
@@ -187,7 +188,7 @@ RunPlan planFromFile(const QString &file, Options &o)
     if (plan.contains(QStringLiteral("line"))) {
         if (!plan.value(QStringLiteral("line")).isObject())
             throw UsageError(QStringLiteral("%1：line 应为一个对象，请求未发送。").arg(where));
-        takeLine(plan.value(QStringLiteral("line")).toObject(), o, where + QStringLiteral(" 的 line"));
+        takeLine(plan.value(QStringLiteral("line")).toObject(), o.line, o.given, where + QStringLiteral(" 的 line"));
     }
     run.meters = metersOf(plan.value(QStringLiteral("meters")), QFileInfo(file).absoluteDir(), where, &run.inputs);
     return run;
@@ -252,6 +253,7 @@ QVector<MeterPlan> metersFound(const QJsonObject &scan, const QString &where, co
                          settings.byKind.value(kind),
                          nullptr,
                          settings.sources.value(kind),
+                         {},
                          {}};
     }
     if (!kStandardSpeeds.contains(*speed))

@@ -23,9 +23,10 @@ QString textEntry(const QJsonObject &object, const QString &key, const QString &
 // A number entry as text, so that it meets the same checks as on the
 // command line.
 QString numberEntry(const QJsonValue &v);
-// The line of a plan (port, device, tcp or modbus_tcp; speed; timeout),
-// where the command line has not given it: the options as if typed.
-void takeLine(const QJsonObject &line, Options &o, const QString &where);
+// The line of a plan (port, device, tcp or modbus_tcp; speed; timeout) into
+// `line`: its place where `line` has none yet, its speed and timeout where
+// the command line (the long names `given`) has not given them.
+void takeLine(const QJsonObject &json, hv52::Line &line, const QSet<QString> &given, const QString &where);
 
 // The meters of a plan's list: each address once, settings files relative
 // to `folder` (added to `inputs`).

@@ -43,7 +43,7 @@ QJsonObject placeFromText(const QString &line, const QString &where, bool oneLin
 
 LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven, bool oneLine, const QString &where)
 {
-    LinePlan lp{placeGiven ? o : siteLine(o), {}};
+    LinePlan lp{placeGiven ? o.line : siteLine(o), {}};
     if (!placeGiven) {
         QJsonObject place = line.value(QStringLiteral("place")).toObject();
         if (place.isEmpty())
@@ -54,7 +54,7 @@ LinePlan lineOfRecord(const QJsonObject &line, const Options &o, bool placeGiven
         const int timeout = line.value(QStringLiteral("timeout_ms")).toInt();
         if (timeout > 0)
             place.insert(QStringLiteral("timeout"), timeout);
-        takeLine(place, lp.options, where);
+        takeLine(place, lp.line, o.given, where);
     }
     lp.plan.command = QStringLiteral("verify");
     const QJsonValue list = line.value(QStringLiteral("meters"));
@@ -111,8 +111,8 @@ SitePlan sitePlanFromRecord(const Options &o)
     site.inputs << file;
     site.site = o.site.isEmpty() ? record.value(QStringLiteral("site")).toString() : o.site;
     site.operatorName = o.operatorName; // the inspector, not the commissioning engineer
-    const bool placeGiven = o.port || !o.device.isEmpty() || !o.tcpHost.isEmpty();
-    QVector<Options> places;
+    const bool placeGiven = o.line.hasPlace();
+    QVector<hv52::Line> places;
     if (record.contains(QStringLiteral("lines"))) {
         refusePlaceOptions(o, where);
         const QJsonArray lines = record.value(QStringLiteral("lines")).toArray();
@@ -121,11 +121,11 @@ SitePlan sitePlanFromRecord(const Options &o)
         for (int i = 0; i < lines.size(); ++i) {
             site.lines << lineOfRecord(lines[i].toObject(), o, false, false,
                                        QStringLiteral("%1 的第 %2 条线路").arg(where).arg(i + 1));
-            places << site.lines.last().options;
+            places << site.lines.last().line;
         }
     } else {
         site.lines << lineOfRecord(record, o, placeGiven, true, where);
-        places << site.lines.last().options;
+        places << site.lines.last().line;
     }
     refuseSharedLines(places, where);
     for (LinePlan &line : site.lines) {

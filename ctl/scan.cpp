@@ -5,36 +5,18 @@
 #include "commands.h"
 #include "ctl.h"
 #include "lineboard.h"
+#include "linescan.h"
 #include "progress.h"
 #include "siteplan.h"
 #include "steps.h"
 
-#include "frames.h"
-#include "t516module.h"
-
 #include <QJsonObject>
-
-#include <cmath>
 
 namespace hv52ctl {
 
 using namespace hv52;
 
 namespace {
-
-struct Found
-{
-    int speed;
-    int address;
-    QString module; // "t516", ..., or "unknown"
-};
-
-// The bytes of a request and of the longest answer on the wire, 10 bits a
-// byte; the module's turnaround is inside the scan timeout.
-int frameMs(int speed)
-{
-    return int(std::ceil((8 + 9) * 10 * 1000.0 / speed));
-}
 
 // The list as scan --json writes it, its rows indented by `indent` + 2.
 QString foundJson(const QVector<Found> &list, bool withModule, int indent = 2)
@@ -52,72 +34,26 @@ QString foundJson(const QVector<Found> &list, bool withModule, int indent = 2)
                           : QStringLiteral("[\n%1\n%2]").arg(rows.join(QStringLiteral(",\n")), pad);
 }
 
-// What a scan of one line found.
-struct LineScan
-{
-    QVector<Found> found;
-    QVector<Found> late; // answered after the scan timeout
-    int status = Done;
-};
-
-// Every speed of `o` and every address on the line of `o`, one read each;
-// the kind of each module that answers probed.
-LineScan scanLine(const Options &o)
+// Every speed of `o` and every address on the line of `o`, with the
+// progress line on a console.
+LineScan scanWithBar(const Options &o)
 {
     Progress bar;
-    const Point *probePoint = t516Module().point(QStringLiteral("input1.count"));
-    Session s(o);
-    LineScan out;
-    QVector<Found> &found = out.found;
-    QVector<Found> &late = out.late;
-    const int total = int(o.speeds.size() * o.addresses.size());
-    int done = 0;
-    int &status = out.status;
-    for (int speed : o.speeds) {
-        const qsizetype before = found.size();
-        status = s.run(speed, o.addresses.first(), [&] {
-            s.link().setResponseTimeout(o.scanTimeoutMs + frameMs(speed));
-            // Each request goes to another address, so a late answer gives
-            // itself away by its address: no quiet time between them.
-            s.link().setGuardMs(0);
-            const auto noteLate = [&](const ReadResult &r, int address) {
-                if (r.verdict.outcome != Outcome::WrongAddress || s.link().receiveBuffer().isEmpty())
-                    return;
-                const int from = hv52::splitFrame(s.link().framing(), s.link().receiveBuffer()).address;
-                const bool known = std::any_of(late.begin(), late.end(),
-                                               [&](const Found &f) { return f.speed == speed && f.address == from; });
-                if (from != address && o.addresses.contains(from) && !known)
-                    late << Found{speed, from, {}};
-            };
-            for (int address : o.addresses) {
-                s.stopIfInterrupted();
-                s.setAddress(address, speed);
-                if (bar.shown()) {
-                    const int filled = 30 * done / total;
-                    bar.show(QStringLiteral("扫描 %1 bit/s 地址 %2  [%3%4] %5/%6  已找到 %7 ")
-                                 .arg(speed, 6)
-                                 .arg(address, 3)
-                                 .arg(QString(filled, u'#'), QString(30 - filled, u'.'))
-                                 .arg(done)
-                                 .arg(total)
-                                 .arg(found.size()));
-                }
-                ++done;
-                const ReadResult r = s.link().readRegister(probePoint->address, probePoint->pair);
-                noteLate(r, address);
-                if (r.ok()) {
-                    const ModuleKind *kind = kindOnLine(s.link());
-                    found << Found{speed, address, kind ? kind->name : QStringLiteral("unknown")};
-                }
-            }
-            return Done;
-        });
-        bar.clear();
-        if (status != Done || s.interrupted())
-            break;
-        printErr(QStringLiteral("已扫描 %1 bit/s：找到 %2 个模块").arg(speed).arg(found.size() - before));
+    ScanWatch watch;
+    if (bar.shown()) {
+        watch.at = [&bar](int speed, int address, int done, int total, int found) {
+            const int filled = 30 * done / total;
+            bar.show(QStringLiteral("扫描 %1 bit/s 地址 %2  [%3%4] %5/%6  已找到 %7 ")
+                         .arg(speed, 6)
+                         .arg(address, 3)
+                         .arg(QString(filled, u'#'), QString(30 - filled, u'.'))
+                         .arg(done)
+                         .arg(total)
+                         .arg(found));
+        };
+        watch.speedDone = [&bar] { bar.clear(); };
     }
-    return out;
+    return scanLine(o, watch);
 }
 
 // Scans each line of a site at the same time.
@@ -126,9 +62,9 @@ QVector<LineScan> scanLines(const QVector<Options> &lines)
     QVector<LineScan> out(lines.size());
     QStringList names;
     for (int i = 0; i < lines.size(); ++i)
-        names << lineName(i, lines[i]);
+        names << lineName(i, lines[i].line);
     LineBoard board(int(lines.size()));
-    eachLineAtOnce(board, names, [&](int i) { out[i] = scanLine(lines[i]); });
+    eachLineAtOnce(board, names, [&](int i) { out[i] = scanWithBar(lines[i]); });
     board.close();
     return out;
 }
@@ -159,17 +95,21 @@ void printLate(const Options &o, const QVector<Found> &late, const QString &pref
 // --lines; a gateway's line at its own speed unless --speeds says.
 QVector<Options> linesToScan(const Options &o)
 {
-    QVector<Options> lines;
+    QVector<hv52::Line> places;
     if (!o.sitePlan.isEmpty()) {
         for (const LinePlan &line : sitePlanFromFile(o.sitePlan, o, false).lines)
-            lines << line.options;
+            places << line.line;
     } else {
-        lines = linesFromList(o.lineList, o);
+        places = linesFromList(o.lineList, o);
     }
-    for (Options &line : lines) {
-        line.speeds = o.speeds;
-        if (!line.tcpHost.isEmpty() && !o.given.contains(QStringLiteral("speeds")))
-            line.speeds = {line.speed};
+    QVector<Options> lines;
+    for (const hv52::Line &place : places) {
+        Options line = o;
+        line.line = place;
+        line.given.remove(QStringLiteral("speed"));
+        if (place.isTcp() && !o.given.contains(QStringLiteral("speeds")))
+            line.speeds = {place.speed};
+        lines << line;
     }
     return lines;
 }
@@ -185,11 +125,11 @@ int siteScan(const Options &o)
     QString text;
     for (int i = 0; i < lines.size(); ++i) {
         const LineScan &scan = scans[i];
-        const QString prefix = lineName(i, lines[i]) + u'：';
+        const QString prefix = lineName(i, lines[i].line) + u'：';
         foundCount += int(scan.found.size());
         allOpened = allOpened && !(scan.status == NoPort && scan.found.isEmpty());
         allDone = allDone && scan.status == Done;
-        const QJsonObject placeObject = placeOf(lines[i]);
+        const QJsonObject placeObject = placeOf(lines[i].line);
         const QString key = placeObject.begin().key();
         const QJsonValue value = placeObject.begin().value();
         const QString place =
@@ -231,7 +171,7 @@ int scanCommand(const Options &o)
     expectWords(o, 0, o.entry->usage);
     if (o.siteScan())
         return siteScan(o);
-    const LineScan scan = scanLine(o);
+    const LineScan scan = scanWithBar(o);
     const QVector<Found> &found = scan.found;
     const QVector<Found> &late = scan.late;
     const int status = scan.status;

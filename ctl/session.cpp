@@ -1,4 +1,5 @@
 #include "session.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "hints.h"
 
@@ -10,20 +11,36 @@
 
 namespace hv52ctl {
 
-Session::Session(const Options &options) : m_options(options), m_link(std::make_unique<hv52::Link>())
+Session::Session(const Options &options, hv52::RunOutput *output)
+    : m_options(options), m_output(output ? output : &ConsoleOutput::standard()), m_link(std::make_unique<hv52::Link>())
 {
     Interrupt::install();
-    m_link->setResponseTimeout(options.timeoutMs);
+    m_link->setResponseTimeout(options.line.timeoutMs);
     // No window to repaint: an answer is awaited on the line itself for up
     // to a quarter second before the event loop (and a signal) gets a turn.
     m_link->setEventsEveryMs(250);
-    m_portNumber = options.port;
-    setAddress(options.address, options.speed);
+    setAddress(options.address, options.line.speed);
     QObject::connect(m_link.get(), &hv52::Link::exchanged, [this](const hv52::ExchangeRecord &record) {
         ++m_exchanges;
         m_silentInRow = record.verdict.outcome == hv52::Outcome::Timeout ? m_silentInRow + 1 : 0;
     });
 }
+
+namespace {
+
+Options optionsOf(const hv52::Line &line, const QString &command)
+{
+    Options o;
+    o.line = line;
+    o.command = command;
+    return o;
+}
+
+} // namespace
+
+Session::Session(const hv52::Line &line, const QString &command, hv52::RunOutput *output)
+    : Session(optionsOf(line, command), output)
+{}
 
 Session::~Session()
 {
@@ -34,30 +51,17 @@ QString Session::errorText(const hv52::LinkError &error, bool asClause) const
 {
     // A port given by its device path is named as one: "串口设备 PATH".
     hv52::ErrorWording wording;
-    wording.portAsDevice = !m_options.device.isEmpty();
+    wording.portAsDevice = !m_options.line.device.isEmpty();
     wording.asClause = asClause;
     return error.text(wording);
 }
 
 void Session::setAddress(int address, int speed)
 {
-    hv52::LineSettings line;
-    if (!m_options.tcpHost.isEmpty()) {
-        line.kind = hv52::LineSettings::Kind::Tcp;
-        line.host = m_options.tcpHost;
-        line.tcpPort = m_options.tcpPort;
-        line.framing = m_options.modbusTcp ? hv52::Framing::Mbap : hv52::Framing::Rtu;
-        line.connectTimeoutMs = m_options.connectTimeoutMs;
-    } else if (!m_options.device.isEmpty()) {
-        line.kind = hv52::LineSettings::Kind::SerialDevice;
-        line.device = m_options.device;
-    } else {
-        line.portNumber = m_portNumber;
-    }
-    line.address = address;
+    hv52::Line line = m_options.line;
     line.speed = speed;
-    line.responseTimeoutMs = m_link->responseTimeout();
-    m_link->setLine(line);
+    line.timeoutMs = m_link->responseTimeout();
+    m_link->setLine(hv52::linkSettings(line, address));
 }
 
 int Session::run(int speed, int address, const std::function<int()> &work)
@@ -72,15 +76,15 @@ int Session::run(int speed, int address, const std::function<int()> &work)
     QObject::disconnect(connection);
     if (m_link->repeatLagMs() > 0 && !m_repeatHinted && m_options.command != u"scan") {
         m_repeatHinted = true;
-        printErr(repeatHint());
+        m_output->message(repeatHint());
     }
     if (m_link->lateAnswerMs() > 0 && !m_lateHinted && m_options.command != u"scan") {
         m_lateHinted = true;
-        printErr(lateHint());
+        m_output->message(lateHint());
     }
     m_lastError = result.error.isEmpty() ? std::nullopt : result.failure;
     if (m_lastError) {
-        printErr(lastError());
+        m_output->message(lastError());
         return opened ? Failed : NoPort;
     }
     return status;
@@ -106,7 +110,7 @@ void Session::setFailFast(bool on)
 QString Session::silenceHint() const
 {
     const hv52::LineSettings &line = m_link->line();
-    if (!m_options.tcpHost.isEmpty())
+    if (m_options.line.isTcp())
         return hv52::gatewaySilenceHint(line.address, m_link->lineName());
     return hv52::silenceHint(line.address, m_link->portLabel(), line.speed);
 }

@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "link.h"
+#include "runoutput.h"
 
 #include <QObject>
 #include <functional>
@@ -17,10 +18,16 @@ namespace hv52ctl {
 class Session
 {
 public:
-    explicit Session(const Options &options);
+    // Its messages (hints, the error that ended a piece of work) go to
+    // `output`, hv52ctl's console when none is given.
+    explicit Session(const Options &options, hv52::RunOutput *output = nullptr);
+    // A session of a run over a line (`command` as hv52ctl names it).
+    Session(const hv52::Line &line, const QString &command, hv52::RunOutput *output = nullptr);
     ~Session();
 
     hv52::Link &link() { return *m_link; }
+    // Where the session's words go.
+    hv52::RunOutput &output() const { return *m_output; }
     const Options &options() const { return m_options; }
 
     // Runs work with the port open at `speed` and the bus address `address`,
@@ -29,7 +36,7 @@ public:
     // message printed), else what work returned. Work that sees Ctrl-C
     // throws hv52::Aborted (stopIfInterrupted) and returns Done here.
     int run(int speed, int address, const std::function<int()> &work);
-    int run(const std::function<int()> &work) { return run(m_options.speed, m_options.address, work); }
+    int run(const std::function<int()> &work) { return run(m_options.line.speed, m_options.address, work); }
 
     bool interrupted() const { return Interrupt::arrived(); }
     // Called between exchanges: ends the work when a signal came, or (with
@@ -73,8 +80,8 @@ public:
 
 private:
     Options m_options;
+    hv52::RunOutput *m_output;
     std::unique_ptr<hv52::Link> m_link;
-    int m_portNumber = 0;
     bool m_failFast = false;
     int m_silentInRow = 0;
     int m_exchanges = 0;

@@ -24,17 +24,6 @@ void refusePlaceOptions(const Options &o, const QString &where)
 
 namespace {
 
-bool hasPlace(const Options &line)
-{
-    return line.port || !line.device.isEmpty() || !line.tcpHost.isEmpty();
-}
-
-// The serial device a line opens, as the system names it.
-QString devicePath(const Options &line)
-{
-    return line.device.isEmpty() ? hv52::serialDeviceName(line.port) : line.device;
-}
-
 // "\\.\COM3" and "com3" are COM3: the names a Windows port goes by.
 QString portWord(QString path)
 {
@@ -45,16 +34,11 @@ QString portWord(QString path)
 
 } // namespace
 
-Options siteLine(const Options &o)
+hv52::Line siteLine(const Options &o)
 {
-    Options line = o;
-    line.port = 0;
-    line.device.clear();
-    line.tcpHost.clear();
-    line.tcpPort = 0;
-    line.modbusTcp = false;
-    line.speed = 9600;
-    line.given.remove(QStringLiteral("speed"));
+    hv52::Line line;
+    line.timeoutMs = o.line.timeoutMs;
+    line.connectTimeoutMs = o.line.connectTimeoutMs;
     return line;
 }
 
@@ -63,32 +47,7 @@ bool isSitePlan(const QJsonObject &plan)
     return plan.contains(QStringLiteral("lines"));
 }
 
-QJsonObject placeOf(const Options &line)
-{
-    if (!line.tcpHost.isEmpty())
-        return {{line.modbusTcp ? QStringLiteral("modbus_tcp") : QStringLiteral("tcp"), placeText(line)}};
-    if (!line.device.isEmpty())
-        return {{QStringLiteral("device"), line.device}};
-    return {{QStringLiteral("port"), line.port}};
-}
-
-QString placeText(const Options &line)
-{
-    if (!line.tcpHost.isEmpty())
-        return QStringLiteral("%1:%2")
-            .arg(line.tcpHost.contains(u':') ? QStringLiteral("[%1]").arg(line.tcpHost) : line.tcpHost)
-            .arg(line.tcpPort);
-    if (!line.device.isEmpty())
-        return line.device;
-    return hv52::portLabel(line.port);
-}
-
-QString lineName(int index, const Options &line)
-{
-    return QStringLiteral("线路 %1（%2）").arg(index + 1).arg(placeText(line));
-}
-
-void refuseSharedLines(const QVector<Options> &lines, const QString &where)
+void refuseSharedLines(const QVector<hv52::Line> &lines, const QString &where)
 {
     // Endpoints are compared by every address they resolve to, before the
     // first request: one gateway under two spellings is one line.
@@ -111,8 +70,8 @@ void refuseSharedLines(const QVector<Options> &lines, const QString &where)
     const LineIdentity identity(resolved.isEmpty() ? QList<QHostAddress>() : ownAddresses());
     for (int b = 1; b < lines.size(); ++b) {
         for (int a = 0; a < b; ++a) {
-            const Options &x = lines[a];
-            const Options &y = lines[b];
+            const hv52::Line &x = lines[a];
+            const hv52::Line &y = lines[b];
             QString what;
             if (!x.tcpHost.isEmpty() || !y.tcpHost.isEmpty()) {
                 if (x.tcpHost.isEmpty() || y.tcpHost.isEmpty() || x.tcpPort != y.tcpPort)
@@ -126,7 +85,7 @@ void refuseSharedLines(const QVector<Options> &lines, const QString &where)
                 if (x.port == y.port)
                     what = QStringLiteral("是同一个串口（%1）").arg(placeText(x));
             } else {
-                const QString p = devicePath(x), q = devicePath(y);
+                const QString p = hv52::devicePath(x), q = hv52::devicePath(y);
                 if (p == q || portWord(p) == portWord(q))
                     what = QStringLiteral("是同一个串口设备（%1）").arg(p);
                 else if (sameFile(p, q))
@@ -166,7 +125,7 @@ SitePlan sitePlanFromFile(const QString &file, const Options &o, bool withMeters
                              .arg(lines.toArray().size())
                              .arg(kMostLines));
     const QDir folder = QFileInfo(file).absoluteDir();
-    QVector<Options> places;
+    QVector<hv52::Line> places;
     const QJsonArray list = lines.toArray();
     for (int i = 0; i < list.size(); ++i) {
         const QString entry = QStringLiteral("%1 的第 %2 条线路").arg(where).arg(i + 1);
@@ -176,8 +135,8 @@ SitePlan sitePlanFromFile(const QString &file, const Options &o, bool withMeters
         onlyKeys(line, {"port", "device", "tcp", "modbus_tcp", "speed", "timeout", "meters"}, entry);
         const QJsonValue meters = line.take(QStringLiteral("meters"));
         LinePlan lp{siteLine(o), {}};
-        takeLine(line, lp.options, entry);
-        if (!hasPlace(lp.options))
+        takeLine(line, lp.line, o.given, entry);
+        if (!lp.line.hasPlace())
             throw UsageError(
                 QStringLiteral("%1：缺少线路（应给出 port、device、tcp 或 modbus_tcp 之一），请求未发送。").arg(entry));
         lp.plan.command = o.command;
@@ -185,7 +144,7 @@ SitePlan sitePlanFromFile(const QString &file, const Options &o, bool withMeters
         lp.plan.operatorName = site.operatorName;
         if (withMeters || !meters.isUndefined())
             lp.plan.meters = metersOf(meters, folder, entry, &site.inputs);
-        places << lp.options;
+        places << lp.line;
         site.lines << lp;
     }
     refuseSharedLines(places, where);
@@ -193,21 +152,21 @@ SitePlan sitePlanFromFile(const QString &file, const Options &o, bool withMeters
     return site;
 }
 
-SitePlan siteOfOne(const Options &line, const RunPlan &plan)
+SitePlan siteOfOne(const hv52::Line &line, const RunPlan &plan)
 {
     SitePlan site{plan.site, plan.operatorName, {LinePlan{line, plan}}, plan.inputs};
     return site;
 }
 
-QVector<Options> linesFromList(const QString &list, const Options &o)
+QVector<hv52::Line> linesFromList(const QString &list, const Options &o)
 {
-    QVector<Options> out;
+    QVector<hv52::Line> out;
     for (const QString &part : list.split(u',')) {
         const QString item = part.trimmed();
         const int colon = int(item.indexOf(u':'));
         const QString kind = colon > 0 ? item.left(colon) : QString();
         const QString value = item.mid(colon + 1).trimmed();
-        Options line = siteLine(o);
+        hv52::Line line = siteLine(o);
         const QString what = QStringLiteral("--lines 的“%1”").arg(item);
         if (kind == u"port") {
             line.port = wholeNumberIn(what + QStringLiteral("的串口号 "), value, 1, 32767);
@@ -241,7 +200,7 @@ SitePlan sitePlanFromScan(const Options &o, const QJsonObject &scan)
     const QJsonArray lines = scan.value(QStringLiteral("lines")).toArray();
     if (lines.isEmpty())
         throw UsageError(QStringLiteral("%1：lines 应为非空的线路列表，请求未发送。").arg(where));
-    QVector<Options> places;
+    QVector<hv52::Line> places;
     QVector<MeterPlan> all;
     for (int i = 0; i < lines.size(); ++i) {
         const QString entry = QStringLiteral("%1 的第 %2 条线路").arg(where).arg(i + 1);
@@ -249,16 +208,16 @@ SitePlan sitePlanFromScan(const Options &o, const QJsonObject &scan)
         const QJsonObject found{{QStringLiteral("found"), line.take(QStringLiteral("found"))}};
         line.remove(QStringLiteral("late"));
         LinePlan lp{siteLine(o), {}};
-        takeLine(line, lp.options, entry);
-        if (!hasPlace(lp.options))
+        takeLine(line, lp.line, o.given, entry);
+        if (!lp.line.hasPlace())
             throw UsageError(
                 QStringLiteral("%1：缺少线路（应给出 port、device、tcp 或 modbus_tcp 之一），请求未发送。").arg(entry));
         int speed = 0;
         lp.plan = RunPlan{QStringLiteral("commission"), site.site, site.operatorName, {}, {}};
         lp.plan.meters = metersFound(found, entry, settings, &speed);
-        lp.options.speed = speed;
+        lp.line.speed = speed;
         all += lp.plan.meters;
-        places << lp.options;
+        places << lp.line;
         site.lines << lp;
     }
     refuseUnusedKinds(settings, all);

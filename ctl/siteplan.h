@@ -16,7 +16,7 @@ namespace hv52ctl {
 
 struct LinePlan
 {
-    Options options; // the line as if typed: its place, speed and timeout
+    hv52::Line line; // its place, speed and timeouts
     RunPlan plan;    // its meters
 };
 
@@ -27,9 +27,9 @@ struct SitePlan
     QStringList inputs; // every file read: a record must not overwrite one
 };
 
-// The options of `o` with no place and the default speed: what a line of a
-// site starts from (its timeout, the connect timeout, the command).
-Options siteLine(const Options &o);
+// The line of `o` with no place and the default speed: what a line of a
+// site starts from (its timeout and connect timeout).
+hv52::Line siteLine(const Options &o);
 // UsageError when the command line names a line (--port, --device, --tcp,
 // --modbus-tcp, --speed) for a run whose lines `where` names.
 void refusePlaceOptions(const Options &o, const QString &where);
@@ -43,23 +43,19 @@ bool isSitePlan(const QJsonObject &plan);
 // may be left out.
 SitePlan sitePlanFromFile(const QString &file, const Options &o, bool withMeters = true);
 // A one-line run as a site of one line.
-SitePlan siteOfOne(const Options &line, const RunPlan &plan);
+SitePlan siteOfOne(const hv52::Line &line, const RunPlan &plan);
 // A site scan's output (scan --json of several lines) with the settings of
 // --settings by kind.
 SitePlan sitePlanFromScan(const Options &o, const QJsonObject &scan);
 // --lines port:3,device:/dev/ttyUSB0,tcp:HOST:PORT,modbus_tcp:HOST:PORT.
-QVector<Options> linesFromList(const QString &list, const Options &o);
+QVector<hv52::Line> linesFromList(const QString &list, const Options &o);
 
-// {"port": 3}, {"device": "/dev/ttyUSB0"}, {"tcp": "10.0.0.7:4001"},
-// {"modbus_tcp": "10.0.0.8:502"}: a line's place as a plan writes it.
-QJsonObject placeOf(const Options &line);
-// "COM3", "/dev/ttyUSB0", "10.0.0.7:4001": the place as a line's name shows it.
-QString placeText(const Options &line);
-// "线路 2（10.0.0.7:4001）": N counted from 1.
-QString lineName(int index, const Options &line);
+using hv52::lineName;
+using hv52::placeOf;
+using hv52::placeText;
 
 // UsageError when two lines are one: the same port, the same device (under
 // two names too), or the same endpoint.
-void refuseSharedLines(const QVector<Options> &lines, const QString &where);
+void refuseSharedLines(const QVector<hv52::Line> &lines, const QString &where);
 
 } // namespace hv52ctl

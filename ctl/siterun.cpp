@@ -32,14 +32,14 @@ SiteResult runSite(const SitePlan &site, const QString &command, const MeterActi
     std::vector<LineResult> results(static_cast<size_t>(count));
     QStringList names;
     for (int i = 0; i < count; ++i) {
-        names << lineName(i, site.lines[i].options);
+        names << lineName(i, site.lines[i].line);
         board.setRow(i, names.last() + QStringLiteral("：等待开始"));
     }
     eachLineAtOnce(board, names, [&](int i) {
         RunPlan plan = site.lines[i].plan;
         plan.command = command;
         LineResult &result = results[size_t(i)];
-        result = runLine(site.lines[i].options, plan, action, [&](const MeterRecord &m) {
+        result = runLine(site.lines[i].line, plan, action, [&](const MeterRecord &m) {
             if (!quiet)
                 printOut(meterLine(m));
         });
@@ -51,7 +51,7 @@ SiteResult runSite(const SitePlan &site, const QString &command, const MeterActi
     for (int i = 0; i < count; ++i) {
         LineResult &r = results[size_t(i)];
         if (!r.portFailure.isEmpty())
-            out.portFailures << QStringLiteral("%1：%2").arg(lineName(i, site.lines[i].options), r.portFailure);
+            out.portFailures << QStringLiteral("%1：%2").arg(lineName(i, site.lines[i].line), r.portFailure);
         out.anyOpened = out.anyOpened || r.anyOpened;
         record.lines << r.record;
     }
@@ -74,7 +74,7 @@ int siteCommand(const Options &o, const SitePlan &site, const MeterAction &actio
     } else {
         QString summary;
         for (int i = 0; i < record.lines.size(); ++i)
-            summary += QStringLiteral("%1：%2\n").arg(lineName(i, site.lines[i].options), record.lines[i].summary());
+            summary += QStringLiteral("%1：%2\n").arg(lineName(i, site.lines[i].line), record.lines[i].summary());
         printOut(summary + record.summary() + u'\n');
     }
     if (cut)

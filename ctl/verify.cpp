@@ -149,10 +149,10 @@ int verifyCommand(const Options &o)
         return siteCommand(o, sitePlanFromFile(file, o), auditOf(QStringLiteral("计划")));
     Options line = o;
     const RunPlan plan = planFromFile(file, line);
-    if (!line.port && line.device.isEmpty() && line.tcpHost.isEmpty())
+    if (!line.line.hasPlace())
         throw UsageError(QStringLiteral(
             "缺少线路：请在计划的 line 中给出 port 或 device，或用 --port N、--device 路径 指定，请求未发送。"));
-    return siteCommand(o, siteOfOne(line, plan), auditOf(QStringLiteral("计划")));
+    return siteCommand(o, siteOfOne(line.line, plan), auditOf(QStringLiteral("计划")));
 }
 
 } // namespace hv52ctl

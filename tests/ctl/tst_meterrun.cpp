@@ -16,13 +16,12 @@ using hv52sim::Module;
 
 namespace {
 
-Options lineOn(int port)
+hv52::Line lineOn(int port)
 {
-    Options o;
-    o.command = QStringLiteral("read");
-    o.port = port;
-    o.timeoutMs = hv52test::kShortTimeoutMs;
-    return o;
+    hv52::Line line;
+    line.port = port;
+    line.timeoutMs = hv52test::kShortTimeoutMs;
+    return line;
 }
 
 RunPlan planOf(const QList<int> &addresses)
@@ -30,7 +29,7 @@ RunPlan planOf(const QList<int> &addresses)
     RunPlan plan;
     plan.command = QStringLiteral("read");
     for (const int a : addresses)
-        plan.meters << MeterPlan{a, &hv52::t516Module(), false, {}, nullptr, {}, {}};
+        plan.meters << MeterPlan{a, &hv52::t516Module(), false, {}, nullptr, {}, {}, {}};
     return plan;
 }
 
@@ -118,38 +117,6 @@ private slots:
         QCOMPARE(run.record.meters[0].failures, QStringList{run.portFailure});
     }
 
-    void lineNamed_data()
-    {
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<bool>("modbusTcp");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("port") << 3 << ""
-                              << "" << false << "COM3";
-        QTest::newRow("device") << 0 << "/dev/ttyUSB0"
-                                << "" << false << "/dev/ttyUSB0";
-        QTest::newRow("serial device server") << 0 << ""
-                                              << "192.168.1.10" << false << "192.168.1.10:502（串口服务器）";
-        QTest::newRow("gateway, IPv6") << 0 << ""
-                                       << "::1" << true << "[::1]:502（Modbus TCP 网关）";
-    }
-    void lineNamed()
-    {
-        QFETCH(int, port);
-        QFETCH(QString, device);
-        QFETCH(QString, host);
-        QFETCH(bool, modbusTcp);
-        QFETCH(QString, text);
-        Options o;
-        o.port = port;
-        o.device = device;
-        o.tcpHost = host;
-        o.tcpPort = 502;
-        o.modbusTcp = modbusTcp;
-        QCOMPARE(lineText(o), text);
-    }
-
     void kindOnTheLine_data()
     {
         QTest::addColumn<int>("module");
@@ -166,7 +133,9 @@ private slots:
         QFETCH(int, address);
         QFETCH(QString, kind);
         hv52test::SimPort port(Module(module), 1, 1);
-        Options o = lineOn(port.port());
+        Options o;
+        o.command = QStringLiteral("read");
+        o.line = lineOn(port.port());
         o.address = address;
         Session s(o);
         QString named;

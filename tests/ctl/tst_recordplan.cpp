@@ -117,7 +117,7 @@ private slots:
             QCOMPARE(line.plan.meters.size(), 247);
             QCOMPARE(line.plan.meters.last().planned.size(), 5); // two relays, three outputs
         }
-        QCOMPARE(plan.lines.last().options.port, 64);
+        QCOMPARE(plan.lines.last().line.port, 64);
     }
 
     // What a record knows a meter holds, setting by setting: each group
@@ -130,8 +130,7 @@ private slots:
         const QByteArray before = R"("before": {"values": {"relay1.command": "报警输出"}})";
         const auto relay = [](const char *outcome, const char *readBack, const char *reason = "null") {
             return QByteArray(R"("writes": [{"key": "relay1.command", "before": "报警输出", "written": "上位机控制", )")
-                   + "\"read_back\": " + readBack + ", \"outcome\": \"" + outcome + "\", \"reason\": " + reason
-                   + "}]";
+                   + "\"read_back\": " + readBack + ", \"outcome\": \"" + outcome + "\", \"reason\": " + reason + "}]";
         };
         const auto analog = [](const QStringList &outcomes, const QStringList &readBacks) {
             const QStringList keys{"analog1.type", "analog1.source", "analog1.lower", "analog1.upper"};
@@ -139,37 +138,47 @@ private slots:
             const QStringList old{"\"0- 5 V\"", "\"平均电流\"", "0.01", "0.02"};
             QStringList rows;
             for (int i = 0; i < 4; ++i)
-                rows << QStringLiteral(R"({"key": "%1", "before": %2, "written": %3, "read_back": %4, "outcome": "%5"})")
+                rows << QStringLiteral(
+                            R"({"key": "%1", "before": %2, "written": %3, "read_back": %4, "outcome": "%5"})")
                             .arg(keys[i], old[i], written[i], readBacks[i], outcomes[i]);
             return QStringLiteral("\"writes\": [%1]").arg(rows.join(u',')).toUtf8();
         };
         QTest::newRow("the poll after") << "{" + before + R"(, "after": {"values": {"relay1.command": "上位机控制"}}, )"
                                                + relay("verified", "\"上位机控制\"") + "}"
-                                        << "relay1.command" << "\"上位机控制\"";
+                                        << "relay1.command"
+                                        << "\"上位机控制\"";
         QTest::newRow("interrupted: acknowledged, not read back")
             << "{" + before + R"(, "after": null, )" + relay("read_back_failed", "null") + "}"
-            << "relay1.command" << "\"上位机控制\"";
+            << "relay1.command"
+            << "\"上位机控制\"";
         QTest::newRow("read back, no poll after")
             << "{" + before + R"(, "after": null, )" + relay("mismatch", "\"控制继电器恢复\"") + "}"
-            << "relay1.command" << "\"控制继电器恢复\"";
-        QTest::newRow("never sent: the poll before") << "{" + before + R"(, "after": null, )" + relay("not_sent", "null") + "}"
-                                                     << "relay1.command" << "\"报警输出\"";
+            << "relay1.command"
+            << "\"控制继电器恢复\"";
+        QTest::newRow("never sent: the poll before")
+            << "{" + before + R"(, "after": null, )" + relay("not_sent", "null") + "}"
+            << "relay1.command"
+            << "\"报警输出\"";
         QTest::newRow("only read") << "{" + before + R"(, "after": null, "writes": []})"
-                                   << "relay1.command" << "\"报警输出\"";
+                                   << "relay1.command"
+                                   << "\"报警输出\"";
         QTest::newRow("write failed, not read back")
             << "{" + before + R"(, "after": null, )" + relay("write_failed", "null", "\"超时无应答\"") + "}"
-            << "relay1.command" << "unknown: 记录中没有调试后的值，写入失败（超时无应答）且未读回";
-        QTest::newRow("a failed group read back")
-            << "{" + before + R"(, "after": null, )"
-                   + analog({"verified", "write_failed", "not_sent", "not_sent"},
-                            {"\"4-20 mA\"", "\"平均电流\"", "0.01", "0.02"})
-                   + "}"
-            << "analog1.source" << "\"平均电流\"";
+            << "relay1.command"
+            << "unknown: 记录中没有调试后的值，写入失败（超时无应答）且未读回";
+        QTest::newRow("a failed group read back") << "{" + before + R"(, "after": null, )"
+                                                         + analog({"verified", "write_failed", "not_sent", "not_sent"},
+                                                                  {"\"4-20 mA\"", "\"平均电流\"", "0.01", "0.02"})
+                                                         + "}"
+                                                  << "analog1.source"
+                                                  << "\"平均电流\"";
         QTest::newRow("a group half known")
             << "{" + before + R"(, "after": null, )"
-                   + analog({"read_back_failed", "write_failed", "not_sent", "not_sent"}, {"null", "null", "null", "null"})
+                   + analog({"read_back_failed", "write_failed", "not_sent", "not_sent"},
+                            {"null", "null", "null", "null"})
                    + "}"
-            << "analog1.lower" << "unknown: 记录中没有调试后的值，写入失败且未读回";
+            << "analog1.lower"
+            << "unknown: 记录中没有调试后的值，写入失败且未读回";
     }
     void whatTheRecordKnows()
     {
@@ -188,9 +197,11 @@ private slots:
             QCOMPARE(unknown->reason, expected.mid(9));
             QVERIFY(!knows.settings.contains(key));
         } else {
-            QVERIFY2(unknown == knows.unknown.end(), qPrintable(unknown == knows.unknown.end() ? QString() : unknown->reason));
-            QCOMPARE(QString::fromUtf8(QJsonDocument(QJsonArray{knows.settings.value(key)}).toJson(QJsonDocument::Compact)),
-                     QStringLiteral("[%1]").arg(expected));
+            QVERIFY2(unknown == knows.unknown.end(),
+                     qPrintable(unknown == knows.unknown.end() ? QString() : unknown->reason));
+            QCOMPARE(
+                QString::fromUtf8(QJsonDocument(QJsonArray{knows.settings.value(key)}).toJson(QJsonDocument::Compact)),
+                QStringLiteral("[%1]").arg(expected));
         }
     }
 
@@ -202,33 +213,47 @@ private slots:
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::addColumn<QString>("message"); // empty: taken
-        QTest::newRow("as written") << "" << "" << "";
-        QTest::newRow("after a text") << R"("after": {"values")" << R"("after": "x", "a": {"values")"
+        QTest::newRow("as written") << ""
+                                    << ""
+                                    << "";
+        QTest::newRow("after a text") << R"("after": {"values")"
+                                      << R"("after": "x", "a": {"values")"
                                       << "第 6 行的 lines[1].meters[1].after 应为对象或 null";
-        QTest::newRow("timeout a text") << R"("timeout_ms": 300)" << R"("timeout_ms": "300")"
+        QTest::newRow("timeout a text") << R"("timeout_ms": 300)"
+                                        << R"("timeout_ms": "300")"
                                         << "第 4 行的 lines[1].timeout_ms 应为整数（1～60000）";
-        QTest::newRow("timeout 1e12") << R"("timeout_ms": 300)" << R"("timeout_ms": 1e12)"
+        QTest::newRow("timeout 1e12") << R"("timeout_ms": 300)"
+                                      << R"("timeout_ms": 1e12)"
                                       << "第 4 行的 lines[1].timeout_ms 1000000000000 超出范围（应为 1～60000）";
-        QTest::newRow("timeout -5") << R"("timeout_ms": 300)" << R"("timeout_ms": -5)"
+        QTest::newRow("timeout -5") << R"("timeout_ms": 300)"
+                                    << R"("timeout_ms": -5)"
                                     << "第 4 行的 lines[1].timeout_ms -5 超出范围（应为 1～60000）";
-        QTest::newRow("timeout 2.5") << R"("timeout_ms": 300)" << R"("timeout_ms": 2.5)"
+        QTest::newRow("timeout 2.5") << R"("timeout_ms": 300)"
+                                     << R"("timeout_ms": 2.5)"
                                      << "第 4 行的 lines[1].timeout_ms 应为整数（1～60000）";
-        QTest::newRow("speed a text") << R"("speed": 9600)" << R"("speed": "19200")"
+        QTest::newRow("speed a text") << R"("speed": 9600)"
+                                      << R"("speed": "19200")"
                                       << "第 4 行的 lines[1].speed 应为整数";
-        QTest::newRow("speed no standard one") << R"("speed": 9600)" << R"("speed": 9601)"
+        QTest::newRow("speed no standard one") << R"("speed": 9600)"
+                                               << R"("speed": 9601)"
                                                << "第 4 行的 lines[1].speed 9601 不是标准波特率";
-        QTest::newRow("place a text") << R"("place": {"port": 3})" << R"("place": "port 3")"
+        QTest::newRow("place a text") << R"("place": {"port": 3})"
+                                      << R"("place": "port 3")"
                                       << "第 4 行的 lines[1].place 应为对象或 null";
-        QTest::newRow("a read's record") << R"("command": "commission")" << R"("command": "read")"
+        QTest::newRow("a read's record") << R"("command": "commission")"
+                                         << R"("command": "read")"
                                          << "第 2 行的 command “read”不是调试命令";
-        QTest::newRow("an audit's record") << R"("command": "commission")" << R"("command": "verify")"
+        QTest::newRow("an audit's record") << R"("command": "commission")"
+                                           << R"("command": "verify")"
                                            << "第 2 行的 command “verify”不是调试命令";
         QTest::newRow("lines and meters") << R"("command": "commission",)"
                                           << R"("command": "commission", "meters": [],)"
                                           << "第 2 行的 meters 与 lines 不能同时给出";
-        QTest::newRow("an outcome no run writes") << R"("outcome": "verified")" << R"("outcome": "ok")"
+        QTest::newRow("an outcome no run writes") << R"("outcome": "verified")"
+                                                  << R"("outcome": "ok")"
                                                   << "第 7 行的 lines[1].meters[1].writes[1].outcome “ok”不是写入结果";
-        QTest::newRow("writes a text") << R"("writes": [)" << R"("writes": "none", "w": [)"
+        QTest::newRow("writes a text") << R"("writes": [)"
+                                       << R"("writes": "none", "w": [)"
                                        << "第 7 行的 lines[1].meters[1].writes 应为列表";
     }
     void tamperedRecordsRefused()
@@ -288,7 +313,7 @@ private slots:
         const QString refused = refusal(o);
         QVERIFY2(refused.contains(message), qPrintable(refused));
         // Each option the hint names is then taken.
-        o.port = 3;
+        o.line.port = 3;
         o.given << QStringLiteral("port");
         const QString withPort = refusal(o);
         QVERIFY2(refused.contains(QLatin1String("--port")) == withPort.isEmpty(), qPrintable(withPort));

@@ -95,7 +95,7 @@ private slots:
     {
         QFETCH(QString, list);
         QFETCH(QStringList, names);
-        const QVector<Options> lines = linesFromList(list, Options{});
+        const QVector<hv52::Line> lines = linesFromList(list, Options{});
         QStringList got;
         for (int i = 0; i < lines.size(); ++i)
             got << lineName(i, lines[i]);
@@ -118,8 +118,9 @@ private slots:
                                                       << "是同一个网络端点（10.0.0.7:4001）";
         QTest::newRow("a host's name in another case") << "tcp:localhost:502,tcp:LocalHost:502"
                                                        << "是同一个网络端点";
-        QTest::newRow("an address and its name") << "tcp:127.0.0.1:5020,tcp:localhost:5020"
-                                                 << "是同一个网络端点（127.0.0.1:5020 与 localhost:5020 指向同一主机的同一端口）";
+        QTest::newRow("an address and its name")
+            << "tcp:127.0.0.1:5020,tcp:localhost:5020"
+            << "是同一个网络端点（127.0.0.1:5020 与 localhost:5020 指向同一主机的同一端口）";
         QTest::newRow("a short address") << "tcp:127.0.0.1:5020,tcp:127.1:5020"
                                          << "与第 1 条线路（127.0.0.1:5020）是同一个网络端点";
         QTest::newRow("an address with a leading zero") << "tcp:127.0.0.1:5020,tcp:127.0.0.01:5020"
@@ -186,7 +187,7 @@ private slots:
     // The place as a plan writes it, for an audit to find the line again.
     void placeAsAPlanWritesIt()
     {
-        const QVector<Options> lines =
+        const QVector<hv52::Line> lines =
             linesFromList(QStringLiteral("port:3,device:/dev/ttyUSB0,modbus_tcp:[::1]:502"), {});
         QCOMPARE(placeOf(lines[0]), QJsonObject({{"port", 3}}));
         QCOMPARE(placeOf(lines[1]), QJsonObject({{"device", "/dev/ttyUSB0"}}));

@@ -1,0 +1,23 @@
+#pragma once
+// Where a run's own words go while it runs: its messages (a meter's failure,
+// a hint about the line, the error that ended a piece of work) and the step
+// a meter is at. hv52ctl prints them on its console; the line window shows
+// them in its rows and its details pane. Called from the line's own thread.
+#include <QString>
+
+namespace hv52 {
+
+class RunOutput
+{
+public:
+    virtual ~RunOutput() = default;
+    // A message of its own: "地址 7：…", a hint, an error.
+    virtual void message(const QString &text) = 0;
+    // Meter `index` of the plan (from 0) is at a step: `where` names it
+    // ("[2/30] 地址 7（T516）："), `text` says what is done now.
+    virtual void step(int index, const QString &where, const QString &text) = 0;
+    // The step is over (before the meter's result is told).
+    virtual void stepDone() {}
+};
+
+} // namespace hv52
