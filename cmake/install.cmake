@@ -8,7 +8,7 @@
 # package hv52-io-tools-sim so that a meter's PC does not get it.
 include(GNUInstallDirs)
 
-set(HV52_TOOL_TARGETS cfg_t516 cfg_t540 cfg_t528)
+set(HV52_TOOL_TARGETS cfg_t516 cfg_t540 cfg_t528 hv52line)
 if(TARGET hv52ctl)
   list(APPEND HV52_TOOL_TARGETS hv52ctl)
 endif()

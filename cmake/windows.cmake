@@ -5,11 +5,12 @@
 # zip and the installer (cmake/winpackage.cmake).
 enable_language(RC)
 
-set(HV52_WINDOWS_PROGRAMS cfg_t516 cfg_t540 cfg_t528 hv52ctl)
+set(HV52_WINDOWS_PROGRAMS cfg_t516 cfg_t540 cfg_t528 hv52ctl hv52line)
 set(HV52_DESCRIPTION_cfg_t516 "T516 I/O 扩展模块配置工具")
 set(HV52_DESCRIPTION_cfg_t540 "T540 I/O 扩展模块配置工具")
 set(HV52_DESCRIPTION_cfg_t528 "T528 I/O 扩展模块配置工具")
 set(HV52_DESCRIPTION_hv52ctl "HV52 I/O 扩展模块命令行工具")
+set(HV52_DESCRIPTION_hv52line "HV52 I/O 扩展模块线路调试")
 
 string(REPLACE "." "," HV52_RC_VERSION_COMMAS "${PROJECT_VERSION}.0")
 set(HV52_RC_ICON ${PROJECT_SOURCE_DIR}/windows/hv52.ico)
@@ -22,7 +23,7 @@ foreach(program ${HV52_WINDOWS_PROGRAMS})
   set_property(SOURCE ${PROJECT_BINARY_DIR}/windows/${program}.rc APPEND PROPERTY
                OBJECT_DEPENDS ${HV52_RC_ICON} ${HV52_RC_MANIFEST})
 endforeach()
-set_target_properties(cfg_t516 cfg_t540 cfg_t528 PROPERTIES WIN32_EXECUTABLE ON)
+set_target_properties(cfg_t516 cfg_t540 cfg_t528 hv52line PROPERTIES WIN32_EXECUTABLE ON)
 
 # The unit tests that need no serial line, built from the Linux suite's own
 # sources; tests/windows/ runs them under Wine from the Linux build.

@@ -547,26 +547,20 @@ QStringList summaryGroups(const QVector<const MeterRecord *> &meters, const std:
     return groups;
 }
 
-bool writeBytes(const QString &file, const std::function<QByteArray(const QString &format)> &render, QString *error)
+bool writeFileWhole(const QString &file, const QByteArray &data, QString *error)
 {
     const auto fail = [&](const QString &message) {
         if (error)
             *error = message;
         return false;
     };
-    const QString format = recordFormat(file);
-    if (format.isEmpty())
-        return fail(
-            QStringLiteral("无法写入文件 %1：不知道写成哪种格式，请用 .html、.csv 或 .json 结尾的文件名").arg(file));
     const QFileInfo info(file);
     if (info.isDir())
         return fail(fileWriteError(file, QStringLiteral("Is a directory")));
     // A device or a pipe cannot be replaced whole: QSaveFile would rename its
     // temporary file over the device node itself.
     if (info.exists() && !info.isFile())
-        return fail(QStringLiteral("无法写入文件 %1：不是普通文件（设备或管道），记录只写入普通文件").arg(file));
-
-    const QByteArray data = render(format);
+        return fail(QStringLiteral("无法写入文件 %1：不是普通文件（设备或管道），只写入普通文件").arg(file));
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return fail(fileWriteError(file, out.errorString()));
@@ -580,6 +574,26 @@ bool writeBytes(const QString &file, const std::function<QByteArray(const QStrin
     if (!out.commit())
         return fail(fileWriteError(file, out.errorString()));
     return true;
+}
+
+bool writeBytes(const QString &file, const std::function<QByteArray(const QString &format)> &render, QString *error)
+{
+    const QString format = recordFormat(file);
+    if (format.isEmpty()) {
+        if (error)
+            *error =
+                QStringLiteral("无法写入文件 %1：不知道写成哪种格式，请用 .html、.csv 或 .json 结尾的文件名").arg(file);
+        return false;
+    }
+    const QFileInfo info(file);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        if (error)
+            *error = QStringLiteral("无法写入文件 %1：不是普通文件（设备或管道），记录只写入普通文件").arg(file);
+        return false;
+    }
+    if (info.isDir())
+        return writeFileWhole(file, {}, error);
+    return writeFileWhole(file, render(format), error);
 }
 
 } // namespace hv52::recordparts

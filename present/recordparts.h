@@ -94,6 +94,9 @@ QStringList summaryGroups(const QVector<const MeterRecord *> &meters, const std:
 
 // ---- File
 
+// Writes `data` to `file` through QSaveFile, whole or not at all (the old
+// file left as it was); false with a message naming the file and why.
+bool writeFileWhole(const QString &file, const QByteArray &data, QString *error);
 // Writes what `render` makes for the file's format (recordFormat) through
 // QSaveFile, whole or not at all; false with a message naming the file.
 bool writeBytes(const QString &file, const std::function<QByteArray(const QString &format)> &render, QString *error);

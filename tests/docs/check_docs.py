@@ -185,7 +185,7 @@ def guide_quoted_texts(guide):
 
 
 # The folders whose every file the README's Layout section names.
-LAYOUT_DIRS = ["link", "common", "present", "kinds", "run", "ctl", "t516", "t540", "t528", "sim"]
+LAYOUT_DIRS = ["link", "common", "present", "kinds", "run", "line", "ctl", "t516", "t540", "t528", "sim"]
 
 
 def layout_gaps(src):

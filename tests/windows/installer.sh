@@ -20,12 +20,12 @@ cp "$setup" "$work/setup.exe"
 "$WINE" "$work/setup.exe" /S || fail "the silent install exited with $?"
 wineserver -w
 installed="$drive/Program Files/$product"
-for f in cfg_t516.exe cfg_t540.exe cfg_t528.exe hv52ctl.exe Qt6Core.dll platforms/qwindows.dll \
+for f in cfg_t516.exe cfg_t540.exe cfg_t528.exe hv52ctl.exe hv52line.exe Qt6Core.dll platforms/qwindows.dll \
          translations/qtbase_zh_CN.qm qt.conf 说明/操作说明.html 卸载.exe; do
     [ -f "$installed/$f" ] || fail "not installed: $f"
 done
 menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/$product"
-for f in 操作说明.lnk 命令行工具说明.lnk; do
+for f in 线路调试.lnk 操作说明.lnk 命令行工具说明.lnk; do
     [ -f "$menu/$f" ] || fail "no Start-menu entry $f"
 done
 "$WINE" reg query "$key" >"$work/key.txt" 2>&1 || fail "no Apps & features entry"
