@@ -19,7 +19,9 @@
 #   monitor-unplugged  the adapter goes away in the middle of the poll
 #
 #   scripts/screenshot.sh t516|t540|t528|unpolled|marks|monitor|monitor-address|
-#                         monitor-speed|monitor-swapped|monitor-register|monitor-unplugged|record
+#                         monitor-speed|monitor-swapped|monitor-register|monitor-unplugged|record|line
+#
+# "line" takes the pictures of the line window (docs/screenshots/line-*.png).
 #
 # BUILD_DIR (default: build) holds the built tools and sim/hv52sim; OUT
 # (default: docs/screenshots/cfg_<tool>.png, unpolled.png, marks.png,
@@ -41,6 +43,24 @@ if [ "$shot" = record ]; then
         --window-size=1240,1754 --screenshot="$work/page.png" "file://$work/record.html" > /dev/null 2>&1
     convert "$work/page.png" -resize 900x "$out"
     echo "$out"
+    exit 0
+fi
+if [ "$shot" = line ]; then
+    # The line window's guide pictures, taken by its own test on a real
+    # window under Xvfb: the scan, settings read from a meter, a run with
+    # two meters failed, and the record's first page.
+    build=${BUILD_DIR:-build}
+    case $build in /*) ;; *) build=$root/$build ;; esac
+    out=${OUT:-$root/docs/screenshots}
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    HV52_LINE_SHOTS=$work LANG=C.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+        "$build/tests/line/tst_hv52line" > "$work/log" 2>&1 || { cat "$work/log" >&2; exit 1; }
+    HOME=$work chromium --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir="$work/profile" \
+        --hide-scrollbars --window-size=1000,1100 --screenshot="$work/line-record.png" \
+        "file://$work/line-record.html" > /dev/null 2>&1
+    cp "$work"/line-scan.png "$work"/line-settings.png "$work"/line-run.png "$work"/line-record.png "$out/"
+    echo "$out/line-*.png"
     exit 0
 fi
 case $shot in

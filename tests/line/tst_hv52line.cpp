@@ -134,6 +134,17 @@ void chooseT516(Window &win)
     }
 }
 
+// The guide's pictures of the window, taken where HV52_LINE_SHOTS names a
+// folder (scripts/screenshot.sh line).
+void shot(QWidget &window, const char *name)
+{
+    const QString folder = qEnvironmentVariable("HV52_LINE_SHOTS");
+    if (folder.isEmpty())
+        return;
+    QCoreApplication::processEvents();
+    QVERIFY(window.grab().save(QDir(folder).filePath(QLatin1String(name))));
+}
+
 QJsonObject readJson(const QString &file)
 {
     QFile f(file);
@@ -178,6 +189,7 @@ private slots:
         QCOMPARE(win.rows(), QStringList({"1 T516 有应答", "2 T528 有应答", "3 T540 有应答", "5 T528 有应答"}));
         QCOMPARE(win.pane().progress()->value(), win.pane().progress()->maximum());
         QCOMPARE(win.messages.last(), QStringLiteral("扫描完成：找到 4 个模块。"));
+        shot(win.w, "line-scan.png");
         QCOMPARE(bus.writes(), 0);
         // Every row of a known kind is checked for the run.
         for (int r = 0; r < 4; ++r)
@@ -229,6 +241,7 @@ private slots:
         QCOMPARE(relay->currentText(), QStringLiteral("控制继电器动作"));
         QCOMPARE(hv52::ControlMarks::markOf(relay), Mark::None);
         QCOMPARE(bus.writes(), 0);
+        shot(win.w, "line-settings.png");
         win.run(false);
         QCOMPARE(win.rows(), QStringList({"1 T516 有应答 完成并核对"}));
         QCOMPARE(bus.port.sim.reg(1, regs::relayCommand(0)), regs::cmdOperate);
@@ -275,11 +288,15 @@ private slots:
             // The T528 taken for a T516 is not written.
             QCOMPARE(bus.port.sim.reg(5, regs::relayCommand(0)), regs::cmdOperate);
             QVERIFY2(win.messages.last().startsWith("调试结束"), qPrintable(win.messages.last()));
+            win.pane().table()->selectRow(3);
+            shot(win.w, "line-run.png");
             QVERIFY(win.pane().table()->item(3, 3)->toolTip().contains("无应答")
                     || !win.pane().table()->item(3, 3)->toolTip().isEmpty());
             win.answers << "示例站"
                         << "张工";
             QVERIFY(win.w.saveRecord(mine));
+            if (qEnvironmentVariableIsSet("HV52_LINE_SHOTS"))
+                QVERIFY(win.w.saveRecord(QDir(qEnvironmentVariable("HV52_LINE_SHOTS")).filePath("line-record.html")));
             QCOMPARE(win.w.siteEdit()->text(), QStringLiteral("示例站"));
         }
         // hv52ctl on a fresh line of the same modules, from the plan the
