@@ -102,11 +102,13 @@ LinePane::LinePane(QWidget *parent)
 
     // The scan.
     auto *scanRow = new QHBoxLayout;
-    scanRow->addWidget(new QLabel(QStringLiteral("地址范围"), this));
+    auto *range = new QLabel(QStringLiteral("地址范围(&D)"), this);
+    scanRow->addWidget(range);
     m_addresses = new QLineEdit(QStringLiteral("1-247"), this);
+    range->setBuddy(m_addresses);
     m_addresses->setMaxLength(1000);
     scanRow->addWidget(m_addresses);
-    m_scanButton = new QPushButton(QStringLiteral("扫描"), this);
+    m_scanButton = new QPushButton(QStringLiteral("扫描(&S)"), this);
     scanRow->addWidget(m_scanButton);
     m_progress = new QProgressBar(this);
     m_progress->setRange(0, 1);

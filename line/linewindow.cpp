@@ -42,7 +42,8 @@ LineWindow::LineWindow(QWidget *parent)
           return ok ? text : QString();
       })
 {
-    setWindowTitle(QStringLiteral("线路调试"));
+    // Not the message boxes' title (the program's name, 线路调试).
+    setWindowTitle(QStringLiteral("HV52 线路调试"));
     auto *central = new QWidget(this);
     auto *top = new QVBoxLayout(central);
 
@@ -68,8 +69,10 @@ LineWindow::LineWindow(QWidget *parent)
     top->addWidget(m_tabs, 1);
 
     auto *buttons = new QHBoxLayout;
-    m_run = new QPushButton(QStringLiteral("开始调试"), central);
-    m_audit = new QPushButton(QStringLiteral("验收"), central);
+    // Alt and a letter, as on every Windows dialog: the keyboard alone runs
+    // a line.
+    m_run = new QPushButton(QStringLiteral("开始调试(&R)"), central);
+    m_audit = new QPushButton(QStringLiteral("验收(&A)"), central);
     m_stop = new QPushButton(QStringLiteral("停止"), central);
     m_saveRecord = new QPushButton(QStringLiteral("保存调试记录…"), central);
     auto *show = new QPushButton(QStringLiteral("打开调试记录…"), central);
