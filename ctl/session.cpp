@@ -125,15 +125,15 @@ QString Session::lateHint() const
     const int suggested = std::min(60000, (std::max(2 * late + 100, 2 * timeout) + 99) / 100 * 100);
     if (late < timeout)
         return QStringLiteral("模块应答迟到：收到了前一个请求的应答（在那个请求后 %1 毫秒才到），迟到的应答不作数。"
-                              "模块跟不上应答超时 %2 毫秒：请加大 --timeout（如 --timeout %3）。")
+                              "模块跟不上应答超时 %2 毫秒：请加大%3。")
             .arg(late)
             .arg(timeout)
-            .arg(suggested);
+            .arg(m_output->timeoutAdvice(suggested));
     return QStringLiteral("模块应答迟到：应答在请求后 %1 毫秒以上才到，超过应答超时 %2 毫秒，迟到的应答不作数。"
-                          "请加大 --timeout（如 --timeout %3）。")
+                          "请加大%3。")
         .arg(late)
         .arg(timeout)
-        .arg(suggested);
+        .arg(m_output->timeoutAdvice(suggested));
 }
 
 QString Session::repeatHint() const

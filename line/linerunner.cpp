@@ -25,6 +25,10 @@ public:
         if (onMessage)
             m_post([f = onMessage, text] { f(text); });
     }
+    QString timeoutAdvice(int suggestedMs) const override
+    {
+        return QStringLiteral("线路的应答超时（如 %1 毫秒）").arg(suggestedMs);
+    }
     void step(int index, const QString &, const QString &text) override
     {
         if (onStep)

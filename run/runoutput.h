@@ -18,6 +18,12 @@ public:
     virtual void step(int index, const QString &where, const QString &text) = 0;
     // The step is over (before the meter's result is told).
     virtual void stepDone() {}
+    // How the operator sets a longer response timeout, for a hint:
+    // " --timeout（如 --timeout 2000）" on the command line.
+    virtual QString timeoutAdvice(int suggestedMs) const
+    {
+        return QStringLiteral(" --timeout（如 --timeout %1）").arg(suggestedMs);
+    }
 };
 
 } // namespace hv52

@@ -27,6 +27,8 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 using namespace hv52test;
 using hv52::Mark;
 using hv52line::LinePane;
@@ -427,6 +429,41 @@ private slots:
         QVERIFY(!win.w.openPlan(bad));
         QVERIFY2(win.messages.last().contains("设置不同"), qPrintable(win.messages.last()));
         QCOMPARE(win.w.lineCount(), 2);
+    }
+
+    // A line at 1200 bit/s, its module answering at that pace: found by the
+    // scan at the line's speed and audited in full.
+    void pacedLineAt1200()
+    {
+        SimPort port(Module::T528, 1, 1);
+        port.sim.setPacing(1200);
+        Window win(port.port());
+        win.pane().speed()->setCurrentText("1200");
+        win.pane().timeout()->setValue(1000);
+        win.scan("1-2");
+        QCOMPARE(win.rows(), QStringList({"1 T528 有应答"}));
+        win.run(true);
+        QVERIFY2(win.rows().first().endsWith("已记录"), qPrintable(win.rows().join('\n')));
+        QCOMPARE(win.pane().record().speed, 1200);
+    }
+
+    // Last: a signal's cause stays for the process. SIGTERM mid-run stops
+    // the run as 停止 does, and the window closes at its end.
+    void terminateMidRunClosesTheWindow()
+    {
+        Bus bus;
+        for (int a = 6; a <= 9; ++a)
+            bus.port.sim.addModule(Module::T516, uint8_t(a));
+        Window win(bus.port.port());
+        win.scan("1,6-9");
+        chooseT516(win);
+        win.w.startRun(false);
+        QVERIFY(QTest::qWaitFor([&] { return win.pane().table()->item(1, 3)->text() != "等待"; }, 20000));
+        ::raise(SIGTERM);
+        QVERIFY(QTest::qWaitFor([&] { return !win.w.isVisible(); }, 20000));
+        QVERIFY(!win.w.busy());
+        QCOMPARE(win.pane().record().stopped, QStringLiteral("已中断（SIGTERM）"));
+        QVERIFY2(win.rows().last().endsWith("未进行"), qPrintable(win.rows().join('\n')));
     }
 };
 
