@@ -200,9 +200,12 @@ LinePane::LinePane(QWidget *parent)
         m_progress->setValue(m_progress->maximum());
         m_left->clear();
         const bool cut = hv52ctl::Interrupt::arrived();
+        int answered = 0;
+        for (int row = 0; row < m_table->rowCount(); ++row)
+            answered += m_table->item(row, Answer)->text() == u"有应答";
         QString text = QStringLiteral("扫描%1：找到 %2 个模块")
                            .arg(cut || !failure.isEmpty() ? QStringLiteral("未完成") : QStringLiteral("完成"))
-                           .arg(m_table->rowCount() - int(late.size()));
+                           .arg(answered);
         if (!late.isEmpty())
             text += QStringLiteral("，%1 个应答迟到").arg(late.size());
         if (cut)
