@@ -107,7 +107,10 @@ LineWindow::LineWindow(QWidget *parent)
             saveRecord(file);
     });
     connect(show, &QPushButton::clicked, this, [this] {
-        const QString file = choose(QStringLiteral("打开调试记录"), QStringLiteral("调试记录 (*.html)"), false);
+        // The page last saved, else one chosen.
+        const QString file = !m_lastPage.isEmpty() && QFileInfo::exists(m_lastPage)
+                                 ? m_lastPage
+                                 : choose(QStringLiteral("打开调试记录"), QStringLiteral("调试记录 (*.html)"), false);
         if (!file.isEmpty())
             QDesktopServices::openUrl(QUrl::fromLocalFile(file));
     });
@@ -315,6 +318,8 @@ bool LineWindow::saveRecord(const QString &file)
         }
         saved = writeSiteRecord(file, site, &error);
     }
+    if (saved && recordFormat(file) == u"html")
+        m_lastPage = file;
     m_say(saved ? QStringLiteral("%1已保存到 %2。")
                       .arg(audit ? QStringLiteral("验收记录") : QStringLiteral("调试记录"), file)
                 : error,

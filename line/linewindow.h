@@ -76,6 +76,7 @@ private:
     bool m_asked = false;
     bool m_closeAfterRun = false;
     QString m_planFile; // the plan the window was opened from or saved to
+    QString m_lastPage; // the HTML record last saved, for 打开调试记录
     QDateTime m_started;
 };
 
