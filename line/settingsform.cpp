@@ -29,6 +29,26 @@ QStringList entriesOf(const Point &point)
     return point.show == Show::RelayCommand ? kRelayCommandTexts : point.listTexts();
 }
 
+// A checked settings file's value as its control shows it: every word
+// hv52ctl takes for a list ("host", "4-20mA", a source's number) becomes
+// the list's own entry.
+QString shownText(const Point &point, const QJsonValue &v)
+{
+    const QString text =
+        v.isString() ? v.toString() : QString::number(v.toDouble(), 'f', QLocale::FloatingPointShortest);
+    const QString what = point.caption();
+    switch (point.show) {
+    case Show::RelayCommand:
+        return relayCommandText(hv52ctl::relayCommandWord(what, text)).value_or(text);
+    case Show::SignalType:
+        return point.listTexts().value(hv52ctl::signalTypeWord(what, text));
+    case Show::Source:
+        return point.listTexts().value(hv52ctl::sourceWord(what, text));
+    default:
+        return text;
+    }
+}
+
 } // namespace
 
 QWidget *SettingsForm::Control::widget() const
@@ -115,8 +135,10 @@ bool SettingsForm::isChosen(const Control &c) const
 
 void SettingsForm::setText(const Control &c, const QString &text)
 {
+    // A text no entry has leaves the list on its first entry: such a control
+    // is never left chosen (fill() gives only list entries).
     if (c.list)
-        c.list->setCurrentIndex(int(c.list->findText(text)));
+        c.list->setCurrentIndex(std::max(0, int(c.list->findText(text))));
     else
         c.text->setText(text);
 }
@@ -177,12 +199,23 @@ bool SettingsForm::fill(const QJsonObject &settings, const QString &where, QStri
         *refusal = e.text();
         return false;
     }
+    // Every value in its list's words first: nothing changes unless all are.
+    QHash<QString, QString> shown;
+    try {
+        for (const Control &c : m_controls) {
+            const QJsonValue v = settings.value(c.point->key);
+            if (!v.isUndefined())
+                shown.insert(c.point->key, shownText(*c.point, v));
+        }
+    } catch (const hv52ctl::UsageError &e) {
+        *refusal = QStringLiteral("%1：%2").arg(where, e.text());
+        return false;
+    }
     clear();
     for (const Control &c : m_controls) {
-        const QJsonValue v = settings.value(c.point->key);
-        if (v.isUndefined())
+        if (!shown.contains(c.point->key))
             continue;
-        setText(c, v.isString() ? v.toString() : QString::number(v.toDouble(), 'f', QLocale::FloatingPointShortest));
+        setText(c, shown.value(c.point->key));
         ControlMarks::setMark(c.widget(), Mark::None);
     }
     emit changed();

@@ -431,6 +431,43 @@ private slots:
         QCOMPARE(win.w.lineCount(), 2);
     }
 
+    // A settings file in any words hv52ctl takes fills the lists with their
+    // own entries; one it refuses changes nothing.
+    void settingsInHv52ctlWords()
+    {
+        Window win(1);
+        hv52line::SettingsForm *form = win.pane().form("t516");
+        QString refusal;
+        QVERIFY2(form->fill(QJsonObject{{"module", "t516"},
+                                        {"relay1.command", "host"},
+                                        {"relay2.command", "operate"},
+                                        {"analog1.type", "0-5V"},
+                                        {"analog1.source", 2},
+                                        {"analog1.lower", 0},
+                                        {"analog1.upper", 2.5}},
+                            "a.json", &refusal),
+                 qPrintable(refusal));
+        const auto text = [form](const char *key) {
+            QWidget *c = form->control(key);
+            auto *box = qobject_cast<QComboBox *>(c);
+            return box ? box->currentText() : qobject_cast<QLineEdit *>(c)->text();
+        };
+        QCOMPARE(text("relay1.command"), QStringLiteral("上位机控制"));
+        QCOMPARE(text("relay2.command"), QStringLiteral("控制继电器动作"));
+        QCOMPARE(text("analog1.type"), hv52::kSignalTypeTexts.value(1));
+        QCOMPARE(text("analog1.source"), hv52::kSourceQuantityTexts.value(2));
+        QCOMPARE(text("analog1.upper"), QStringLiteral("2.5"));
+        QString none;
+        const QJsonObject chosen = form->chosen(&none);
+        QVERIFY2(none.isEmpty(), qPrintable(none));
+        QCOMPARE(chosen.value("relay2.command").toString(), QStringLiteral("控制继电器动作"));
+        QVERIFY(!chosen.contains("analog2.type"));
+        QVERIFY(
+            !form->fill(QJsonObject{{"module", "t516"}, {"relay1.command", "sometimes"}, {"relay2.command", "host"}},
+                        "b.json", &refusal));
+        QCOMPARE(text("relay2.command"), QStringLiteral("控制继电器动作"));
+    }
+
     // A line at 1200 bit/s, its module answering at that pace: found by the
     // scan at the line's speed and audited in full.
     void pacedLineAt1200()
