@@ -811,7 +811,7 @@ int Judge::afterAnswerQuietMs() const
     // and, where an answer may be owed or the line repeats, for any copy of
     // this one to come in it, not in the next read's wait: two answers then
     // agree only when the second is not the first again.
-    const int copies = careful() || m_repeating ? kRepeatLagLimitMs : 0;
+    const int copies = careful() || m_repeating ? m_config.repeatLagLimitMs : 0;
     return std::max({kAfterAnswerQuietMs, longestAnswerMs(m_config.speed), copies});
 }
 
@@ -826,7 +826,7 @@ qint64 Judge::horizonUs() const
 {
     // An answer held as long as a line may hold one, and a copy of it, may
     // come until this long after its request.
-    return qint64(m_config.timeoutMs + kQuietLimitMs + kRepeatLagLimitMs) * kUsPerMs;
+    return qint64(m_config.timeoutMs + kQuietLimitMs + m_config.repeatLagLimitMs) * kUsPerMs;
 }
 
 void Judge::owe(const Exchange &x)
@@ -909,7 +909,7 @@ QVector<Judge::Source> Judge::sourcesFor(const Ask &read, qint64 atUs) const
             known = m_known.constEnd();
         out.append({known != m_known.constEnd(), known != m_known.constEnd() ? *known : 0, o.sentUs + horizon});
     }
-    const qint64 copies = qint64(kRepeatLagLimitMs) * kUsPerMs;
+    const qint64 copies = qint64(m_config.repeatLagLimitMs) * kUsPerMs;
     for (const Heard &h : m_heard) {
         if (h.frame.size() == length + 4 - 1 && h.atUs + copies > atUs && h.atUs <= atUs)
             out.append({true, unitValue(h.frame.mid(1, h.frame.size() - 3), length == 5), h.atUs + copies});
@@ -994,14 +994,14 @@ bool Judge::heardBefore(const QByteArray &frame, qint64 againUs, bool recentOnly
     for (auto it = m_heard.crbegin(); it != m_heard.crend(); ++it, ++back) {
         // A copy comes within the longest lag of its original: the same bytes
         // heard longer ago are another register's equal answer.
-        if (recentOnly && m_nowUs - it->atUs > qint64(kRepeatLagLimitMs + kBandMarginMs) * kUsPerMs)
+        if (recentOnly && m_nowUs - it->atUs > qint64(m_config.repeatLagLimitMs + kBandMarginMs) * kUsPerMs)
             break;
         if (it->frame == frame) {
             // The same bytes heard long or several answers ago are another
             // register's equal answer, not this copy's original: they tell no
             // lag.
             const qint64 lagUs = againUs - it->atUs;
-            if (againUs >= 0 && lagUs <= qint64(kRepeatLagLimitMs) * kUsPerMs && back < 4)
+            if (againUs >= 0 && lagUs <= qint64(m_config.repeatLagLimitMs) * kUsPerMs && back < 4)
                 m_repeatLagMs = std::max(int(lagUs / kUsPerMs), m_repeatLagMs);
             return true;
         }

@@ -89,6 +89,9 @@ public:
         int guardMs = kMinGuardMs; // the quiet after a failed exchange at this speed
         bool scan = false;         // a bus scan: a fixed guard, a late answer tells itself by its address
         qint32 speed = 0;          // 0: not known
+        // The longest repetition lag this line is judged for (kRepeatLagLimitMs
+        // unless a test's short timeouts ask for less).
+        int repeatLagLimitMs = kRepeatLagLimitMs;
     };
 
     struct Ask

@@ -56,6 +56,7 @@ Judge::Config Link::judgeConfig() const
     c.guardMs = guardMs();
     c.scan = m_guardMs >= 0;
     c.speed = m_settings.given >= 3 ? m_settings.speed : 0;
+    c.repeatLagLimitMs = m_repeatLagLimitMs;
     return c;
 }
 

@@ -126,6 +126,11 @@ public:
     // scan, where each request goes to another address and a late answer
     // gives itself away by its address.
     void setGuardMs(int ms) { m_guardMs = ms; }
+    // The longest lag between an answer and its copy the judge allows for
+    // (Judge::kRepeatLagLimitMs): the quiet after each answer in doubt. Only
+    // tests with short response timeouts, on lines that never repeat an
+    // answer, shorten it, as they shorten the timeout.
+    void setRepeatLagLimit(int ms) { m_repeatLagLimitMs = ms; }
 
     void setContinueQuestion(ContinueQuestion question) { m_continueQuestion = std::move(question); }
 
@@ -238,6 +243,7 @@ private:
     qint16 m_failures = 0;
     ContinueQuestion m_continueQuestion;
     int m_guardMs = -1;
+    int m_repeatLagLimitMs = Judge::kRepeatLagLimitMs;
     // The operation.
     bool m_busy = false;
     bool m_aborted = false;

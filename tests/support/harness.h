@@ -15,6 +15,9 @@ namespace hv52test {
 
 // Most tests run with a short response timeout; a few keep the real 1000 ms.
 constexpr int kShortTimeoutMs = 120;
+// And, on lines that never repeat an answer, a short quiet after each answer
+// the judge is careful about (the real one: Judge::kRepeatLagLimitMs).
+constexpr int kShortRepeatLagMs = 40;
 
 // A module on port `port` of a fresh port directory.
 class SimPort

@@ -89,6 +89,8 @@ struct Bench
     {
         window.Form_Load(commandLine(port));
         window.link().setResponseTimeout(timeoutMs);
+        if (timeoutMs == kShortTimeoutMs)
+            window.link().setRepeatLagLimit(kShortRepeatLagMs);
         messages.attach(window);
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
