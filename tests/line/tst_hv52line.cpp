@@ -431,6 +431,43 @@ private slots:
         QCOMPARE(win.w.lineCount(), 2);
     }
 
+    // The line as a plan writes it, from each kind of place; a gateway
+    // without a host refused.
+    void lineAsAPlanWritesIt_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("plan");
+        QTest::newRow("serial port") << 0 << ""
+                                     << R"({"port":3,"speed":19200,"timeout":500})";
+        QTest::newRow("serial device server") << 1 << " 10.0.0.7 "
+                                              << R"({"speed":19200,"tcp":"10.0.0.7:4001","timeout":500})";
+        QTest::newRow("Modbus TCP gateway, IPv6") << 2 << "::1"
+                                                  << R"({"modbus_tcp":"[::1]:4001","timeout":500})";
+        QTest::newRow("gateway without a host") << 2 << " "
+                                                << "";
+    }
+    void lineAsAPlanWritesIt()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, host);
+        QFETCH(QString, plan);
+        Window win(3);
+        LinePane &p = win.pane();
+        p.placeKind()->setCurrentIndex(kind);
+        p.speed()->setCurrentText("19200");
+        p.timeout()->setValue(500);
+        p.host()->setText(host);
+        p.tcpPort()->setValue(4001);
+        QString refusal;
+        const QJsonObject line = p.lineObject(&refusal);
+        QCOMPARE(QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)), plan.isEmpty() ? "{}" : plan);
+        QCOMPARE(refusal.isEmpty(), !plan.isEmpty());
+        // The window's controls follow the place: a gateway's speed is its own.
+        QCOMPARE(p.speed()->isEnabled(), kind != 2);
+        QCOMPARE(p.portNumber()->isEnabled(), kind == 0);
+    }
+
     // A settings file in any words hv52ctl takes fills the lists with their
     // own entries; one it refuses changes nothing.
     void settingsInHv52ctlWords()
