@@ -146,15 +146,19 @@ LinePane *LineWindow::pane(int index) const
 
 LinePane *LineWindow::addLine()
 {
-    auto *p = new LinePane(m_tabs);
-    p->setMessenger(m_say);
-    m_tabs->addTab(p, QStringLiteral("线路 %1").arg(m_tabs->count() + 1));
-    connect(p, &LinePane::busyChanged, this, [this](bool busy) {
+    return adopt(new LinePane);
+}
+
+LinePane *LineWindow::adopt(LinePane *pane)
+{
+    pane->setMessenger(m_say);
+    m_tabs->addTab(pane, QStringLiteral("线路 %1").arg(m_tabs->count() + 1));
+    connect(pane, &LinePane::busyChanged, this, [this](bool busy) {
         if (!busy)
             paneIdle();
         updateButtons();
     });
-    return p;
+    return pane;
 }
 
 bool LineWindow::busy() const
@@ -419,15 +423,8 @@ bool LineWindow::openPlan(const QString &file)
     }
     while (m_tabs->count() > 0)
         delete m_tabs->widget(0);
-    for (LinePane *pane : panes) {
-        pane->setMessenger(m_say);
-        m_tabs->addTab(pane, QStringLiteral("线路 %1").arg(m_tabs->count() + 1));
-        connect(pane, &LinePane::busyChanged, this, [this](bool busy) {
-            if (!busy)
-                paneIdle();
-            updateButtons();
-        });
-    }
+    for (LinePane *pane : panes)
+        adopt(pane);
     m_site->setText(p.value(QStringLiteral("site")).toString().left(200));
     m_operator->setText(p.value(QStringLiteral("operator")).toString().left(200));
     m_planFile = file;

@@ -57,6 +57,8 @@ protected:
 
 private:
     QJsonObject plan(QString *refusal) const;
+    // A line's pane as a tab of the window, its messages and its ends ours.
+    LinePane *adopt(LinePane *pane);
     void paneIdle();
     void updateButtons();
     bool askOnce();

@@ -147,6 +147,25 @@ void shot(QWidget &window, const char *name)
     QVERIFY(window.grab().save(QDir(folder).filePath(QLatin1String(name))));
 }
 
+// Five T516 meters (1, 6-9) whose every setting is chosen: a run long
+// enough to be cut while its second meter is under way.
+struct LongLine : Bus
+{
+    LongLine()
+    {
+        for (int a = 6; a <= 9; ++a)
+            port.sim.addModule(Module::T516, uint8_t(a));
+    }
+    // Scans, chooses, starts the run; true once the second meter is reached.
+    bool startRun(Window &win)
+    {
+        win.scan("1,6-9");
+        chooseT516(win);
+        win.w.startRun(false);
+        return QTest::qWaitFor([&] { return win.pane().table()->item(1, 3)->text() != "等待"; }, 20000);
+    }
+};
+
 QJsonObject readJson(const QString &file)
 {
     QFile f(file);
@@ -336,15 +355,10 @@ private slots:
     void escapeMidRun()
     {
         QTemporaryDir dir;
-        Bus bus;
-        for (int a = 6; a <= 9; ++a)
-            bus.port.sim.addModule(Module::T516, uint8_t(a));
+        LongLine bus;
         Window win(bus.port.port());
-        win.scan("1,6-9");
-        chooseT516(win);
         QVERIFY(win.active);
-        win.w.startRun(false);
-        QVERIFY(QTest::qWaitFor([&] { return win.pane().table()->item(1, 3)->text() != "等待"; }, 20000));
+        QVERIFY(bus.startRun(win));
         QTest::keyClick(&win.w, Qt::Key_Escape);
         QVERIFY(win.idle());
         const QStringList rows = win.rows();
@@ -376,14 +390,9 @@ private slots:
     // The port lost mid-run ends the run with its reason; the window stays.
     void portLostMidRun()
     {
-        Bus bus;
-        for (int a = 6; a <= 9; ++a)
-            bus.port.sim.addModule(Module::T516, uint8_t(a));
+        LongLine bus;
         Window win(bus.port.port());
-        win.scan("1,6-9");
-        chooseT516(win);
-        win.w.startRun(false);
-        QVERIFY(QTest::qWaitFor([&] { return win.pane().table()->item(1, 3)->text() != "等待"; }, 20000));
+        QVERIFY(bus.startRun(win));
         bus.port.sim.stop();
         QVERIFY(win.idle());
         const hv52::RunRecord &record = win.pane().record();
@@ -525,14 +534,9 @@ private slots:
     // the run as 停止 does, and the window closes at its end.
     void terminateMidRunClosesTheWindow()
     {
-        Bus bus;
-        for (int a = 6; a <= 9; ++a)
-            bus.port.sim.addModule(Module::T516, uint8_t(a));
+        LongLine bus;
         Window win(bus.port.port());
-        win.scan("1,6-9");
-        chooseT516(win);
-        win.w.startRun(false);
-        QVERIFY(QTest::qWaitFor([&] { return win.pane().table()->item(1, 3)->text() != "等待"; }, 20000));
+        QVERIFY(bus.startRun(win));
         ::raise(SIGTERM);
         QVERIFY(QTest::qWaitFor([&] { return !win.w.isVisible(); }, 20000));
         QVERIFY(!win.w.busy());
