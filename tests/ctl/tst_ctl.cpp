@@ -885,9 +885,8 @@ private slots:
         const QString v = "verified", failed = "write_failed", no = "not_sent";
         QTest::newRow("type refused") << 0 << int(Fault::RefuseWrite) << QStringList{failed, no, no, no}
                                       << "输出1 参数选择 模块现为 平均电流（未发送后读回）。";
-        QTest::newRow("source lost, not carried out")
-            << 1 << int(Fault::RefuseWrite) << QStringList{v, failed, no, no}
-            << "输出1 上限参数值 模块现为 0.02（未发送后读回）。";
+        QTest::newRow("source lost, not carried out") << 1 << int(Fault::RefuseWrite) << QStringList{v, failed, no, no}
+                                                      << "输出1 上限参数值 模块现为 0.02（未发送后读回）。";
         QTest::newRow("source carried out, its answer lost")
             << 1 << int(Fault::Silent) << QStringList{v, failed, no, no}
             << "输出1 上限参数值 模块现为 2（未发送后读回）。"; // its old limit, now in V
@@ -909,7 +908,8 @@ private slots:
             sim.setRegister(quint16(regs::analogSignal(0) + i), old[i]);
         const quint16 lostRegister = quint16(regs::analogSignal(0) + lost);
         sim.onFrame([&sim, lostRegister, fault](const hv52sim::Frame &f) {
-            if (f.fromMaster && f.bytes.size() > 3 && f.bytes[1] == 16 && (f.bytes[2] << 8 | f.bytes[3]) == lostRegister)
+            if (f.fromMaster && f.bytes.size() > 3 && f.bytes[1] == 16
+                && (f.bytes[2] << 8 | f.bytes[3]) == lostRegister)
                 sim.setFault(Fault(fault), 1);
         });
         const Result r = rig.run({"set", "t516", "analog", "1", "--type", "4-20mA", "--source", "AB线电压", "--lower",

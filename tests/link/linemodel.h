@@ -140,18 +140,16 @@ public:
         return out;
     }
     // When the next bytes come, if ever.
-    qint64 nextAt() const
-    {
-        return m_pending.isEmpty() ? std::numeric_limits<qint64>::max() : m_pending.first().at;
-    }
+    qint64 nextAt() const { return m_pending.isEmpty() ? std::numeric_limits<qint64>::max() : m_pending.first().at; }
 
     // Bytes the line brings at a time of its own: noise, a flood.
     void deliver(qint64 at, const QByteArray &bytes)
     {
         const Delivery d{at, m_order++, bytes};
-        const auto where = std::upper_bound(m_pending.begin(), m_pending.end(), d, [](const Delivery &a, const Delivery &b) {
-            return a.at != b.at ? a.at < b.at : a.order < b.order;
-        });
+        const auto where =
+            std::upper_bound(m_pending.begin(), m_pending.end(), d, [](const Delivery &a, const Delivery &b) {
+                return a.at != b.at ? a.at < b.at : a.order < b.order;
+            });
         m_pending.insert(where, d);
     }
 
@@ -191,13 +189,15 @@ inline Run drive(Judge &judge, Line &line, int reads, bool wakeEach)
     const auto events = [&] {
         for (const Judge::Event &e : judge.takeEvents()) {
             if (line.trace && e.kind != Judge::Event::Stray)
-                line.log(QStringLiteral("   %1 %2: %3").arg(e.kind == Judge::Event::Row ? "row" : "mark").arg(e.id).arg(outcomeText(e.verdict)));
+                line.log(QStringLiteral("   %1 %2: %3")
+                             .arg(e.kind == Judge::Event::Row ? "row" : "mark")
+                             .arg(e.id)
+                             .arg(outcomeText(e.verdict)));
             if (e.kind == Judge::Event::Row) {
                 out.rows.insert(e.id, e.verdict);
                 if (e.read >= 0 && e.read < out.rowsOfRead.size())
                     out.rowsOfRead[e.read] << e.id;
-            }
-            else if (e.kind == Judge::Event::Mark)
+            } else if (e.kind == Judge::Event::Mark)
                 out.rows[e.id] = e.verdict;
         }
     };
@@ -205,11 +205,14 @@ inline Run drive(Judge &judge, Line &line, int reads, bool wakeEach)
     for (int guard = 0; guard < 100000; ++guard) {
         const Judge::Step step = judge.next(line.now);
         if (line.trace && step.what == Judge::Do::Answered)
-            line.log(QStringLiteral("   read %1: %2 %3%4")
-                         .arg(step.read)
-                         .arg(outcomeText(judge.results()[step.read].verdict))
-                         .arg(judge.results()[step.read].value)
-                         .arg(judge.careful() ? QStringLiteral(" (careful, %1 owed: %2)").arg(judge.owedCount()).arg(judge.owedText()) : QStringLiteral(" (%1 owed: %2)").arg(judge.owedCount()).arg(judge.owedText())));
+            line.log(
+                QStringLiteral("   read %1: %2 %3%4")
+                    .arg(step.read)
+                    .arg(outcomeText(judge.results()[step.read].verdict))
+                    .arg(judge.results()[step.read].value)
+                    .arg(judge.careful()
+                             ? QStringLiteral(" (careful, %1 owed: %2)").arg(judge.owedCount()).arg(judge.owedText())
+                             : QStringLiteral(" (%1 owed: %2)").arg(judge.owedCount()).arg(judge.owedText())));
         if (line.trace && step.what == Judge::Do::Wait)
             line.log(QStringLiteral("   wait until %1 ms").arg(step.untilUs / 1000.0));
         events();

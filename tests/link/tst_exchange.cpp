@@ -2,8 +2,8 @@
 // a real pseudo-terminal: frames, answers, faults, the port bracket and the
 // error path.
 #include "dataunit.h"
-#include "judge.h"
 #include "harness.h"
+#include "judge.h"
 #include "linkerror.h"
 
 #include <QElapsedTimer>

@@ -92,15 +92,24 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("named");
         // The argument is quoted whole, as the parent program gave it.
-        QTest::newRow("letter") << "1 a 9600" << "第2个参数“a”";
-        QTest::newRow("letter inside") << "1 1 96o0" << "第3个参数“96o0”";
-        QTest::newRow("letters only") << "abc" << "第1个参数“abc”";
-        QTest::newRow("digit then letter") << "1a 3 9600" << "第1个参数“1a”";
-        QTest::newRow("too large") << "2147483648 1 9600" << "第1个参数“2147483648”";
-        QTest::newRow("too large, then a letter") << "1 99999999999x 9600" << "第2个参数“99999999999x”不是十进制整数";
-        QTest::newRow("sign") << "-1 1 9600" << "第1个参数“-1”";
-        QTest::newRow("decimal point") << "1 1.5 9600" << "第2个参数“1.5”";
-        QTest::newRow("full-width digit") << "1 １ 9600" << "第2个参数“１”";
+        QTest::newRow("letter") << "1 a 9600"
+                                << "第2个参数“a”";
+        QTest::newRow("letter inside") << "1 1 96o0"
+                                       << "第3个参数“96o0”";
+        QTest::newRow("letters only") << "abc"
+                                      << "第1个参数“abc”";
+        QTest::newRow("digit then letter") << "1a 3 9600"
+                                           << "第1个参数“1a”";
+        QTest::newRow("too large") << "2147483648 1 9600"
+                                   << "第1个参数“2147483648”";
+        QTest::newRow("too large, then a letter") << "1 99999999999x 9600"
+                                                  << "第2个参数“99999999999x”不是十进制整数";
+        QTest::newRow("sign") << "-1 1 9600"
+                              << "第1个参数“-1”";
+        QTest::newRow("decimal point") << "1 1.5 9600"
+                                       << "第2个参数“1.5”";
+        QTest::newRow("full-width digit") << "1 １ 9600"
+                                          << "第2个参数“１”";
     }
     void badCommandLine()
     {
@@ -346,7 +355,9 @@ private slots:
         QTest::newRow("win: Chinese Windows' own text") << "win"
                                                         << "拒绝访问。"
                                                         << "系统错误：拒绝访问";
-        QTest::newRow("a sentence of its own") << "both" << "Something odd happened. " << "系统错误：Something odd happened";
+        QTest::newRow("a sentence of its own") << "both"
+                                               << "Something odd happened. "
+                                               << "系统错误：Something odd happened";
     }
 
     void systemTexts()

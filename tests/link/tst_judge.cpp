@@ -84,11 +84,10 @@ private slots:
     // What the reads of a series come to, line behaviour by line behaviour.
     void series_data()
     {
-        QTest::addColumn<QStringList>("fates");     // of the requests, in turn; "ok" after them
-        QTest::addColumn<QStringList>("outcomes");  // of the three reads
+        QTest::addColumn<QStringList>("fates");    // of the requests, in turn; "ok" after them
+        QTest::addColumn<QStringList>("outcomes"); // of the three reads
         QTest::addColumn<int>("requests");
-        QTest::newRow("a healthy line: one request a read")
-            << QStringList{} << QStringList{"101", "108", "115"} << 3;
+        QTest::newRow("a healthy line: one request a read") << QStringList{} << QStringList{"101", "108", "115"} << 3;
         QTest::newRow("silence, then each read after it read twice")
             << QStringList{"silent"} << QStringList{"超时无应答", "108", "115"} << 5;
         QTest::newRow("a bad CRC owes an answer as silence does")
@@ -214,10 +213,8 @@ private slots:
         QTest::addColumn<QStringList>("fates"); // of the first read's requests, the write's, the read back's
         QTest::newRow("the first read's answer late, into the read back's wait before its own")
             << QStringList{"late:450", "late:60", "late:200"};
-        QTest::newRow("the first read's answer late, past the read back")
-            << QStringList{"late:700", "ok", "ok"};
-        QTest::newRow("the first read late, into the write's wait")
-            << QStringList{"late:360", "ok", "ok"};
+        QTest::newRow("the first read's answer late, past the read back") << QStringList{"late:700", "ok", "ok"};
+        QTest::newRow("the first read late, into the write's wait") << QStringList{"late:360", "ok", "ok"};
         QTest::newRow("the first read answered, and copied into the read back")
             << QStringList{"ok+copy:40", "ok", "silent"};
     }
@@ -303,7 +300,8 @@ private slots:
         QCOMPARE(judge.lateMs() > kTimeoutMs, late);
         QCOMPARE(judge.repeating(), repeating);
         if (repeating)
-            QVERIFY2(judge.repeatLagMs() >= 1 && judge.repeatLagMs() <= 5, qPrintable(QString::number(judge.repeatLagMs())));
+            QVERIFY2(judge.repeatLagMs() >= 1 && judge.repeatLagMs() <= 5,
+                     qPrintable(QString::number(judge.repeatLagMs())));
     }
 };
 

@@ -61,8 +61,7 @@ struct Check
             wrong << what;
     }
 
-    void add(const Run &o, const QVector<Judge::Ask> &asks, const QHash<quint16, quint16> &regs,
-             const QString &name)
+    void add(const Run &o, const QVector<Judge::Ask> &asks, const QHash<quint16, quint16> &regs, const QString &name)
     {
         exchanges += o.exchanges;
         // A read held on trust that took a repetition leaves its own answer
@@ -158,7 +157,8 @@ private slots:
                 check.bad(QStringLiteral("%1: ended after %2 reads").arg(name()).arg(o.results.size()));
             check.add(o, asks, line.regs, name());
         }
-        qInfo("%d lines, %d reads: %d valid, %d failed, %d wrong, %d wrong on trust, %d ended as never quiet, %d exchanges",
+        qInfo("%d lines, %d reads: %d valid, %d failed, %d wrong, %d wrong on trust, %d ended as never quiet, %d "
+              "exchanges",
               fates * fates * fates, check.reads, check.valid, check.failed, check.wrongCount, check.trustedWrong,
               check.ended, check.exchanges);
         QVERIFY2(check.wrong.isEmpty(), qPrintable(check.wrong.join(u'\n')));
@@ -280,19 +280,26 @@ private slots:
                     ++check.ended;
                 check.add(o, asks, line.regs, QStringLiteral("seed %1 place %2").arg(seed).arg(places));
                 // Every wait is bounded: the operation ends within its bound.
-                const qint64 boundUs = qint64(6 * (asks.size() + before) + writes) * (timeoutMs + 2 * Judge::kQuietLimitMs) * 1000
-                                       + qint64(Judge::kQuietLimitMs) * 1000;
+                const qint64 boundUs =
+                    qint64(6 * (asks.size() + before) + writes) * (timeoutMs + 2 * Judge::kQuietLimitMs) * 1000
+                    + qint64(Judge::kQuietLimitMs) * 1000;
                 if (line.now - startUs > boundUs)
                     ++overBound;
                 // Doubt belongs to the operation: the next one opens the
                 // port on a line whose answers of this one have all come (or
                 // never will), and flushes what came meanwhile.
-                line.now += qint64(timeoutMs + Judge::kQuietLimitMs + Judge::kRepeatLagLimitMs + uniform(0, 1000)) * 1000;
+                line.now +=
+                    qint64(timeoutMs + Judge::kQuietLimitMs + Judge::kRepeatLagLimitMs + uniform(0, 1000)) * 1000;
                 line.take();
                 if (line.trace) {
                     QStringList got;
                     for (int i = 0; i < o.results.size(); ++i)
-                        got << QStringLiteral("%1:%2=%3%4").arg(i).arg(asks[i].reg, 0, 16).arg(o.results[i].ok() ? QString::number(o.results[i].value) : outcomeText(o.results[i].verdict)).arg(o.results[i].trusted ? "(trusted)" : "");
+                        got << QStringLiteral("%1:%2=%3%4")
+                                   .arg(i)
+                                   .arg(asks[i].reg, 0, 16)
+                                   .arg(o.results[i].ok() ? QString::number(o.results[i].value)
+                                                          : outcomeText(o.results[i].verdict))
+                                   .arg(o.results[i].trusted ? "(trusted)" : "");
                     line.log(QStringLiteral("series handed over: %1").arg(got.join(u' ')));
                 }
             }

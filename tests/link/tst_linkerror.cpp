@@ -54,8 +54,9 @@ void LinkErrorTest::wording_data()
                                      << "串口号 0 无效（应为 1～32767），无法打开串口。";
     QTest::newRow("no speed") << Kind::NoSpeedArg << Fields::on("COM3")
                               << "命令行缺少波特率（第3个参数），无法打开串口 COM3。";
-    QTest::newRow("bad speed") << Kind::BadSpeed << Fields::on("COM3").withNumber(-5)
-                               << "波特率 -5 无效（应为 1200、2400、4800、9600、19200、38400、57600、115200），无法打开串口 COM3。";
+    QTest::newRow("bad speed")
+        << Kind::BadSpeed << Fields::on("COM3").withNumber(-5)
+        << "波特率 -5 无效（应为 1200、2400、4800、9600、19200、38400、57600、115200），无法打开串口 COM3。";
     QTest::newRow("broadcast address") << Kind::BroadcastAddress << Fields()
                                        << "总线地址 0 是广播地址，不能用于通讯（应为 1～247），请求未发送。";
     QTest::newRow("bad address") << Kind::BadAddress << Fields().withNumber(248)

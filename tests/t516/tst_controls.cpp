@@ -9,12 +9,12 @@
 #include "look.h"
 #include "textfile.h"
 
-#include <QApplication>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
-#include <QSysInfo>
 #include <QLabel>
+#include <QSysInfo>
 #include <QTest>
 #include <memory>
 
@@ -140,7 +140,8 @@ private slots:
     // in a sans one, a saved text file as the system's tools read it.
     void facesAndTextFiles()
     {
-        QVERIFY2(QFontInfo(hv52::look::fixedFont()).fixedPitch(), qPrintable(QFontInfo(hv52::look::fixedFont()).family()));
+        QVERIFY2(QFontInfo(hv52::look::fixedFont()).fixedPitch(),
+                 qPrintable(QFontInfo(hv52::look::fixedFont()).family()));
         const auto window = makeWindow(QStringLiteral("t516"));
         const QList<QComboBox *> boxes = window->findChildren<QComboBox *>();
         QVERIFY(!boxes.isEmpty());
