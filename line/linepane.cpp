@@ -292,7 +292,7 @@ void LinePane::setBusy(bool busy)
     emit busyChanged(busy);
 }
 
-QJsonObject LinePane::lineObject(QString *refusal) const
+QJsonObject LinePane::lineObject(QString *refusal, Line *line) const
 {
     QJsonObject out;
     switch (m_kind->currentIndex()) {
@@ -316,7 +316,7 @@ QJsonObject LinePane::lineObject(QString *refusal) const
     out.insert(QStringLiteral("timeout"), m_timeout->value());
     Line checked;
     try {
-        hv52ctl::takeLine(out, checked, {}, QStringLiteral("线路"));
+        hv52ctl::takeLine(out, line ? *line : checked, {}, QStringLiteral("线路"));
     } catch (const hv52ctl::UsageError &e) {
         *refusal = e.text();
         return {};
@@ -327,9 +327,7 @@ QJsonObject LinePane::lineObject(QString *refusal) const
 Line LinePane::line(QString *refusal) const
 {
     Line line;
-    const QJsonObject object = lineObject(refusal);
-    if (!object.isEmpty())
-        hv52ctl::takeLine(object, line, {}, QStringLiteral("线路"));
+    lineObject(refusal, &line);
     return line;
 }
 

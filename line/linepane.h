@@ -40,8 +40,9 @@ public:
 
     bool busy() const { return m_runner.busy(); }
     // The line as a plan writes it ({"port": 3, "speed": 9600, "timeout":
-    // 1000}), checked as hv52ctl checks a plan's line; empty with `refusal`.
-    QJsonObject lineObject(QString *refusal) const;
+    // 1000}), checked as hv52ctl checks a plan's line, and read into `line`
+    // when given; empty with `refusal`.
+    QJsonObject lineObject(QString *refusal, hv52::Line *line = nullptr) const;
     hv52::Line line(QString *refusal) const;
     // The checked rows as a plan's meters, each with its kind's settings
     // chosen; empty with `refusal` when one cannot be sent.

@@ -312,7 +312,7 @@ bool LineWindow::saveRecord(const QString &file)
         if (!m_planFile.isEmpty())
             site.inputs << m_planFile;
         site.started = m_started;
-        site.finished = lines.last().finished;
+        site.finished = lines.first().finished;
         for (const RunRecord &r : lines)
             site.finished = std::max(site.finished, r.finished);
         site.lines = lines;
