@@ -16,8 +16,8 @@
 #include "linewindow.h"
 
 #include "convert.h"
-#include "ctl.h"
 #include "input.h"
+#include "runstatus.h"
 #include "sim/simulator.h"
 
 #include <QApplication>
@@ -138,12 +138,12 @@ QString sameWrites(const hv52line::LinePane &pane)
             if (!theirs.count(kind) || seen.count(kind))
                 continue;
             seen.insert(kind);
-            const hv52::ModuleDef &def = hv52ctl::moduleNamed(kind);
+            const hv52::ModuleDef &def = hv52run::moduleNamed(kind);
             QJsonObject mine = v[QStringLiteral("settings")].toObject();
             mine.insert(QStringLiteral("module"), kind);
-            const QVector<hv52ctl::Planned> a = hv52ctl::plannedFromFile(def, QJsonDocument(mine).toJson(), kind);
-            const QVector<hv52ctl::Planned> b =
-                hv52ctl::plannedFromFile(def, QJsonDocument(theirs.at(kind)).toJson(), kind);
+            const QVector<hv52run::Planned> a = hv52run::plannedFromFile(def, QJsonDocument(mine).toJson(), kind);
+            const QVector<hv52run::Planned> b =
+                hv52run::plannedFromFile(def, QJsonDocument(theirs.at(kind)).toJson(), kind);
             bool same = a.size() == b.size();
             for (int i = 0; same && i < a.size(); ++i)
                 same = a[i].setting == b[i].setting && a[i].values == b[i].values;
@@ -151,7 +151,7 @@ QString sameWrites(const hv52line::LinePane &pane)
                 return QStringLiteral("%1: the window's settings %2 are not bench_commission's")
                     .arg(kind, compact(mine));
         }
-    } catch (const hv52ctl::UsageError &e) {
+    } catch (const hv52run::UsageError &e) {
         return e.text();
     }
     return QString();

@@ -1,7 +1,9 @@
 // apply: a settings file checked whole, then written group by group and
 // read back.
 #include "commands.h"
+#include "commandsteps.h"
 #include "commissionrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "steps.h"
 

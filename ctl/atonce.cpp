@@ -4,6 +4,7 @@
 // by construction: a line's port, its timeouts and its quiet waits stay
 // its own.
 #include "atonce.h"
+#include "ctl.h"
 #include "interrupt.h"
 
 #include <QEventLoop>

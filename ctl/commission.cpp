@@ -3,7 +3,9 @@
 // before the first exchange and then commissioned meter after meter; a
 // site's plan or scan, every line at the same time.
 #include "commands.h"
+#include "commandsteps.h"
 #include "commissionrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "planfile.h"
 #include "siterun.h"

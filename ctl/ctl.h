@@ -1,32 +1,26 @@
 #pragma once
 // hv52ctl: the module tools' operations from a command line, on the same link
-// and module definitions as the windows. Runs without a display.
+// and module definitions as the windows, and on the runs of lines the line
+// window shares. Runs without a display.
+#include "runstatus.h"
+
 #include <QString>
 #include <QStringList>
-#include <exception>
+
+namespace hv52run {}
 
 namespace hv52ctl {
 
-// Exit statuses.
-enum Status {
-    Done = 0,     // everything done
-    Failed = 1,   // an exchange failed, or a value did not read back as written
-    BadInput = 2, // bad command line or input file: nothing was sent
-    NoPort = 3,   // the port could not be opened
-};
-
-// A bad command line or input: reported before anything is sent.
-class UsageError : public std::exception
-{
-public:
-    explicit UsageError(QString text) : m_text(std::move(text)), m_utf8(m_text.toUtf8()) {}
-    const QString &text() const { return m_text; }
-    const char *what() const noexcept override { return m_utf8.constData(); }
-
-private:
-    QString m_text;
-    QByteArray m_utf8;
-};
+// The runs, their steps, plans and records: hv52ctl's own words for them.
+// The statuses by name, so that they are hv52ctl's before any other
+// namespace's (hv52 has a Failed of its own).
+using namespace hv52run;
+using hv52run::BadInput;
+using hv52run::Done;
+using hv52run::Failed;
+using hv52run::NoPort;
+using hv52run::Status;
+using hv52run::UsageError;
 
 // The whole program: arguments as QCoreApplication::arguments() gives them.
 // Needs a QCoreApplication. Returns the exit status.

@@ -3,8 +3,9 @@
 // checks every option and value against it and the table of commands.
 #include "command.h"
 
-#include "line.h"
+#include "addressing.h"
 #include "linespeed.h"
+#include "runrequest.h"
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -16,22 +17,23 @@ namespace hv52ctl {
 
 using hv52::kStandardSpeeds;
 
-struct Options
+// The command line: the run it asks for (its command, line, meters, record
+// heading and files) and what only hv52ctl has.
+struct Options : hv52run::RunRequest
 {
     bool help = false;
     bool version = false;
-    QString command;                // "read", "set", ...; empty with --help/--version
     const Command *entry = nullptr; // the command's entry in its table
     QStringList words;              // the positional arguments after the command
 
-    // --port N, --device PATH, --tcp HOST:PORT (RTU frames through a serial
-    // device server) or --modbus-tcp HOST:PORT (a Modbus TCP gateway; the
-    // address is the unit identifier); --speed, --timeout, --connect-timeout.
-    hv52::Line line;
+    // The command ("read", "set", ...; empty with --help/--version); the
+    // line: --port N, --device PATH, --tcp HOST:PORT (RTU frames through a
+    // serial device server) or --modbus-tcp HOST:PORT (a Modbus TCP gateway;
+    // the address is the unit identifier); --speed, --timeout,
+    // --connect-timeout; --address 1-30,41 as `meters` (one entry for a
+    // plain --address A); --site, --operator, --settings, --from-scan,
+    // --from-record: all in RunRequest.
     int address = 1;
-    // --address 1-30,41: every meter named, in order; one entry for a plain
-    // --address A.
-    QList<int> meters = {1};
     bool json = false;
 
     int intervalMs = 1000;                             // watch
@@ -41,15 +43,10 @@ struct Options
     bool list = false;                                 // reset --list
     bool check = false;                                // apply --check
     QString record;                                    // --record FILE
-    QString site, operatorName;                        // --site, --operator (the record's heading)
-    QString fromScan;                                  // commission --from-scan FILE
-    QString settingsByKind;                            // commission --settings t516=a.json,...
-    QString fromRecord;                                // verify --from-record FILE
     QString sitePlan;                                  // scan --site FILE: the lines of a site plan
     QString lineList;                                  // scan --lines port:3,tcp:HOST:PORT,...
     std::optional<QString> type, source, lower, upper; // set ... analog
 
-    QSet<QString> given; // long names of the options on the command line
     bool needsPort() const;
     // One meter after another with a result line each and a summary: more
     // than one address, a record asked for, or a commissioning run.
@@ -72,13 +69,6 @@ const QVector<OptionSpec> &optionTable();
 // the options and `commands`. Throws UsageError naming the bad option or value.
 Options parseOptions(const QStringList &arguments, const CommandTable &commands);
 
-// "192.168.1.10:502", "[::1]:502" -> host and port; UsageError naming the
-// option otherwise.
-void parseEndpoint(const QString &option, const QString &text, QString *host, quint16 *port);
-
-// "1-10,17,20-30" -> the addresses in order, each 1..247 once; messages name
-// `option`.
-QList<int> parseAddressRange(const QString &text, const QString &option = QStringLiteral("--addresses"));
 // "9600,19200" -> standard speeds.
 QList<int> parseSpeedList(const QString &text);
 

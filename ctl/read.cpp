@@ -1,6 +1,8 @@
 // read: the whole poll of a module, as a table or JSON.
 #include "commands.h"
+#include "commandsteps.h"
 #include "commissionrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "steps.h"
 
@@ -14,7 +16,7 @@ int readCommand(const Options &o)
     const ModuleDef &def = moduleNamed(o.words[0]);
     if (o.multiMeter())
         return runMeters(o, sameForEvery(o, def, {}));
-    Session s(o);
+    Session s(o.line, o.command, o.address, ConsoleOutput::standard());
     QVector<Value> values;
     QString stopped;
     QVector<Reading> readings;

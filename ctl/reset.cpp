@@ -1,6 +1,8 @@
 // reset: one entry of the module's reset list sent, or the list printed.
 #include "commands.h"
+#include "commandsteps.h"
 #include "commissionrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "steps.h"
 
@@ -45,7 +47,7 @@ int resetCommand(const Options &o)
     const QString text = QString::fromUtf8(choice.text);
     WriteReport report{def.name, QStringLiteral("reset"), {}, {}};
     report.values << resetValue(def, choice);
-    Session s(o);
+    Session s(o.line, o.command, o.address, ConsoleOutput::standard());
     const int status = s.run([&] {
         s.stopIfInterrupted();
         const WriteResult result = ModuleClient(s.link(), def).reset(choice);
@@ -63,7 +65,7 @@ int resetCommand(const Options &o)
         return NoPort;
     if (report.allDone() && status == Done && !o.json)
         printOut(QStringLiteral("已复位：%1（模块已确认）。\n").arg(text));
-    return finishReport(s, def, report, status, false);
+    return finishReport(s, def, report, status, false, o.json);
 }
 
 } // namespace hv52ctl

@@ -1,7 +1,9 @@
 // save: every setting the windows can make read from a module, written to
 // a file whole or not at all (or to standard output).
 #include "commands.h"
+#include "commandsteps.h"
 #include "console.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "steps.h"
 
@@ -62,7 +64,7 @@ int saveCommand(const Options &o)
     const QString where = toStdout ? QStringLiteral("标准输出") : QStringLiteral("文件 %1 ").arg(file);
 
     const QVector<int> indices = settingIndices(def, readableSettings(def));
-    Session s(o);
+    Session s(o.line, o.command, o.address, ConsoleOutput::standard());
     QVector<Reading> readings;
     const int status = s.run([&] {
         s.setFailFast(true);

@@ -3,6 +3,8 @@
 // the same time.
 #include "atonce.h"
 #include "commands.h"
+#include "commandsteps.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "lineboard.h"
 #include "linescan.h"
@@ -53,7 +55,7 @@ LineScan scanWithBar(const Options &o)
         };
         watch.speedDone = [&bar] { bar.clear(); };
     }
-    return scanLine(o, watch);
+    return scanLine(o.line, {o.speeds, o.addresses, o.scanTimeoutMs}, watch, ConsoleOutput::standard());
 }
 
 // Scans each line of a site at the same time.

@@ -1,7 +1,9 @@
 // set: one relay command, or the four values of an analog output together,
 // written and read back.
 #include "commands.h"
+#include "commandsteps.h"
 #include "commissionrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "steps.h"
 

@@ -2,7 +2,9 @@
 // thread of its own (atonce.h says why).
 #include "siterun.h"
 #include "atonce.h"
+#include "commandsteps.h"
 #include "commissionrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "interrupt.h"
 #include "lineboard.h"
@@ -39,7 +41,7 @@ SiteResult runSite(const SitePlan &site, const QString &command, const MeterActi
         RunPlan plan = site.lines[i].plan;
         plan.command = command;
         LineResult &result = results[size_t(i)];
-        result = runLine(site.lines[i].line, plan, action, [&](const MeterRecord &m) {
+        result = runLine(site.lines[i].line, plan, action, ConsoleOutput::standard(), [&](const MeterRecord &m) {
             if (!quiet)
                 printOut(meterLine(m));
         });

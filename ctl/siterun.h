@@ -3,7 +3,9 @@
 // own session and link, so that a slow or dead line never holds up
 // another and a port lost ends its own line alone. On each line the meters
 // go one after the other, one exchange at a time, as on a line alone.
+#include "ctl.h"
 #include "meterrun.h"
+#include "options.h"
 #include "siteplan.h"
 
 #include "siterecord.h"

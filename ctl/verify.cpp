@@ -3,7 +3,9 @@
 // value, or what an earlier commissioning record left it with.
 #include "audit.h"
 #include "commands.h"
+#include "commandsteps.h"
 #include "commissionrun.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "planfile.h"
 #include "recordplan.h"

@@ -1,5 +1,7 @@
 // watch: polls again and again, a line for each value that changes.
 #include "commands.h"
+#include "commandsteps.h"
+#include "consoleoutput.h"
 #include "ctl.h"
 #include "steps.h"
 
@@ -16,7 +18,7 @@ int watchCommand(const Options &o)
 {
     expectWords(o, 1, o.entry->usage);
     const ModuleDef &def = moduleNamed(o.words[0]);
-    Session s(o);
+    Session s(o.line, o.command, o.address, ConsoleOutput::standard());
     QHash<QString, QString> last; // key -> what was last printed
     int width = 0;
     for (const Point &point : def.poll)

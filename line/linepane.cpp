@@ -1,10 +1,11 @@
 #include "linepane.h"
 
-#include "ctl.h"
+#include "addressing.h"
 #include "input.h"
 #include "interrupt.h"
-#include "options.h"
+#include "linescan.h"
 #include "planfile.h"
+#include "runstatus.h"
 
 #include "kinds.h"
 #include "linespeed.h"
@@ -45,7 +46,7 @@ enum PlaceKind {
 
 // hv52ctl scan's own timeout for one address: a dead line's scan takes as
 // long in the window as on the command line.
-const int kScanTimeoutMs = hv52ctl::Options().scanTimeoutMs;
+const int kScanTimeoutMs = hv52run::ScanRange().timeoutMs;
 
 QString secondsLeft(qint64 elapsedMs, int done, int total)
 {
@@ -199,7 +200,7 @@ LinePane::LinePane(QWidget *parent)
         }
         m_progress->setValue(m_progress->maximum());
         m_left->clear();
-        const bool cut = hv52ctl::Interrupt::arrived();
+        const bool cut = hv52run::Interrupt::arrived();
         int answered = 0;
         for (int row = 0; row < m_table->rowCount(); ++row)
             answered += m_table->item(row, Answer)->text() == u"有应答";
@@ -209,7 +210,7 @@ LinePane::LinePane(QWidget *parent)
         if (!late.isEmpty())
             text += QStringLiteral("，%1 个应答迟到").arg(late.size());
         if (cut)
-            text = hv52ctl::Interrupt::text() + QStringLiteral("，") + text;
+            text = hv52run::Interrupt::text() + QStringLiteral("，") + text;
         else if (!failure.isEmpty() && !m_details->toPlainText().isEmpty())
             text += QStringLiteral("（%1）").arg(m_details->toPlainText().section(u'\n', -1));
         emit scanEnded();
@@ -316,8 +317,8 @@ QJsonObject LinePane::lineObject(QString *refusal, Line *line) const
     out.insert(QStringLiteral("timeout"), m_timeout->value());
     Line checked;
     try {
-        hv52ctl::takeLine(out, line ? *line : checked, {}, QStringLiteral("线路"));
-    } catch (const hv52ctl::UsageError &e) {
+        hv52run::takeLine(out, line ? *line : checked, {}, QStringLiteral("线路"));
+    } catch (const hv52run::UsageError &e) {
         *refusal = e.text();
         return {};
     }
@@ -389,8 +390,8 @@ void LinePane::scan()
     QList<int> addresses;
     if (refusal.isEmpty()) {
         try {
-            addresses = hv52ctl::parseAddressRange(m_addresses->text(), QStringLiteral("地址范围"));
-        } catch (const hv52ctl::UsageError &e) {
+            addresses = hv52run::parseAddressRange(m_addresses->text(), QStringLiteral("地址范围"));
+        } catch (const hv52run::UsageError &e) {
             refusal = e.text();
         }
     }
@@ -398,7 +399,7 @@ void LinePane::scan()
         say(refusal);
         return;
     }
-    hv52ctl::Interrupt::forgetOperatorStop();
+    hv52run::Interrupt::forgetOperatorStop();
     m_table->setRowCount(0);
     m_details->clear();
     m_progress->setRange(0, int(addresses.size()));
@@ -442,13 +443,13 @@ bool LinePane::startRun(bool audit, const QString &site, const QString &operator
     QJsonArray list;
     if (refusal.isEmpty())
         list = meters(&refusal);
-    hv52ctl::RunPlan plan;
+    hv52run::RunPlan plan;
     if (refusal.isEmpty()) {
         // The plan as hv52ctl reads it, entry by entry.
         try {
             QStringList inputs;
-            plan.meters = hv52ctl::metersOf(list, QDir::current(), QStringLiteral("线路调试"), &inputs);
-        } catch (const hv52ctl::UsageError &e) {
+            plan.meters = hv52run::metersOf(list, QDir::current(), QStringLiteral("线路调试"), &inputs);
+        } catch (const hv52run::UsageError &e) {
             refusal = e.text();
         }
     }
@@ -460,7 +461,7 @@ bool LinePane::startRun(bool audit, const QString &site, const QString &operator
     plan.site = site;
     plan.operatorName = operatorName;
     m_runRows.clear();
-    for (const hv52ctl::MeterPlan &m : plan.meters) {
+    for (const hv52run::MeterPlan &m : plan.meters) {
         const int row = rowOf(m.address);
         m_runRows << row;
         setRow(row, State, QStringLiteral("等待"));
@@ -480,7 +481,7 @@ bool LinePane::startRun(bool audit, const QString &site, const QString &operator
 void LinePane::stop()
 {
     if (busy())
-        hv52ctl::Interrupt::stopByOperator();
+        hv52run::Interrupt::stopByOperator();
 }
 
 void LinePane::readSettings(const QString &kind)
@@ -504,7 +505,7 @@ void LinePane::readSettings(const QString &kind)
         say(refusal);
         return;
     }
-    hv52ctl::Interrupt::forgetOperatorStop();
+    hv52run::Interrupt::forgetOperatorStop();
     m_details->clear();
     note(QStringLiteral("从地址 %1 读取 %2 的设置").arg(address).arg(kind.toUpper()));
     setBusy(true);
@@ -520,9 +521,9 @@ void LinePane::openSettings(const QString &kind)
     QString refusal;
     try {
         const QJsonObject object =
-            hv52ctl::jsonObject(hv52ctl::readInputFile(file), QStringLiteral("文件 %1").arg(file));
+            hv52run::jsonObject(hv52run::readInputFile(file), QStringLiteral("文件 %1").arg(file));
         m_forms.value(kind)->fill(object, file, &refusal);
-    } catch (const hv52ctl::UsageError &e) {
+    } catch (const hv52run::UsageError &e) {
         refusal = e.text();
     }
     if (!refusal.isEmpty())
@@ -536,20 +537,20 @@ bool LinePane::load(const QJsonObject &lineJson, const QJsonArray &list, const Q
     QHash<QString, int> firstOf;
     QVector<std::pair<int, QString>> rows;
     try {
-        hv52ctl::takeLine(lineJson, place, {}, QStringLiteral("计划的线路"));
+        hv52run::takeLine(lineJson, place, {}, QStringLiteral("计划的线路"));
         if (!place.hasPlace())
-            throw hv52ctl::UsageError(QStringLiteral("计划的线路缺少 port、tcp 或 modbus_tcp。"));
+            throw hv52run::UsageError(QStringLiteral("计划的线路缺少 port、tcp 或 modbus_tcp。"));
         if (!place.device.isEmpty())
-            throw hv52ctl::UsageError(
+            throw hv52run::UsageError(
                 QStringLiteral("计划的线路是串口设备 %1：本窗口按串口号打开串口，请用 port。").arg(place.device));
         QStringList inputs;
-        hv52ctl::metersOf(list, folder, QStringLiteral("计划"), &inputs); // every entry checked as hv52ctl does
+        hv52run::metersOf(list, folder, QStringLiteral("计划"), &inputs); // every entry checked as hv52ctl does
         for (const QJsonValue &v : list) {
             const QJsonObject m = v.toObject();
             const QString kind = m.value(QStringLiteral("module")).toString();
             const QJsonValue a = m.value(QStringLiteral("address"));
             const QList<int> addresses = a.isString()
-                                             ? hv52ctl::parseAddressRange(a.toString(), QStringLiteral("address"))
+                                             ? hv52run::parseAddressRange(a.toString(), QStringLiteral("address"))
                                              : QList<int>{a.toInt()};
             QJsonObject settings;
             const QJsonValue s = m.value(QStringLiteral("settings"));
@@ -557,11 +558,11 @@ bool LinePane::load(const QJsonObject &lineJson, const QJsonArray &list, const Q
                 settings = s.toObject();
             } else if (s.isString()) {
                 const QString file = folder.absoluteFilePath(s.toString());
-                settings = hv52ctl::jsonObject(hv52ctl::readInputFile(file), QStringLiteral("文件 %1").arg(file));
+                settings = hv52run::jsonObject(hv52run::readInputFile(file), QStringLiteral("文件 %1").arg(file));
             }
             settings.remove(QStringLiteral("module"));
             if (firstOf.contains(kind) && byKind.value(kind) != settings)
-                throw hv52ctl::UsageError(
+                throw hv52run::UsageError(
                     QStringLiteral("计划中 %1 的表计设置不同（地址 %2 与地址 %3）：本窗口按型号设置，"
                                    "请用 hv52ctl 调试这份计划。")
                         .arg(kind.toUpper())
@@ -574,7 +575,7 @@ bool LinePane::load(const QJsonObject &lineJson, const QJsonArray &list, const Q
             for (int address : addresses)
                 rows << std::pair{address, kind};
         }
-    } catch (const hv52ctl::UsageError &e) {
+    } catch (const hv52run::UsageError &e) {
         *refusal = e.text();
         return false;
     }

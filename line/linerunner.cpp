@@ -1,8 +1,8 @@
 #include "linerunner.h"
 #include "audit.h"
 #include "commissionrun.h"
-#include "ctl.h"
 #include "interrupt.h"
+#include "runstatus.h"
 #include "session.h"
 
 #include "hv52version.h"
@@ -48,7 +48,7 @@ LineRunner::~LineRunner()
     if (m_thread) {
         // The window closes mid-run: the run ends at its next stopping
         // point, its group of writes whole.
-        hv52ctl::Interrupt::stopByOperator();
+        hv52run::Interrupt::stopByOperator();
         m_thread->wait();
         delete m_thread;
     }
@@ -73,50 +73,44 @@ void LineRunner::start(const std::function<void()> &work)
 
 void LineRunner::scan(const Line &line, const QList<int> &addresses, int scanTimeoutMs)
 {
-    hv52ctl::Options o;
-    o.command = QStringLiteral("scan");
-    o.line = line;
-    o.speeds = {line.speed};
-    o.addresses = addresses;
-    o.scanTimeoutMs = scanTimeoutMs;
-    start([this, o] {
+    const hv52run::ScanRange range{{line.speed}, addresses, scanTimeoutMs};
+    start([this, line, range] {
         Relay out([this](std::function<void()> f) { post(std::move(f)); });
         out.onMessage = [this](const QString &t) { emit message(t); };
-        hv52ctl::ScanWatch watch;
+        hv52run::ScanWatch watch;
         watch.at = [this](int, int address, int done, int total, int) {
             post([this, done, total, address] { emit scanAt(done, total, address); });
         };
-        watch.found = [this](const hv52ctl::Found &f) {
+        watch.found = [this](const hv52run::Found &f) {
             post([this, a = f.address, m = f.module] { emit found(a, m); });
         };
-        const hv52ctl::LineScan result = hv52ctl::scanLine(o, watch, &out);
+        const hv52run::LineScan result = hv52run::scanLine(line, range, watch, out);
         QList<int> late;
-        for (const hv52ctl::Found &f : result.late)
+        for (const hv52run::Found &f : result.late)
             late << f.address;
         // The link's error that ended it, as hv52ctl says it.
         QString failure;
-        if (result.status != hv52ctl::Done && !hv52ctl::Interrupt::arrived())
+        if (result.status != hv52run::Done && !hv52run::Interrupt::arrived())
             failure = QStringLiteral("扫描未完成");
         post([this, late, failure] { emit scanEnded(late, failure); });
     });
 }
 
-void LineRunner::run(const Line &line, const hv52ctl::RunPlan &plan, bool audit)
+void LineRunner::run(const Line &line, const hv52run::RunPlan &plan, bool audit)
 {
     start([this, line, plan, audit] {
         Relay out([this](std::function<void()> f) { post(std::move(f)); });
         out.onMessage = [this](const QString &t) { emit message(t); };
         out.onStep = [this](int index, const QString &t) { emit step(index, t); };
         int index = 0;
-        const hv52ctl::LineResult result = hv52ctl::runLine(
-            line, plan, audit ? hv52ctl::auditOf(QStringLiteral("计划")) : hv52ctl::commissionMeter,
-            [this, &index, &plan](const MeterRecord &m) {
-                // Told in plan order: the index of the meter with this address.
-                while (index < plan.meters.size() && plan.meters[index].address != m.address)
-                    ++index;
-                post([this, i = index, m] { emit meterDone(i, m); });
-            },
-            &out);
+        const hv52run::LineResult result =
+            hv52run::runLine(line, plan, audit ? hv52run::auditOf(QStringLiteral("计划")) : hv52run::commissionMeter,
+                             out, [this, &index, &plan](const MeterRecord &m) {
+                                 // Told in plan order: the index of the meter with this address.
+                                 while (index < plan.meters.size() && plan.meters[index].address != m.address)
+                                     ++index;
+                                 post([this, i = index, m] { emit meterDone(i, m); });
+                             });
         RunRecord record = result.record;
         record.tool = QStringLiteral("hv52line");
         post([this, record, failure = result.portFailure] { emit runEnded(record, failure); });
@@ -128,18 +122,18 @@ void LineRunner::poll(const Line &line, int address, const ModuleDef *def)
     start([this, line, address, def] {
         Relay out([this](std::function<void()> f) { post(std::move(f)); });
         out.onMessage = [this](const QString &t) { emit message(t); };
-        hv52ctl::Session s(line, QStringLiteral("read"), &out);
+        hv52run::Session s(line, QStringLiteral("read"), address, out);
         QVector<Reading> readings;
         const int status = s.run(line.speed, address, [&] {
             ModuleClient client(s.link(), *def);
             readings = client.poll().readings;
-            return int(hv52ctl::Done);
+            return int(hv52run::Done);
         });
         QString failure;
-        if (status != hv52ctl::Done)
+        if (status != hv52run::Done)
             failure = s.lastError();
         else if (s.interrupted())
-            failure = hv52ctl::Interrupt::text();
+            failure = hv52run::Interrupt::text();
         post([this, readings, failure] { emit polled(readings, failure); });
     });
 }

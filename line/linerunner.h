@@ -31,7 +31,7 @@ public:
     // the scan timeout hv52ctl scan uses (`scanTimeoutMs`).
     void scan(const hv52::Line &line, const QList<int> &addresses, int scanTimeoutMs);
     // The plan's meters one after the other: commissioned, or audited.
-    void run(const hv52::Line &line, const hv52ctl::RunPlan &plan, bool audit);
+    void run(const hv52::Line &line, const hv52run::RunPlan &plan, bool audit);
     // The whole poll of the meter at `address`, as a `def` module.
     void poll(const hv52::Line &line, int address, const hv52::ModuleDef *def);
 

@@ -1,9 +1,9 @@
 #include "linewindow.h"
 
-#include "ctl.h"
 #include "input.h"
 #include "interrupt.h"
 #include "planfile.h"
+#include "runstatus.h"
 
 #include "hv52version.h"
 #include "messagebox.h"
@@ -116,8 +116,8 @@ LineWindow::LineWindow(QWidget *parent)
     });
     // A signal that ends the process (Ctrl+C in its console, SIGTERM, a
     // log-off) stops the run as 停止 does; the window closes at its end.
-    connect(&hv52ctl::Interrupt::install(), &hv52ctl::Interrupt::raised, this, [this] {
-        if (hv52ctl::Interrupt::cause() == hv52ctl::Interrupt::Cause::Operator)
+    connect(&hv52run::Interrupt::install(), &hv52run::Interrupt::raised, this, [this] {
+        if (hv52run::Interrupt::cause() == hv52run::Interrupt::Cause::Operator)
             return;
         m_closeAfterRun = true;
         if (!busy())
@@ -188,7 +188,7 @@ void LineWindow::startRun(bool audit)
 {
     if (busy())
         return;
-    hv52ctl::Interrupt::forgetOperatorStop();
+    hv52run::Interrupt::forgetOperatorStop();
     // Every line checked before any starts: a line refused sends nothing,
     // nor does any other.
     for (int i = 0; i < lineCount(); ++i) {
@@ -317,7 +317,7 @@ bool LineWindow::saveRecord(const QString &file)
             site.finished = std::max(site.finished, r.finished);
         site.lines = lines;
         for (const RunRecord &r : lines) {
-            if (!r.stopped.isEmpty() && hv52ctl::Interrupt::arrived())
+            if (!r.stopped.isEmpty() && hv52run::Interrupt::arrived())
                 site.stopped = r.stopped;
         }
         saved = writeSiteRecord(file, site, &error);
@@ -387,9 +387,9 @@ bool LineWindow::openPlan(const QString &file)
     QString refusal;
     QJsonObject p;
     try {
-        p = hv52ctl::planObject(file);
-        hv52ctl::onlyKeys(p, {"site", "operator", "line", "meters", "lines"}, QStringLiteral("计划 %1").arg(file));
-    } catch (const hv52ctl::UsageError &e) {
+        p = hv52run::planObject(file);
+        hv52run::onlyKeys(p, {"site", "operator", "line", "meters", "lines"}, QStringLiteral("计划 %1").arg(file));
+    } catch (const hv52run::UsageError &e) {
         refusal = e.text();
     }
     QJsonArray lines;

@@ -14,7 +14,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("线路调试"));
     hv52::preparePlatform();
     hv52::installQtChinese();
-    hv52ctl::Interrupt::install(); // in this thread, before any line's session
+    hv52run::Interrupt::install(); // in this thread, before any line's session
     hv52line::LineWindow window;
     window.show();
     const QStringList args = QApplication::arguments();

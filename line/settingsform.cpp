@@ -2,10 +2,10 @@
 
 #include "controlmarks.h"
 #include "convert.h"
-#include "ctl.h"
 #include "frames.h"
 #include "input.h"
 #include "look.h"
+#include "runstatus.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -39,11 +39,11 @@ QString shownText(const Point &point, const QJsonValue &v)
     const QString what = point.caption();
     switch (point.show) {
     case Show::RelayCommand:
-        return relayCommandText(hv52ctl::relayCommandWord(what, text)).value_or(text);
+        return relayCommandText(hv52run::relayCommandWord(what, text)).value_or(text);
     case Show::SignalType:
-        return point.listTexts().value(hv52ctl::signalTypeWord(what, text));
+        return point.listTexts().value(hv52run::signalTypeWord(what, text));
     case Show::Source:
-        return point.listTexts().value(hv52ctl::sourceWord(what, text));
+        return point.listTexts().value(hv52run::sourceWord(what, text));
     default:
         return text;
     }
@@ -60,11 +60,11 @@ SettingsForm::SettingsForm(const ModuleDef &def, QWidget *parent) : QWidget(pare
 {
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(6, 6, 6, 6);
-    m_settings = hv52ctl::readableSettings(def);
+    m_settings = hv52run::readableSettings(def);
     int row = 0;
     for (const Setting *setting : m_settings) {
         QVector<int> mine;
-        const QVector<int> indices = hv52ctl::pollIndices(def, *setting);
+        const QVector<int> indices = hv52run::pollIndices(def, *setting);
         grid->addWidget(new QLabel(def.poll[indices.first()].row, this), row, 0);
         int column = 1;
         for (int index : indices) {
@@ -182,9 +182,9 @@ QJsonObject SettingsForm::chosen(QString *refusal) const
     out.insert(QStringLiteral("module"), m_def.name);
     // The checks of a settings file: limits in range for their source, and so on.
     try {
-        hv52ctl::plannedFromFile(m_def, QJsonDocument(out).toJson(),
+        hv52run::plannedFromFile(m_def, QJsonDocument(out).toJson(),
                                  QStringLiteral("（%1 的设置）").arg(m_def.name.toUpper()));
-    } catch (const hv52ctl::UsageError &e) {
+    } catch (const hv52run::UsageError &e) {
         *refusal = e.text();
         return {};
     }
@@ -194,8 +194,8 @@ QJsonObject SettingsForm::chosen(QString *refusal) const
 bool SettingsForm::fill(const QJsonObject &settings, const QString &where, QString *refusal)
 {
     try {
-        hv52ctl::plannedFromFile(m_def, QJsonDocument(settings).toJson(), where);
-    } catch (const hv52ctl::UsageError &e) {
+        hv52run::plannedFromFile(m_def, QJsonDocument(settings).toJson(), where);
+    } catch (const hv52run::UsageError &e) {
         *refusal = e.text();
         return false;
     }
@@ -207,7 +207,7 @@ bool SettingsForm::fill(const QJsonObject &settings, const QString &where, QStri
             if (!v.isUndefined())
                 shown.insert(c.point->key, shownText(*c.point, v));
         }
-    } catch (const hv52ctl::UsageError &e) {
+    } catch (const hv52run::UsageError &e) {
         *refusal = QStringLiteral("%1：%2").arg(where, e.text());
         return false;
     }

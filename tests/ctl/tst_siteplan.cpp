@@ -22,7 +22,7 @@ namespace {
 QString refusal(const QString &list)
 {
     try {
-        linesFromList(list, Options{});
+        linesFromList(list, RunRequest{});
     } catch (const UsageError &e) {
         return e.text();
     }
@@ -95,7 +95,7 @@ private slots:
     {
         QFETCH(QString, list);
         QFETCH(QStringList, names);
-        const QVector<hv52::Line> lines = linesFromList(list, Options{});
+        const QVector<hv52::Line> lines = linesFromList(list, RunRequest{});
         QStringList got;
         for (int i = 0; i < lines.size(); ++i)
             got << lineName(i, lines[i]);

@@ -200,7 +200,7 @@ class TestLineWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { hv52ctl::Interrupt::forgetOperatorStop(); }
+    void init() { hv52run::Interrupt::forgetOperatorStop(); }
 
     void scanFindsEachKind()
     {
