@@ -1,5 +1,6 @@
 // The steps of hv52ctl's commands that belong to its command line: the
-// words a command takes, and one meter's write and its report printed.
+// words a command takes, one meter's write with its report printed, a line's
+// run printed meter by meter with its record written.
 #include "commandsteps.h"
 #include "commissionrun.h"
 #include "consoleoutput.h"

@@ -1,7 +1,7 @@
 #pragma once
-// The steps hv52ctl's commands and the line window share: a poll as values, the kind a module answers
-// as, writing settings and reading them back, and the report of what became
-// of each value.
+// The steps hv52ctl's commands and the line window share: a poll as values,
+// the kind a module answers as, writing settings and reading them back, and
+// the report of what became of each value.
 #include "runstatus.h"
 #include "input.h"
 #include "runrequest.h"
