@@ -10,7 +10,6 @@
 
 namespace hv52ctl {
 
-
 const QVector<OptionSpec> &optionTable()
 {
     static const QVector<OptionSpec> table = {

@@ -2,8 +2,8 @@
 // whole poll (before), the settings written and read back, the whole poll
 // again (after), as hv52ctl commission and the line window's 开始调试 run it.
 #include "commissionrun.h"
-#include "runstatus.h"
 #include "files.h"
+#include "runstatus.h"
 
 #include "linkerror.h"
 
@@ -16,8 +16,8 @@ namespace hv52run {
 using namespace hv52;
 using Result = MeterRecord::Result;
 
-RunPlan sameForEvery(const RunRequest &o, const ModuleDef &def, const QVector<Planned> &planned, const ResetChoice *reset,
-                     bool write)
+RunPlan sameForEvery(const RunRequest &o, const ModuleDef &def, const QVector<Planned> &planned,
+                     const ResetChoice *reset, bool write)
 {
     RunPlan plan{o.command, o.site, o.operatorName, {}, {}};
     for (const int address : o.meters)

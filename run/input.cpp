@@ -1,6 +1,6 @@
 #include "input.h"
-#include "runstatus.h"
 #include "kinds.h"
+#include "runstatus.h"
 
 #include "analoglimit.h"
 #include "linkerror.h"

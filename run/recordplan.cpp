@@ -1,9 +1,9 @@
 #include "recordplan.h"
-#include "runstatus.h"
 #include "input.h"
 #include "planfile.h"
 #include "recordcheck.h"
 #include "recordknowledge.h"
+#include "runstatus.h"
 
 #include "kinds.h"
 

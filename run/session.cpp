@@ -1,6 +1,6 @@
 #include "session.h"
-#include "runstatus.h"
 #include "hints.h"
+#include "runstatus.h"
 
 #include "linkerror.h"
 #include "portname.h"

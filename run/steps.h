@@ -2,9 +2,9 @@
 // The steps hv52ctl's commands and the line window share: a poll as values,
 // the kind a module answers as, writing settings and reading them back, and
 // the report of what became of each value.
-#include "runstatus.h"
 #include "input.h"
 #include "runrequest.h"
+#include "runstatus.h"
 #include "session.h"
 
 #include "kinds.h"
