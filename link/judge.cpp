@@ -23,6 +23,7 @@ void Judge::newPlace()
 {
     m_repeating = false;
     m_repeatLagMs = 0;
+    m_bands.clear();
 }
 
 void Judge::startOperation(const Config &config)
@@ -35,7 +36,12 @@ void Judge::startOperation(const Config &config)
     m_longestAnswerUs = 0;
     m_lastSentUs = -1;
     m_heard.clear();
-    m_bands[0] = m_bands[1] = Band{};
+    // This module's answer times, as earlier operations at this place saw
+    // them (a scan's every address and speed kept within bounds).
+    m_bandKey =
+        quint64(config.address) << 40 | quint64(quint32(config.speed)) << 8 | quint64(config.framing == Framing::Rtu);
+    if (m_bands.size() > kMostBands && !m_bands.contains(m_bandKey))
+        m_bands.clear();
     m_known.clear();
     m_writtenUs.clear();
     m_reads.clear();
@@ -946,7 +952,7 @@ qint64 Judge::sourcesClearUs(const Ask &read, quint32 value, int allowed) const
 
 void Judge::noteAnswerTime(int length, qint64 us)
 {
-    Band &b = m_bands[length == 9 ? 1 : 0];
+    Band &b = band(length);
     if (b.count++ == 0) {
         b.loUs = b.hiUs = us;
     } else {
@@ -959,7 +965,7 @@ bool Judge::inBand(int length, qint64 us) const
 {
     // Answers of one shape take about as long on one line: a little jitter,
     // and a quarter of the longest.
-    const Band &b = m_bands[length == 9 ? 1 : 0];
+    const Band &b = band(length);
     if (b.count == 0)
         return false;
     // Only the late side: the first answers of an operation on a fresh port
@@ -971,7 +977,7 @@ bool Judge::inBand(int length, qint64 us) const
 
 bool Judge::early(int length, qint64 us) const
 {
-    const Band &b = m_bands[length == 9 ? 1 : 0];
+    const Band &b = band(length);
     if (b.count == 0)
         return true;
     const qint64 margin = std::max<qint64>(qint64(kBandMarginMs) * kUsPerMs, b.loUs / 4);

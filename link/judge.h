@@ -20,11 +20,13 @@ namespace hv52 {
 //     counted from the request.
 //  2. While nothing has gone wrong in the operation, that answer is the
 //     request's own and the read counts. When its bytes are, byte for byte,
-//     an answer heard earlier, it may be that answer repeated by the line: the
-//     read and every one after it count only if, to the end of the series and
-//     a listen as long as its answers took, no answer comes that no request
-//     asked for. One that comes makes them fail (应答重复), and they are read
-//     again under rule 3.
+//     an answer heard earlier, it may be that answer repeated by the line: if
+//     it came no later than this module's own answers have come at this place
+//     (and a quarter more), the read and every one after it count only if, to
+//     the end of the series and a listen as long as its answers took, no
+//     answer comes that no request asked for; one that comes makes them fail
+//     (应答重复), and they are read again under rule 3. Later than that, its
+//     own answer may be held: the read is confirmed under rule 3.
 //  3. After any exchange that may still owe its answer (silence, a broken or
 //     another request's answer, a read made to fail by rule 2 or 4), the rest
 //     of the operation is careful until that answer can no longer come (the
@@ -384,7 +386,22 @@ private:
         int count = 0;
         qint64 loUs = 0, hiUs = 0;
     };
-    Band m_bands[2];
+    // Kept for the place, by module and speed: a module answers in its own
+    // time, and the late side of it is what every operation of it has shown.
+    struct Bands
+    {
+        Band byShape[2];
+    };
+    QHash<quint64, Bands> m_bands;
+    static constexpr int kMostBands = 1024;
+    quint64 m_bandKey = 0;
+    Band &band(int length) { return m_bands[m_bandKey].byShape[length == 9 ? 1 : 0]; }
+    const Band &band(int length) const
+    {
+        static const Band none;
+        const auto it = m_bands.constFind(m_bandKey);
+        return it == m_bands.constEnd() ? none : it->byShape[length == 9 ? 1 : 0];
+    }
     quint16 m_transaction = 0;
     quint64 m_nextId = 0;
     // The series (or the write).

@@ -272,6 +272,53 @@ private slots:
         Q_UNUSED(failure);
     }
 
+    // How late a module's own answers come is learnt once for the place: in
+    // a later operation of the same module, an answer byte for byte the one
+    // before and as late as its answers came then counts at once; another
+    // module, or the same one at another place, is learnt anew, and the same
+    // answer is doubted (its read confirmed).
+    void answerTimeLearntForTheModule_data()
+    {
+        QTest::addColumn<int>("laterAddress");
+        QTest::addColumn<bool>("newPlace");
+        QTest::addColumn<int>("requests"); // of the later operation
+        QTest::newRow("the same module: one request a read") << 1 << false << 2;
+        QTest::newRow("another module on the line: confirmed") << 2 << false << 4;
+        QTest::newRow("the same module at another place: confirmed") << 1 << true << 4;
+    }
+    void answerTimeLearntForTheModule()
+    {
+        QFETCH(int, laterAddress);
+        QFETCH(bool, newPlace);
+        QFETCH(int, requests);
+        Judge judge;
+        judge.newPlace();
+        Judge::Config c;
+        c.timeoutMs = kTimeoutMs;
+        c.speed = 9600;
+        // First: answers 40 ms after their requests.
+        Line first;
+        first.regs = kValues;
+        first.fate = [](int) { return fateOf(QStringLiteral("late:40")); };
+        judge.startOperation(c);
+        QCOMPARE(runSeries(judge, first, kThree).results.size(), 3);
+        if (newPlace)
+            judge.newPlace();
+        // Later: two registers holding the same value, the first answered
+        // in 25 ms, the second in 40 ms, as the module answered before.
+        Line later;
+        later.address = quint8(laterAddress);
+        later.regs = {{0x0E42, 101}, {0x0E45, 101}};
+        later.fate = [](int n) { return fateOf(n == 0 ? QStringLiteral("late:25") : QStringLiteral("late:40")); };
+        c.address = quint8(laterAddress);
+        judge.startOperation(c);
+        const Run o = runSeries(judge, later, {{0x0E42, false}, {0x0E45, false}});
+        QCOMPARE(o.results.size(), 2);
+        QCOMPARE(outcome(o.results[0]), QStringLiteral("101"));
+        QCOMPARE(outcome(o.results[1]), QStringLiteral("101"));
+        QCOMPARE(later.requests, requests);
+    }
+
     // What an operation learns of the line names it in the hints: the
     // module's lateness, the lag of the copies.
     void whatTheOperationLearns_data()
