@@ -11,7 +11,11 @@
 //
 // Window: startRun() to LineWindow::runEnded. hv52ctl: process start to exit.
 //
-//   bench_line [--meters N] [--runs N]
+//   bench_line [--meters N] [--runs N] [--frames DIR]
+//
+// --frames DIR writes each run's frames (ms from the run's start, direction,
+// bytes) to DIR/window-N.txt and DIR/hv52ctl-N.txt, to tell a slow run's
+// first difference from a normal one's.
 #include "lineplan.h"
 #include "linewindow.h"
 
@@ -28,6 +32,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSaveFile>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -66,6 +71,7 @@ struct Run
     double maxGapMs = 0; // window only: the longest event-loop gap
     int unanswered = 0;
     Requests requests;
+    QByteArray frameText; // one line a frame
 };
 
 // bench_commission's T528 settings, inline in its plan.
@@ -188,6 +194,9 @@ void readFrames(const hv52sim::Simulator &sim, Clock::time_point start, Clock::t
     int &unanswered = run->unanswered;
     for (size_t i = 0; i < frames.size(); ++i) {
         const hv52sim::Frame &f = frames[i];
+        run->frameText +=
+            QByteArray::number(secondsBetween(start, f.time) * 1e3, 'f', 1) + (f.fromMaster ? " > " : " < ")
+            + QByteArray(reinterpret_cast<const char *>(f.bytes.data()), qsizetype(f.bytes.size())).toHex(' ') + '\n';
         if (!f.fromMaster) {
             if (i + 1 < frames.size()) {
                 const double s = secondsBetween(f.time, frames[i + 1].time);
@@ -331,6 +340,15 @@ int main(int argc, char **argv)
     };
     const int meters = std::min(247, intOption("--meters", 30));
     const int runs = intOption("--runs", 3);
+    const qsizetype framesAt = args.indexOf(QLatin1String("--frames"));
+    const QString framesDir = framesAt > 0 && framesAt + 1 < args.size() ? args[framesAt + 1] : QString();
+    auto keepFrames = [&](const char *what, int i, const Run &r) {
+        if (framesDir.isEmpty())
+            return;
+        QSaveFile f(QDir(framesDir).filePath(QStringLiteral("%1-%2.txt").arg(QLatin1String(what)).arg(i + 1)));
+        if (!f.open(QIODevice::WriteOnly) || f.write(r.frameText) != r.frameText.size() || !f.commit())
+            std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(f.fileName()), qPrintable(f.errorString()));
+    };
 
     QTemporaryDir dir;
     QString plan;
@@ -380,11 +398,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "round %d of %d: window ...\n", i + 1, runs);
         win.push_back(windowRun(window, dir.path(), meters));
         report("window", i, win.back());
+        keepFrames("window", i, win.back());
         if (!win.back().ok && !said.isEmpty())
             std::fprintf(stderr, "the window said: %s\n", qPrintable(said.last()));
         std::fprintf(stderr, "round %d of %d: hv52ctl ...\n", i + 1, runs);
         ctl.push_back(ctlRun(dir.path(), plan, meters));
         report("hv52ctl", i, ctl.back());
+        keepFrames("hv52ctl", i, ctl.back());
     }
 
     // The same requests every run, else the two would not be timing the same work.
