@@ -971,7 +971,7 @@ bool Judge::inBand(int length, qint64 us) const
     // Only the late side: the first answers of an operation on a fresh port
     // come slower than the rest, and an answer sooner than any before is
     // not told from its own by that alone.
-    const qint64 margin = std::max<qint64>(qint64(kBandMarginMs) * kUsPerMs, b.hiUs / 4);
+    const qint64 margin = std::max<qint64>(qint64(kLateMarginMs) * kUsPerMs, b.hiUs / 4);
     return us <= b.hiUs + margin;
 }
 

@@ -22,11 +22,11 @@ namespace hv52 {
 //     request's own and the read counts. When its bytes are, byte for byte,
 //     an answer heard earlier, it may be that answer repeated by the line: if
 //     it came no later than this module's own answers have come at this place
-//     (and a quarter more), the read and every one after it count only if, to
-//     the end of the series and a listen as long as its answers took, no
-//     answer comes that no request asked for; one that comes makes them fail
-//     (应答重复), and they are read again under rule 3. Later than that, its
-//     own answer may be held: the read is confirmed under rule 3.
+//     (and 16 ms or a quarter more), the read and every one after it count
+//     only if, to the end of the series and a listen as long as its answers
+//     took, no answer comes that no request asked for; one that comes makes
+//     them fail (应答重复), and they are read again under rule 3. Later than
+//     that, its own answer may be held: the read is confirmed under rule 3.
 //  3. After any exchange that may still owe its answer (silence, a broken or
 //     another request's answer, a read made to fail by rule 2 or 4), the rest
 //     of the operation is careful until that answer can no longer come (the
@@ -80,6 +80,10 @@ public:
     // How far an answer heard before may come from this line's answer time
     // and still pass for its own (a quarter of the longest, if more).
     static constexpr int kBandMarginMs = 5;
+    // On the late side, more: one tick of a USB serial adapter's latency
+    // timer (16 ms by default) delays any answer by up to that much, and a
+    // loaded laptop wakes late by as much.
+    static constexpr int kLateMarginMs = 16;
     // Requests one read makes at most.
     static constexpr int kMostAttempts = 3;
 

@@ -305,11 +305,11 @@ private slots:
         if (newPlace)
             judge.newPlace();
         // Later: two registers holding the same value, the first answered
-        // in 25 ms, the second in 40 ms, as the module answered before.
+        // in 20 ms, the second in 40 ms, as the module answered before.
         Line later;
         later.address = quint8(laterAddress);
         later.regs = {{0x0E42, 101}, {0x0E45, 101}};
-        later.fate = [](int n) { return fateOf(n == 0 ? QStringLiteral("late:25") : QStringLiteral("late:40")); };
+        later.fate = [](int n) { return fateOf(n == 0 ? QStringLiteral("late:20") : QStringLiteral("late:40")); };
         c.address = quint8(laterAddress);
         judge.startOperation(c);
         const Run o = runSeries(judge, later, {{0x0E42, false}, {0x0E45, false}});
@@ -317,6 +317,39 @@ private slots:
         QCOMPARE(outcome(o.results[0]), QStringLiteral("101"));
         QCOMPARE(outcome(o.results[1]), QStringLiteral("101"));
         QCOMPARE(later.requests, requests);
+    }
+
+    // A module at rest answering three registers of equal value, the third
+    // answer later than the first two: up to an adapter's tick (16 ms) or a
+    // quarter more it is the module's own, as a loaded laptop or a USB
+    // adapter delays answers, and each read is one request; later, it may be
+    // a copy standing in for a held answer, and the read is confirmed.
+    void aLateAnswerOfEqualBytes_data()
+    {
+        QTest::addColumn<int>("thirdMs");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("6 ms later than the first two: one request a read") << 29 << 3;
+        QTest::newRow("16 ms later: one request a read") << 39 << 3;
+        QTest::newRow("30 ms later: confirmed") << 53 << 5;
+    }
+    void aLateAnswerOfEqualBytes()
+    {
+        QFETCH(int, thirdMs);
+        QFETCH(int, requests);
+        Judge judge;
+        judge.newPlace();
+        Judge::Config c;
+        c.timeoutMs = kTimeoutMs;
+        c.speed = 9600;
+        Line line;
+        line.regs = {{0x0E42, 101}, {0x0E45, 101}, {0x0E80, 101}};
+        line.fate = [thirdMs](int n) { return fateOf(QStringLiteral("late:%1").arg(n == 2 ? thirdMs : 23)); };
+        judge.startOperation(c);
+        const Run o = runSeries(judge, line, kThree);
+        QCOMPARE(o.results.size(), 3);
+        for (const Judge::Read &r : o.results)
+            QCOMPARE(outcome(r), QStringLiteral("101"));
+        QCOMPARE(line.requests, requests);
     }
 
     // What an operation learns of the line names it in the hints: the

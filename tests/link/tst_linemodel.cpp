@@ -182,7 +182,7 @@ private slots:
         QTest::newRow("paced 9600 bit/s, 4 ms of jitter") << 1000 << 23000 << 4000 << 0.0 << 0 << true;
         QTest::newRow("a fast line, 1 ms of jitter") << 300 << 1000 << 1000 << 0.0 << 0 << true;
         QTest::newRow("paced 9600 bit/s, an adapter passing bytes on every 16 ms")
-            << 1000 << 23000 << 16000 << 0.0 << 0 << false;
+            << 1000 << 23000 << 16000 << 0.0 << 0 << true;
         QTest::newRow("paced 9600 bit/s, 1 answer in 10 up to 60 ms later")
             << 1000 << 23000 << 2000 << 0.1 << 60 << false;
         QTest::newRow("paced 9600 bit/s, 1 in 3 up to 200 ms later") << 1000 << 23000 << 2000 << 0.33 << 200 << false;
@@ -263,6 +263,55 @@ private slots:
         // which costs time, most in the first operation at a place.
         if (oneRequestARead)
             QCOMPARE(requests, reads);
+    }
+
+    // A T516 poll of a module at rest (registers not listed hold 0, as the
+    // simulator starts), answers in 14 ms, one of them later: that of 0x0E81,
+    // byte for byte 0x0E25's just before. Within 16 ms more it costs
+    // nothing; later, the rest of the poll is careful and reads of values
+    // heard before wait for what may still be owed. Every value right.
+    void aPollAtRestWithOneLateAnswer_data()
+    {
+        QTest::addColumn<int>("lateUs");
+        QTest::addColumn<bool>("oneRequestARead");
+        QTest::newRow("6 ms later (a loaded laptop)") << 6000 << true;
+        QTest::newRow("16 ms later (an adapter's tick)") << 16000 << true;
+        QTest::newRow("30 ms later: the rest careful") << 30000 << false;
+    }
+    void aPollAtRestWithOneLateAnswer()
+    {
+        QFETCH(int, lateUs);
+        QFETCH(bool, oneRequestARead);
+        const QVector<Judge::Ask> asks = {
+            {0x0E40, true},  {0x0E42, false}, {0x0E5E, true},  {0x0E43, true},  {0x0E45, false}, {0x0E60, true},
+            {0x0E20, true},  {0x0E22, false}, {0x0E80, false}, {0x0E23, true},  {0x0E25, false}, {0x0E81, false},
+            {0x0E72, false}, {0x0E73, false}, {0x0E74, false}, {0x0EB2, false}, {0x0EB6, false}, {0x0EBA, false},
+            {0x0EB3, false}, {0x0EB7, false}, {0x0EBB, false}, {0x0EB4, false}, {0x0EB5, false}, {0x0EB8, false},
+            {0x0EB9, false}, {0x0EBC, false}, {0x0EBD, false}};
+        Line line;
+        line.regs = {{0x0E40, 1},      {0x0E41, 0x1170}, {0x0E42, 0x5050}, {0x0E5E, 0x000D}, {0x0E5F, 0x2F00},
+                     {0x0E44, 0x04D2}, {0x0E61, 0x4650}, {0x0E21, 0x05F0}, {0x0E22, 0x5050}, {0x0E80, 0x5050},
+                     {0x0E24, 0x0025}, {0x0E72, 0x04B0}, {0x0E73, 0x0640}, {0x0E74, 0x07D0}, {0x0EB3, 1},
+                     {0x0EB7, 2},      {0x0EBB, 3},      {0x0EB5, 10000},  {0x0EB9, 10000},  {0x0EBD, 10000}};
+        line.fate = [lateUs](int n) {
+            Fate f;
+            f.delayUs = 14000 + (n == 11 ? lateUs : 0);
+            return f;
+        };
+        Judge judge;
+        judge.newPlace();
+        judge.startOperation(config(1000));
+        const Run o = runSeries(judge, line, asks, false);
+        QCOMPARE(o.results.size(), asks.size());
+        for (int i = 0; i < asks.size(); ++i) {
+            const Judge::Ask &a = asks[i];
+            const quint32 truth = a.pair ? quint32(line.regs.value(a.reg)) << 16 | line.regs.value(quint16(a.reg + 1))
+                                         : line.regs.value(a.reg);
+            QVERIFY2(o.results[i].ok() && o.results[i].value == truth, qPrintable(QString::number(i)));
+        }
+        qInfo("%d requests for %d reads, %.1f ms", line.requests, int(asks.size()), line.now / 1000.0);
+        QCOMPARE(line.requests == asks.size(), oneRequestARead);
+        QVERIFY(line.now <= (6 * qint64(asks.size())) * (1000 + 2000) * 1000 + 1000 * 1000);
     }
 
     // Random lines beyond that space, a place each: a module answering in
