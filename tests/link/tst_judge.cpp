@@ -58,16 +58,23 @@ struct Ran
     Line line;
 };
 
-Ran runScript(const QStringList &fates, const QVector<Judge::Ask> &asks, int timeoutMs = kTimeoutMs)
+// A line at 9600 bit/s.
+Judge::Config lineConfig(int timeoutMs = kTimeoutMs)
 {
-    Ran ran;
-    ran.line.regs = kValues;
-    ran.line.fate = [&fates](int n) { return n < fates.size() ? fateOf(fates[n]) : fateOf(QStringLiteral("ok")); };
-    Judge judge;
     Judge::Config c;
     c.timeoutMs = timeoutMs;
     c.speed = 9600;
-    judge.startOperation(c);
+    return c;
+}
+
+Ran runScript(const QStringList &fates, const QVector<Judge::Ask> &asks, int timeoutMs = kTimeoutMs,
+              const QHash<quint16, quint16> &regs = kValues)
+{
+    Ran ran;
+    ran.line.regs = regs;
+    ran.line.fate = [&fates](int n) { return n < fates.size() ? fateOf(fates[n]) : fateOf(QStringLiteral("ok")); };
+    Judge judge;
+    judge.startOperation(lineConfig(timeoutMs));
     ran.run = runSeries(judge, ran.line, asks);
     for (const Judge::Read &r : ran.run.results)
         ran.outcomes << outcome(r);
@@ -225,10 +232,7 @@ private slots:
         line.regs = kValues;
         line.fate = [&fates](int n) { return fateOf(n < fates.size() ? fates[n] : QStringLiteral("ok")); };
         Judge judge;
-        Judge::Config c;
-        c.timeoutMs = kTimeoutMs;
-        c.speed = 9600;
-        judge.startOperation(c);
+        judge.startOperation(lineConfig());
         runSeries(judge, line, {{0x0E80, false}});
         judge.startWrite(0x0E80, 0x5050);
         runWrite(judge, line);
@@ -293,9 +297,7 @@ private slots:
         QFETCH(int, requests);
         Judge judge;
         judge.newPlace();
-        Judge::Config c;
-        c.timeoutMs = kTimeoutMs;
-        c.speed = 9600;
+        Judge::Config c = lineConfig();
         // First: answers 40 ms after their requests.
         Line first;
         first.regs = kValues;
@@ -336,20 +338,10 @@ private slots:
     {
         QFETCH(int, thirdMs);
         QFETCH(int, requests);
-        Judge judge;
-        judge.newPlace();
-        Judge::Config c;
-        c.timeoutMs = kTimeoutMs;
-        c.speed = 9600;
-        Line line;
-        line.regs = {{0x0E42, 101}, {0x0E45, 101}, {0x0E80, 101}};
-        line.fate = [thirdMs](int n) { return fateOf(QStringLiteral("late:%1").arg(n == 2 ? thirdMs : 23)); };
-        judge.startOperation(c);
-        const Run o = runSeries(judge, line, kThree);
-        QCOMPARE(o.results.size(), 3);
-        for (const Judge::Read &r : o.results)
-            QCOMPARE(outcome(r), QStringLiteral("101"));
-        QCOMPARE(line.requests, requests);
+        const Ran ran = runScript({"late:23", "late:23", QStringLiteral("late:%1").arg(thirdMs)}, kThree, kTimeoutMs,
+                                  {{0x0E42, 101}, {0x0E45, 101}, {0x0E80, 101}});
+        QCOMPARE(ran.outcomes, (QStringList{"101", "101", "101"}));
+        QCOMPARE(ran.requests, requests);
     }
 
     // What an operation learns of the line names it in the hints: the
